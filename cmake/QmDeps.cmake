@@ -1,0 +1,15 @@
+# Third-party libraries, all from Debian's packages.
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+
+if(NOT QM_FUZZ)
+  pkg_check_modules(GTK3 REQUIRED IMPORTED_TARGET gtk+-3.0)
+  pkg_check_modules(WEBKIT REQUIRED IMPORTED_TARGET webkit2gtk-4.1)
+  pkg_check_modules(WEBKIT_EXT REQUIRED IMPORTED_TARGET webkit2gtk-web-extension-4.1)
+  pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
+  pkg_check_modules(JSONCPP REQUIRED IMPORTED_TARGET jsoncpp)
+  pkg_check_modules(PUGIXML REQUIRED IMPORTED_TARGET pugixml)
+  pkg_check_modules(ALSA IMPORTED_TARGET alsa)
+  find_package(fmt REQUIRED)
+endif()
+pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0 gio-2.0)

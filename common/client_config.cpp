@@ -1,0 +1,132 @@
+#include "common/client_config.h"
+
+#include "common/log_record.h"
+#include "platform/dynlib.h"
+#include "platform/ini.h"
+#include "platform/paths.h"
+#include "platform/system_info.h"
+#include "platform/text.h"
+#include "platform/version_note.h"
+
+namespace {
+
+const char kLogSource[] = "ClientConfig";
+
+std::wstring FrontendUrl(const std::wstring& host) {
+    return host.empty() ? std::wstring() : L"https://" + host + L"/?inner=pc&";
+}
+
+ChannelInfo MakeChannel(const std::wstring& name, const std::wstring& web, const std::wstring& test,
+                        const std::wstring& cidSwitch) {
+    ChannelInfo c;
+    c.displayName = name;
+    c.displayNameAnsi = platform::WideToAnsi(name);
+    c.webUrl = web;
+    c.testWebUrl = test;
+    c.productName = name;
+    c.cidSwitch = cidSwitch;
+    return c;
+}
+
+}  // namespace
+
+std::wstring DeployConfig::DefaultPath() {
+    std::string env = platform::GetEnv("QM_DEPLOY_FILE");
+    if (!env.empty()) return platform::FromNativePath(env);
+    return platform::JoinPath(platform::ExecutableDir(), L"deploy.ini");
+}
+
+DeployConfig DeployConfig::Load() { return LoadFrom(DefaultPath()); }
+
+DeployConfig DeployConfig::LoadFrom(const std::wstring& path) {
+    DeployConfig d;
+    std::string bytes;
+    if (!platform::ReadFileBytes(path, bytes)) {
+        QM_LOG(kLogSource) << "<qm> deployment file missing, front-end and statistics hosts are empty: "
+                           << platform::WideToAnsi(path);
+        return d;
+    }
+    auto frontend = platform::ParseIniSection(bytes, L"frontend");
+    auto statistics = platform::ParseIniSection(bytes, L"statistics");
+    if (frontend.empty() && statistics.empty()) {
+        QM_LOG(kLogSource) << "<qm> deployment file malformed (no [frontend] or [statistics] section): "
+                           << platform::WideToAnsi(path);
+        return d;
+    }
+    auto value = [](const std::vector<std::wstring>& lines, const std::wstring& key) {
+        for (const auto& line : lines) {
+            size_t eq = line.find(L'=');
+            if (eq == std::wstring::npos) continue;
+            std::wstring k = line.substr(0, eq), v = line.substr(eq + 1);
+            while (!k.empty() && k.back() == L' ') k.pop_back();
+            while (!v.empty() && v.front() == L' ') v.erase(v.begin());
+            if (platform::EqualsIgnoreCaseAscii(k, key)) return v;
+        }
+        return std::wstring();
+    };
+    d.frontendDefault = value(frontend, L"default");
+    d.frontendS1 = value(frontend, L"s1");
+    d.frontendS1Test = value(frontend, L"s1_test");
+    d.frontendS2 = value(frontend, L"s2");
+    d.frontendS2Test = value(frontend, L"s2_test");
+    d.frontendT = value(frontend, L"t");
+    d.frontendTTest = value(frontend, L"t_test");
+    d.statisticsHost = value(statistics, L"host");
+    return d;
+}
+
+std::string DeployConfig::StatisticsEndpoint() const {
+    if (statisticsHost.empty()) return {};
+    std::string host = platform::WideToUtf8(statisticsHost);
+    // A host with its own port ("127.0.0.1:9000", "[::1]:9000") keeps it.
+    bool hasPort = host[0] == '[' ? host.find("]:") != std::string::npos : host.find(':') != std::string::npos;
+    return "http://" + host + (hasPort ? "" : ":8888") + "/opt=put";
+}
+
+CClientConfig* CClientConfig::Get() {
+    static CClientConfig* instance = new CClientConfig();  // lives until the process ends
+    return instance;
+}
+
+CClientConfig::CClientConfig() {
+    // Only the module beside the executable counts: the channel belongs to this installation.
+    versionModulePath_ = platform::JoinPath(platform::ExecutableDir(), L"qm_version.so");
+    versionModule = platform::GetLoadedModule(versionModulePath_);
+    if (!versionModule) versionModule = platform::LoadModule(versionModulePath_);
+}
+
+std::wstring CClientConfig::GetChannelId() {
+    if (!versionModule) return {};
+    std::wstring id;
+    if (!platform::ReadStringResource(versionModulePath_, 101, id)) return {};
+    if (id.size() > 259) id.resize(259);
+    return id;
+}
+
+void CClientConfig::ResolveChannel(const std::string& newCid) {
+    cid = newCid;
+    channel = LookupChannel(newCid, DeployConfig::Load());
+}
+
+ChannelInfo CClientConfig::LookupChannel(const std::string& id, const DeployConfig& d) {
+    static const char* const kDefaultBrand[] = {
+        "83302ACB1000", "B20E9C421001", "12E542701001", "DB73EA261001", "DB73EA261002",
+        "F3EA15RF4762", "83302ACB1086", "DB73EA261399", "H6WSW0X01624", "E25144875362",
+        "2BGY2TFA9649", "2BGY2TFA6238", "2BGY2TFA3575", "83302ACB1052",
+    };
+    for (const char* known : kDefaultBrand) {
+        if (id == known) {
+            std::wstring url = FrontendUrl(d.frontendDefault);
+            return MakeChannel(L"Rawen", url, url, L"*cid:83302ACB1052");
+        }
+    }
+    if (id == "1BFC1AB11001")
+        return MakeChannel(L"Solvey", FrontendUrl(d.frontendS1), FrontendUrl(d.frontendS1Test), L"*cid:1BFC1AB11001");
+    if (id == "1BFC1AB11002")
+        return MakeChannel(L"Tamberly", FrontendUrl(d.frontendT), FrontendUrl(d.frontendTTest), L"*cid:1BFC1AB11002");
+    if (id == "E25144871001")
+        return MakeChannel(L"Tamberly", FrontendUrl(d.frontendT), FrontendUrl(d.frontendTTest), L"*cid:E25144871001");
+    if (id == "83302ACB1058")
+        return MakeChannel(L"Solvey", FrontendUrl(d.frontendS2), FrontendUrl(d.frontendS2Test), L"*cid:83302ACB1058");
+    return ChannelInfo();
+}

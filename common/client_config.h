@@ -1,0 +1,58 @@
+// The installation's channel: which brand name the window carries and which
+// web front-end it opens. The channel id comes from string 101 of qm_version.so
+// (or from the command line); the front-end hosts from "deploy.ini".
+#pragma once
+
+#include <string>
+
+#include "platform/win_types.h"
+
+struct ChannelInfo {
+    std::wstring displayName;
+    std::string displayNameAnsi;  // code page 936
+    std::wstring webUrl;
+    std::wstring testWebUrl;
+    std::wstring productName;
+    std::wstring cidSwitch;
+};
+
+// Deployment values: front-end hosts per brand and the statistics host, read from
+// "deploy.ini" beside the executable (or the file QM_DEPLOY_FILE names).
+struct DeployConfig {
+    std::wstring frontendDefault;
+    std::wstring frontendS1, frontendS1Test;
+    std::wstring frontendS2, frontendS2Test;
+    std::wstring frontendT, frontendTTest;
+    std::wstring statisticsHost;
+
+    // Loads the file; a missing or malformed file logs one line and leaves every host empty.
+    static DeployConfig Load();
+    static DeployConfig LoadFrom(const std::wstring& path);
+    static std::wstring DefaultPath();
+    // "http://" + statistics host + ":8888/opt=put"; a host with its own ":port" keeps it.
+    std::string StatisticsEndpoint() const;
+};
+
+class CClientConfig {
+public:
+    // The process-wide (per module) instance, created on first use.
+    static CClientConfig* Get();
+
+    // String 101 of qm_version.so; empty when the module or the string is missing.
+    std::wstring GetChannelId();
+    // Stores cid and replaces the channel record with the table's record for it.
+    void ResolveChannel(const std::string& cid);
+    ChannelInfo GetChannelInfo() const { return channel; }
+
+    std::string cid;
+    std::wstring launchArguments;
+    ChannelInfo channel;
+    HMODULE versionModule = nullptr;
+
+    // The table's record for `cid` with the given deployment hosts (all empty for an unknown id).
+    static ChannelInfo LookupChannel(const std::string& cid, const DeployConfig& deploy);
+
+private:
+    CClientConfig();
+    std::wstring versionModulePath_;
+};

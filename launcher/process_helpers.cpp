@@ -1,0 +1,24 @@
+#include "launcher/process_helpers.h"
+
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/text.h"
+#include "platform/version_note.h"
+
+void LaunchUpdater(const std::wstring& exeDir) {
+    std::wstring path = platform::JoinPath(exeDir, L"qm_update");
+    if (platform::FileExists(path)) LaunchProcess(path, L"", L"");
+}
+
+bool LaunchProcess(const std::wstring& path, const std::wstring& parameters, const std::wstring& workingDirectory) {
+    std::wstring commandLine = L"\"" + path + L"\" " + parameters;
+    if (commandLine.size() > 1023) commandLine.resize(1023);
+    std::vector<std::wstring> argv = platform::SplitCommandLine(commandLine);
+    if (argv.empty()) return false;
+    std::wstring program = argv.front();
+    argv.erase(argv.begin());
+    if (platform::SpawnProcess(program, argv, workingDirectory)) return true;
+    return platform::OpenWithSystem(platform::NativePath(path));
+}
+
+std::wstring GetFileVersionString(const std::wstring& path) { return platform::FileVersionString(path); }

@@ -1,0 +1,42 @@
+// WinMainImplement: the launcher's run. It tells a browser sub-process from a
+// normal start, keeps a single instance (a second one hands its start channel
+// to the first), starts the browser engine, drives the core module's life
+// cycle around the message loop, and tears down in order.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "launcher/bridge/web_wnd_manager.h"
+#include "platform/win_types.h"
+
+namespace QNInterface::QNCEF {
+class CQNCefHandler;
+}
+
+class WinMainImplement {
+public:
+    WinMainImplement(HINSTANCE instance, std::wstring commandLine);
+    ~WinMainImplement();
+
+    // Exit code: 0 normal end, 1 engine not started or nothing to run, 3 another instance runs.
+    int Run();
+
+    static constexpr const char* kInstanceGuardName = "PX_843E199F-B0EC-41B9-8DB7-DB3928E6523C";
+    static constexpr const wchar_t* kMainWindowClass = L"RW_843E199F-B0EC-41B9-8DB7-DB3928E6523C";
+    static constexpr UINT kStartChannelMessage = 2026;
+
+private:
+    int HandOverToFirstInstance(const std::wstring& startCid);
+    // False when the core module gave the message loop nothing to end it.
+    bool StartCoreModule();
+    void StopCoreModule();
+
+    HINSTANCE instance_;
+    std::wstring commandLine_;
+    std::wstring exeDir_;
+    std::unique_ptr<QNInterface::QNCEF::CQNCefHandler> cefHandler_;
+    std::unique_ptr<QNInterface::QNCEF::QNWebWndManager> webWndManager_;
+    std::unique_ptr<bool> cefReady_;
+    QNObserver::QNObserverUI observer_;
+};

@@ -1,0 +1,7 @@
+#include "platform/crash_dump.h"
+
+namespace platform {
+
+void InstallCrashDumpWriter() {}
+
+}  // namespace platform

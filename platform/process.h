@@ -1,0 +1,39 @@
+// Starting programs, opening addresses with the system's handler, and looking at
+// the processes of the machine.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Starts `path` with `arguments` (argv[1..]) in `workingDir` (empty: the
+// caller's), without waiting for it. False when it could not be started.
+bool SpawnProcess(const std::wstring& path, const std::vector<std::wstring>& arguments,
+                  const std::wstring& workingDir);
+// Splits a Windows-style command line ("\"C:\\x y\" a b") into arguments.
+std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine);
+
+// Opens a URL or a file with the desktop's default handler (as xdg-open does).
+// The launcher is replaceable so that tests can see the calls.
+using UriLauncher = bool (*)(const std::string& uri);
+bool OpenWithSystem(const std::string& uri);
+UriLauncher SetUriLauncher(UriLauncher launcher);  // returns the previous one
+
+std::uint32_t CurrentProcessId();
+std::uint32_t CurrentThreadId();
+
+struct ProcessEntry {
+    std::uint32_t pid = 0;
+    std::uint32_t parentPid = 0;
+    std::wstring exeName;    // base name of argv[0] (either separator), else comm
+    std::wstring imagePath;  // /proc/PID/exe, or argv[0] when that is a Windows path
+    bool imageReadable = false;
+};
+// Every process, in ascending pid order.
+std::vector<ProcessEntry> SnapshotProcesses();
+// Image path of one process; false when it cannot be read (access refused, gone).
+bool QueryProcessImage(std::uint32_t pid, std::wstring& path);
+
+}  // namespace platform

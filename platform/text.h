@@ -1,0 +1,38 @@
+// Text conversions between wide strings, UTF-8, UTF-16 and the ANSI code page
+// (code page 936, GBK, as on the target systems). A conversion that fails gives
+// an empty string, never an exception.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+std::string WideToUtf8(const std::wstring& text);
+std::wstring Utf8ToWide(const std::string& text);
+
+// ANSI here means code page 936 (GBK).
+std::string WideToAnsi(const std::wstring& text);
+std::wstring AnsiToWide(const std::string& text);
+std::string AnsiToUtf8(const std::string& text);
+std::string Utf8ToAnsi(const std::string& text);
+
+// UTF-16 code units, for files and wire formats that are UTF-16LE.
+std::u16string WideToUtf16(const std::wstring& text);
+std::wstring Utf16ToWide(const std::u16string& text);
+// Little-endian UTF-16 bytes of a wide string.
+std::string WideToUtf16LEBytes(const std::wstring& text);
+
+// Text files as Windows tools write them: UTF-16LE or UTF-8 with a byte-order
+// mark, otherwise the ANSI code page.
+enum class TextEncoding { Ansi, Utf8Bom, Utf16LE };
+// Decodes a whole file's bytes; `ok` is false when the bytes are not valid text
+// of the detected encoding (the result is then empty).
+std::wstring DecodeTextFile(const std::string& bytes, TextEncoding* detected, bool* ok);
+std::string EncodeTextFile(const std::wstring& text, TextEncoding encoding);
+
+// ASCII-only case helpers (the C library's tolower/toupper for the "C" locale).
+std::wstring ToLowerAscii(std::wstring text);
+std::string ToLowerAscii(std::string text);
+bool EqualsIgnoreCaseAscii(const std::wstring& a, const std::wstring& b);
+
+}  // namespace platform

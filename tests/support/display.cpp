@@ -1,0 +1,68 @@
+#include "tests/support/display.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace qmtest {
+namespace {
+std::string g_display;
+}
+
+const std::string& XvfbEnvironment::display() { return g_display; }
+
+void XvfbEnvironment::SetUp() {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+        close(fds[0]);
+        std::string fd = std::to_string(fds[1]);
+        // Own process group, so that the server dies with the test even on a crash.
+        setpgid(0, 0);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+               "-noreset", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    // The server writes its display number once it accepts connections.
+    std::string number;
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(fds[0]);
+    if (number.empty()) {
+        std::fprintf(stderr, "Xvfb did not start\n");
+        return;
+    }
+    g_display = ":" + number;
+    setenv("DISPLAY", g_display.c_str(), 1);
+    setenv("GDK_BACKEND", "x11", 1);
+    unsetenv("WAYLAND_DISPLAY");
+}
+
+void XvfbEnvironment::TearDown() {
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        int status;
+        waitpid(pid_, &status, 0);
+    }
+}
+
+void UsePrivateDisplay() { ::testing::AddGlobalTestEnvironment(new XvfbEnvironment()); }
+
+int StartTrayHost() {
+    int pid = fork();
+    if (pid == 0) {
+        setpgid(0, 0);
+        execlp("trayer", "trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "200",
+               "--height", "32", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return pid;
+}
+
+}  // namespace qmtest

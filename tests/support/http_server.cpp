@@ -1,0 +1,263 @@
+#include "tests/support/http_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace qmtest {
+namespace {
+
+bool ReadRequest(int fd, HttpRequest& req) {
+    std::string data;
+    char buf[8192];
+    size_t headerEnd = std::string::npos;
+    // Bounded: at most 1 MiB of headers, 10 s without data ends the connection.
+    while (headerEnd == std::string::npos) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 10000) <= 0) return false;
+        ssize_t n = recv(fd, buf, sizeof(buf), 0);
+        if (n <= 0) return false;
+        data.append(buf, static_cast<size_t>(n));
+        headerEnd = data.find("\r\n\r\n");
+        if (data.size() > (1u << 20)) return false;
+    }
+    std::istringstream head(data.substr(0, headerEnd));
+    std::string line;
+    std::getline(head, line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::istringstream first(line);
+    first >> req.method >> req.target;
+    while (std::getline(head, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        size_t colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        std::string name = line.substr(0, colon), value = line.substr(colon + 1);
+        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+        value.erase(0, value.find_first_not_of(' '));
+        req.headers[name] = value;
+    }
+    size_t length = 0;
+    auto it = req.headers.find("content-length");
+    if (it != req.headers.end()) length = std::strtoul(it->second.c_str(), nullptr, 10);
+    if (length > (64u << 20)) return false;
+    req.body = data.substr(headerEnd + 4);
+    while (req.body.size() < length) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 10000) <= 0) return false;
+        ssize_t n = recv(fd, buf, sizeof(buf), 0);
+        if (n <= 0) return false;
+        req.body.append(buf, static_cast<size_t>(n));
+    }
+    req.body.resize(std::min(req.body.size(), length));
+    return true;
+}
+
+void WriteAll(int fd, const std::string& data) {
+    size_t off = 0;
+    while (off < data.size()) {
+        ssize_t n = send(fd, data.data() + off, data.size() - off, MSG_NOSIGNAL);
+        if (n <= 0) return;
+        off += static_cast<size_t>(n);
+    }
+}
+
+const char* Reason(int status) {
+    switch (status) {
+        case 200: return "OK";
+        case 204: return "No Content";
+        case 302: return "Found";
+        case 404: return "Not Found";
+        case 500: return "Internal Server Error";
+        default: return "Status";
+    }
+}
+
+}  // namespace
+
+std::string ContentTypeFor(const std::string& path) {
+    auto ends = [&](const char* ext) {
+        size_t n = std::strlen(ext);
+        return path.size() >= n && path.compare(path.size() - n, n, ext) == 0;
+    };
+    if (ends(".html") || ends(".htm")) return "text/html; charset=utf-8";
+    if (ends(".js")) return "text/javascript; charset=utf-8";
+    if (ends(".css")) return "text/css; charset=utf-8";
+    if (ends(".png")) return "image/png";
+    if (ends(".json")) return "application/json";
+    if (ends(".svg")) return "image/svg+xml";
+    return "application/octet-stream";
+}
+
+HttpServer::HttpServer() = default;
+HttpServer::~HttpServer() { Stop(); }
+
+bool HttpServer::Start(int port) {
+    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listenFd_ < 0) return false;
+    int one = 1;
+    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    if (bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || listen(listenFd_, 64) != 0) {
+        close(listenFd_);
+        listenFd_ = -1;
+        return false;
+    }
+    socklen_t len = sizeof(addr);
+    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    running_ = true;
+    acceptThread_ = std::thread(&HttpServer::AcceptLoop, this);
+    return true;
+}
+
+void HttpServer::Stop() {
+    if (!running_.exchange(false)) return;
+    if (acceptThread_.joinable()) acceptThread_.join();
+    close(listenFd_);
+    listenFd_ = -1;
+    std::vector<std::thread> workers;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (int fd : openFds_) shutdown(fd, SHUT_RDWR);
+        workers.swap(workers_);
+    }
+    for (auto& t : workers)
+        if (t.joinable()) t.join();
+}
+
+std::string HttpServer::Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+void HttpServer::Route(const std::string& path, Handler handler) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    routes_[path] = std::move(handler);
+}
+
+void HttpServer::Fallback(Handler handler) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fallback_ = std::move(handler);
+}
+
+void HttpServer::ServeDirectory(const std::string& dir) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    directory_ = dir;
+}
+
+std::vector<HttpRequest> HttpServer::Requests() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+}
+
+size_t HttpServer::RequestCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_.size();
+}
+
+bool HttpServer::WaitForRequests(size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return requestArrived_.wait_for(lock, timeout, [&] { return requests_.size() >= count; });
+}
+
+void HttpServer::ClearRequests() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requests_.clear();
+}
+
+void HttpServer::AcceptLoop() {
+    while (running_) {
+        pollfd p{listenFd_, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) continue;
+        int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) continue;
+        std::lock_guard<std::mutex> lock(mutex_);
+        openFds_.push_back(fd);
+        workers_.emplace_back(&HttpServer::Serve, this, fd);
+    }
+}
+
+HttpResponse HttpServer::Answer(const HttpRequest& request) {
+    std::string path = request.target.substr(0, request.target.find('?'));
+    Handler handler;
+    std::string dir;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = routes_.find(path);
+        if (it != routes_.end()) handler = it->second;
+        else handler = fallback_;
+        dir = directory_;
+    }
+    if (handler) return handler(request);
+    HttpResponse r;
+    if (!dir.empty() && path.find("..") == std::string::npos) {
+        std::string file = dir + (path == "/" ? "/index.html" : path);
+        std::ifstream in(file, std::ios::binary);
+        if (in) {
+            std::ostringstream ss;
+            ss << in.rdbuf();
+            r.body = ss.str();
+            r.contentType = ContentTypeFor(file);
+            return r;
+        }
+    }
+    r.status = 404;
+    r.body = "not found";
+    return r;
+}
+
+void HttpServer::Serve(int fd) {
+    // One request per connection ("Connection: close"), as the clients here use them.
+    HttpRequest req;
+    if (ReadRequest(fd, req)) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            requests_.push_back(req);
+        }
+        requestArrived_.notify_all();
+        HttpResponse r = Answer(req);
+        if (r.delay.count() > 0) {
+            auto until = std::chrono::steady_clock::now() + r.delay;
+            while (running_ && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (r.behaviour == HttpResponse::Behaviour::Reset) {
+            linger lg{1, 0};  // close with RST
+            setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof(lg));
+        } else if (r.behaviour == HttpResponse::Behaviour::NeverAnswer) {
+            while (running_) {
+                pollfd p{fd, POLLIN, 0};
+                if (poll(&p, 1, 100) > 0) {
+                    char b[256];
+                    if (recv(fd, b, sizeof(b), 0) <= 0) break;
+                }
+            }
+        } else {
+            std::ostringstream out;
+            out << "HTTP/1.1 " << r.status << " " << Reason(r.status) << "\r\n";
+            out << "Content-Type: " << r.contentType << "\r\n";
+            out << "Content-Length: " << r.body.size() << "\r\n";
+            out << "Cache-Control: no-store\r\nConnection: close\r\n";
+            for (const auto& h : r.headers) out << h.first << ": " << h.second << "\r\n";
+            out << "\r\n";
+            WriteAll(fd, out.str());
+            if (req.method != "HEAD") WriteAll(fd, r.body);
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        openFds_.erase(std::remove(openFds_.begin(), openFds_.end(), fd), openFds_.end());
+    }
+    close(fd);
+}
+
+}  // namespace qmtest

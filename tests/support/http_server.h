@@ -1,0 +1,85 @@
+// A small HTTP/1.1 server on 127.0.0.1 for tests, benchmarks and the demo run:
+// serves files from a directory and answers routes with handlers, records every
+// request, and can misbehave on purpose (never answer, answer slowly, reset).
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qmtest {
+
+struct HttpRequest {
+    std::string method;
+    std::string target;  // path and query as sent
+    std::map<std::string, std::string> headers;  // names lower-cased
+    std::string body;
+};
+
+struct HttpResponse {
+    enum class Behaviour { Normal, NeverAnswer, Reset };
+    int status = 200;
+    std::string contentType = "text/html; charset=utf-8";
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+    Behaviour behaviour = Behaviour::Normal;
+    std::chrono::milliseconds delay{0};  // before the answer is written
+};
+
+class HttpServer {
+public:
+    using Handler = std::function<HttpResponse(const HttpRequest&)>;
+
+    HttpServer();
+    ~HttpServer();
+    HttpServer(const HttpServer&) = delete;
+    HttpServer& operator=(const HttpServer&) = delete;
+
+    // Listens on 127.0.0.1:port (0 = any free port). False on failure.
+    bool Start(int port = 0);
+    void Stop();
+    int port() const { return port_; }
+    std::string Url(const std::string& path = "/") const;
+
+    // Exact path (without query) → handler. Checked before the static files.
+    void Route(const std::string& path, Handler handler);
+    // Every request not routed: this handler (default: static files, else 404).
+    void Fallback(Handler handler);
+    // Files under `dir` are served for GET requests.
+    void ServeDirectory(const std::string& dir);
+
+    std::vector<HttpRequest> Requests() const;
+    size_t RequestCount() const;
+    // Waits until at least `count` requests arrived; false on timeout.
+    bool WaitForRequests(size_t count, std::chrono::milliseconds timeout) const;
+    void ClearRequests();
+
+private:
+    void AcceptLoop();
+    void Serve(int fd);
+    HttpResponse Answer(const HttpRequest& request);
+
+    int listenFd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> running_{false};
+    std::thread acceptThread_;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable requestArrived_;
+    std::vector<HttpRequest> requests_;
+    std::map<std::string, Handler> routes_;
+    Handler fallback_;
+    std::string directory_;
+    std::vector<std::thread> workers_;
+    std::vector<int> openFds_;
+};
+
+// Content type by file extension.
+std::string ContentTypeFor(const std::string& path);
+
+}  // namespace qmtest

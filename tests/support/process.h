@@ -1,0 +1,77 @@
+// Child processes for end-to-end tests: started with arguments and extra
+// environment, waited for with a time limit, killed when the test ends.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace qmtest {
+
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ~ChildProcess();  // kills the process if it still runs
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    ChildProcess(ChildProcess&& other) noexcept;
+
+    // argv[0] is the program path. Output goes to `logFile` when given.
+    bool Start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {},
+               const std::string& logFile = "", const std::string& workingDir = "");
+    // Exit code (128 + signal when killed), or -1 when the time ran out.
+    int Wait(std::chrono::milliseconds timeout);
+    bool Running();
+    void Signal(int sig);
+    void Kill();
+    int pid() const { return pid_; }
+
+private:
+    int pid_ = -1;
+    int exitCode_ = -1;
+};
+
+// Runs to completion; -1 on timeout (the process is killed then).
+int RunProcess(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
+               const std::map<std::string, std::string>& env = {}, std::string* output = nullptr);
+
+// A fresh directory under the build tree's temporary folder, removed by the destructor.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// A copy of the client's bin/ folder (symlinks for the big files), so that a test
+// can add, remove or corrupt files beside the executable without touching the build.
+class ClientInstall {
+public:
+    explicit ClientInstall(const std::vector<std::string>& omit = {});
+    const std::string& dir() const { return dir_.path(); }
+    std::string Path(const std::string& name) const { return dir_.File(name); }
+
+private:
+    TempDir dir_;
+};
+
+std::string ReadFile(const std::string& path);
+bool WriteFile(const std::string& path, const std::string& bytes);
+bool Exists(const std::string& path);
+// Polls `predicate` every 20 ms until it holds or the time runs out.
+bool WaitUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout);
+
+// Folders of the build: bin/ (the deliverables) and the source tree.
+std::string BinDir();
+std::string SourceDir();
+std::string TestDataDir();  // tests/data in the source tree
+
+}  // namespace qmtest

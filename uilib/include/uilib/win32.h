@@ -1,0 +1,133 @@
+// Win32-style window functions over UiLib windows, with the Windows numbers of
+// messages, styles and flags (platform/win_types.h). One GTK main thread owns
+// every window; PostMessageW may be called from any thread, SendMessageW from
+// another thread waits until the UI thread has handled the message.
+#pragma once
+
+#include <string>
+
+#include "platform/win_types.h"
+#include "uilib/export.h"
+
+struct HDC__;
+using HDC = HDC__*;  // a drawing context (a cairo context during a paint)
+struct HMENU__;
+using HMENU = HMENU__*;
+
+namespace UiLib {
+
+// --- Messages ------------------------------------------------------------------
+// Local windows: queued for the UI thread in order. A top-level window of
+// another process (found by FindWindowW): delivered through the X server.
+// WM_QUIT ends the message loop instead of reaching a window.
+UILIB_API BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+UILIB_API LRESULT SendMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+UILIB_API void PostQuitMessage(int exitCode);
+// Time (ms, monotonic) of the message being handled, like GetMessageTime.
+UILIB_API LONG GetMessageTime();
+
+// --- Window procedures ------------------------------------------------------------
+UILIB_API LRESULT DefWindowProcW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+UILIB_API LRESULT CallWindowProcW(WNDPROC proc, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+// Replaces the window's procedure and returns the previous one (GWLP_WNDPROC).
+UILIB_API WNDPROC SetWindowProc(HWND hwnd, WNDPROC proc);
+UILIB_API WNDPROC GetWindowProc(HWND hwnd);
+
+// Raw windows with a procedure of their own ("QMWindow").
+struct WNDCLASSW {
+    WNDPROC lpfnWndProc = nullptr;
+    HINSTANCE hInstance = nullptr;
+    const wchar_t* lpszClassName = nullptr;
+};
+UILIB_API WORD RegisterClassW(const WNDCLASSW* windowClass);
+UILIB_API HWND CreateWindowExW(DWORD exStyle, const wchar_t* className, const wchar_t* windowName, DWORD style,
+                               int x, int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                               void* param);
+UILIB_API BOOL DestroyWindow(HWND hwnd);
+
+// --- Window state -------------------------------------------------------------------
+UILIB_API BOOL IsWindow(HWND hwnd);
+UILIB_API BOOL IsWindowVisible(HWND hwnd);
+UILIB_API BOOL IsIconic(HWND hwnd);
+UILIB_API BOOL ShowWindow(HWND hwnd, int command);
+UILIB_API BOOL SetForegroundWindow(HWND hwnd);
+UILIB_API HWND GetParent(HWND hwnd);
+UILIB_API BOOL GetWindowRect(HWND hwnd, RECT* rect);  // screen coordinates
+UILIB_API BOOL GetClientRect(HWND hwnd, RECT* rect);
+UILIB_API BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
+UILIB_API BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL repaint);
+UILIB_API int GetWindowTextW(HWND hwnd, wchar_t* buffer, int maxCount);
+UILIB_API BOOL SetWindowTextW(HWND hwnd, const wchar_t* text);
+UILIB_API std::wstring GetWindowClassName(HWND hwnd);
+UILIB_API BOOL InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase);
+UILIB_API BOOL ScreenToClient(HWND hwnd, POINT* point);
+UILIB_API BOOL ClientToScreen(HWND hwnd, POINT* point);
+UILIB_API HWND WindowFromPoint(POINT screenPoint);
+// A top-level window of any process by class (WM_CLASS) and title (_NET_WM_NAME).
+UILIB_API HWND FindWindowW(const wchar_t* className, const wchar_t* title);
+
+// --- Focus, capture, keyboard, mouse -----------------------------------------------------
+UILIB_API HWND SetFocus(HWND hwnd);
+UILIB_API HWND GetFocus();
+UILIB_API HWND SetCapture(HWND hwnd);
+UILIB_API BOOL ReleaseCapture();
+UILIB_API HWND GetCapture();
+UILIB_API short GetAsyncKeyState(int virtualKey);  // high bit set while the key is down
+UILIB_API short GetKeyState(int virtualKey);       // low bit: toggle state (caps/num lock)
+UILIB_API BOOL GetCursorPos(POINT* point);
+UILIB_API UINT GetDoubleClickTime();
+constexpr int SM_CXDOUBLECLK = 36;
+constexpr int SM_CYDOUBLECLK = 37;
+UILIB_API int GetSystemMetrics(int index);
+constexpr DWORD TME_LEAVE = 0x00000002;
+constexpr DWORD TME_CANCEL = 0x80000000;
+struct TRACKMOUSEEVENT {
+    DWORD dwFlags = 0;
+    HWND hwndTrack = nullptr;
+};
+UILIB_API BOOL TrackMouseEvent(TRACKMOUSEEVENT* track);
+UILIB_API BOOL SystemParametersInfoW(UINT action, UINT param, void* out, UINT winIni);
+
+// --- Timers ------------------------------------------------------------------------------
+// WM_TIMER with wParam = id reaches the window's procedure every `elapse` ms.
+UILIB_API UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, void* reserved = nullptr);
+UILIB_API BOOL KillTimer(HWND hwnd, UINT_PTR id);
+
+// --- Hooks -----------------------------------------------------------------------------------
+// WH_MOUSE: the procedure sees every mouse message of the UI thread's windows
+// (native children such as browser views included) before they are handled.
+struct MOUSEHOOKSTRUCT {
+    POINT pt;  // screen coordinates
+    HWND hwnd = nullptr;
+    UINT wHitTestCode = 0;
+    UINT_PTR dwExtraInfo = 0;
+};
+UILIB_API HHOOK SetWindowsHookExW(int idHook, HOOKPROC proc, HINSTANCE module, DWORD threadId);
+UILIB_API LRESULT CallNextHookEx(HHOOK hook, int code, WPARAM wParam, LPARAM lParam);
+UILIB_API BOOL UnhookWindowsHookEx(HHOOK hook);
+
+// --- Icons, cursors, tray ---------------------------------------------------------------------
+// Icon `resourceId` of a module: "<module dir>/Skin/icons/<id>.png".
+UILIB_API HICON LoadIconW(HINSTANCE module, int resourceId);
+UILIB_API void SetClassCursor(HWND hwnd, HCURSOR cursor);
+UILIB_API HCURSOR SetCursor(HCURSOR cursor);
+
+struct NOTIFYICONDATAW {
+    HWND hWnd = nullptr;
+    UINT uID = 0;
+    UINT uFlags = 0;
+    UINT uCallbackMessage = 0;
+    HICON hIcon = nullptr;
+    wchar_t szTip[128] = {};
+};
+// The notification-area icon: a tray icon; left and right button releases reach
+// hWnd as uCallbackMessage with lParam WM_LBUTTONUP / WM_RBUTTONUP.
+UILIB_API BOOL Shell_NotifyIconW(DWORD message, NOTIFYICONDATAW* data);
+// Whether the icon (hWnd, uID) is embedded in a tray host right now.
+UILIB_API BOOL IsNotifyIconEmbedded(HWND hwnd, UINT id);
+
+// --- Process ---------------------------------------------------------------------------------
+// SIGTERM and SIGINT post `message` to `hwnd` (instead of ending the process at once).
+UILIB_API void PostMessageOnTerminationSignal(HWND hwnd, UINT message);
+
+}  // namespace UiLib
