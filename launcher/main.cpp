@@ -7,6 +7,40 @@
 #include "platform/dynlib.h"
 #include "platform/text.h"
 
+#ifdef QM_TEST_HOOKS
+#include <cstdint>
+#include <cstdlib>
+#include <thread>
+
+#include "common/cmdline_parser.h"
+
+// Test-only crash triggers, compiled only into builds configured with
+// -DQM_TEST_HOOKS=ON. The switch "*qm_test_crash:<where>" makes the process
+// fail right after the crash-dump writer is installed:
+//   main    an invalid memory write on the main thread (SIGSEGV)
+//   worker  an invalid memory write on a thread of its own (SIGSEGV)
+//   abort   abort() on the main thread (SIGABRT)
+// Other values are left to the core module, which fails inside qm_core.so.
+namespace {
+
+volatile int* volatile g_testBadAddress = reinterpret_cast<volatile int*>(std::uintptr_t{0x40});
+
+__attribute__((noinline, noclone, no_sanitize("address", "undefined"))) void QmMainTestCrashWrite() {
+    *g_testBadAddress = 1;
+}
+
+__attribute__((noinline, noclone)) void QmMainTestCrashAbort() { std::abort(); }
+
+void RunTestCrashSwitch(const std::wstring& commandLine) {
+    std::wstring where = CCmdLineParser(commandLine).GetVal(L"qm_test_crash");
+    if (where == L"main") QmMainTestCrashWrite();
+    if (where == L"worker") std::thread(QmMainTestCrashWrite).join();
+    if (where == L"abort") QmMainTestCrashAbort();
+}
+
+}  // namespace
+#endif
+
 int main(int argc, char** argv) {
     platform::InstallCrashDumpWriter();
 
@@ -17,6 +51,9 @@ int main(int argc, char** argv) {
     }
     std::wstring commandLine = platform::Utf8ToWide(joined);
     if (commandLine.empty() && !joined.empty()) commandLine = platform::AnsiToWide(joined);
+#ifdef QM_TEST_HOOKS
+    RunTestCrashSwitch(commandLine);
+#endif
 
     int result;
     {

@@ -5,6 +5,8 @@
 namespace platform {
 
 // Installs the writer for SIGSEGV, SIGBUS, SIGILL, SIGFPE and SIGABRT. Call first thing.
+// Programs that call it also link the CMake target qm_crash_thread_stacks, so
+// that threads started later get an alternate signal stack (stack overflows).
 void InstallCrashDumpWriter();
 
 }  // namespace platform

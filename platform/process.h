@@ -21,6 +21,10 @@ using UriLauncher = bool (*)(const std::string& uri);
 bool OpenWithSystem(const std::string& uri);
 UriLauncher SetUriLauncher(UriLauncher launcher);  // returns the previous one
 
+// The arguments this process was started with (argv[0] first), as the kernel
+// recorded them; empty when unreadable.
+std::vector<std::string> CurrentProcessArguments();
+
 std::uint32_t CurrentProcessId();
 std::uint32_t CurrentThreadId();
 

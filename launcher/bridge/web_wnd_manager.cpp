@@ -14,6 +14,9 @@ bool QNWebWndManager::OnAsynJsEvent(int browserId, const std::string& /*name*/, 
     // turn every character GBK lacks into '?'.
     std::string request = platform::WideToUtf8(platform::VariantText(args[1]));
     std::string json = platform::WideToUtf8(platform::VariantText(args[2]));
+    // A call without a request name (KXWebApp.PostCPPTask carries its callback
+    // there) is no page command.
+    if (request.empty()) return true;
     WND::IQNWebWnd* window = FindWindow(browserId);
     if (window) {
         CEFRequest req{std::move(request), std::move(json), window};

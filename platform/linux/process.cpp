@@ -111,6 +111,20 @@ UriLauncher SetUriLauncher(UriLauncher launcher) {
     return g_uriLauncher.exchange(launcher ? launcher : &LaunchWithGio);
 }
 
+std::vector<std::string> CurrentProcessArguments() {
+    std::vector<std::string> args;
+    std::string raw;
+    if (!ReadSmallFile("/proc/self/cmdline", raw)) return args;
+    size_t start = 0;
+    while (start < raw.size()) {
+        size_t end = raw.find('\0', start);
+        if (end == std::string::npos) end = raw.size();
+        args.push_back(raw.substr(start, end - start));
+        start = end + 1;
+    }
+    return args;
+}
+
 std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(getpid()); }
 std::uint32_t CurrentThreadId() { return static_cast<std::uint32_t>(syscall(SYS_gettid)); }
 

@@ -29,6 +29,14 @@ int main(int argc, char** argv) {
         answer.body = "{\"code\":0}";
         return answer;
     });
+    // The front-end's self-test posts what it received here.
+    web.Route("/selftest", [](const qmtest::HttpRequest& r) {
+        std::printf("[selftest] %s\n", r.body.c_str());
+        std::fflush(stdout);
+        qmtest::HttpResponse answer;
+        answer.body = "ok";
+        return answer;
+    });
     if (!web.Start(std::atoi(argv[2])) || !stats.Start(std::atoi(argv[3]))) {
         std::fprintf(stderr, "qm_devserver: cannot listen on 127.0.0.1:%s or :%s\n", argv[2], argv[3]);
         return 1;

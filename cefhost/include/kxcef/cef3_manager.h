@@ -45,4 +45,7 @@ public:
     // The switches of the command-line preparation, in order, as "name" or
     // "name=value" (empty before CEFInit).
     static std::vector<std::string> GetPreparedCommandLine();
+
+private:
+    CefRefPtr<CCEF3APP> m_app;
 };

@@ -137,6 +137,8 @@ public:
     DWORD GetBkColor() const { return bkColor_; }
     void SetBkColor(DWORD argb) { bkColor_ = argb; }
     DWORD GetTextColor() const { return textColor_; }
+    // Space kept free around the control by the layout that places it ("padding").
+    const RECT& GetPadding() const { return padding_; }
 
     // Child controls (empty for leaves); used by layouts.
     virtual int GetCount() const { return 0; }
@@ -175,8 +177,11 @@ public:
     CControlUI* FindControlByName(const wchar_t* name) override;
 
 protected:
+    // The rectangle left for the children: the control's minus its "inset".
+    RECT ChildArea() const;
     std::vector<std::unique_ptr<CControlUI>> items_;
     int childPadding_ = 0;
+    RECT inset_;
 };
 
 // Children stacked top to bottom; fixed heights first, the rest share what is left.

@@ -19,6 +19,9 @@ UILIB_API GtkWidget* GetToplevel(HWND hwnd);
 UILIB_API HWND RegisterChildWidget(GtkWidget* widget, HWND parent);
 UILIB_API HWND FromWidget(GtkWidget* widget);
 UILIB_API GtkWidget* ToWidget(HWND hwnd);
+// A cursor handle for a cursor name of the toolkit ("default", "pointer",
+// "text", ...), for SetClassCursor / SetCursor.
+UILIB_API HCURSOR CursorFromName(const char* name);
 
 }  // namespace Native
 }  // namespace UiLib

@@ -26,6 +26,10 @@ UILIB_API void PostQuitMessage(int exitCode);
 // Time (ms, monotonic) of the message being handled, like GetMessageTime.
 UILIB_API LONG GetMessageTime();
 
+// WM_PAINT carries the drawing context of the paint in wParam (an HDC) and the
+// dirty client rectangle in lParam (a const RECT*); both are valid during the call.
+// WM_CREATE carries the creation parameter of CreateWindowExW in lParam.
+
 // --- Window procedures ------------------------------------------------------------
 UILIB_API LRESULT DefWindowProcW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 UILIB_API LRESULT CallWindowProcW(WNDPROC proc, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -49,6 +53,10 @@ UILIB_API BOOL DestroyWindow(HWND hwnd);
 UILIB_API BOOL IsWindow(HWND hwnd);
 UILIB_API BOOL IsWindowVisible(HWND hwnd);
 UILIB_API BOOL IsIconic(HWND hwnd);
+// SW_MINIMIZE: with a window manager the window is iconified; without one (a
+// bare X server) it is unmapped until restored. IsIconic is true in both cases,
+// and IsWindowVisible stays true, as for a minimised window on Windows.
+// A window of another process (from FindWindowW) is shown by its owner.
 UILIB_API BOOL ShowWindow(HWND hwnd, int command);
 UILIB_API BOOL SetForegroundWindow(HWND hwnd);
 UILIB_API HWND GetParent(HWND hwnd);
@@ -69,6 +77,9 @@ UILIB_API HWND FindWindowW(const wchar_t* className, const wchar_t* title);
 // --- Focus, capture, keyboard, mouse -----------------------------------------------------
 UILIB_API HWND SetFocus(HWND hwnd);
 UILIB_API HWND GetFocus();
+// Capture routes this process's mouse messages to `hwnd` (client coordinates
+// of `hwnd`); while a button is held the X server keeps the pointer on the
+// pressed window anyway, so no server grab is taken.
 UILIB_API HWND SetCapture(HWND hwnd);
 UILIB_API BOOL ReleaseCapture();
 UILIB_API HWND GetCapture();
@@ -76,6 +87,8 @@ UILIB_API short GetAsyncKeyState(int virtualKey);  // high bit set while the key
 UILIB_API short GetKeyState(int virtualKey);       // low bit: toggle state (caps/num lock)
 UILIB_API BOOL GetCursorPos(POINT* point);
 UILIB_API UINT GetDoubleClickTime();
+constexpr int SM_CXSCREEN = 0;
+constexpr int SM_CYSCREEN = 1;
 constexpr int SM_CXDOUBLECLK = 36;
 constexpr int SM_CYDOUBLECLK = 37;
 UILIB_API int GetSystemMetrics(int index);
@@ -109,6 +122,19 @@ UILIB_API BOOL UnhookWindowsHookEx(HHOOK hook);
 // --- Icons, cursors, tray ---------------------------------------------------------------------
 // Icon `resourceId` of a module: "<module dir>/Skin/icons/<id>.png".
 UILIB_API HICON LoadIconW(HINSTANCE module, int resourceId);
+// Standard cursors (IDC_*), shared for the life of the process.
+constexpr int IDC_ARROW = 32512;
+constexpr int IDC_IBEAM = 32513;
+constexpr int IDC_WAIT = 32514;
+constexpr int IDC_CROSS = 32515;
+constexpr int IDC_SIZENWSE = 32642;
+constexpr int IDC_SIZENESW = 32643;
+constexpr int IDC_SIZEWE = 32644;
+constexpr int IDC_SIZENS = 32645;
+constexpr int IDC_SIZEALL = 32646;
+constexpr int IDC_NO = 32648;
+constexpr int IDC_HAND = 32649;
+UILIB_API HCURSOR LoadCursorW(HINSTANCE module, int cursorId);
 UILIB_API void SetClassCursor(HWND hwnd, HCURSOR cursor);
 UILIB_API HCURSOR SetCursor(HCURSOR cursor);
 
@@ -125,6 +151,8 @@ struct NOTIFYICONDATAW {
 UILIB_API BOOL Shell_NotifyIconW(DWORD message, NOTIFYICONDATAW* data);
 // Whether the icon (hWnd, uID) is embedded in a tray host right now.
 UILIB_API BOOL IsNotifyIconEmbedded(HWND hwnd, UINT id);
+// Screen rectangle of an embedded icon (for placing a menu beside it).
+UILIB_API BOOL Shell_NotifyIconGetRect(HWND hwnd, UINT id, RECT* rect);
 
 // --- Process ---------------------------------------------------------------------------------
 // SIGTERM and SIGINT post `message` to `hwnd` (instead of ending the process at once).

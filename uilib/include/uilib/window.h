@@ -39,6 +39,7 @@ public:
     void RemoveNotifier(INotifyUI* notifier);
     void SendNotify(CControlUI* sender, const wchar_t* type, WPARAM wParam = 0, LPARAM lParam = 0);
     void AddMessageFilter(IMessageFilterUI* filter);
+    void RemoveMessageFilter(IMessageFilterUI* filter);
 
     // Skin-wide defaults read from the <Window> element.
     void SetInitSize(int cx, int cy) { initSize_ = {0, 0, cx, cy}; }
@@ -53,8 +54,29 @@ public:
     void Paint(HDC hdc, const RECT& rcPaint);
     void Invalidate(const RECT& rc);
 
+    // Background of the whole client area (the <Window> element's "bkcolor").
+    void SetBkColor(DWORD argb) { bkColor_ = argb; }
+    // Lays the tree out again soon (a control was added, shown or hidden).
+    void NeedUpdate();
+    // Layout waits until the window is ready (after its Init()); then lays out at once.
+    void SetLayoutReady(bool ready);
+    // A control is going away: it stops being hot, captured or a timer owner.
+    void ReapObjects(CControlUI* control);
+    void KillTimer(CControlUI* control);  // every timer of the control
+    // A window's own timer ids stay below this; control timers use ids from here on.
+    static constexpr UINT_PTR kFirstControlTimerId = 0xF0000000;
+
 private:
     struct TimerInfo;
+    void Layout(bool force);
+    void MouseMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    DWORD bkColor_ = 0;
+    bool needUpdate_ = false;
+    bool updateQueued_ = false;
+    bool layoutReady_ = false;
+    bool trackingMouse_ = false;
+    RECT layoutRect_;
+    UINT_PTR nextTimerId_ = kFirstControlTimerId;
     HWND hwnd_ = nullptr;
     HDC paintDc_ = nullptr;
     std::unique_ptr<CControlUI> root_;

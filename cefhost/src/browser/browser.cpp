@@ -1,0 +1,351 @@
+#include "browser/browser.h"
+
+#include <algorithm>
+
+#include "bridge/wire_format.h"
+#include "browser/view_signals.h"
+#include "engine/engine_state.h"
+#include "engine/profile.h"
+#include "log.h"
+#include "platform/system_info.h"
+#include "platform/text.h"
+#include "ui_thread.h"
+#include "uilib/native.h"
+#include "uilib/win32.h"
+
+namespace kxcef {
+namespace {
+
+int Width(const RECT& r) { return std::max<int>(0, r.right - r.left); }
+int Height(const RECT& r) { return std::max<int>(0, r.bottom - r.top); }
+
+WebKitSettings* NewSettings(const EngineSwitches& switches, bool enablePlugins) {
+    WebKitSettings* settings = webkit_settings_new();
+    webkit_settings_set_enable_developer_extras(settings, TRUE);
+    webkit_settings_set_enable_html5_local_storage(settings, TRUE);
+    webkit_settings_set_enable_media_stream(settings, switches.mediaStream);
+    // Pop-ups must reach the engine's "create" signal to be turned away there.
+    webkit_settings_set_javascript_can_open_windows_automatically(settings, TRUE);
+    // Composited rendering only with a GPU the host allows: without one it
+    // runs in software, costs ~50 MB across the processes and gains nothing.
+    // KXCEF2_COMPOSITING=1 asks for it where a GPU is known to work.
+    bool compositing = !switches.disableGpu && platform::GetEnv("KXCEF2_COMPOSITING") == "1";
+    webkit_settings_set_hardware_acceleration_policy(
+        settings, compositing ? WEBKIT_HARDWARE_ACCELERATION_POLICY_ALWAYS : WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+    // Plug-ins are off unless the caller asks; the property is a no-op on
+    // engines without plug-in support, so only set it where it exists.
+    if (g_object_class_find_property(G_OBJECT_GET_CLASS(settings), "enable-plugins"))
+        g_object_set(settings, "enable-plugins", enablePlugins ? TRUE : FALSE, nullptr);
+    return settings;
+}
+
+}  // namespace
+
+// --- Creation ------------------------------------------------------------------
+
+bool CreateBrowserAsync(CefRefPtr<CCEF3Handler> handler, const BrowserCreateParams& params) {
+    auto create = [handler, params]() -> bool {
+        if (!EngineRunning()) return false;
+        std::shared_ptr<ProfileContext> profile = ProfileContext::Acquire(ProfileDirectory(), CurrentSwitches());
+        CefRefPtr<BrowserImpl> browser(new BrowserImpl(handler, profile));
+        if (!browser->Create(params)) {
+            LogWarning(kLogHandler, "the web view could not be created");
+            return false;
+        }
+        browser->Start(params.url);
+        return true;
+    };
+    if (IsUiThread()) return create();
+    PostToUi([create] { create(); });
+    return true;
+}
+
+void CloseAllBrowsersNow() {
+    for (const CefRefPtr<BrowserImpl>& b : LiveBrowsers()) b->CloseNow();
+}
+
+// --- BrowserImpl -------------------------------------------------------------------
+
+BrowserImpl::BrowserImpl(CefRefPtr<CCEF3Handler> client, std::shared_ptr<ProfileContext> profile)
+    : client_(std::move(client)),
+      profile_(std::move(profile)),
+      requestContext_(new WXRequestContextHandler(profile_)),
+      host_(this) {}
+
+BrowserImpl::~BrowserImpl() {
+    WebKitWebView* view = view_;
+    GtkWidget* offscreen = offscreen_;
+    if (!view && !offscreen) return;
+    // Only reached for a browser that never closed: its widgets go on the UI thread.
+    RunOnUi([view, offscreen] {
+        if (view) {
+            DisconnectViewSignals(view);
+            if (!offscreen) gtk_widget_destroy(GTK_WIDGET(view));
+            g_object_unref(view);
+        }
+        if (offscreen) gtk_widget_destroy(offscreen);
+    });
+}
+
+bool BrowserImpl::Create(const BrowserCreateParams& params) {
+    WebKitSettings* settings = NewSettings(profile_->switches(), params.enablePlugins);
+    view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", profile_->web_context(), "settings",
+                                         settings, nullptr));
+    g_object_unref(settings);
+    if (!view_) return false;
+    g_object_ref_sink(view_);
+    id_ = static_cast<int>(webkit_web_view_get_page_id(view_));
+    ConnectViewSignals(this);
+
+    GtkWidget* widget = GTK_WIDGET(view_);
+    GtkWidget* container = nullptr;
+    if (!params.windowless && params.parent) container = UiLib::Native::GetContainer(params.parent);
+    if (container && GTK_IS_FIXED(container)) {
+        gtk_fixed_put(GTK_FIXED(container), widget, params.rect.left, params.rect.top);
+        gtk_widget_set_size_request(widget, Width(params.rect), Height(params.rect));
+        gtk_widget_show(widget);
+        hwnd_ = UiLib::Native::RegisterChildWidget(widget, params.parent);
+    } else {
+        // Windowless browsers, and windowed ones whose parent offers no
+        // container, live in an off-screen window of their size.
+        offscreen_ = gtk_offscreen_window_new();
+        int w = std::max(1, Width(params.rect)), h = std::max(1, Height(params.rect));
+        gtk_window_set_default_size(GTK_WINDOW(offscreen_), w, h);
+        gtk_widget_set_size_request(widget, w, h);
+        gtk_container_add(GTK_CONTAINER(offscreen_), widget);
+        gtk_widget_show_all(offscreen_);
+    }
+    RegisterBrowser(this);
+    return true;
+}
+
+void BrowserImpl::Start(const std::string& url) {
+    CefRefPtr<BrowserImpl> self(this);
+    PostToUi([self, url] {
+        if (self->closed_) return;
+        if (self->client_) self->client_->OnAfterCreated(self.get());
+        if (url.empty() || !self->profile_) return;
+        self->profile_->WhenReady([self, url] {
+            if (!self->closed_ && self->view_) webkit_web_view_load_uri(self->view_, url.c_str());
+        });
+    });
+}
+
+CefRefPtr<CefBrowserHost> BrowserImpl::GetHost() { return CefRefPtr<CefBrowserHost>(&host_); }
+
+CefRefPtr<CefFrame> BrowserImpl::GetMainFrame() {
+    std::wstring url;
+    if (IsUiThread() && view_) {
+        const char* uri = webkit_web_view_get_uri(view_);
+        url = platform::Utf8ToWide(uri ? uri : "");
+    }
+    return CefRefPtr<CefFrame>(new FrameImpl(this, true, L"", url));
+}
+
+CefRefPtr<CefFrame> BrowserImpl::SubFrame(const std::wstring& url) {
+    return CefRefPtr<CefFrame>(new FrameImpl(this, false, L"", url));
+}
+
+bool BrowserImpl::CanGoBack() { return IsUiThread() && view_ && webkit_web_view_can_go_back(view_); }
+bool BrowserImpl::CanGoForward() { return IsUiThread() && view_ && webkit_web_view_can_go_forward(view_); }
+bool BrowserImpl::IsLoading() { return IsUiThread() && view_ && webkit_web_view_is_loading(view_); }
+
+void BrowserImpl::GoBack() {
+    CefRefPtr<BrowserImpl> self(this);
+    RunOnUi([self] {
+        if (self->view_) webkit_web_view_go_back(self->view_);
+    });
+}
+
+void BrowserImpl::GoForward() {
+    CefRefPtr<BrowserImpl> self(this);
+    RunOnUi([self] {
+        if (self->view_) webkit_web_view_go_forward(self->view_);
+    });
+}
+
+void BrowserImpl::Reload() {
+    CefRefPtr<BrowserImpl> self(this);
+    RunOnUi([self] {
+        if (self->view_) webkit_web_view_reload(self->view_);
+    });
+}
+
+void BrowserImpl::StopLoad() {
+    CefRefPtr<BrowserImpl> self(this);
+    RunOnUi([self] {
+        if (self->view_) webkit_web_view_stop_loading(self->view_);
+    });
+}
+
+void BrowserImpl::LoadUrl(const std::string& utf8Url) {
+    CefRefPtr<BrowserImpl> self(this);
+    RunOnUi([self, utf8Url] {
+        if (self->view_) webkit_web_view_load_uri(self->view_, utf8Url.c_str());
+    });
+}
+
+void BrowserImpl::SendProcessMessage(CefProcessId target, CefRefPtr<CefProcessMessage> message) {
+    if (target != PID_RENDERER || !message) return;
+    SendEncodedMessage(message->GetName(), EncodeMessageParams(*message->GetArgumentList(), MessageExtras()));
+}
+
+void BrowserImpl::SendEncodedMessage(const std::string& name, GVariant* params) {
+    if (view_ && !closed_) {
+        WebKitUserMessage* message = webkit_user_message_new(name.c_str(), params);
+        webkit_web_view_send_message_to_page(view_, message, nullptr, nullptr, nullptr);
+    }
+    if (params) g_variant_unref(params);
+}
+
+void BrowserImpl::Show(bool show, const RECT& boundary) {
+    if (!view_) return;
+    if (hwnd_) {
+        UiLib::SetWindowPos(hwnd_, nullptr, 0, 0, show ? Width(boundary) : 0, show ? Height(boundary) : 0,
+                            SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        UiLib::ShowWindow(hwnd_, show ? SW_SHOWNORMAL : SW_HIDE);
+    } else {
+        gtk_widget_set_visible(GTK_WIDGET(view_), show);
+    }
+}
+
+void BrowserImpl::SetBounds(const RECT& area) {
+    if (!view_) return;
+    if (hwnd_) {
+        UiLib::SetWindowPos(hwnd_, nullptr, area.left, area.top, Width(area), Height(area),
+                            SWP_NOACTIVATE | SWP_NOZORDER);
+    } else if (offscreen_) {
+        int w = std::max(1, Width(area)), h = std::max(1, Height(area));
+        gtk_widget_set_size_request(GTK_WIDGET(view_), w, h);
+        gtk_window_resize(GTK_WINDOW(offscreen_), w, h);
+    }
+}
+
+void BrowserImpl::Focus() {
+    if (view_) gtk_widget_grab_focus(GTK_WIDGET(view_));
+}
+
+void BrowserImpl::OpenDevTools() {
+    if (view_) webkit_web_inspector_show(webkit_web_view_get_inspector(view_));
+}
+
+void BrowserImpl::CloseDevToolsWindow() {
+    if (view_) webkit_web_inspector_close(webkit_web_view_get_inspector(view_));
+}
+
+void BrowserImpl::TryClose() {
+    if (closed_ || closing_ || !view_) return;
+    closing_ = true;
+    webkit_web_view_try_close(view_);
+    // A page that never answers (a hung web process) must not keep the
+    // browser open for ever.
+    CefRefPtr<BrowserImpl>* held = new CefRefPtr<BrowserImpl>(this);
+    g_timeout_add_full(
+        G_PRIORITY_DEFAULT, 5000,
+        [](gpointer data) -> gboolean {
+            (*static_cast<CefRefPtr<BrowserImpl>*>(data))->CloseNow();
+            return G_SOURCE_REMOVE;
+        },
+        held, [](gpointer data) { delete static_cast<CefRefPtr<BrowserImpl>*>(data); });
+}
+
+void BrowserImpl::CloseNow() {
+    if (closed_) return;
+    closed_ = true;
+    closing_ = true;
+    CefRefPtr<BrowserImpl> self(this);
+    CefRefPtr<CCEF3Handler> client = client_;
+    if (client) client->DoClose(this);
+    UnregisterBrowser(this);
+    if (view_) {
+        DisconnectViewSignals(view_);
+        webkit_web_inspector_close(webkit_web_view_get_inspector(view_));
+    }
+    if (devTools_) {
+        gtk_widget_destroy(devTools_);
+        devTools_ = nullptr;
+    }
+    if (requestContext_) requestContext_->FlushCookieStore();
+    if (offscreen_) {
+        gtk_widget_destroy(offscreen_);
+        offscreen_ = nullptr;
+    } else if (view_) {
+        gtk_widget_destroy(GTK_WIDGET(view_));
+    }
+    if (view_) {
+        g_object_unref(view_);
+        view_ = nullptr;
+    }
+    hwnd_ = nullptr;
+    if (client) client->OnBeforeClose(this);
+    client_ = nullptr;
+    requestContext_.reset();
+    profile_.reset();
+}
+
+// --- BrowserHostImpl -----------------------------------------------------------------
+
+void BrowserHostImpl::AddRef() const { browser_->AddRef(); }
+bool BrowserHostImpl::Release() const { return browser_->Release(); }
+bool BrowserHostImpl::HasOneRef() const { return browser_->HasOneRef(); }
+
+CefRefPtr<CefBrowser> BrowserHostImpl::GetBrowser() { return CefRefPtr<CefBrowser>(browser_); }
+
+void BrowserHostImpl::CloseBrowser(bool forceClose) {
+    CefRefPtr<BrowserImpl> b(browser_);
+    RunOnUi([b, forceClose] {
+        if (forceClose) b->CloseNow();
+        else b->TryClose();
+    });
+}
+
+void BrowserHostImpl::SetFocus(bool focus) {
+    if (!focus) return;
+    CefRefPtr<BrowserImpl> b(browser_);
+    RunOnUi([b] { b->Focus(); });
+}
+
+void BrowserHostImpl::SendFocusEvent(bool setFocus) { SetFocus(setFocus); }
+
+HWND BrowserHostImpl::GetWindowHandle() { return browser_->hwnd_; }
+
+void BrowserHostImpl::WasResized() {}
+void BrowserHostImpl::WasHidden(bool hidden) {
+    CefRefPtr<BrowserImpl> b(browser_);
+    RunOnUi([b, hidden] {
+        if (b->view_) gtk_widget_set_visible(GTK_WIDGET(b->view_), !hidden);
+    });
+}
+
+void BrowserHostImpl::ShowDevTools() {
+    CefRefPtr<BrowserImpl> b(browser_);
+    RunOnUi([b] { b->OpenDevTools(); });
+}
+
+void BrowserHostImpl::CloseDevTools() {
+    CefRefPtr<BrowserImpl> b(browser_);
+    RunOnUi([b] { b->CloseDevToolsWindow(); });
+}
+
+// Input of windowless browsers arrives with the off-screen rendering work.
+void BrowserHostImpl::SendKeyEvent(const CefKeyEvent&) {}
+void BrowserHostImpl::SendMouseClickEvent(const CefMouseEvent&, cef_mouse_button_type_t, bool, int) {}
+void BrowserHostImpl::SendMouseMoveEvent(const CefMouseEvent&, bool) {}
+void BrowserHostImpl::SendMouseWheelEvent(const CefMouseEvent&, int, int) {}
+
+// --- FrameImpl ------------------------------------------------------------------------
+
+FrameImpl::FrameImpl(CefRefPtr<BrowserImpl> browser, bool main, std::wstring name, std::wstring url)
+    : browser_(std::move(browser)), main_(main), name_(std::move(name)), url_(std::move(url)) {}
+
+bool FrameImpl::IsValid() const { return browser_ && !browser_->closed(); }
+
+CefString FrameImpl::GetURL() const { return url_; }
+
+void FrameImpl::LoadURL(const CefString& url) {
+    if (main_ && browser_) browser_->LoadUrl(platform::WideToUtf8(url));
+}
+
+CefRefPtr<CefBrowser> FrameImpl::GetBrowser() const { return CefRefPtr<CefBrowser>(browser_.get()); }
+
+}  // namespace kxcef

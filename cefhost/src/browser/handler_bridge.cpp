@@ -1,0 +1,59 @@
+// The browser side of the JavaScript bridge in CCEF3Handler.
+#include "bridge/variant_convert.h"
+#include "bridge/wire_format.h"
+#include "browser/handler_impl.h"
+#include "ui_thread.h"
+
+bool CCEF3Handler::OnProcessMessageReceived(CefRefPtr<CefBrowser> browser, CefProcessId /*source*/,
+                                            CefRefPtr<CefProcessMessage> message) {
+    if (!browser || !message) return true;
+    std::string name = message->GetName();
+    CefRefPtr<CefListValue> args = message->GetArgumentList();
+    CefRefPtr<CefProcessMessage> reply = CefProcessMessage::Create(name);
+    HandleAsynJsEvent(browser->GetIdentifier(), name, args);
+    if (args->GetSize() > 0 && args->GetType(0) == VTYPE_INT && args->GetInt(0) >= 0) {
+        reply->GetArgumentList()->SetInt(0, args->GetInt(0));
+        if (auto* impl = dynamic_cast<kxcef::BrowserImpl*>(browser.get()))
+            impl->SendProcessMessage(PID_RENDERER, reply);
+    }
+    return true;
+}
+
+bool CCEF3Handler::HandleAsynJsEvent(int browserId, const std::string& name, CefRefPtr<CefListValue>& args) {
+    std::vector<CCEF3JSDelegateBase*> delegates;
+    {
+        std::lock_guard<std::mutex> lock(impl_->asyncMutex);
+        for (const auto& d : impl_->asyncTask.items()) delegates.push_back(d.get());
+    }
+    if (delegates.empty() || !args) return true;
+    kxcef::ScopedVariants values;
+    for (size_t i = 0; i < args->GetSize(); ++i) values.get().push_back(kxcef::ListEntryToVariant(*args, i));
+    for (CCEF3JSDelegateBase* d : delegates)
+        if (!d->InvokeAsynJsEvent(browserId, name, values.get())) break;
+    return true;
+}
+
+void CCEF3Handler::AddASynCPPCallBack(const CCEF3JSDelegateBase& delegate) {
+    std::lock_guard<std::mutex> lock(impl_->asyncMutex);
+    impl_->asyncTask.Add(delegate);
+}
+
+bool CCEF3Handler::SendJSCommand(std::string functionName, std::vector<VARIANT>& args) {
+    int id;
+    {
+        std::lock_guard<std::mutex> lock(impl_->mutex);
+        if (!impl_->browser) return false;
+        id = impl_->browserId;
+    }
+    // Converted on the caller's thread; only the send itself needs the UI thread.
+    CefRefPtr<CefListValue> list = CefListValue::Create();
+    list->SetInt(0, -1);
+    for (size_t i = 0; i < args.size(); ++i) kxcef::VariantToListEntry(args[i], *list, i + 1);
+    GVariant* params = kxcef::EncodeMessageParams(*list, kxcef::MessageExtras());
+    auto send = [id, name = std::move(functionName), params] {
+        if (kxcef::BrowserImpl* b = kxcef::FindBrowser(id)) b->SendEncodedMessage(name, params);
+        else g_variant_unref(params);
+    };
+    kxcef::RunOnUi(std::move(send));
+    return true;
+}

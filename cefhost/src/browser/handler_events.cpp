@@ -1,0 +1,139 @@
+// The engine's per-browser callbacks of CCEF3Handler, fanned out to the
+// caller's delegates.
+#include "browser/handler_impl.h"
+#include "engine/js_command_listener.h"
+#include "log.h"
+#include "platform/process.h"
+#include "platform/text.h"
+#include "uilib/win32.h"
+
+namespace {
+const wchar_t kIgnoredDownload[] = L"RuvikBrowser.exe";
+}
+
+void CCEF3Handler::OnAfterCreated(CefRefPtr<CefBrowser> browser) {
+    auto* impl = dynamic_cast<kxcef::BrowserImpl*>(browser.get());
+    if (!impl) return;
+    bool hidden;
+    {
+        std::lock_guard<std::mutex> lock(impl_->mutex);
+        if (impl_->browser) return;
+        impl_->browser = impl;
+        impl_->browserId = browser->GetIdentifier();
+        hidden = impl_->hidden;
+    }
+    CefRefPtr<CefFrame> main = browser->GetMainFrame();
+    impl_->browserEvent.FanOut([&](CCEF3BrowserDelegateBase* d) {
+        return d->InvokeBrowserEvent(CEF3_EVENT_CREATED, browser, main, 0);
+    });
+    if (hidden) ShowBrowser(false);
+}
+
+bool CCEF3Handler::DoClose(CefRefPtr<CefBrowser> browser) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    if (impl_->browser && impl_->browser.get() == browser.get()) impl_->closing = true;
+    return false;
+}
+
+void CCEF3Handler::OnBeforeClose(CefRefPtr<CefBrowser> browser) {
+    CefRefPtr<CCEF3Handler> self(this);  // the command list may hold the last reference
+    {
+        std::lock_guard<std::mutex> lock(impl_->mutex);
+        if (!impl_->browser || impl_->browser.get() != browser.get()) return;
+    }
+    kxcef::LeaveCommandListener(this);
+    HWND mainWindow;
+    {
+        std::lock_guard<std::mutex> lock(impl_->mutex);
+        impl_->browser = nullptr;
+        mainWindow = impl_->mainWindow;
+    }
+    if (mainWindow && mainWindow != kxcef::QuitWindow()) UiLib::PostMessageW(mainWindow, WM_CLOSE, 0, 0);
+}
+
+bool CCEF3Handler::OnBeforePopup(CefRefPtr<CefBrowser>, const CefString& targetUrl) {
+    bool handled = false;
+    impl_->newLink.FanOut([&](CCEF3BrowserDelegateBase* d) {
+        return d->InvokeNewBrowserLink(targetUrl, L"", L"", L"", CEF3_LINK_POPUP, &handled);
+    });
+    if (!handled) platform::OpenWithSystem(platform::WideToUtf8(targetUrl));
+    return true;
+}
+
+void CCEF3Handler::OnLoadingStateChange(CefRefPtr<CefBrowser>, bool isLoading, bool canGoBack, bool canGoForward) {
+    impl_->loadState.FanOut(
+        [&](CCEF3BrowserDelegateBase* d) { return d->InvokeLoadState(isLoading, canGoBack, canGoForward); });
+}
+
+void CCEF3Handler::OnLoadStart(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame) {
+    impl_->browserEvent.FanOut(
+        [&](CCEF3BrowserDelegateBase* d) { return d->InvokeBrowserEvent(CEF3_EVENT_LOAD_START, browser, frame, 0); });
+}
+
+void CCEF3Handler::OnLoadEnd(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame, int httpStatusCode) {
+    impl_->browserEvent.FanOut([&](CCEF3BrowserDelegateBase* d) {
+        return d->InvokeBrowserEvent(CEF3_EVENT_LOAD_END, browser, frame, httpStatusCode);
+    });
+    if (auto* b = dynamic_cast<kxcef::BrowserImpl*>(browser.get()))
+        if (kxcef::WXRequestContextHandler* context = b->request_context_handler()) context->FlushCookieStore();
+}
+
+void CCEF3Handler::OnLoadError(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame, int errorCode,
+                               const CefString& errorText, const CefString& failedUrl) {
+    impl_->browserEvent.FanOut([&](CCEF3BrowserDelegateBase* d) {
+        return d->InvokeBrowserEvent(CEF3_EVENT_LOAD_ERROR, browser, frame, errorCode);
+    });
+    impl_->eventDetail.FanOut([&](CCEF3BrowserDelegateBase* d) {
+        CEF3EventDetail detail;
+        detail.eventCode = CEF3_EVENT_LOAD_ERROR;
+        detail.value = errorCode;
+        detail.text1 = failedUrl;
+        detail.text2 = errorText;
+        return d->InvokeEventDetail(std::move(detail));
+    });
+}
+
+void CCEF3Handler::OnTitleChange(CefRefPtr<CefBrowser>, const CefString& title) {
+    std::string text = platform::WideToAnsi(title);
+    impl_->display.FanOut([&](CCEF3BrowserDelegateBase* d) { return d->InvokeDisplay(text, CEF3_DISPLAY_TITLE); });
+}
+
+void CCEF3Handler::OnAddressChange(CefRefPtr<CefBrowser>, CefRefPtr<CefFrame>, const CefString& url) {
+    std::string text = platform::WideToUtf8(url);
+    impl_->display.FanOut([&](CCEF3BrowserDelegateBase* d) { return d->InvokeDisplay(text, CEF3_DISPLAY_ADDRESS); });
+}
+
+bool CCEF3Handler::OnBeforeBrowse(CefRefPtr<CefBrowser>, CefRefPtr<CefFrame> frame, const CefString& url,
+                                  const CefString& referrer, bool /*isRedirect*/) {
+    if (impl_->newLink.empty()) return false;
+    std::wstring frameUrl = frame ? frame->GetURL() : std::wstring();
+    std::wstring frameName = frame && frame->IsMain() ? frame->GetName() : std::wstring(L"SubFrame");
+    bool cancel = false;
+    impl_->newLink.FanOut([&](CCEF3BrowserDelegateBase* d) {
+        return d->InvokeNewBrowserLink(url, referrer, frameUrl, frameName, CEF3_LINK_NAVIGATION, &cancel);
+    });
+    return cancel;
+}
+
+void CCEF3Handler::OnBeforeDownload(CefRefPtr<CefBrowser>, const CefString& url, const CefString& suggestedName) {
+    if (suggestedName == kIgnoredDownload) return;
+    std::string urlText = platform::WideToAnsi(url);
+    std::string nameText = platform::WideToAnsi(suggestedName);
+    bool handled = false;
+    impl_->download.FanOut(
+        [&](CCEF3BrowserDelegateBase* d) { return d->InvokeDownloadTask(urlText, nameText, &handled); });
+    if (!handled) platform::OpenWithSystem(platform::WideToUtf8(url));
+}
+
+bool CCEF3Handler::OnKeyEvent(CefRefPtr<CefBrowser>, UINT nativeMessage, int windowsKeyCode) {
+    if (nativeMessage != WM_KEYDOWN) return false;
+    if (windowsKeyCode == VK_F5) {
+        Reload();
+        return true;
+    }
+    if (windowsKeyCode == VK_F12) {
+        ShowDevTools();
+        return true;
+    }
+    return false;
+}

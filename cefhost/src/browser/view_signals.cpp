@@ -1,0 +1,253 @@
+#include "browser/view_signals.h"
+
+#include "bridge/wire_format.h"
+#include "browser/browser.h"
+#include "browser/key_codes.h"
+#include "log.h"
+#include "platform/text.h"
+
+namespace kxcef {
+namespace {
+
+const char kBrowserKey[] = "kxcef-browser";
+
+BrowserImpl* Of(gpointer data) { return static_cast<BrowserImpl*>(data); }
+
+std::wstring Wide(const char* utf8) { return platform::Utf8ToWide(utf8 ? utf8 : ""); }
+
+// Runs `fn` with the browser's client while the browser is open; the browser
+// stays alive for the call even if a delegate closes it.
+template <class F>
+void WithClient(BrowserImpl* browser, F&& fn) {
+    if (!browser || browser->closed()) return;
+    CefRefPtr<BrowserImpl> hold(browser);
+    CefRefPtr<CCEF3Handler> client = browser->client();
+    if (client) fn(client.get(), hold);
+}
+
+void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
+    BrowserImpl* b = Of(data);
+    switch (event) {
+        case WEBKIT_LOAD_STARTED:
+            b->load_failed() = false;
+            break;
+        case WEBKIT_LOAD_COMMITTED:
+            // The engine reports a frame's load start once its navigation has committed.
+            WithClient(b, [](CCEF3Handler* c, CefRefPtr<BrowserImpl>& br) { c->OnLoadStart(br.get(), br->GetMainFrame()); });
+            break;
+        case WEBKIT_LOAD_FINISHED: {
+            if (b->load_failed()) {
+                b->load_failed() = false;
+                break;
+            }
+            int status = 0;
+            if (WebKitWebResource* main = webkit_web_view_get_main_resource(b->view()))
+                if (WebKitURIResponse* r = webkit_web_resource_get_response(main))
+                    status = static_cast<int>(webkit_uri_response_get_status_code(r));
+            WithClient(b, [status](CCEF3Handler* c, CefRefPtr<BrowserImpl>& br) {
+                c->OnLoadEnd(br.get(), br->GetMainFrame(), status);
+            });
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer data) {
+    BrowserImpl* b = Of(data);
+    b->load_failed() = true;
+    int code = error ? error->code : 0;
+    std::wstring text = Wide(error ? error->message : nullptr);
+    std::wstring failed = Wide(uri);
+    WithClient(b, [&](CCEF3Handler* c, CefRefPtr<BrowserImpl>& br) {
+        c->OnLoadError(br.get(), br->GetMainFrame(), code, text, failed);
+    });
+    return TRUE;  // no engine error page
+}
+
+void OnTitle(WebKitWebView* view, GParamSpec*, gpointer data) {
+    std::wstring title = Wide(webkit_web_view_get_title(view));
+    WithClient(Of(data), [&](CCEF3Handler* c, CefRefPtr<BrowserImpl>& br) { c->OnTitleChange(br.get(), title); });
+}
+
+void OnUri(WebKitWebView* view, GParamSpec*, gpointer data) {
+    std::wstring uri = Wide(webkit_web_view_get_uri(view));
+    WithClient(Of(data), [&](CCEF3Handler* c, CefRefPtr<BrowserImpl>& br) {
+        c->OnAddressChange(br.get(), br->GetMainFrame(), uri);
+    });
+}
+
+void OnLoading(WebKitWebView* view, GParamSpec*, gpointer data) {
+    bool loading = webkit_web_view_is_loading(view);
+    bool back = webkit_web_view_can_go_back(view);
+    bool forward = webkit_web_view_can_go_forward(view);
+    WithClient(Of(data), [&](CCEF3Handler* c, CefRefPtr<BrowserImpl>& br) {
+        c->OnLoadingStateChange(br.get(), loading, back, forward);
+    });
+}
+
+std::wstring RequestReferrer(WebKitURIRequest* request) {
+    SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request);
+    const char* referrer = headers ? soup_message_headers_get_one(headers, "Referer") : nullptr;
+    return Wide(referrer);
+}
+
+gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                        gpointer data) {
+    BrowserImpl* b = Of(data);
+    if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+        WebKitNavigationAction* action =
+            webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+        std::wstring url = Wide(webkit_uri_request_get_uri(webkit_navigation_action_get_request(action)));
+        webkit_policy_decision_ignore(decision);
+        WithClient(b, [&](CCEF3Handler* c, CefRefPtr<BrowserImpl>& br) { c->OnBeforePopup(br.get(), url); });
+        return TRUE;
+    }
+    if (type != WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
+    // Navigations are offered to the client once their response is known:
+    // only there does the engine tell a frame's navigation from the main
+    // frame's. The new document has not been committed yet.
+    auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+    bool main = webkit_response_policy_decision_is_main_frame_main_resource(response);
+    WebKitURIRequest* request = webkit_response_policy_decision_get_request(response);
+    std::wstring url = Wide(webkit_uri_request_get_uri(request));
+    std::wstring referrer = RequestReferrer(request);
+    bool cancel = false;
+    WithClient(b, [&](CCEF3Handler* c, CefRefPtr<BrowserImpl>& br) {
+        CefRefPtr<CefFrame> frame = main ? br->GetMainFrame() : br->SubFrame(std::wstring());
+        cancel = c->OnBeforeBrowse(br.get(), frame, url, referrer, false);
+    });
+    if (!cancel) return FALSE;
+    webkit_policy_decision_ignore(decision);
+    return TRUE;
+}
+
+GtkWidget* OnCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer data) {
+    std::wstring url = Wide(webkit_uri_request_get_uri(webkit_navigation_action_get_request(action)));
+    WithClient(Of(data), [&](CCEF3Handler* c, CefRefPtr<BrowserImpl>& br) { c->OnBeforePopup(br.get(), url); });
+    return nullptr;  // never a pop-up window of the engine's own
+}
+
+void OnClose(WebKitWebView*, gpointer data) {
+    CefRefPtr<BrowserImpl> b(Of(data));
+    g_idle_add_full(
+        G_PRIORITY_DEFAULT,
+        [](gpointer p) -> gboolean {
+            (*static_cast<CefRefPtr<BrowserImpl>*>(p))->CloseNow();
+            return G_SOURCE_REMOVE;
+        },
+        new CefRefPtr<BrowserImpl>(b), [](gpointer p) { delete static_cast<CefRefPtr<BrowserImpl>*>(p); });
+}
+
+gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu* menu, GdkEvent*, WebKitHitTestResult*, gpointer) {
+    webkit_context_menu_remove_all(menu);
+    return TRUE;
+}
+
+gboolean OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer data) {
+    int vk = VirtualKeyFromKeyval(event->keyval);
+    if (!vk) return FALSE;
+    bool consumed = false;
+    WithClient(Of(data), [&](CCEF3Handler* c, CefRefPtr<BrowserImpl>& br) {
+        consumed = c->OnKeyEvent(br.get(), WM_KEYDOWN, vk);
+    });
+    return consumed;
+}
+
+gboolean OnUserMessage(WebKitWebView*, WebKitUserMessage* message, gpointer data) {
+    CefRefPtr<CefProcessMessage> msg = CefProcessMessage::Create(webkit_user_message_get_name(message));
+    if (!DecodeMessageParams(webkit_user_message_get_parameters(message), *msg->GetArgumentList(), nullptr))
+        return FALSE;
+    WithClient(Of(data), [&](CCEF3Handler* c, CefRefPtr<BrowserImpl>& br) {
+        c->OnProcessMessageReceived(br.get(), PID_RENDERER, msg);
+    });
+    return TRUE;
+}
+
+void OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer data) {
+    LogWarning(kLogHandler, "web process of browser " + std::to_string(Of(data)->GetIdentifier()) +
+                                " ended (reason " + std::to_string(static_cast<int>(reason)) + ")");
+}
+
+// Developer tools: the inspector opens in a top-level window of its own.
+gboolean OnInspectorAttach(WebKitWebInspector*, gpointer) { return TRUE; }
+
+gboolean OnInspectorOpenWindow(WebKitWebInspector* inspector, gpointer data) {
+    BrowserImpl* b = Of(data);
+    WebKitWebViewBase* inspectorView = webkit_web_inspector_get_web_view(inspector);
+    if (!inspectorView || b->closed()) return FALSE;
+    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_title(GTK_WINDOW(window), "DevTools");
+    gtk_window_set_default_size(GTK_WINDOW(window), 800, 600);
+    gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(inspectorView));
+    g_signal_connect(window, "delete-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer inspector) -> gboolean {
+                         webkit_web_inspector_close(WEBKIT_WEB_INSPECTOR(inspector));
+                         return TRUE;
+                     }),
+                     inspector);
+    gtk_widget_show_all(window);
+    b->devtools_window() = window;
+    return TRUE;
+}
+
+void OnInspectorClosed(WebKitWebInspector*, gpointer data) {
+    BrowserImpl* b = Of(data);
+    if (GtkWidget* window = b->devtools_window()) {
+        b->devtools_window() = nullptr;
+        gtk_widget_destroy(window);
+    }
+}
+
+}  // namespace
+
+void ConnectViewSignals(BrowserImpl* browser) {
+    WebKitWebView* view = browser->view();
+    g_object_set_data(G_OBJECT(view), kBrowserKey, browser);
+    g_signal_connect(view, "load-changed", G_CALLBACK(&OnLoadChanged), browser);
+    g_signal_connect(view, "load-failed", G_CALLBACK(&OnLoadFailed), browser);
+    g_signal_connect(view, "notify::title", G_CALLBACK(&OnTitle), browser);
+    g_signal_connect(view, "notify::uri", G_CALLBACK(&OnUri), browser);
+    g_signal_connect(view, "notify::is-loading", G_CALLBACK(&OnLoading), browser);
+    g_signal_connect(view, "decide-policy", G_CALLBACK(&OnDecidePolicy), browser);
+    g_signal_connect(view, "create", G_CALLBACK(&OnCreate), browser);
+    g_signal_connect(view, "close", G_CALLBACK(&OnClose), browser);
+    g_signal_connect(view, "context-menu", G_CALLBACK(&OnContextMenu), browser);
+    g_signal_connect(view, "key-press-event", G_CALLBACK(&OnKeyPress), browser);
+    g_signal_connect(view, "user-message-received", G_CALLBACK(&OnUserMessage), browser);
+    g_signal_connect(view, "web-process-terminated", G_CALLBACK(&OnWebProcessTerminated), browser);
+    WebKitWebInspector* inspector = webkit_web_view_get_inspector(view);
+    g_signal_connect(inspector, "attach", G_CALLBACK(&OnInspectorAttach), browser);
+    g_signal_connect(inspector, "open-window", G_CALLBACK(&OnInspectorOpenWindow), browser);
+    g_signal_connect(inspector, "closed", G_CALLBACK(&OnInspectorClosed), browser);
+}
+
+void DisconnectViewSignals(WebKitWebView* view) {
+    gpointer browser = g_object_get_data(G_OBJECT(view), kBrowserKey);
+    if (!browser) return;
+    g_signal_handlers_disconnect_by_data(view, browser);
+    g_signal_handlers_disconnect_by_data(webkit_web_view_get_inspector(view), browser);
+    g_object_set_data(G_OBJECT(view), kBrowserKey, nullptr);
+}
+
+void OnDownloadStarted(WebKitWebContext*, WebKitDownload* download, gpointer) {
+    WebKitWebView* view = webkit_download_get_web_view(download);
+    auto* browser = view ? static_cast<BrowserImpl*>(g_object_get_data(G_OBJECT(view), kBrowserKey)) : nullptr;
+    int id = browser ? browser->GetIdentifier() : 0;
+    g_signal_connect(download, "decide-destination",
+                     G_CALLBACK(+[](WebKitDownload* d, gchar* suggested, gpointer idPtr) -> gboolean {
+                         std::wstring url = Wide(webkit_uri_request_get_uri(webkit_download_get_request(d)));
+                         std::wstring name = Wide(suggested);
+                         // Nothing is ever written: the download stops before it has a file.
+                         webkit_download_cancel(d);
+                         if (BrowserImpl* b = FindBrowser(GPOINTER_TO_INT(idPtr))) {
+                             WithClient(b, [&](CCEF3Handler* c, CefRefPtr<BrowserImpl>& br) {
+                                 c->OnBeforeDownload(br.get(), url, name);
+                             });
+                         }
+                         return TRUE;
+                     }),
+                     GINT_TO_POINTER(id));
+}
+
+}  // namespace kxcef

@@ -1,0 +1,242 @@
+#include "kxcef/cef3_manager.h"
+
+#include <gtk/gtk.h>
+
+#include <atomic>
+#include <mutex>
+
+#include "browser/browser.h"
+#include "engine/app.h"
+#include "engine/engine_state.h"
+#include "engine/js_command_listener.h"
+#include "engine/profile.h"
+#include "engine/profile_context.h"
+#include "log.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/system_info.h"
+#include "platform/text.h"
+#include "ui_thread.h"
+#include "uilib/win32.h"
+
+HWND CCEF3Manager::m_hQuitWnd = nullptr;
+CCEFJSCommandListener* CCEF3Manager::m_pListener = nullptr;
+
+namespace {
+
+std::atomic<CCEF3Manager*> g_instance{nullptr};
+std::atomic<bool> g_engineRunning{false};
+std::mutex g_stateMutex;
+std::vector<std::string> g_commandLine;
+kxcef::EngineSwitches g_switches;
+bool g_gtkReady = false;
+
+CCEF3Manager* EnsureInstance() {
+    CCEF3Manager* instance = g_instance.load();
+    if (!instance) {
+        instance = new CCEF3Manager();
+        g_instance.store(instance);
+    }
+    return instance;
+}
+
+std::string JoinLine(const std::vector<std::string>& line) {
+    std::string out;
+    for (const std::string& s : line) {
+        if (!out.empty()) out += ' ';
+        out += s;
+    }
+    return out;
+}
+
+bool IsSubProcess() {
+    std::vector<std::string> args = platform::CurrentProcessArguments();
+    for (size_t i = 1; i < args.size(); ++i)
+        if (args[i].find("type=") != std::string::npos) return true;
+    return false;
+}
+
+}  // namespace
+
+namespace kxcef {
+
+bool EngineRunning() { return g_engineRunning.load(); }
+
+EngineSwitches CurrentSwitches() {
+    std::lock_guard<std::mutex> lock(g_stateMutex);
+    return g_switches;
+}
+
+CefRefPtr<CCEF3APP> CurrentApp() {
+    CCEF3Manager* instance = g_instance.load();
+    return instance ? instance->GetCEFApp() : nullptr;
+}
+
+HWND QuitWindow() { return CCEF3Manager::m_hQuitWnd; }
+
+void LeaveCommandListener(CCEF3Handler* handler) {
+    CCEFJSCommandListener* list = CCEF3Manager::m_pListener;
+    if (!list) return;
+    bool emptied = false;
+    list->Remove(handler, &emptied);
+    if (emptied && CCEF3Manager::m_hQuitWnd) UiLib::PostMessageW(CCEF3Manager::m_hQuitWnd, WM_CLOSE, 0, 0);
+}
+
+}  // namespace kxcef
+
+CCEF3Manager::CCEF3Manager() : m_app(new CCEF3APP()) {
+    if (!m_pListener) m_pListener = new CCEFJSCommandListener();
+}
+CCEF3Manager::CCEF3Manager(const CCEF3Manager& other) : m_app(other.m_app) {}
+CCEF3Manager& CCEF3Manager::operator=(const CCEF3Manager& other) {
+    m_app = other.m_app;
+    return *this;
+}
+CCEF3Manager::~CCEF3Manager() = default;
+
+CefRefPtr<CCEF3APP> CCEF3Manager::GetCEFApp() { return m_app; }
+
+void CCEF3Manager::CEFPreapare() {
+    // A fresh instance becomes current; browsers already listed stay listed.
+    CCEF3Manager* previous = g_instance.exchange(new CCEF3Manager());
+    delete previous;
+}
+
+void CCEF3Manager::SetProcessHandler(CProcessHandler* handler) {
+    CCEF3Manager* instance = EnsureInstance();
+    if (handler && instance->m_app) instance->m_app->binding().processHandler = handler;
+}
+
+void CCEF3Manager::SetJSCallBackHandler(CJSCallbackHandler* handler) {
+    CCEF3Manager* instance = EnsureInstance();
+    if (instance->m_app) instance->m_app->binding().jsHandler = handler;
+}
+
+void CCEF3Manager::RegisterJsNativeFunc(std::string objectName, std::string code) {
+    CCEF3Manager* instance = g_instance.load();
+    if (!instance || !instance->m_app) return;
+    instance->m_app->SyncSlot() = {std::move(objectName), std::move(code)};
+}
+
+void CCEF3Manager::RegisterAsyJsNativeFunc(std::string objectName, std::string code) {
+    CCEF3Manager* instance = g_instance.load();
+    if (!instance || !instance->m_app) return;
+    instance->m_app->AsyncSlot() = {std::move(objectName), std::move(code)};
+}
+
+void CCEF3Manager::AppendCmdLine(std::string name, std::string value) {
+    CCEF3Manager* instance = g_instance.load();
+    if (!instance || !instance->m_app) return;
+    instance->m_app->ExtraSwitches()[name] = value;
+}
+
+std::vector<std::string> CCEF3Manager::GetPreparedCommandLine() {
+    std::lock_guard<std::mutex> lock(g_stateMutex);
+    return g_commandLine;
+}
+
+int CCEF3Manager::CEFInit(HINSTANCE /*instance*/) {
+    CCEF3Manager* instance = EnsureInstance();
+    if (!instance || !instance->m_app) return 0;
+    // The engine's helper processes run their own entry points; a process
+    // started with a process type has nothing left to do here.
+    if (IsSubProcess()) return 0;
+
+    kxcef::SetUiThread();
+    platform::SetEnv("GDK_BACKEND", "x11");
+    if (!g_gtkReady) g_gtkReady = gtk_init_check(nullptr, nullptr);
+
+    std::vector<std::string> line = kxcef::PrepareCommandLine(instance->m_app->ExtraSwitches());
+    {
+        std::lock_guard<std::mutex> lock(g_stateMutex);
+        g_commandLine = line;
+        g_switches = kxcef::InterpretCommandLine(line);
+    }
+    kxcef::LogInfo(kxcef::kLogManager, "CommandLine: " + JoinLine(line));
+    kxcef::LogInfo(kxcef::kLogManager,
+                   "Profile: " + platform::NativePath(kxcef::ProfileDirectory()) + ", locale zh-CN, languages zh-CN,zh");
+
+    g_engineRunning.store(g_gtkReady);
+    kxcef::LogInfo(kxcef::kLogManager, g_gtkReady ? "CefInitiaLize Success" : "CefInitiaLize Failed");
+    if (g_gtkReady) {
+        // Runs once the host's loop turns, unless the engine stopped before.
+        CefRefPtr<CCEF3APP> app = instance->m_app;
+        kxcef::PostToUi([app] {
+            if (kxcef::EngineRunning() && kxcef::CurrentApp() == app) app->OnContextInitialized();
+        });
+    }
+    return -1;
+}
+
+CefRefPtr<CCEF3Handler> CCEF3Manager::CreateBrowser(HWND parent, RECT rect, std::string url, bool windowless,
+                                                     bool enablePlugins, int fps) {
+    CCEF3Manager* instance = g_instance.load();
+    if (!instance) return nullptr;
+    CefRefPtr<CCEF3Handler> handler(new CCEF3Handler());
+    handler->SetMainWindowHandle(parent);
+    if (windowless) {
+        handler->InitOSRPaintContext(parent, rect, fps);
+        handler->DealOSRInputMsg(parent, true);
+    } else {
+        handler->SetBrowserBoundary(rect);
+        handler->DealOSRInputMsg(parent, false);
+    }
+
+    kxcef::BrowserCreateParams params;
+    params.parent = parent;
+    params.rect = rect;
+    params.url = platform::WideToUtf8(platform::AnsiToWide(url));
+    params.windowless = windowless;
+    params.enablePlugins = enablePlugins;
+    bool created = kxcef::EngineRunning() && kxcef::CreateBrowserAsync(handler, params);
+
+    if (CefRefPtr<CCEF3APP> app = instance->m_app) {
+        if (CJSCallbackHandler* js = app->binding().jsHandler)
+            handler->AddASynCPPCallBack(
+                CCEF3JSDelegate<CJSCallbackHandler, CJSCallbackHandler>(js, &CJSCallbackHandler::OnAsynJsEvent));
+    }
+    if (m_pListener) m_pListener->Add(handler.get());
+    kxcef::LogInfo(kxcef::kLogManager, created ? "CreateBrowser Success" : "CreateBrowser Failed");
+    return handler;
+}
+
+bool CCEF3Manager::SendJsCommand(std::string functionName, std::vector<VARIANT>& args, int browserId) {
+    CCEFJSCommandListener* list = m_pListener;
+    if (!list) return false;
+    CefRefPtr<CCEF3Handler> handler =
+        list->FindFirst([browserId](CCEF3Handler* h) { return h->GetBrowserId() == browserId; });
+    if (!handler) return false;
+    return handler->SendJSCommand(std::move(functionName), args);
+}
+
+bool CCEF3Manager::CloseAllBrowser(HWND quitWnd) {
+    CCEFJSCommandListener* list = m_pListener;
+    if (!list || list->Empty()) return false;
+    m_hQuitWnd = quitWnd;
+    for (const CefRefPtr<CCEF3Handler>& handler : list->Snapshot()) {
+        handler->DealOSRInputMsg(nullptr, handler->IsWindowLessCEF());
+        if (handler->IsClosing()) continue;
+        if (CefRefPtr<CefBrowser> browser = handler->GetBrowser()) browser->GetHost()->CloseBrowser(false);
+    }
+    return true;
+}
+
+void CCEF3Manager::RemoveJsCommandListener(CCEF3Handler* handler) { kxcef::LeaveCommandListener(handler); }
+
+void CCEF3Manager::CEFShutDown() {
+    if (kxcef::EngineRunning() && kxcef::IsUiThread()) {
+        kxcef::CloseAllBrowsersNow();
+        kxcef::ProfileContext::FlushAll();
+    }
+    CCEF3Manager* instance = g_instance.exchange(nullptr);
+    if (instance) {
+        CCEFJSCommandListener* list = m_pListener;
+        m_pListener = nullptr;
+        delete list;
+        instance->m_app = nullptr;
+        delete instance;
+    }
+    m_hQuitWnd = nullptr;
+    g_engineRunning.store(false);
+    kxcef::LogInfo(kxcef::kLogManager, "CefShutdown");
+}

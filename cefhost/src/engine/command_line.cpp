@@ -1,0 +1,63 @@
+#include "engine/command_line.h"
+
+#include <cstdint>
+
+#include "platform/debug_output.h"
+#include "platform/registry.h"
+
+namespace kxcef {
+namespace {
+
+const wchar_t kGpuKey[] = L"SOFTWARE\\Mervane Network\\Tessaly";
+const wchar_t kGpuValue[] = L"DisableGPU";
+
+// Only an existing key counts; a missing value reads as 0. There is no
+// operating-system version rule here.
+bool GpuDisabledByRegistry() {
+    platform::RegistryKey key;
+    if (!key.Open(kGpuKey)) return false;
+    std::uint32_t value = 0;
+    if (!key.QueryDword(kGpuValue, value)) value = 0;
+    return value != 0;
+}
+
+std::string StripDashes(const std::string& name) {
+    size_t i = 0;
+    while (i < name.size() && name[i] == '-') ++i;
+    return name.substr(i);
+}
+
+}  // namespace
+
+std::vector<std::string> PrepareCommandLine(const std::map<std::string, std::string>& extraSwitches) {
+    std::vector<std::string> line;
+    line.push_back("--no-proxy-server");
+    line.push_back("enable-media-stream=1");
+    if (GpuDisabledByRegistry()) {
+        line.push_back("disable-gpu");
+        line.push_back("disable-gpu-compositing");
+        platform::OutputDebugStringA("Disable GPU\xA1\xA1" "Accelerate.");
+    }
+    for (const auto& entry : extraSwitches) line.push_back(entry.first + "=" + entry.second);
+    line.push_back("--expose-gc");
+    line.push_back("--disable-extensions");
+    line.push_back("ppapi-flash-path=PepperFlash\\pepflashplayer.dll");
+    line.push_back("ppapi-flash-version=20.0.0.306");
+    line.push_back("--ignore-certificate-errors");
+    return line;
+}
+
+EngineSwitches InterpretCommandLine(const std::vector<std::string>& commandLine) {
+    EngineSwitches s;
+    for (const std::string& item : commandLine) {
+        std::string name = StripDashes(item.substr(0, item.find('=')));
+        std::string value = item.find('=') == std::string::npos ? std::string() : item.substr(item.find('=') + 1);
+        if (name == "no-proxy-server") s.noProxy = true;
+        else if (name == "enable-media-stream") s.mediaStream = value != "0";
+        else if (name == "disable-gpu" || name == "disable-gpu-compositing") s.disableGpu = true;
+        else if (name == "ignore-certificate-errors") s.ignoreCertificateErrors = true;
+    }
+    return s;
+}
+
+}  // namespace kxcef

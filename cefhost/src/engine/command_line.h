@@ -1,0 +1,23 @@
+// The engine's command-line preparation: the switches the browser host adds
+// to every process, built as an ordered list and mapped onto WebKit settings.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kxcef {
+
+// The switches in order, each "name" or "name=value" (names unchanged).
+std::vector<std::string> PrepareCommandLine(const std::map<std::string, std::string>& extraSwitches);
+
+// What the prepared switches mean for WebKit.
+struct EngineSwitches {
+    bool noProxy = false;
+    bool mediaStream = false;
+    bool disableGpu = false;
+    bool ignoreCertificateErrors = false;
+};
+EngineSwitches InterpretCommandLine(const std::vector<std::string>& commandLine);
+
+}  // namespace kxcef

@@ -1,0 +1,18 @@
+// The UI thread: the GTK main thread, which runs every WebKit call and every
+// engine callback. Work from other threads is queued to it.
+#pragma once
+
+#include <functional>
+
+namespace kxcef {
+
+// Marks the calling thread as the UI thread (engine start).
+void SetUiThread();
+// True on the UI thread, and anywhere before an engine start marked one.
+bool IsUiThread();
+// Queues `task` to the UI thread's main loop (always queued, never run inline).
+void PostToUi(std::function<void()> task);
+// Runs `task` now when on the UI thread, else queues it.
+void RunOnUi(std::function<void()> task);
+
+}  // namespace kxcef

@@ -1,0 +1,39 @@
+// Business object of the page's window and client commands.
+#pragma once
+
+#include <string>
+
+#include "common/qn_interfaces.h"
+#include "core/services/business/base_business.h"
+
+class HttpLaunchApp;
+
+class WndUIStatusBusiness : public IBaseBusiness {
+public:
+    using Request = QNInterface::QNCEF::CEFRequest;
+
+    // The process-wide instance, created on first use and never destroyed.
+    static WndUIStatusBusiness* Get();
+
+    // `identity` answers "_get_client_info" (null: the process-wide HttpLaunchApp).
+    explicit WndUIStatusBusiness(HttpLaunchApp* identity = nullptr);
+
+    // Nothing to start or stop.
+    bool Init() override { return true; }
+    bool Uninit() override { return true; }
+
+    // "_get_client_info": gid, mac, pc name, boot id and version of the client.
+    void OnGetClientInfo(const Request& request, const std::string& callbackName);
+
+    // Window commands. They act on the shell's windows, so they are defined
+    // with the shell (core/shell/window_commands.cpp).
+    // "_notify_new_info": the main window starts flashing its tray icon.
+    void OnNotifyNewInfo(const Request& request, const std::string& callbackName);
+    // "_min_window": minimises the request's window.
+    void OnMinWindow(const Request& request, const std::string& callbackName);
+    // "_close_window": minimises and hides the request's window, after the current message.
+    void OnCloseWindow(const Request& request, const std::string& callbackName);
+
+private:
+    HttpLaunchApp* identity_;
+};

@@ -1,0 +1,75 @@
+// The machine's identity (cafe group id, host name, boot id, client version)
+// and the launch statistics report that carries it to the statistics service.
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class HttpLaunchApp {
+public:
+    // The process-wide instance, created on first use and never destroyed.
+    static HttpLaunchApp* Get();
+
+    // `installDir` is where "qm_version.so" is looked for (empty: beside the executable).
+    explicit HttpLaunchApp(std::wstring installDir = std::wstring());
+    // Waits for reports still being sent (they use this object).
+    ~HttpLaunchApp();
+    HttpLaunchApp(const HttpLaunchApp&) = delete;
+    HttpLaunchApp& operator=(const HttpLaunchApp&) = delete;
+
+    // Module start: read the gid, look up the host name (filling the cache),
+    // compute a boot id; each step only when the one before gave a text.
+    void Prime();
+
+    // The four identity values, each in UTF-8 (mac is always empty).
+    void GetIdentity(std::string& mac, std::string& bootId, std::string& gid, std::string& pcName);
+    // "gid=...&mac=...&pcname=...&bootid=..." from a fresh identity, values unescaped.
+    std::string IdentityText();
+
+    // Cafe group id from the machine registry (ANSI code page); empty when no key has it.
+    std::string ReadGid() const;
+    // Host name, cached after the first successful lookup; empty when the lookup fails.
+    std::string PcName();
+    // Boot time as "ms:s:min:h-day/month/year"; empty when unknown.
+    static std::string BootTimeText();
+    // 32 upper-case hexadecimal digits of MD5(gid + pc name + boot time text).
+    static std::string BootId(const std::string& gidAnsi, const std::string& pcName);
+    // Product version of "qm_version.so" as "a.b.c.d" (ANSI); empty when missing.
+    std::string Version() const;
+
+    // Sends the launch report in the background (worker pool) and returns at
+    // once; the identity is read on the calling thread. An empty url means the
+    // deployment's statistics endpoint.
+    bool SendVeskLaunchApp(const std::string& cid, const std::string& ccid, const std::string& tgid,
+                           const std::string& pid, const std::string& version, std::string url);
+    // One report: up to `count` attempts of up to 4 requests each, stopping at
+    // the first answer 200. True when one came.
+    bool PostTask(const std::string& url, const std::string& body, int count);
+
+    // The report body; every value is escaped for a JSON string but keeps its
+    // '&' and '=' as they are.
+    static std::string BuildReportBody(const std::string& identityText, const std::string& cid,
+                                       const std::string& ccid, const std::string& tgid,
+                                       const std::string& version, const std::string& pid);
+
+    // Cookie lines (libcurl's cookie-list form) carried from one report to the next.
+    std::vector<std::string> SavedCookies() const;
+
+private:
+    bool Attempt(void* curl, const std::string& url, const std::string& body);
+    void SaveCookies(void* curl);
+
+    std::wstring installDir_;
+
+    std::mutex pcNameLock_;
+    std::string pcNameCache_;
+
+    mutable std::mutex cookieLock_;
+    std::vector<std::string> savedCookies_;
+
+    std::mutex reportsLock_;
+    std::condition_variable reportsDone_;
+    int reportsRunning_ = 0;
+};

@@ -1,0 +1,142 @@
+#include "core/services/nim/nim_business.h"
+
+#include <json/reader.h>
+#include <json/value.h>
+
+#include "common/log_record.h"
+#include "core/services/reply/js_reply.h"
+#include "core/services/reply/main_web_wnd.h"
+#include "platform/debug_output.h"
+#include "platform/dynlib.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr const char kLogSource[] = "Logic\\Business\\NimBusiness\\NimBusiness";
+constexpr const char kInitToken[] = "9f8e7d6c5b4a39281706f5e4d3c2b1a0";
+
+// A channel id the page can rely on: absent or null reads as 0, a whole number
+// in the unsigned 64-bit range as itself; anything else cannot be read.
+bool ReadChannelId(const Json::Value& value, Json::UInt64& out) {
+    if (value.isNull()) {
+        out = 0;
+        return true;
+    }
+    if (!value.isNumeric() || !value.isUInt64()) return false;
+    out = value.asUInt64();
+    return true;
+}
+
+bool ParseJson(const char* text, Json::Value& out) {
+    out = Json::Value();
+    if (!text) return false;
+    Json::Reader reader;
+    if (reader.parse(std::string(text), out)) return true;
+    out = Json::Value();
+    return false;
+}
+
+}  // namespace
+
+NimBusiness* NimBusiness::Get() {
+    static NimBusiness* instance = new NimBusiness();  // lives until the process ends
+    return instance;
+}
+
+NimBusiness::NimBusiness(std::wstring moduleName) : moduleName_(std::move(moduleName)) {}
+
+NimBusiness::~NimBusiness() { Uninit(); }
+
+bool NimBusiness::Init() {
+    std::lock_guard<std::mutex> lock(moduleLock_);
+    if (module_ || nim_) return false;
+    module_ = platform::LoadModule(moduleName_);
+    if (!module_) return false;
+    auto create = reinterpret_cast<XNimCreateObjectFn>(platform::GetExport(module_, "create_object"));
+    if (!create) return false;  // the library stays loaded; a later Init refuses at once
+    nim_ = create();
+    if (!nim_) return false;
+    return nim_->Init(kInitToken, static_cast<IXNimCallback*>(this));
+}
+
+bool NimBusiness::Uninit() {
+    std::lock_guard<std::mutex> lock(moduleLock_);
+    if (!nim_ || !module_) return true;
+    nim_->Release();
+    if (auto destroy = reinterpret_cast<XNimDeleteObjectFn>(platform::GetExport(module_, "delete_object")))
+        destroy(nim_);
+    nim_ = nullptr;
+    platform::FreeModule(module_);
+    module_ = nullptr;
+    return true;
+}
+
+bool NimBusiness::IsLoaded() const {
+    std::lock_guard<std::mutex> lock(moduleLock_);
+    return nim_ != nullptr;
+}
+
+std::string NimBusiness::Account() const {
+    std::lock_guard<std::mutex> lock(accountLock_);
+    return account_;
+}
+
+std::string NimBusiness::ChannelId() const {
+    std::lock_guard<std::mutex> lock(channelIdLock_);
+    return channelId_;
+}
+
+bool NimBusiness::OnLogin() {
+    QM_LOG(kLogSource) << "NimBusiness Login User Success";
+    return false;
+}
+
+// A channel id that cannot be read (negative, beyond 64 bits, a fraction, text)
+// keeps the stored channel id and leaves the module's value untouched in the
+// reply: the page still learns that it joined, and leaving the room uses the
+// last channel id that was valid. A text that parses to something other than an
+// object (or null) is forwarded as it is, without "account".
+bool NimBusiness::OnJoinRoom(const char* json) {
+    QM_LOG(kLogSource) << "NimBusiness Join Room Success";
+    Json::Value data;
+    if (ParseJson(json, data) && (data.isObject() || data.isNull())) {
+        data["account"] = Account();
+        Json::UInt64 channel = 0;
+        if (ReadChannelId(data["channelId"], channel)) {
+            std::lock_guard<std::mutex> lock(channelIdLock_);
+            channelId_ = std::to_string(channel);
+        } else {
+            QM_LOG(kLogSource) << "NimBusiness Join Room channelId unreadable, kept " << ChannelId();
+        }
+    }
+    std::string reply = BuildCallbackJson(data, "_nim_join_room");
+    platform::OutputDebugStringA("OnJoinRoom");
+    platform::OutputDebugStringW(platform::Utf8ToWide(reply));
+    SendJsCallback(reply, MainBrowserId());
+    return true;
+}
+
+void NimBusiness::OnEnumDevice(const char* json) {
+    QM_LOG(kLogSource) << "NimBusiness Enum Device Success";
+    Json::Value data;
+    ParseJson(json, data);
+    SendJsCallback(BuildCallbackJson(data, "_nim_enum_device"), MainBrowserId());
+}
+
+void NimBusiness::OnAudioVolumn(const char* json) {
+    // Only the 1st, 11th, 21st ... event reaches the page.
+    unsigned count = audioVolumnCount_.fetch_add(1);
+    if (count % 10 != 0) return;
+    audioVolumnCount_.fetch_sub(count);  // back to 0 + the one just counted
+    Json::Value data;
+    ParseJson(json, data);
+    SendJsCallback(BuildCallbackJson(data, "_nim_audio_volumn"), MainBrowserId());
+}
+
+void NimBusiness::OnStartDevice(int deviceType, bool success) {
+    if (success) {
+        QM_LOG(kLogSource) << "NimBusiness Start Device Type" << deviceType << "Success";
+    } else {
+        QM_LOG(kLogSource) << "NimBusiness Start Device Type" << deviceType << "Failed";
+    }
+}

@@ -1,0 +1,208 @@
+// The page's voice-chat commands: argument rules and module calls.
+#include <json/value.h>
+
+#include "common/log_record.h"
+#include "core/services/nim/nim_business.h"
+#include "core/services/reply/js_reply.h"
+#include "core/services/reply/request_param.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr const char kLogSource[] = "Logic\\Business\\NimBusiness\\NimBusiness";
+constexpr const char kAppKey[] = "0a1b2c3d4e5f60718293a4b5c6d7e8f9";
+
+// Page texts are UTF-8, log lines are ANSI: convert what goes into a line.
+std::string LogText(const std::string& utf8) {
+    std::string ansi = platform::Utf8ToAnsi(utf8);
+    return ansi.empty() ? utf8 : ansi;
+}
+
+int BrowserIdOf(const QNInterface::QNCEF::CEFRequest& request) {
+    return request.window ? request.window->GetBrowserId() : -1;
+}
+
+}  // namespace
+
+template <class Call>
+bool NimBusiness::WithNim(Call call) {
+    std::lock_guard<std::mutex> lock(moduleLock_);
+    if (!nim_) return false;
+    call(*nim_);
+    return true;
+}
+
+const std::vector<NimBusiness::Command>& NimBusiness::Commands() {
+    static const std::vector<Command> commands = {
+        {"_nim_login", "_nim_login", &NimBusiness::OnNimLogin},
+        {"_nim_logout", "", &NimBusiness::OnNimLogout},
+        {"_nim_join_room", "_nim_join_room", &NimBusiness::OnNimJoinRoom},
+        {"_nim_leave_room", "", &NimBusiness::OnNimLeaveRoom},
+        {"_nim_start_mic_device", "", &NimBusiness::OnNimStartMicDevice},
+        {"_nim_end_mic_device", "", &NimBusiness::OnNimEndMicDevice},
+        {"_nim_start_audio_device", "", &NimBusiness::OnNimStartAudioDevice},
+        {"_nim_end_audio_device", "", &NimBusiness::OnNimEndAudioDevice},
+        {"_nim_start_audio_play_device", "", &NimBusiness::OnNimStartAudioPlayDevice},
+        {"_nim_end_audio_play_device", "", &NimBusiness::OnNimEndAudioPlayDevice},
+        {"_nim_get_muted", "", &NimBusiness::OnNimGetNothing},
+        {"_nim_set_muted", "", &NimBusiness::OnNimSetMuted},
+        {"_nim_get_mic_volumn", "", &NimBusiness::OnNimGetNothing},
+        {"_nim_set_mic_volumn", "", &NimBusiness::OnNimSetMicVolumn},
+        {"_nim_get_audio_volumn", "", &NimBusiness::OnNimGetNothing},
+        {"_nim_set_audio_volumn", "", &NimBusiness::OnNimSetAudioVolumn},
+        {"_nim_get_viewermode", "", &NimBusiness::OnNimGetNothing},
+        {"_nim_set_viewermode", "", &NimBusiness::OnNimSetViewerMode},
+        {"_nim_enum_device", "_nim_enum_device", &NimBusiness::OnNimEnumDevice},
+        {"_nim_enum_player", "_nim_enum_player", &NimBusiness::OnNimEnumPlayer},
+    };
+    return commands;
+}
+
+void NimBusiness::RegisterCommands(QNInterface::WND::IQNWebWnd* window) {
+    if (!window) return;
+    for (const Command& c : Commands()) {
+        Handler handler = c.handler;
+        window->RegisterCaller(c.name, c.callbackName,
+                               [this, handler](const Request& request, const std::string& callbackName) {
+                                   (this->*handler)(request, callbackName);
+                               });
+    }
+}
+
+void NimBusiness::OnNimLogin(const Request& request, const std::string& callbackName) {
+    std::string user, pass;
+    GetRequestParam("user", request.data, user);
+    GetRequestParam("pass", request.data, pass);
+    if (user.empty() || pass.empty()) return;
+    bool result = false;
+    bool reached = WithNim([&](IXNimObject& nim) {
+        QM_LOG(kLogSource) << "NimBusiness Start Login User";
+        {
+            std::lock_guard<std::mutex> lock(accountLock_);
+            account_ = user;
+        }
+        result = nim.Login(kAppKey, user.c_str(), pass.c_str());
+    });
+    if (!reached) return;
+    Json::Value data(Json::objectValue);
+    data["res"] = result;
+    SendJsCallback(BuildCallbackJson(data, callbackName), BrowserIdOf(request));
+}
+
+void NimBusiness::OnNimLogout(const Request&, const std::string&) {
+    WithNim([](IXNimObject& nim) { nim.Logout(); });
+}
+
+void NimBusiness::OnNimJoinRoom(const Request& request, const std::string&) {
+    std::string roomId, rtmpUrl, value;
+    if (!GetRequestParam("room_id", request.data, roomId)) return;
+    GetRequestParam("rtmp_url", request.data, rtmpUrl);
+    bool highRate = !(GetRequestParam("high_rate", request.data, value) && value == "false");
+    int audioMode = 2;
+    if (GetRequestParam("audio_mode", request.data, value)) audioMode = ParamInt(value);
+    WithNim([&](IXNimObject& nim) {
+        QM_LOG(kLogSource) << "NimBusiness Join Room room_id " << LogText(roomId) << "rtmp_url = "
+                           << LogText(rtmpUrl);
+        nim.JoinRoom(roomId.c_str(), rtmpUrl.c_str(), highRate, audioMode);
+    });
+}
+
+void NimBusiness::OnNimLeaveRoom(const Request&, const std::string&) {
+    std::string channelId = ChannelId();
+    WithNim([&](IXNimObject& nim) {
+        QM_LOG(kLogSource) << "NimBusiness Leave Room";
+        nim.LeaveRoom(channelId.c_str());
+    });
+}
+
+void NimBusiness::OnNimStartMicDevice(const Request& request, const std::string&) {
+    std::string path, test;
+    GetRequestParam("path", request.data, path);
+    GetRequestParam("test", request.data, test);
+    WithNim([&](IXNimObject& nim) {
+        QM_LOG(kLogSource) << "NimBusiness Start Mic Device";
+        nim.StartMicDevice(path.c_str(), ParamFlag(test));
+    });
+}
+
+void NimBusiness::OnNimEndMicDevice(const Request& request, const std::string&) {
+    std::string test;
+    GetRequestParam("test", request.data, test);
+    WithNim([&](IXNimObject& nim) {
+        QM_LOG(kLogSource) << "NimBusiness End Mic Device";
+        nim.EndMicDevice(ParamFlag(test));
+    });
+}
+
+void NimBusiness::OnNimStartAudioPlayDevice(const Request& request, const std::string&) {
+    std::string path;
+    GetRequestParam("path", request.data, path);
+    WithNim([&](IXNimObject& nim) {
+        QM_LOG(kLogSource) << "NimBusiness Start Audio Play Device" << LogText(path);
+        nim.StartAudioPlayDevice(path.c_str());
+    });
+}
+
+void NimBusiness::OnNimEndAudioPlayDevice(const Request&, const std::string&) {
+    WithNim([&](IXNimObject& nim) {
+        QM_LOG(kLogSource) << "NimBusiness End Audio Play Device";
+        nim.EndAudioPlayDevice();
+    });
+}
+
+void NimBusiness::OnNimStartAudioDevice(const Request& request, const std::string&) {
+    std::string path;
+    GetRequestParam("path", request.data, path);
+    WithNim([&](IXNimObject& nim) {
+        QM_LOG(kLogSource) << "NimBusiness Start Audio Device" << LogText(path);
+        nim.StartAudioDevice(path.c_str());
+    });
+}
+
+void NimBusiness::OnNimEndAudioDevice(const Request&, const std::string&) {
+    WithNim([&](IXNimObject& nim) {
+        QM_LOG(kLogSource) << "NimBusiness End Audio Device";
+        nim.EndAudioDevice();
+    });
+}
+
+void NimBusiness::OnNimSetMuted(const Request& request, const std::string&) {
+    std::string muted;
+    if (!GetRequestParam("muted", request.data, muted)) return;
+    WithNim([&](IXNimObject& nim) {
+        QM_LOG(kLogSource) << "NimBusiness Set Muted";
+        nim.SetMuted(ParamFlag(muted));
+    });
+}
+
+void NimBusiness::OnNimSetMicVolumn(const Request& request, const std::string&) {
+    std::string volume;
+    if (!GetRequestParam("volumn", request.data, volume)) return;
+    QM_LOG(kLogSource) << "NimBusiness Set Mic Volumn";  // written even without the module
+    WithNim([&](IXNimObject& nim) { nim.SetMicVolumn(ParamInt(volume)); });
+}
+
+void NimBusiness::OnNimSetAudioVolumn(const Request& request, const std::string&) {
+    std::string volume;
+    if (!GetRequestParam("volumn", request.data, volume)) return;
+    QM_LOG(kLogSource) << "NimBusiness Set Audio Volumn";  // written even without the module
+    WithNim([&](IXNimObject& nim) { nim.SetAudioVolumn(ParamInt(volume)); });
+}
+
+void NimBusiness::OnNimSetViewerMode(const Request& request, const std::string&) {
+    std::string viewer;
+    if (!GetRequestParam("viewer", request.data, viewer)) return;
+    WithNim([&](IXNimObject& nim) {
+        QM_LOG(kLogSource) << "NimBusiness Set Viewer Mode";
+        nim.SetViewerMode(ParamFlag(viewer));
+    });
+}
+
+void NimBusiness::OnNimEnumDevice(const Request&, const std::string&) {
+    WithNim([&](IXNimObject& nim) {
+        QM_LOG(kLogSource) << "NimBusiness Enum Device";
+        nim.EnumDevice();
+    });
+}
+
+void NimBusiness::OnNimGetNothing(const Request&, const std::string&) {}

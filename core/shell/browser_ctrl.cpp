@@ -1,0 +1,90 @@
+#include "core/shell/browser_ctrl.h"
+
+#include <cstring>
+
+#include "core/shell/drag_hook.h"
+#include "kxcef/cef3_manager.h"
+#include "platform/text.h"
+
+CBrowserCtrl::CBrowserCtrl() = default;
+
+CBrowserCtrl::~CBrowserCtrl() {
+    RemoveDragHook(hook_);
+    if (handler_) handler_->CloseBrowser();
+}
+
+void CBrowserCtrl::SetAttribute(const wchar_t* name, const wchar_t* value) {
+    const std::wstring n = name ? name : L"";
+    const std::wstring v = value ? value : L"";
+    // Flags count only as the exact text "true".
+    if (n == L"windowless") windowless_ = v == L"true";
+    else if (n == L"homepage") homePage_ = v;
+    else if (n == L"initimage") initImage_ = v;
+    else if (n == L"ingnoredir") ignoreDir_ = v == L"true";
+    else UiLib::CControlUI::SetAttribute(name, value);
+}
+
+void CBrowserCtrl::SetPos(RECT rc) {
+    if (handler_) {
+        handler_->SetCEFSize(rc);
+    } else if (GetManager()) {
+        handler_ = CCEF3Manager::CreateBrowser(GetManager()->GetPaintWindow(), rc,
+                                               platform::WideToAnsi(homePage_.str()), windowless_, ignoreDir_, 0);
+        if (handler_) {
+            if (!initImage_.IsEmpty()) handler_->ShowBrowser(false);
+            handler_->SetBrowserEventCallBack(CCEF3BrowserDelegate<CBrowserCtrl>(this, &CBrowserCtrl::OnBrowserEvent));
+        }
+    }
+    UiLib::CControlUI::SetPos(rc);
+}
+
+void CBrowserCtrl::DoPaint(HDC hdc, const RECT& rcPaint) {
+    const RECT& pos = GetPos();
+    if (rcPaint.right <= pos.left || rcPaint.left >= pos.right || rcPaint.bottom <= pos.top || rcPaint.top >= pos.bottom)
+        return;
+    UiLib::CControlUI::DoPaint(hdc, rcPaint);
+    if (!windowless_ || !handler_) return;
+    if (OSRBitmap* bitmap = handler_->LockOSRBitmap()) {
+        if (bitmap->pixels)
+            UiLib::CRenderEngine::DrawImage(hdc, bitmap->pixels, bitmap->width, bitmap->height, bitmap->stride, pos);
+    }
+    handler_->UnLockOSRBitmap();
+}
+
+int CBrowserCtrl::GetBrowserId() {
+    if (!handler_ || !handler_->GetBrowser()) return -1;
+    return handler_->GetBrowserId();
+}
+
+void CBrowserCtrl::Reload() {
+    if (handler_) handler_->Reload();
+}
+
+void CBrowserCtrl::ShowDevTools() {
+    if (handler_) handler_->ShowDevTools();
+}
+
+bool CBrowserCtrl::OnBrowserEvent(int eventCode, CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame>, int) {
+    if (eventCode == 2 && hookPending_) {
+        InstallDragHook();
+    } else if (eventCode == 3 && !shown_ && handler_) {
+        handler_->ShowBrowser(true);
+        if (browser) browser->GetHost()->SendFocusEvent(true);
+        shown_ = true;
+        Invalidate();
+    }
+    return true;
+}
+
+void CBrowserCtrl::InstallDragHook() {
+    CefRefPtr<CefBrowser> browser = handler_ ? handler_->GetBrowser() : nullptr;
+    if (!browser || !GetManager()) return;
+    HWND browserWnd = browser->GetHost()->GetWindowHandle();
+    hookPending_ = false;
+    if (!browserWnd) return;  // a windowless browser has no view of its own to hook
+    DragHookRecord record;
+    record.browserWnd = browserWnd;
+    record.moveTarget = GetManager()->GetPaintWindow();
+    record.dragRects = dragRects_;
+    hook_ = ::InstallDragHook(record);
+}

@@ -1,0 +1,86 @@
+#include "core/shell/drag_hook.h"
+
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
+#include "core/shell/web_wnd.h"
+#include "uilib/UiLib.h"
+
+namespace {
+
+std::mutex g_recordsLock;
+std::vector<DragHookRecord>& Records() {
+    static auto* records = new std::vector<DragHookRecord>();  // lives until the process ends
+    return *records;
+}
+
+}  // namespace
+
+HHOOK InstallDragHook(const DragHookRecord& record) {
+    DragHookRecord r = record;
+    r.hook = UiLib::SetWindowsHookExW(WH_MOUSE, &DragHookProc, nullptr, 0);
+    if (!r.hook) return nullptr;
+    std::lock_guard<std::mutex> lock(g_recordsLock);
+    Records().push_back(r);
+    return r.hook;
+}
+
+void RemoveDragHook(HHOOK hook) {
+    if (!hook) return;
+    UiLib::UnhookWindowsHookEx(hook);
+    std::lock_guard<std::mutex> lock(g_recordsLock);
+    auto& records = Records();
+    records.erase(std::remove_if(records.begin(), records.end(), [hook](const DragHookRecord& r) { return r.hook == hook; }),
+                  records.end());
+}
+
+LRESULT DragHookProc(int code, WPARAM wParam, LPARAM lParam) {
+    auto* data = reinterpret_cast<UiLib::MOUSEHOOKSTRUCT*>(lParam);
+    if (code < 0 || !data) return 0;
+
+    std::unique_lock<std::mutex> lock(g_recordsLock);
+    auto& records = Records();
+    DragHookRecord* record = nullptr;
+    for (HWND w = data->hwnd; w && !record; w = UiLib::GetParent(w)) {
+        for (auto& r : records)
+            if (r.browserWnd == w) record = &r;
+    }
+    if (!record) return 0;
+    HHOOK hook = record->hook;
+
+    RECT work;
+    UiLib::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    HWND moveTarget = nullptr;
+    LPARAM offset = 0;
+    if (work.bottom <= 0 || data->pt.y >= work.bottom - 2) {
+        // Dragging into the bottom edge of the work area ends the drag.
+        if (record->capturing) UiLib::ReleaseCapture();
+        record->capturing = false;
+    } else {
+        POINT client = data->pt;
+        UiLib::ScreenToClient(data->hwnd, &client);
+        UINT message = static_cast<UINT>(wParam);
+        if (message == WM_LBUTTONDOWN) {
+            bool inside = false;
+            for (const RECT& rc : record->dragRects) inside = inside || PtInRect(rc, client);
+            if (!record->capturing && inside) {
+                record->last = data->pt;
+                UiLib::SetCapture(data->hwnd);
+                record->capturing = true;
+            }
+        } else if (message == WM_LBUTTONUP) {
+            if (record->capturing) UiLib::ReleaseCapture();
+            record->capturing = false;
+        } else if (message == WM_MOUSEMOVE && record->capturing) {
+            int dx = data->pt.x - record->last.x, dy = data->pt.y - record->last.y;
+            offset = static_cast<LPARAM>((static_cast<std::uint32_t>(dy) << 16) | (static_cast<std::uint32_t>(dx) & 0xFFFF));
+            moveTarget = record->moveTarget;
+            record->last = data->pt;
+        }
+    }
+    lock.unlock();
+    // Sent outside the lock: the window moves on its own thread.
+    if (moveTarget) UiLib::SendMessageW(moveTarget, QNInterface::WND::CQNWebWnd::kMoveByOffsetMessage, 0, offset);
+    return UiLib::CallNextHookEx(hook, code, wParam, lParam);
+}

@@ -1,0 +1,191 @@
+#include "core/shell/main_wnd.h"
+
+#include "common/client_config.h"
+#include "core/shell/browser_ctrl.h"
+#include "core/shell/module_state.h"
+#include "platform/debug_output.h"
+#include "platform/ini.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+
+using namespace QNInterface::WND;
+
+namespace {
+
+CQNMainWnd* g_mainWindow = nullptr;  // the holder: lives until the process ends
+bool g_flashPhase = false;           // shared by the whole module
+
+const RECT kDragBand{0, 0, 1400, 60};
+
+std::wstring SkinPath(const wchar_t* file) {
+    return std::wstring(UiLib::CPaintManagerUI::GetInstancePath().str()) + L"Skin/Main/" + file;
+}
+
+// The tray tooltip holds 127 characters with its terminator: longer names are cut with an ellipsis.
+std::wstring TrayTooltip(const std::string& ansiName) {
+    std::wstring tip = platform::AnsiToWide(ansiName);
+    if (tip.size() >= 127) tip = tip.substr(0, 123) + L"...";
+    return tip;
+}
+
+}  // namespace
+
+CQNMainWnd* MainWindow() { return g_mainWindow; }
+
+IQNWebWnd* CreateMainWindow(IWebWndManager* registry, const std::wstring& address) {
+    if (g_mainWindow) return g_mainWindow;
+    std::wstring skin = SkinPath(L"ClientMainWnd.xml");
+    g_mainWindow = new CQNMainWnd(skin, registry);
+    if (!platform::FileExists(skin)) {
+        platform::OutputDebugStringW(L"<CQNNormalWnd> This is an invalid window, please check it.");
+        return nullptr;
+    }
+    g_mainWindow->EnableDrag(kDragBand);
+    g_mainWindow->SetStartAddress(address);
+    ChannelInfo channel = CClientConfig::Get()->GetChannelInfo();
+    if (!g_mainWindow->Create(nullptr, channel.displayName.c_str(), CQNMainWnd::kStyle, 0, 0, 0, 0, 0)) {
+        platform::OutputDebugStringW(L"<CQNNormalWnd> The main window could not be created.");
+        return nullptr;
+    }
+    g_mainWindow->CenterWindow();
+    g_mainWindow->ShowWindow(true, true);
+    g_mainWindow->SetIcon(CQNMainWnd::kIconResource);
+    // A termination signal ends the client as the tray menu's "close" does.
+    UiLib::PostMessageOnTerminationSignal(g_mainWindow->GetHWND(), WM_CLOSE);
+    return g_mainWindow;
+}
+
+CQNMainWnd::CQNMainWnd(std::wstring skinPath, IWebWndManager* registry)
+    : CQNWebWnd(kClassName, std::move(skinPath), registry) {}
+
+CQNMainWnd::~CQNMainWnd() = default;
+
+void CQNMainWnd::Init() {
+    if (!trayAdded_) AddTrayIcon();
+    if (!menu_) {
+        menu_ = std::make_unique<CQNPopWnd>(kMenuClassName, SkinPath(L"MenuWnd.xml"), GetHWND());
+        menu_->Create(GetHWND(), L"Menu", WS_POPUP, WS_EX_TOPMOST | WS_EX_TOOLWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                      CW_USEDEFAULT, CW_USEDEFAULT);
+        menu_->ShowWindow(false, false);
+    }
+    if (!startAddress_.empty() && browserCtrl()) browserCtrl()->SetHomePage(startAddress_);
+}
+
+void CQNMainWnd::AddTrayIcon() {
+    UiLib::NOTIFYICONDATAW data;
+    data.hWnd = GetHWND();
+    data.uID = kTrayIconId;
+    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    data.uCallbackMessage = kTrayCallbackMessage;
+    data.hIcon = UiLib::LoadIconW(UiLib::CPaintManagerUI::GetInstance(), kIconResource);
+    std::wstring tip = TrayTooltip(CClientConfig::Get()->GetChannelInfo().displayNameAnsi);
+    tip.copy(data.szTip, 127);
+    if (!UiLib::Shell_NotifyIconW(NIM_ADD, &data)) platform::OutputDebugStringW(L"<CQNMainWnd> tray icon add failed");
+    trayAdded_ = true;  // marked even when the add failed
+}
+
+void CQNMainWnd::DeleteTrayIcon() {
+    if (!trayAdded_) return;
+    UiLib::NOTIFYICONDATAW data;
+    data.hWnd = GetHWND();
+    data.uID = kTrayIconId;
+    if (!UiLib::Shell_NotifyIconW(NIM_DELETE, &data))
+        platform::OutputDebugStringW(L"<CQNMainWnd> tray icon delete failed");
+    trayAdded_ = false;
+}
+
+void CQNMainWnd::ModifyTrayIcon(bool showIcon) {
+    if (!trayAdded_) return;
+    UiLib::NOTIFYICONDATAW data;
+    data.hWnd = GetHWND();
+    data.uID = kTrayIconId;
+    data.uFlags = NIF_ICON;
+    data.hIcon = showIcon ? UiLib::LoadIconW(UiLib::CPaintManagerUI::GetInstance(), kIconResource) : nullptr;
+    if (!UiLib::Shell_NotifyIconW(NIM_MODIFY, &data))
+        platform::OutputDebugStringW(L"<CQNMainWnd> tray icon modify failed");
+}
+
+void CQNMainWnd::StartFlashTrayIcon() {
+    if (!GetHWND() || !trayAdded_) return;
+    if (flashing_) {
+        if (UiLib::KillTimer(GetHWND(), kFlashTimerId)) flashing_ = false;
+        else platform::OutputDebugStringA("StartFlashTrayIcon, KillTimer fail");
+    }
+    if (UiLib::SetTimer(GetHWND(), kFlashTimerId, kFlashPeriodMs)) flashing_ = true;
+    else platform::OutputDebugStringA("StartFlashTrayIcon, SetTimer fail");
+    ModifyTrayIcon(false);
+}
+
+void CQNMainWnd::StopFlashTrayIcon() {
+    if (!GetHWND() || !trayAdded_) return;
+    if (flashing_) {
+        if (UiLib::KillTimer(GetHWND(), kFlashTimerId)) flashing_ = false;
+        else platform::OutputDebugStringA("StopFlashTrayIcon, KillTimer fail");
+    }
+    ModifyTrayIcon(true);
+}
+
+void CQNMainWnd::ReportStartChannel() {
+    std::wstring ini = platform::JoinPath(platform::ExecutableDir(), L"out_start.ini");
+    std::vector<std::wstring> lines = platform::ReadIniSection(ini, L"Start_Cid");
+    if (lines.empty() || lines.front().empty()) return;
+    SendLaunchReport(platform::WideToAnsi(lines.front()), "", "", "");
+}
+
+LRESULT CQNMainWnd::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CLOSE:
+            UiLib::ShowWindow(GetHWND(), SW_HIDE);
+            DeleteTrayIcon();
+            UiLib::PostMessageW(GetHWND(), WM_QUIT, 0, 0);
+            break;
+        case WM_SYSCOMMAND:
+            if ((wParam & 0xFFF0) == SC_CLOSE) {
+                UiLib::ShowWindow(GetHWND(), SW_HIDE);  // the close box hides to the tray
+                return 0;
+            }
+            break;
+        case WM_TIMER:
+            if (wParam == kFlashTimerId) {
+                g_flashPhase = !g_flashPhase;
+                ModifyTrayIcon(g_flashPhase);
+            }
+            break;
+        case kStartFlashMessage:
+            StartFlashTrayIcon();
+            break;
+        case kStartChannelMessage:
+            ReportStartChannel();
+            break;
+        default:
+            break;
+    }
+    return CQNWebWnd::HandleMessage(message, wParam, lParam);
+}
+
+LRESULT CQNMainWnd::HandleCustomMessage(UINT message, WPARAM wParam, LPARAM lParam, BOOL& handled) {
+    if (message == kTrayCallbackMessage) {
+        if (lParam == WM_LBUTTONUP) {
+            ShowWindow(true, true);
+            UiLib::SetForegroundWindow(GetHWND());
+            if (flashing_) StopFlashTrayIcon();
+        } else if (lParam == WM_RBUTTONUP && menu_ && menu_->GetHWND()) {
+            RECT rc;
+            POINT cursor;
+            UiLib::GetWindowRect(menu_->GetHWND(), &rc);
+            UiLib::GetCursorPos(&cursor);
+            menu_->ShowWindow(true, true);
+            UiLib::SetWindowPos(menu_->GetHWND(), nullptr, cursor.x, cursor.y - (rc.bottom - rc.top), 0, 0, SWP_NOSIZE);
+        }
+    }
+    return CQNWebWnd::HandleCustomMessage(message, wParam, lParam, handled);
+}
+
+void CQNMainWnd::Notify(UiLib::TNotifyUI& msg) {
+    if (msg.sType == L"click" && msg.pSender) {
+        UiLib::CDuiString name = msg.pSender->GetName();
+        if (name == L"close") UiLib::ShowWindow(GetHWND(), SW_HIDE);
+        else if (name == L"min") UiLib::PostMessageW(GetHWND(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    }
+    CQNWebWnd::Notify(msg);
+}

@@ -1,0 +1,34 @@
+#include "core/shell/test_hooks.h"
+
+#include <string>
+
+#if defined(QM_TEST_HOOKS)
+#include "core/services/pool/thread_pool.h"
+#endif
+
+namespace qmtesthooks {
+namespace {
+std::wstring g_crash;
+}
+
+#if defined(QM_TEST_HOOKS)
+// Kept out of line with a name of its own, so that a dump's backtrace shows it.
+__attribute__((noinline)) void QmCoreModuleFault() {
+    volatile int* volatile target = nullptr;
+    *target = 42;
+}
+#endif
+
+void Arm(const CCmdLineParser& switches) { g_crash = switches.GetVal(L"qm_test_crash"); }
+
+void OnBusinessesStarted() {
+#if defined(QM_TEST_HOOKS)
+    if (g_crash.rfind(L"core_worker", 0) == 0) {
+        CommonFunc::ThreadPool::Get()->GetPool().schedule([] { QmCoreModuleFault(); });
+    } else if (g_crash.rfind(L"core", 0) == 0) {
+        QmCoreModuleFault();
+    }
+#endif
+}
+
+}  // namespace qmtesthooks

@@ -1,0 +1,47 @@
+// CQNWebWnd: a skinned window with a browser control. It registers with the
+// launcher's web-window registry so that page commands of its browser reach
+// its command table, and it can be dragged by a band of the page.
+#pragma once
+
+#include "common/qn_interfaces.h"
+#include "core/shell/caller_manager.h"
+#include "core/shell/normal_wnd.h"
+
+class CBrowserCtrl;
+
+namespace QNInterface {
+namespace WND {
+
+class CQNWebWnd : public CQNNormalWnd, public IQNWebWnd {
+public:
+    // Message 20025: move the window by (signed low word, signed high word) of lParam.
+    static constexpr UINT kMoveByOffsetMessage = 20025;
+
+    CQNWebWnd(std::wstring className, std::wstring skinPath, IWebWndManager* registry);
+
+    // IQNWebWnd
+    int GetBrowserId() override;
+    bool PreDispatch(const QNCEF::CEFRequest&) override { return false; }
+    bool RegisterCaller(const std::string& name, const std::string& callbackName, QNCEF::CEFCaller handler) override;
+    void Dispatch(const QNCEF::CEFRequest& request) override;
+    void SetWndString(const std::wstring& text) override { wndString_ = text; }
+
+    void EnableDrag(const RECT& band);
+    CBrowserCtrl* browserCtrl() const { return browserCtrl_; }
+
+protected:
+    UiLib::CControlUI* CreateControl(const wchar_t* className) override;
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void OnFinalMessage(HWND hwnd) override;
+
+private:
+    QNCEF::CEFCallerManager callers_;
+    RECT dragRect_;
+    CBrowserCtrl* browserCtrl_ = nullptr;  // owned by the control tree
+    bool dragEnabled_ = false;
+    IWebWndManager* registry_ = nullptr;
+    std::wstring wndString_;
+};
+
+}  // namespace WND
+}  // namespace QNInterface

@@ -1,0 +1,39 @@
+// The page's window commands: they act on the shell's windows.
+#include "core/services/business/wnd_ui_status_business.h"
+#include "core/shell/base_wnd.h"
+#include "core/shell/main_wnd.h"
+#include "core/shell/ui_task_dispatcher.h"
+#include "uilib/UiLib.h"
+
+namespace {
+
+HWND WindowOf(QNInterface::WND::IQNWebWnd* window) {
+    auto* base = dynamic_cast<QNInterface::WND::IQNBaseWnd*>(window);
+    return base ? base->GetHWND() : nullptr;
+}
+
+}  // namespace
+
+void WndUIStatusBusiness::OnNotifyNewInfo(const Request&, const std::string&) {
+    if (CQNMainWnd* main = MainWindow()) {
+        if (main->GetHWND()) UiLib::PostMessageW(main->GetHWND(), CQNMainWnd::kStartFlashMessage, 0, 0);
+    }
+}
+
+void WndUIStatusBusiness::OnMinWindow(const Request& request, const std::string&) {
+    HWND hwnd = WindowOf(request.window);
+    if (hwnd && UiLib::IsWindow(hwnd)) UiLib::ShowWindow(hwnd, SW_MINIMIZE);
+}
+
+void WndUIStatusBusiness::OnCloseWindow(const Request& request, const std::string&) {
+    // Deferred: the page's call returns first, the window hides after the current message.
+    Request copy = request;
+    UITaskDispatcher::Get()->PostDelayedTask(
+        [copy] {
+            HWND hwnd = WindowOf(copy.window);
+            if (!hwnd || !UiLib::IsWindow(hwnd)) return;
+            UiLib::ShowWindow(hwnd, SW_MINIMIZE);
+            UiLib::ShowWindow(hwnd, SW_HIDE);
+        },
+        0);
+}

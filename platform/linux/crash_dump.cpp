@@ -1,7 +1,0 @@
-#include "platform/crash_dump.h"
-
-namespace platform {
-
-void InstallCrashDumpWriter() {}
-
-}  // namespace platform

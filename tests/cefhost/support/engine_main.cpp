@@ -1,0 +1,13 @@
+// main() of the browser host's engine tests: a private X display first, then
+// the engine.
+#include <gtest/gtest.h>
+
+#include "tests/cefhost/support/engine_env.h"
+#include "tests/support/display.h"
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    qmtest::UsePrivateDisplay();
+    ::testing::AddGlobalTestEnvironment(new kxtest::EngineEnvironment());
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,393 @@
+// The browser host's pieces that need no engine: list values and their wire
+// form, the VARIANT and page-value conversions, lenient text, the extension
+// code rewriting, the prepared command line and the session-cookie file.
+#include <jsc/jsc.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "bridge/utf8.h"
+#include "bridge/variant_convert.h"
+#include "bridge/wire_format.h"
+#include "engine/command_line.h"
+#include "engine/session_cookies.h"
+#include "kxcef/js_callback.h"
+#include "launcher/bridge/cef_handler.h"
+#include "platform/text.h"
+#include "render/extension_code.h"
+#include "render/js_values.h"
+#include "tests/support/process.h"
+
+namespace kxcef {
+namespace {
+
+// --- List values ----------------------------------------------------------------------------
+
+TEST(ListValue, SettingPastTheEndGrowsWithNullEntries) {
+    auto list = CefListValue::Create();
+    list->SetInt(3, 7);
+    ASSERT_EQ(list->GetSize(), 4u);
+    EXPECT_EQ(list->GetType(0), VTYPE_NULL);
+    EXPECT_EQ(list->GetType(3), VTYPE_INT);
+    EXPECT_EQ(list->GetType(9), VTYPE_INVALID);
+    EXPECT_EQ(list->GetInt(0), 0);
+    list->SetDouble(1, -2.9);
+    EXPECT_EQ(list->GetInt(1), -2);
+    list->SetDouble(2, 1e300);
+    EXPECT_EQ(list->GetInt(2), 0) << "an id out of int range is no id";
+    EXPECT_DOUBLE_EQ(list->GetDouble(3), 7.0);
+}
+
+TEST(ListValue, StringsKeepNullsAndRepairBrokenText) {
+    auto list = CefListValue::Create();
+    list->SetString(0, std::wstring(L"a\0b\u4e2d", 4));
+    EXPECT_EQ(list->GetString(0), std::wstring(L"a\0b\u4e2d", 4));
+    EXPECT_EQ(list->GetStringUtf8(0), std::string("a\0b\xe4\xb8\xad", 6));
+    list->SetStringUtf8(1, std::string("x\xed\xa0\x80y\xff", 6));  // an encoded surrogate and a stray byte
+    EXPECT_EQ(list->GetString(1), L"x\uFFFDy\uFFFD");
+    std::wstring bad(1, static_cast<wchar_t>(0xD800));
+    list->SetString(2, bad);
+    EXPECT_EQ(list->GetString(2), L"\uFFFD");
+}
+
+TEST(ListValue, AListCannotHoldItself) {
+    auto list = CefListValue::Create();
+    list->SetList(0, list);
+    EXPECT_EQ(list->GetType(0), VTYPE_NULL);
+}
+
+// --- Wire format ---------------------------------------------------------------------------------
+
+TEST(WireFormat, ListsRoundTripWithEveryEntryType) {
+    auto list = CefListValue::Create();
+    list->SetInt(0, -1);
+    list->SetBool(1, true);
+    list->SetDouble(2, 0.5);
+    list->SetStringUtf8(3, std::string("n\0ul", 4));
+    auto child = CefListValue::Create();
+    child->SetInt(1, 9);
+    list->SetList(4, child);
+    list->SetNull(5);
+    MessageExtras extras;
+    extras.origin = "http://127.0.0.1:8080";
+    GVariant* v = EncodeMessageParams(*list, extras);
+    auto back = CefListValue::Create();
+    MessageExtras extrasBack;
+    ASSERT_TRUE(DecodeMessageParams(v, *back, &extrasBack));
+    g_variant_unref(v);
+    ASSERT_EQ(back->GetSize(), 6u);
+    EXPECT_EQ(back->GetInt(0), -1);
+    EXPECT_TRUE(back->GetBool(1));
+    EXPECT_DOUBLE_EQ(back->GetDouble(2), 0.5);
+    EXPECT_EQ(back->GetStringUtf8(3), std::string("n\0ul", 4));
+    ASSERT_EQ(back->GetType(4), VTYPE_LIST);
+    EXPECT_EQ(back->GetList(4)->GetType(0), VTYPE_NULL);
+    EXPECT_EQ(back->GetList(4)->GetInt(1), 9);
+    EXPECT_EQ(back->GetType(5), VTYPE_NULL);
+    EXPECT_EQ(extrasBack.origin, "http://127.0.0.1:8080");
+}
+
+TEST(WireFormat, NestingDeeperThanTheLimitTravelsAsNull) {
+    auto top = CefListValue::Create();
+    auto cur = top;
+    for (int i = 0; i < kMaxListDepth + 10; ++i) {
+        auto next = CefListValue::Create();
+        cur->SetList(0, next);
+        cur = next;
+    }
+    GVariant* v = EncodeMessageParams(*top, MessageExtras());
+    auto back = CefListValue::Create();
+    ASSERT_TRUE(DecodeMessageParams(v, *back, nullptr));
+    g_variant_unref(v);
+    int depth = 0;
+    for (auto l = back; l && l->GetType(0) == VTYPE_LIST; l = l->GetList(0)) ++depth;
+    EXPECT_EQ(depth, kMaxListDepth);
+}
+
+TEST(WireFormat, ForeignParametersAreRejected) {
+    auto list = CefListValue::Create();
+    GVariant* other = g_variant_ref_sink(g_variant_new_string("hello"));
+    EXPECT_FALSE(DecodeMessageParams(other, *list, nullptr));
+    EXPECT_FALSE(DecodeMessageParams(nullptr, *list, nullptr));
+    g_variant_unref(other);
+    // Entries of unexpected types read as null.
+    GVariant* odd = g_variant_ref_sink(g_variant_new_parsed("([<int64 5>, <'text'>, <true>], @a{sv} {})"));
+    ASSERT_TRUE(DecodeMessageParams(odd, *list, nullptr));
+    g_variant_unref(odd);
+    ASSERT_EQ(list->GetSize(), 3u);
+    EXPECT_EQ(list->GetType(0), VTYPE_NULL);
+    EXPECT_EQ(list->GetType(1), VTYPE_NULL);
+    EXPECT_TRUE(list->GetBool(2));
+}
+
+// --- List entries and VARIANTs ----------------------------------------------------------------
+
+TEST(VariantConvert, ListEntriesBecomeVariantsByType) {
+    auto list = CefListValue::Create();
+    list->SetBool(0, true);
+    list->SetInt(1, 5);
+    list->SetDouble(2, 1.5);
+    list->SetStringUtf8(3, "s\xe4\xb8\xad");
+    list->SetList(4, CefListValue::Create());
+    list->SetNull(5);
+    std::vector<VARIANT> v;
+    for (size_t i = 0; i < 6; ++i) v.push_back(ListEntryToVariant(*list, i));
+    EXPECT_EQ(v[0].vt, VT_BOOL);
+    EXPECT_EQ(v[0].boolVal, 1);
+    EXPECT_EQ(v[1].vt, VT_I4);
+    EXPECT_EQ(v[1].lVal, 5);
+    EXPECT_EQ(v[2].vt, VT_R8);
+    EXPECT_EQ(v[3].vt, VT_BSTR);
+    EXPECT_EQ(platform::VariantText(v[3]), L"s\u4e2d");
+    EXPECT_EQ(v[4].vt, VT_EMPTY);
+    EXPECT_EQ(v[5].vt, VT_EMPTY);
+    ClearVariants(v);
+    EXPECT_TRUE(v.empty());
+}
+
+TEST(VariantConvert, VariantsBecomeListEntriesAndOthersSetNothing) {
+    std::vector<VARIANT> in(7);
+    for (auto& v : in) VariantInit(&v);
+    in[0].vt = VT_I4, in[0].lVal = -3;
+    in[1].vt = VT_UINT, in[1].uintVal = 4000000000u;
+    in[2].vt = VT_BOOL, in[2].boolVal = -1;
+    in[3].vt = VT_R8, in[3].dblVal = 2.25;
+    in[4] = platform::MakeBstrVariant(std::wstring(L"a\0b", 3));
+    in[5].vt = VT_DATE, in[5].date = 1;
+    in[6].vt = VT_DISPATCH;
+    auto list = CefListValue::Create();
+    for (size_t i = 0; i < in.size(); ++i) VariantToListEntry(in[i], *list, i + 1);
+    EXPECT_EQ(list->GetSize(), 6u) << "trailing unconvertible values leave the list shorter";
+    EXPECT_EQ(list->GetInt(1), -3);
+    EXPECT_EQ(list->GetInt(2), static_cast<int>(4000000000u));
+    EXPECT_TRUE(list->GetBool(3));
+    EXPECT_DOUBLE_EQ(list->GetDouble(4), 2.25);
+    EXPECT_EQ(list->GetString(5), std::wstring(L"a\0b", 3));
+    VariantClear(&in[4]);
+}
+
+// --- Lenient text ---------------------------------------------------------------------------------
+
+TEST(Utf8, MalformedInputBecomesReplacementCharacters) {
+    EXPECT_EQ(Utf8ToWideLenient(std::string("\xc0\xafz")), L"\uFFFDz");  // overlong
+    EXPECT_EQ(Utf8ToWideLenient(std::string("ab\xe4\xb8")), L"ab\uFFFD");    // cut short
+    EXPECT_EQ(Utf8ToWideLenient(std::string("\xf4\x90\x80\x80")), L"\uFFFD");  // past U+10FFFF
+    EXPECT_EQ(SanitizeUtf8("plain", 5), "plain");
+    EXPECT_EQ(SanitizeUtf8("\xed\xb0\x80", 3), "\xef\xbf\xbd");
+    EXPECT_EQ(WideToUtf8Lenient(std::wstring(1, static_cast<wchar_t>(0x110000))), "\xef\xbf\xbd");
+}
+
+// --- Extension code ------------------------------------------------------------------------------
+
+TEST(ExtensionCode, TheWebAppCodeIsExactAndItsNativesAreFound) {
+    EXPECT_EQ(std::strlen(kWebAppExtensionCode), 363u);
+    EXPECT_EQ(std::strlen(QNInterface::QNCEF::CQNCefHandler::kSyncObjectCode), 217u);
+    EXPECT_EQ(std::strlen(QNInterface::QNCEF::CQNCefHandler::kAsyncObjectCode), 221u);
+    RewrittenExtension r = RewriteNativeDeclarations(kWebAppExtensionCode, "H");
+    EXPECT_EQ(r.natives, (std::vector<std::string>{"SendCPPTask", "PostCPPTask"}));
+    EXPECT_EQ(r.code.find("native function"), std::string::npos);
+    EXPECT_NE(r.code.find("var SendCPPTask = H.SendCPPTask;"), std::string::npos);
+    RewrittenExtension plain = RewriteNativeDeclarations("var nativeness = 1; // native function", "H");
+    EXPECT_TRUE(plain.natives.empty());
+    EXPECT_EQ(plain.code, "var nativeness = 1; // native function");
+}
+
+class JsTest : public ::testing::Test {
+protected:
+    void SetUp() override { context_ = jsc_context_new(); }
+    void TearDown() override { g_object_unref(context_); }
+    JSCValue* Eval(const char* code) { return jsc_context_evaluate(context_, code, -1); }
+    JSCContext* context_ = nullptr;
+};
+
+TEST_F(JsTest, RewrittenExtensionsCallTheirNativesWithTheCallbackFirst) {
+    JSCValue* h = Eval("var calls=[];var H={PostCPPTask:function(){calls.push([].slice.call(arguments));return 1;},"
+                       "SendCPPTask:function(a,b){return a+b;}};H");
+    g_object_unref(h);
+    RewrittenExtension r = RewriteNativeDeclarations(kWebAppExtensionCode, "H");
+    g_object_unref(Eval(r.code.c_str()));
+    JSCValue* v = Eval("KXWebApp.PostCPPTask('a','b');var f=function(){};KXWebApp.PostCPPTask('c','d',f);"
+                       "[calls[0][0]===_dummyCallback, calls[0][1], calls[0][2], calls[1][0]===f,"
+                       " KXWebApp.SendCPPTask('x','y')].join()");
+    char* s = jsc_value_to_string(v);
+    EXPECT_STREQ(s, "true,a,b,true,xy");
+    g_free(s);
+    g_object_unref(v);
+}
+
+TEST_F(JsTest, PageValuesBecomeListEntries) {
+    InstallStringHelper(context_);
+    JSCValue* arr = Eval("[[1,[2.5,'x',[true]]], {a:1}, null, undefined, -0, 2147483648, NaN, 'a\\u0000b',"
+                         " 'x\\ud800y', function(){}, 7]");
+    auto list = CefListValue::Create();
+    for (unsigned i = 0; i < 11; ++i) {
+        JSCValue* e = jsc_value_object_get_property_at_index(arr, i);
+        JsToListEntry(e, *list, i);
+        g_object_unref(e);
+    }
+    g_object_unref(arr);
+    ASSERT_EQ(list->GetSize(), 11u);
+    auto nested = list->GetList(0);
+    ASSERT_TRUE(nested);
+    EXPECT_EQ(nested->GetInt(0), 1);
+    auto inner = nested->GetList(1);
+    ASSERT_TRUE(inner);
+    EXPECT_EQ(inner->GetType(0), VTYPE_DOUBLE);
+    EXPECT_EQ(inner->GetStringUtf8(1), "x");
+    EXPECT_TRUE(inner->GetList(2)->GetBool(0));
+    for (int i : {1, 2, 3, 9}) EXPECT_EQ(list->GetType(i), VTYPE_NULL) << i;
+    EXPECT_EQ(list->GetType(4), VTYPE_DOUBLE) << "-0 is no int";
+    EXPECT_EQ(list->GetType(5), VTYPE_DOUBLE);
+    EXPECT_EQ(list->GetType(6), VTYPE_DOUBLE);
+    EXPECT_EQ(list->GetStringUtf8(7), std::string("a\0b", 3));
+    EXPECT_EQ(list->GetString(8), L"x\uFFFDy");
+    EXPECT_EQ(list->GetInt(10), 7);
+}
+
+TEST_F(JsTest, DeepCyclicAndHugeArraysAreBounded) {
+    JSCValue* deep = Eval("var a=[];for(var i=0;i<10000;i++)a=[a];a");
+    JSCValue* cyclic = Eval("var c=[1];c.push(c);c");
+    JSCValue* sparse = Eval("var s=[];s[4000000000]=1;s");
+    auto list = CefListValue::Create();
+    JsToListEntry(deep, *list, 0);
+    JsToListEntry(cyclic, *list, 1);
+    JsToListEntry(sparse, *list, 2);
+    int depth = 0;
+    for (auto l = list->GetList(0); l; l = l->GetList(0)) ++depth;
+    EXPECT_EQ(depth, kMaxListDepth);
+    int cycles = 0;
+    for (auto l = list->GetList(1); l; l = l->GetList(1)) ++cycles;
+    EXPECT_EQ(cycles, kMaxListDepth);
+    EXPECT_EQ(list->GetList(2)->GetSize(), 0u) << "holes only: nothing is set";
+    for (JSCValue* v : {deep, cyclic, sparse}) g_object_unref(v);
+}
+
+TEST_F(JsTest, ListEntriesAndVariantsBecomePageValues) {
+    auto list = CefListValue::Create();
+    list->SetBool(0, true);
+    list->SetInt(1, 3);
+    list->SetDouble(2, 0.5);
+    list->SetStringUtf8(3, std::string("q\0r", 3));
+    auto child = CefListValue::Create();
+    child->SetInt(0, 1);
+    child->SetNull(1);
+    list->SetList(4, child);
+    list->SetNull(5);
+    GPtrArray* values = g_ptr_array_new_with_free_func(g_object_unref);
+    for (size_t i = 0; i < 6; ++i) g_ptr_array_add(values, ListEntryToJs(context_, *list, i));
+    JSCValue* arr = jsc_value_new_array_from_garray(context_, values);
+    g_ptr_array_unref(values);
+    jsc_context_set_value(context_, "v", arr);
+    g_object_unref(arr);
+    JSCValue* r = Eval("JSON.stringify(v)+'|'+v[3].length");
+    char* s = jsc_value_to_string(r);
+    EXPECT_STREQ(s, "[true,3,0.5,\"q\\u0000r\",[1,null],null]|3");
+    g_free(s);
+    g_object_unref(r);
+
+    VARIANT b;
+    VariantInit(&b);
+    b.vt = VT_BOOL;
+    b.boolVal = 5;
+    JSCValue* jb = VariantToJs(context_, b);
+    EXPECT_TRUE(jsc_value_is_boolean(jb) && jsc_value_to_boolean(jb));
+    g_object_unref(jb);
+    VARIANT d;
+    VariantInit(&d);
+    d.vt = VT_DATE;
+    EXPECT_EQ(VariantToJs(context_, d), nullptr);
+}
+
+TEST_F(JsTest, PageValuesBecomeVariants) {
+    JSCValue* n = Eval("5");
+    JSCValue* t = Eval("true");
+    JSCValue* s = Eval("'\\u4e2d'");
+    JSCValue* o = Eval("({})");
+    VARIANT vn = JsToVariant(n), vt = JsToVariant(t), vs = JsToVariant(s), vo = JsToVariant(o);
+    EXPECT_EQ(vn.vt, VT_R8) << "every number is a double";
+    EXPECT_DOUBLE_EQ(vn.dblVal, 5);
+    EXPECT_EQ(vt.vt, VT_BOOL);
+    EXPECT_EQ(vt.boolVal, 1);
+    EXPECT_EQ(vs.vt, VT_BSTR);
+    EXPECT_EQ(platform::VariantText(vs), L"\u4e2d");
+    EXPECT_EQ(vo.vt, VT_EMPTY);
+    VariantClear(&vs);
+    for (JSCValue* v : {n, t, s, o}) g_object_unref(v);
+}
+
+// --- Delegates -----------------------------------------------------------------------------------
+
+class Target : public CJSCallbackHandler {
+public:
+    bool OnSyncJsCall(int, const std::string&, std::vector<VARIANT>&, VARIANT*) override { return true; }
+    bool OnAsynJsEvent(int, const std::string&, std::vector<VARIANT>&) override { return ++calls, true; }
+    bool OnPrepareJsCommand(int, const std::string&, const std::string&, std::vector<VARIANT>&) override {
+        return true;
+    }
+    void OnJsCommandResult(int, const std::string&, const std::string&, VARIANT*) override {}
+    int calls = 0;
+};
+
+TEST(Delegates, EqualDelegatesAreAddedOnce) {
+    Target a, b;
+    using D = CCEF3JSDelegate<CJSCallbackHandler, CJSCallbackHandler>;
+    CCEF3JSDelegateList list;
+    EXPECT_TRUE(list.Add(D(&a, &CJSCallbackHandler::OnAsynJsEvent)));
+    EXPECT_FALSE(list.Add(D(&a, &CJSCallbackHandler::OnAsynJsEvent)));
+    EXPECT_TRUE(list.Add(D(&a, &CJSCallbackHandler::OnSyncJsCall)));
+    EXPECT_TRUE(list.Add(D(&b, &CJSCallbackHandler::OnAsynJsEvent)));
+    EXPECT_FALSE(list.Add(CCEF3JSDelegateBase()));
+    EXPECT_EQ(list.size(), 3u);
+    std::vector<VARIANT> none;
+    EXPECT_TRUE(list.items()[0]->InvokeAsynJsEvent(1, "n", none));
+    EXPECT_FALSE(list.items()[1]->InvokeAsynJsEvent(1, "n", none)) << "bound to another operation";
+    EXPECT_EQ(a.calls, 1);
+}
+
+// --- Command line --------------------------------------------------------------------------------
+
+TEST(CommandLine, TheGpuRuleFollowsTheRegistryAndTheSwitchesMapToTheEngine) {
+    qmtest::TempDir dir;
+    std::string reg = dir.File("m.reg");
+    qmtest::WriteFile(reg, "Windows Registry Editor Version 5.00\n\n"
+                           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Mervane Network\\Tessaly]\n\"DisableGPU\"=dword:00000001\n");
+    setenv("QM_REGISTRY_FILE", reg.c_str(), 1);
+    std::vector<std::string> line = PrepareCommandLine({{"b", "2"}, {"a", ""}});
+    unsetenv("QM_REGISTRY_FILE");
+    std::vector<std::string> expected{"--no-proxy-server", "enable-media-stream=1", "disable-gpu",
+                                      "disable-gpu-compositing", "a=", "b=2", "--expose-gc", "--disable-extensions",
+                                      "ppapi-flash-path=PepperFlash\\pepflashplayer.dll",
+                                      "ppapi-flash-version=20.0.0.306", "--ignore-certificate-errors"};
+    EXPECT_EQ(line, expected);
+    EngineSwitches s = InterpretCommandLine(line);
+    EXPECT_TRUE(s.noProxy);
+    EXPECT_TRUE(s.mediaStream);
+    EXPECT_TRUE(s.disableGpu);
+    EXPECT_TRUE(s.ignoreCertificateErrors);
+    EXPECT_FALSE(InterpretCommandLine({"enable-media-stream=0"}).mediaStream);
+}
+
+// --- Session cookies -------------------------------------------------------------------------------
+
+TEST(SessionCookies, OnlySessionCookiesAreKeptAndBadFilesGiveNone) {
+    SoupCookie* session = soup_cookie_new("s", "1", "127.0.0.1", "/", -1);
+    soup_cookie_set_http_only(session, TRUE);
+    SoupCookie* persistent = soup_cookie_new("p", "2", "127.0.0.1", "/", 3600);
+    GList* cookies = g_list_append(g_list_append(nullptr, session), persistent);
+    std::string bytes = SerializeSessionCookies(cookies);
+    g_list_free_full(cookies, reinterpret_cast<GDestroyNotify>(&soup_cookie_free));
+    std::vector<SoupCookie*> back = ParseSessionCookies(bytes);
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_STREQ(soup_cookie_get_name(back[0]), "s");
+    EXPECT_STREQ(soup_cookie_get_value(back[0]), "1");
+    EXPECT_TRUE(soup_cookie_get_http_only(back[0]));
+    EXPECT_EQ(soup_cookie_get_expires(back[0]), nullptr);
+    for (SoupCookie* c : back) soup_cookie_free(c);
+    EXPECT_TRUE(ParseSessionCookies(std::string("\x01\x02garbage", 9)).empty());
+    EXPECT_TRUE(ParseSessionCookies("").empty());
+}
+
+}  // namespace
+}  // namespace kxcef

@@ -1,0 +1,153 @@
+// End-to-end with the real qm_main: its test-only crash switch leaves one dump
+// named after it and its version, and the updater starts once per primary
+// start only. Skipped while qm_main is not built.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/process.h"
+#include "platform/text.h"
+#include "tests/crash/minidump_reader.h"
+#include "tests/support/process.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kVersionedName = std::string("qm_main_v") + QM_PROJECT_VERSION;
+
+std::vector<std::string> ListDir(const std::string& path) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(path.c_str())) {
+        while (dirent* e = readdir(d)) {
+            std::string n = e->d_name;
+            if (n != "." && n != "..") names.push_back(n);
+        }
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string LocalStamp(time_t t) {
+    struct tm local{};
+    localtime_r(&t, &local);
+    char text[32];
+    strftime(text, sizeof(text), "%Y%m%d_%H_%M_%S", &local);
+    return text;
+}
+
+size_t LineCount(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+bool ClientBuilt() { return qmtest::Exists(qmtest::BinDir() + "/qm_main"); }
+
+#define REQUIRE_CLIENT()                                                                                 \
+    if (!ClientBuilt()) GTEST_SKIP() << "bin/qm_main is not built yet (the launcher's CMakeLists.txt is " \
+                                        "still pending); these end-to-end tests run once it is"
+
+struct CrashSwitchCase {
+    const char* where;
+    int signo;
+    const char* function;
+};
+
+class ClientCrashSwitchTest : public ::testing::TestWithParam<CrashSwitchCase> {};
+
+TEST_P(ClientCrashSwitchTest, LeavesOneDumpNamedAfterTheLauncherAndItsVersion) {
+    REQUIRE_CLIENT();
+#ifndef QM_TEST_HOOKS
+    GTEST_SKIP() << "the crash switch exists only in builds configured with -DQM_TEST_HOOKS=ON";
+#endif
+    qmtest::ClientInstall install;
+    time_t before = time(nullptr);
+    int code = qmtest::RunProcess({install.Path("qm_main"), std::string("*qm_test_crash:") + GetParam().where}, 60s);
+    time_t after = time(nullptr);
+    EXPECT_EQ(code, 128 + GetParam().signo);
+
+    std::vector<std::string> files = ListDir(install.Path("Dump"));
+    ASSERT_EQ(files.size(), 1u) << ::testing::PrintToString(files);
+    std::set<std::string> allowed;
+    for (time_t t = before; t <= after; ++t) allowed.insert(kVersionedName + "_" + LocalStamp(t) + ".dmp");
+    EXPECT_TRUE(allowed.count(files[0])) << files[0];
+
+    std::string path = install.Path("Dump/" + files[0]);
+    qmtest::Minidump dump;
+    ASSERT_TRUE(dump.Parse(qmtest::ReadFile(path))) << dump.error();
+    ASSERT_TRUE(dump.exception.has_value());
+    EXPECT_EQ(dump.exception->code, static_cast<std::uint32_t>(GetParam().signo));
+    const qmtest::DumpModule* exe = dump.ModuleNamed("qm_main");
+    ASSERT_NE(exe, nullptr);
+    EXPECT_EQ(exe->fileVersion, QM_PROJECT_VERSION);
+    EXPECT_EQ(exe->buildId, qmtest::ElfBuildId(install.Path("qm_main")));
+
+    if (access("/usr/bin/lldb", X_OK) != 0) GTEST_SKIP() << "lldb is not installed";
+    std::string out;
+    EXPECT_EQ(qmtest::RunProcess({"/usr/bin/lldb", "--batch", "-x", "-c", path, install.Path("qm_main"), "-o",
+                                  "thread backtrace"},
+                                 120s, {}, &out),
+              0);
+    EXPECT_NE(out.find(GetParam().function), std::string::npos) << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Client, ClientCrashSwitchTest,
+                         ::testing::Values(CrashSwitchCase{"main", SIGSEGV, "QmMainTestCrashWrite"},
+                                           CrashSwitchCase{"worker", SIGSEGV, "QmMainTestCrashWrite"},
+                                           CrashSwitchCase{"abort", SIGABRT, "QmMainTestCrashAbort"}),
+                         [](const ::testing::TestParamInfo<CrashSwitchCase>& info) { return info.param.where; });
+
+// The updater starts at a primary start, before the core module is bound, and
+// never for a second instance or an engine sub-process.
+TEST(ClientUpdaterTest, StartsOncePerPrimaryStartOnly) {
+    REQUIRE_CLIENT();
+    const std::string module = std::string(QM_TEST_MODULE_DIR) + "/test_core_module.so";
+    if (!qmtest::Exists(module)) GTEST_SKIP() << "the launcher tests' stand-in core module is not built";
+    qmtest::ClientInstall install({"qm_core.so"});
+    ASSERT_TRUE(qmtest::WriteFile(install.Path("qm_core.so"), qmtest::ReadFile(module)));
+    const std::string marker = install.Path("updater.txt");
+    std::map<std::string, std::string> env{{"QM_UPDATE_MARKER", marker},
+                                           {"QM_TEST_CORE_LOG", install.Path("core.log")},
+                                           {"QM_TEST_CORE_HIDE", "1"}};
+
+    qmtest::ChildProcess primary;
+    ASSERT_TRUE(primary.Start({install.Path("qm_main")}, env, install.Path("primary.txt")));
+    ASSERT_TRUE(qmtest::WaitUntil(
+        [&] { return qmtest::ReadFile(install.Path("core.log")).find("window ready") != std::string::npos; }, 60s))
+        << qmtest::ReadFile(install.Path("primary.txt"));
+    ASSERT_TRUE(qmtest::WaitUntil([&] { return LineCount(qmtest::ReadFile(marker)) >= 1; }, 30s));
+    EXPECT_NE(qmtest::ReadFile(marker).find(" args=0"), std::string::npos) << qmtest::ReadFile(marker);
+
+    EXPECT_EQ(qmtest::RunProcess({install.Path("qm_main")}, 30s, env), 3);
+    EXPECT_EQ(qmtest::RunProcess({install.Path("qm_main"), "--type=renderer"}, 30s, env), 1);
+    ASSERT_TRUE(primary.Running()) << "the primary instance ended early";
+    primary.Kill();
+    // Any updater those starts had launched would exist by now: let them finish.
+    std::wstring updater = platform::Utf8ToWide(install.Path("qm_update"));
+    EXPECT_TRUE(qmtest::WaitUntil(
+        [&] {
+            for (const auto& p : platform::SnapshotProcesses())
+                if (p.imagePath == updater) return false;
+            return true;
+        },
+        30s));
+    EXPECT_EQ(LineCount(qmtest::ReadFile(marker)), 1u) << qmtest::ReadFile(marker);
+
+    // A new primary start launches it again.
+    qmtest::ChildProcess again;
+    ASSERT_TRUE(again.Start({install.Path("qm_main")}, env, install.Path("again.txt")));
+    EXPECT_TRUE(qmtest::WaitUntil([&] { return LineCount(qmtest::ReadFile(marker)) == 2; }, 60s))
+        << qmtest::ReadFile(marker);
+    again.Kill();
+}
+
+}  // namespace

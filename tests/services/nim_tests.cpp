@@ -1,0 +1,425 @@
+// Voice chat against the real voice module stand-in: argument rules of every
+// command, what reaches the module, the replies and the module's events.
+#include <gtest/gtest.h>
+
+#include <iterator>
+
+#include <json/reader.h>
+
+#include "core/services/nim/nim_business.h"
+#include "core/services/reply/main_web_wnd.h"
+#include "outside/qm_nim/audio_devices.h"
+#include "platform/dynlib.h"
+#include "tests/services/services_test_support.h"
+
+namespace {
+
+constexpr int kBrowserId = 31;
+constexpr int kMainBrowserId = 77;
+
+std::wstring ModulePath() { return platform::FromNativePath(std::string(QM_TEST_BIN_DIR) + "/qm_nim.so"); }
+
+// The module's own trace of the calls it received.
+class ModuleTrace {
+public:
+    ModuleTrace() : module_(platform::LoadModule(ModulePath())) {
+        trace_ = reinterpret_cast<size_t (*)(char*, size_t)>(platform::GetExport(module_, "qm_nim_trace"));
+        clear_ = reinterpret_cast<void (*)()>(platform::GetExport(module_, "qm_nim_clear_trace"));
+        if (clear_) clear_();
+    }
+    ~ModuleTrace() { platform::FreeModule(module_); }
+    bool ok() const { return trace_ && clear_; }
+    std::vector<std::string> Calls() const {
+        std::string text(trace_(nullptr, 0) + 1, '\0');
+        trace_(text.data(), text.size());
+        text.resize(text.size() - 1);
+        std::vector<std::string> out;
+        size_t start = 0;
+        for (size_t nl = text.find('\n'); nl != std::string::npos; nl = text.find('\n', start)) {
+            out.push_back(text.substr(start, nl - start));
+            start = nl + 1;
+        }
+        return out;
+    }
+    // Calls other than the life-cycle ones.
+    std::vector<std::string> CommandCalls() const {
+        std::vector<std::string> out;
+        for (const std::string& c : Calls()) {
+            if (c.rfind("Init(", 0) != 0 && c != "Release()") out.push_back(c);
+        }
+        return out;
+    }
+    void Clear() { clear_(); }
+
+private:
+    HMODULE module_;
+    size_t (*trace_)(char*, size_t) = nullptr;
+    void (*clear_)() = nullptr;
+};
+
+class NimTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(trace_.ok()) << "qm_nim.so lacks its trace exports";
+        SetMainWebWnd(&mainWindow_);
+        ASSERT_TRUE(nim_.Init());
+        nim_.RegisterCommands(&window_);
+        trace_.Clear();
+    }
+    void TearDown() override {
+        nim_.Uninit();
+        SetMainWebWnd(nullptr);
+    }
+
+    svctest::LogCapture log_;
+    svctest::ReplyRecorder replies_;
+    ModuleTrace trace_;
+    svctest::TestWebWnd window_{kBrowserId};
+    svctest::TestWebWnd mainWindow_{kMainBrowserId};
+    NimBusiness nim_{ModulePath()};
+};
+
+Json::Value ReplyData(const std::string& text) {
+    Json::Value v;
+    Json::Reader reader;
+    EXPECT_TRUE(reader.parse(text, v)) << text;
+    return v["result"]["data"];
+}
+
+TEST(NimBusinessLifeCycle, LoadsOnceAndUnloads) {
+    NimBusiness nim(ModulePath());
+    EXPECT_FALSE(nim.IsLoaded());
+    EXPECT_TRUE(nim.Uninit());  // nothing loaded yet: still true
+    ASSERT_TRUE(nim.Init());
+    EXPECT_TRUE(nim.IsLoaded());
+    EXPECT_FALSE(nim.Init());  // the second call loads nothing
+    EXPECT_TRUE(nim.IsLoaded());
+    EXPECT_TRUE(nim.Uninit());
+    EXPECT_FALSE(nim.IsLoaded());
+    ASSERT_TRUE(nim.Init());  // loadable again after unloading
+    EXPECT_TRUE(nim.Uninit());
+}
+
+TEST(NimBusinessLifeCycle, MissingModuleOrMissingExportFailsQuietly) {
+    svctest::LogCapture log;
+    NimBusiness missing(L"qm_nim_does_not_exist.so");
+    EXPECT_FALSE(missing.Init());
+    EXPECT_FALSE(missing.IsLoaded());
+
+    // A library without "create_object" stays loaded, so a second Init refuses at once.
+    NimBusiness wrong(L"libm.so.6");
+    EXPECT_FALSE(wrong.Init());
+    EXPECT_FALSE(wrong.Init());
+    EXPECT_FALSE(wrong.IsLoaded());
+    EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST(NimBusinessLifeCycle, CommandsWithoutTheModuleDoNothingButVolumeLogs) {
+    svctest::LogCapture log;
+    svctest::ReplyRecorder replies;
+    NimBusiness nim(ModulePath());  // never initialised
+    svctest::TestWebWnd window(kBrowserId);
+    nim.RegisterCommands(&window);
+    window.Send("_nim_login", "user=a&pass=b");
+    window.Send("_nim_join_room", "room_id=5");
+    window.Send("_nim_set_muted", "muted=true");
+    window.Send("_nim_set_mic_volumn", "volumn=10");
+    window.Send("_nim_set_audio_volumn", "volumn=10");
+    window.Send("_nim_set_audio_volumn", "volumn=");
+    EXPECT_TRUE(replies.Replies().empty());
+    EXPECT_EQ(nim.Account(), "");
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"NimBusiness Set Mic Volumn", "NimBusiness Set Audio Volumn"}));
+}
+
+TEST(NimBusinessCommands, TableHasEveryCommandWithItsCallbackName) {
+    NimBusiness nim(ModulePath());
+    svctest::TestWebWnd window(1);
+    nim.RegisterCommands(&window);
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"_nim_login", "_nim_login"}, {"_nim_logout", ""}, {"_nim_join_room", "_nim_join_room"},
+        {"_nim_leave_room", ""}, {"_nim_start_mic_device", ""}, {"_nim_end_mic_device", ""},
+        {"_nim_start_audio_device", ""}, {"_nim_end_audio_device", ""}, {"_nim_start_audio_play_device", ""},
+        {"_nim_end_audio_play_device", ""}, {"_nim_get_muted", ""}, {"_nim_set_muted", ""},
+        {"_nim_get_mic_volumn", ""}, {"_nim_set_mic_volumn", ""}, {"_nim_get_audio_volumn", ""},
+        {"_nim_set_audio_volumn", ""}, {"_nim_get_viewermode", ""}, {"_nim_set_viewermode", ""},
+        {"_nim_enum_device", "_nim_enum_device"}, {"_nim_enum_player", "_nim_enum_player"}};
+    ASSERT_EQ(NimBusiness::Commands().size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(NimBusiness::Commands()[i].name, expected[i].first) << "registration order at " << i;
+        EXPECT_EQ(window.CallbackNameOf(expected[i].first), expected[i].second) << expected[i].first;
+    }
+    EXPECT_EQ(window.Names().size(), expected.size());
+}
+
+TEST_F(NimTest, LoginNeedsBothValuesInAnyOrder) {
+    window_.Send("_nim_login", "user=a&pass=");
+    window_.Send("_nim_login", "pass=x");
+    EXPECT_TRUE(replies_.Replies().empty());
+    EXPECT_TRUE(trace_.CommandCalls().empty());
+    EXPECT_EQ(log_.CountLine("NimBusiness Start Login User"), 0u);
+
+    window_.Send("_nim_login", "pass=x&user=a");
+    auto replies = replies_.Replies();
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].text, L"{\"result\":{\"cbfn\":\"_nim_login\",\"data\":{\"res\":true}}}\n");
+    EXPECT_EQ(replies[0].browserId, kBrowserId);
+    EXPECT_EQ(trace_.CommandCalls(),
+              (std::vector<std::string>{"Login(0a1b2c3d4e5f60718293a4b5c6d7e8f9,a,x)"}));
+    EXPECT_EQ(nim_.Account(), "a");
+    EXPECT_EQ(log_.CountLine("NimBusiness Start Login User"), 1u);
+    // The module confirms on its own thread.
+    EXPECT_TRUE(qmtest::WaitUntil([&] { return log_.CountLine("NimBusiness Login User Success") == 1; },
+                                  std::chrono::seconds(10)));
+}
+
+TEST_F(NimTest, JoinRoomArgumentRules) {
+    window_.Send("_nim_join_room", "rtmp_url=r");  // no room id: nothing
+    window_.Send("_nim_join_room", "room_id=5&high_rate=FALSE");
+    window_.Send("_nim_join_room", "room_id=6&high_rate=false&audio_mode=abc&rtmp_url=rtmp://h/a?b=c");
+    window_.Send("_nim_join_room", "room_id=7&audio_mode=-3&high_rate=true");
+    EXPECT_EQ(trace_.CommandCalls(), (std::vector<std::string>{"JoinRoom(5,,1,2)", "JoinRoom(6,rtmp://h/a?b=c,0,0)",
+                                                               "JoinRoom(7,,1,-3)"}));
+    EXPECT_EQ(log_.CountLine("NimBusiness Join Room room_id 5rtmp_url = "), 1u);
+    EXPECT_EQ(log_.CountLine("NimBusiness Join Room room_id 6rtmp_url = rtmp://h/a?b=c"), 1u);
+}
+
+TEST_F(NimTest, JoinedRoomAnswersThroughTheMainWindowWithAccountAndChannel) {
+    window_.Send("_nim_login", "user=alice&pass=pw");
+    replies_.Clear();
+    window_.Send("_nim_join_room", "room_id=5");
+    ASSERT_TRUE(replies_.WaitFor("_nim_join_room", 1));
+    auto replies = replies_.Replies();
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].browserId, kMainBrowserId);
+    Json::Value data = ReplyData(platform::WideToUtf8(replies[0].text));
+    EXPECT_EQ(data["account"].asString(), "alice");
+    EXPECT_EQ(data["room_id"].asString(), "5");
+    ASSERT_TRUE(data["channelId"].isUInt64());
+    std::string channel = std::to_string(data["channelId"].asUInt64());
+    EXPECT_EQ(nim_.ChannelId(), channel);
+    EXPECT_EQ(log_.CountLine("NimBusiness Join Room Success"), 1u);
+
+    window_.Send("_nim_leave_room", "");
+    EXPECT_EQ(trace_.CommandCalls().back(), "LeaveRoom(" + channel + ")");
+    EXPECT_EQ(log_.CountLine("NimBusiness Leave Room"), 1u);
+    // Leaving does not forget the channel id.
+    EXPECT_EQ(nim_.ChannelId(), channel);
+}
+
+TEST_F(NimTest, LeaveBeforeAnyRoomPassesAnEmptyChannelId) {
+    window_.Send("_nim_leave_room", "anything=1");
+    EXPECT_EQ(trace_.CommandCalls(), (std::vector<std::string>{"LeaveRoom()"}));
+}
+
+TEST_F(NimTest, DeviceCommandsPassPathsVerbatimAndFlagsExactly) {
+    window_.Send("_nim_start_mic_device", "path=a=b&test=true");
+    window_.Send("_nim_start_mic_device", "test=TRUE");
+    window_.Send("_nim_end_mic_device", "test=true");
+    window_.Send("_nim_end_mic_device", "");
+    window_.Send("_nim_start_audio_device", "path=%41");
+    window_.Send("_nim_end_audio_device", "");
+    window_.Send("_nim_start_audio_play_device", "path=hw:9,9&path=second");
+    window_.Send("_nim_end_audio_play_device", "");
+    EXPECT_EQ(trace_.CommandCalls(),
+              (std::vector<std::string>{"StartMicDevice(a=b,1)", "StartMicDevice(,0)", "EndMicDevice(1)",
+                                        "EndMicDevice(0)", "StartAudioDevice(%41)", "EndAudioDevice()",
+                                        "StartAudioPlayDevice(hw:9,9)", "EndAudioPlayDevice()"}));
+    EXPECT_EQ(log_.CountLine("NimBusiness Start Mic Device"), 2u);
+    EXPECT_EQ(log_.CountLine("NimBusiness End Mic Device"), 2u);
+    EXPECT_EQ(log_.CountLine("NimBusiness Start Audio Device%41"), 1u);
+    EXPECT_EQ(log_.CountLine("NimBusiness End Audio Device"), 1u);
+    EXPECT_EQ(log_.CountLine("NimBusiness Start Audio Play Devicehw:9,9"), 1u);
+    EXPECT_EQ(log_.CountLine("NimBusiness End Audio Play Device"), 1u);
+}
+
+TEST_F(NimTest, SettingsNeedAValueAndConvertItStrictly) {
+    window_.Send("_nim_set_muted", "muted=");
+    window_.Send("_nim_set_muted", "muted=true");
+    window_.Send("_nim_set_muted", "muted=yes");
+    window_.Send("_nim_set_viewermode", "viewer=");
+    window_.Send("_nim_set_viewermode", "viewer=true");
+    window_.Send("_nim_set_viewermode", "viewer=True");
+    window_.Send("_nim_set_mic_volumn", "volumn=");
+    window_.Send("_nim_set_mic_volumn", "volumn=abc");
+    window_.Send("_nim_set_mic_volumn", "volumn= 80db");
+    window_.Send("_nim_set_audio_volumn", "volumn=-5");
+    EXPECT_EQ(trace_.CommandCalls(),
+              (std::vector<std::string>{"SetMuted(1)", "SetMuted(0)", "SetViewerMode(1)", "SetViewerMode(0)",
+                                        "SetMicVolumn(0)", "SetMicVolumn(80)", "SetAudioVolumn(-5)"}));
+    EXPECT_EQ(log_.CountLine("NimBusiness Set Muted"), 2u);
+    EXPECT_EQ(log_.CountLine("NimBusiness Set Viewer Mode"), 2u);
+    EXPECT_EQ(log_.CountLine("NimBusiness Set Mic Volumn"), 2u);
+    EXPECT_EQ(log_.CountLine("NimBusiness Set Audio Volumn"), 1u);
+}
+
+TEST_F(NimTest, GettersAndLogoutNeverAnswer) {
+    for (const char* name : {"_nim_get_muted", "_nim_get_mic_volumn", "_nim_get_audio_volumn", "_nim_get_viewermode"})
+        window_.Send(name, "muted=true&volumn=3&viewer=true");
+    EXPECT_TRUE(trace_.CommandCalls().empty());
+    window_.Send("_nim_logout", "");
+    EXPECT_EQ(trace_.CommandCalls(), (std::vector<std::string>{"Logout()"}));
+    EXPECT_TRUE(replies_.Replies().empty());
+    EXPECT_TRUE(log_.Lines().empty());
+}
+
+TEST_F(NimTest, EnumDeviceAnswersWithTheMachinesDevices) {
+    window_.Send("_nim_enum_device", "");
+    ASSERT_TRUE(replies_.WaitFor("_nim_enum_device", 1));
+    auto replies = replies_.Replies();
+    EXPECT_EQ(replies[0].browserId, kMainBrowserId);
+    Json::Value data = ReplyData(platform::WideToUtf8(replies[0].text));
+    ASSERT_TRUE(data["devices"].isArray());
+    size_t expected = 0;
+    for (const qmnim::AudioDevice& d : qmnim::EnumerateAudioDevices()) expected += (d.capture ? 2 : 0) + (d.playback ? 1 : 0);
+    EXPECT_EQ(data["devices"].size(), expected);
+    EXPECT_EQ(log_.CountLine("NimBusiness Enum Device"), 1u);
+    EXPECT_EQ(log_.CountLine("NimBusiness Enum Device Success"), 1u);
+}
+
+TEST_F(NimTest, RunningDeviceReportsStartAndSendsThinnedVolumes) {
+    window_.Send("_nim_start_mic_device", "");
+    ASSERT_TRUE(qmtest::WaitUntil([&] { return log_.CountLine("NimBusiness Start Device Type0Success") == 1; },
+                                  std::chrono::seconds(10)));
+    // Two forwarded volume events need at least eleven from the module.
+    ASSERT_TRUE(replies_.WaitFor("_nim_audio_volumn", 2));
+    for (const std::string& text : replies_.Texts("_nim_audio_volumn")) {
+        Json::Value data = ReplyData(text);
+        EXPECT_EQ(data["type"].asInt(), 0);
+        EXPECT_TRUE(data["volumn"].isInt());
+    }
+    // A device the machine does not have fails to start: no success line.
+    window_.Send("_nim_start_audio_play_device", "path=no-such-device");
+    ASSERT_TRUE(qmtest::WaitUntil([&] { return log_.CountLine("NimBusiness Start Device Type2Failed") == 1; },
+                                  std::chrono::seconds(10)));
+    EXPECT_EQ(log_.CountLine("NimBusiness Start Device Type2Success"), 0u);
+}
+
+// Events raised straight on the callback interface, as any module thread would.
+TEST_F(NimTest, ThirtyVolumeEventsGiveExactlyThreeReplies) {
+    NimBusiness nim(ModulePath());
+    IXNimCallback& callback = nim;
+    for (int i = 1; i <= 30; ++i) callback.OnAudioVolumn(("{\"n\":" + std::to_string(i) + "}").c_str());
+    auto texts = replies_.Texts("_nim_audio_volumn");
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(texts[0], "{\"result\":{\"cbfn\":\"_nim_audio_volumn\",\"data\":{\"n\":1}}}\n");
+    EXPECT_EQ(texts[1], "{\"result\":{\"cbfn\":\"_nim_audio_volumn\",\"data\":{\"n\":11}}}\n");
+    EXPECT_EQ(texts[2], "{\"result\":{\"cbfn\":\"_nim_audio_volumn\",\"data\":{\"n\":21}}}\n");
+    for (const auto& r : replies_.Replies()) EXPECT_EQ(r.browserId, kMainBrowserId);
+    // The 31st is forwarded again; broken JSON goes out as null.
+    callback.OnAudioVolumn("not json");
+    texts = replies_.Texts("_nim_audio_volumn");
+    ASSERT_EQ(texts.size(), 4u);
+    EXPECT_EQ(texts[3], "{\"result\":{\"cbfn\":\"_nim_audio_volumn\",\"data\":null}}\n");
+}
+
+TEST_F(NimTest, JoinRoomEventStoresChannelIdsOfEverySize) {
+    NimBusiness nim(ModulePath());
+    IXNimCallback& callback = nim;
+    EXPECT_TRUE(callback.OnJoinRoom("{\"channelId\":18446744073709551615}"));
+    EXPECT_EQ(nim.ChannelId(), "18446744073709551615");
+    EXPECT_TRUE(callback.OnJoinRoom("{\"channelId\":4294967296123}"));
+    EXPECT_EQ(nim.ChannelId(), "4294967296123");
+    // Without a channel id the stored text is 0 and the reply carries null.
+    replies_.Clear();
+    EXPECT_TRUE(callback.OnJoinRoom("{\"x\":1}"));
+    EXPECT_EQ(nim.ChannelId(), "0");
+    EXPECT_EQ(replies_.Texts()[0],
+              "{\"result\":{\"cbfn\":\"_nim_join_room\",\"data\":{\"account\":\"\",\"channelId\":null,\"x\":1}}}\n");
+}
+
+TEST_F(NimTest, UnreadableChannelIdKeepsTheLastOneAndStillAnswers) {
+    NimBusiness nim(ModulePath());
+    svctest::TestWebWnd window(kBrowserId);
+    nim.RegisterCommands(&window);
+    IXNimCallback& callback = nim;
+    ASSERT_TRUE(callback.OnJoinRoom("{\"channelId\":123}"));
+    const char* unreadable[] = {
+        "{\"channelId\":-1}",
+        "{\"channelId\":18446744073709551616}",
+        "{\"channelId\":99999999999999999999999999}",
+        "{\"channelId\":1e300}",
+        "{\"channelId\":12.5}",
+        "{\"channelId\":\"abc\"}",
+        "{\"channelId\":\"456\"}",
+        "{\"channelId\":true}",
+        "{\"channelId\":[1]}",
+        "{\"channelId\":{}}",
+    };
+    replies_.Clear();
+    for (const char* text : unreadable) {
+        EXPECT_TRUE(callback.OnJoinRoom(text)) << text;
+        EXPECT_EQ(nim.ChannelId(), "123") << text;
+    }
+    auto texts = replies_.Texts("_nim_join_room");
+    ASSERT_EQ(texts.size(), std::size(unreadable));
+    Json::Value data = ReplyData(texts[0]);
+    EXPECT_EQ(data["channelId"].asInt(), -1);
+    EXPECT_TRUE(data.isMember("account"));
+    // Neither lock is left held: a login and a leave still work.
+    ASSERT_TRUE(nim.Init());
+    window.Send("_nim_login", "user=bob&pass=1");
+    EXPECT_EQ(nim.Account(), "bob");
+    trace_.Clear();
+    window.Send("_nim_leave_room", "");
+    EXPECT_EQ(trace_.CommandCalls(), (std::vector<std::string>{"LeaveRoom(123)"}));
+    nim.Uninit();
+}
+
+TEST_F(NimTest, JoinRoomEventWithBrokenOrOddJsonStillAnswers) {
+    NimBusiness nim(ModulePath());
+    IXNimCallback& callback = nim;
+    ASSERT_TRUE(callback.OnJoinRoom("{\"channelId\":9}"));
+    replies_.Clear();
+    EXPECT_TRUE(callback.OnJoinRoom("{broken"));
+    EXPECT_TRUE(callback.OnJoinRoom(""));
+    EXPECT_TRUE(callback.OnJoinRoom(nullptr));
+    EXPECT_TRUE(callback.OnJoinRoom("[1,2]"));
+    EXPECT_EQ(nim.ChannelId(), "9");
+    auto texts = replies_.Texts("_nim_join_room");
+    ASSERT_EQ(texts.size(), 4u);
+    EXPECT_EQ(texts[0], "{\"result\":{\"cbfn\":\"_nim_join_room\",\"data\":null}}\n");
+    EXPECT_EQ(texts[3], "{\"result\":{\"cbfn\":\"_nim_join_room\",\"data\":[1,2]}}\n");
+}
+
+TEST_F(NimTest, EnumDeviceEventForwardsWhatItParses) {
+    NimBusiness nim(ModulePath());
+    IXNimCallback& callback = nim;
+    callback.OnEnumDevice("{\"devices\":[{\"name\":\"\xE4\xB8\xAD\"}]}");
+    callback.OnEnumDevice("nope");
+    auto replies = replies_.Replies();
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_EQ(replies[0].text, L"{\"result\":{\"cbfn\":\"_nim_enum_device\",\"data\":{\"devices\":[{\"name\":\"\\u4e2d\"}]}}}\n");
+    EXPECT_EQ(replies[1].text, L"{\"result\":{\"cbfn\":\"_nim_enum_device\",\"data\":null}}\n");
+    EXPECT_EQ(log_.CountLine("NimBusiness Enum Device Success"), 2u);
+}
+
+TEST_F(NimTest, StartDeviceEventLogsSuccessOnly) {
+    NimBusiness nim(ModulePath());
+    IXNimCallback& callback = nim;
+    callback.OnStartDevice(2, true);
+    callback.OnStartDevice(1, false);
+    EXPECT_FALSE(callback.OnLogin());
+    EXPECT_EQ(log_.CountLine("NimBusiness Start Device Type2Success"), 1u);
+    EXPECT_EQ(log_.CountLine("NimBusiness Start Device Type1Success"), 0u);
+    EXPECT_EQ(log_.CountLine("NimBusiness Login User Success"), 1u);
+}
+
+TEST(AudioDeviceList, ReadsTheKernelsPcmTable) {
+    auto devices = qmnim::ParseProcAsoundPcm(
+        "00-00: ALC892 Analog : ALC892 Analog : playback 1 : capture 1\n"
+        "00-03: HDMI 0 : HDMI 0 : playback 1\n"
+        "01-00: USB Audio : USB Audio : capture 1\n"
+        "garbage line\n"
+        "xx-00: bad : bad : playback 1\n");
+    ASSERT_EQ(devices.size(), 3u);
+    EXPECT_EQ(devices[0].path, "hw:0,0");
+    EXPECT_EQ(devices[0].name, "ALC892 Analog");
+    EXPECT_TRUE(devices[0].playback && devices[0].capture);
+    EXPECT_EQ(devices[1].path, "hw:0,3");
+    EXPECT_TRUE(devices[1].playback && !devices[1].capture);
+    EXPECT_EQ(devices[2].path, "hw:1,0");
+    EXPECT_TRUE(!devices[2].playback && devices[2].capture);
+    EXPECT_TRUE(qmnim::ParseProcAsoundPcm("").empty());
+}
+
+}  // namespace

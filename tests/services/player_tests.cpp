@@ -1,0 +1,156 @@
+// Music player detection with real processes: copies of a small program run
+// under the players' executable names.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+#include <json/reader.h>
+
+#include "core/services/nim/nim_business.h"
+#include "core/services/player/media_players.h"
+#include "platform/process.h"
+#include "tests/services/services_test_support.h"
+
+namespace {
+
+constexpr int kBrowserId = 5;
+
+bool AnyPlayerRuns() {
+    for (const platform::ProcessEntry& p : platform::SnapshotProcesses()) {
+        for (const MediaPlayerRow& row : MediaPlayerTable()) {
+            if (platform::EqualsIgnoreCaseAscii(p.exeName, row.exeName)) return true;
+        }
+    }
+    return false;
+}
+
+// A copy of the idle program under `name` in `dir`, started; the constructor
+// returns once the process shows under that name.
+class FakePlayer {
+public:
+    FakePlayer(const std::string& dir, const std::string& name, bool exitAtOnce = false) {
+        std::filesystem::create_directories(dir);
+        path_ = dir + "/" + name;
+        std::filesystem::copy_file(QM_SERVICES_IDLE_CHILD, path_, std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all);
+        std::vector<std::string> argv = {path_};
+        if (exitAtOnce) argv.push_back("exit");
+        started_ = child_.Start(argv);
+        std::wstring wide = platform::Utf8ToWide(name);
+        visible_ = started_ && qmtest::WaitUntil(
+                                   [&] {
+                                       for (const auto& p : platform::SnapshotProcesses()) {
+                                           if (static_cast<int>(p.pid) == child_.pid() && p.exeName == wide &&
+                                               (!exitAtOnce || !p.imageReadable))
+                                               return true;
+                                       }
+                                       return false;
+                                   },
+                                   std::chrono::seconds(20));
+    }
+    bool ready() const { return visible_; }
+    int pid() const { return child_.pid(); }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    qmtest::ChildProcess child_;
+    bool started_ = false;
+    bool visible_ = false;
+};
+
+class PlayerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (AnyPlayerRuns()) GTEST_SKIP() << "a real music player runs on this machine";
+        nim_.RegisterCommands(&window_);
+    }
+    // The data member of the single "_nim_enum_player" reply.
+    Json::Value Enumerate() {
+        replies_.Clear();
+        window_.Send("_nim_enum_player", "");
+        auto replies = replies_.Replies();
+        EXPECT_EQ(replies.size(), 1u);
+        if (replies.empty()) return Json::Value("no reply");
+        EXPECT_EQ(replies[0].browserId, kBrowserId);
+        Json::Value v;
+        Json::Reader reader;
+        EXPECT_TRUE(reader.parse(platform::WideToUtf8(replies[0].text), v));
+        EXPECT_EQ(v["result"]["cbfn"].asString(), "_nim_enum_player");
+        return v["result"]["data"];
+    }
+
+    svctest::LogCapture log_;
+    svctest::ReplyRecorder replies_;
+    svctest::TestWebWnd window_{kBrowserId};
+    NimBusiness nim_;  // the player command needs no voice module
+    qmtest::TempDir dir_;
+};
+
+TEST_F(PlayerTest, NoneRunningGivesNullDataAndFourLogLines) {
+    window_.Send("_nim_enum_player", "");
+    auto replies = replies_.Replies();
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].text, L"{\"result\":{\"cbfn\":\"_nim_enum_player\",\"data\":null}}\n");
+    EXPECT_EQ(log_.Lines(), (std::vector<std::string>{
+                                "NimBusiness Enum Player",
+                                "NimBusiness >> Can't Find Process QQMusic.exe",
+                                "NimBusiness >> Can't Find Process cloudmusic.exe",
+                                "NimBusiness >> Can't Find Process NeteaseMusic.exe",
+                                "NimBusiness >> Can't Find Process KuGou.exe",
+                            }));
+}
+
+TEST_F(PlayerTest, NamesMatchWithoutRegardToCase) {
+    FakePlayer qq(dir_.File("qq"), "QQMUSIC.EXE");
+    FakePlayer kugou(dir_.File("kg"), "kugou.exe");
+    ASSERT_TRUE(qq.ready() && kugou.ready());
+    Json::Value data = Enumerate();
+    ASSERT_TRUE(data.isObject());
+    EXPECT_EQ(data.getMemberNames(), (std::vector<std::string>{"KuGou", "QQMusic"}));
+    EXPECT_EQ(data["QQMusic"].asString(), qq.path());
+    EXPECT_EQ(data["KuGou"].asString(), kugou.path());
+    EXPECT_EQ(FindProcessImagePath(L"QQMusic.exe"), qq.path());
+}
+
+TEST_F(PlayerTest, FirstOfTwoSameNamedProcessesWins) {
+    FakePlayer first(dir_.File("a"), "QQMusic.exe");
+    ASSERT_TRUE(first.ready());
+    FakePlayer second(dir_.File("b"), "QQMusic.exe");
+    ASSERT_TRUE(second.ready());
+    const FakePlayer& lower = first.pid() < second.pid() ? first : second;
+    EXPECT_EQ(Enumerate()["QQMusic"].asString(), lower.path());
+}
+
+TEST_F(PlayerTest, NeteaseMusicTakesTheCloudMusicKeyFromCloudmusic) {
+    FakePlayer cloud(dir_.File("c"), "cloudmusic.exe");
+    ASSERT_TRUE(cloud.ready());
+    EXPECT_EQ(Enumerate()["CloudMusic"].asString(), cloud.path());
+    FakePlayer netease(dir_.File("n"), "NeteaseMusic.exe");
+    ASSERT_TRUE(netease.ready());
+    Json::Value data = Enumerate();
+    EXPECT_EQ(data.getMemberNames(), (std::vector<std::string>{"CloudMusic"}));
+    EXPECT_EQ(data["CloudMusic"].asString(), netease.path());
+}
+
+TEST_F(PlayerTest, PathsKeepCharactersTheAnsiCodePageLacks) {
+    std::string dir = dir_.File("caf\xC3\xA9-\xE4\xB8\xAD");
+    FakePlayer qq(dir, "QQMusic.exe");
+    ASSERT_TRUE(qq.ready());
+    EXPECT_EQ(Enumerate()["QQMusic"].asString(), qq.path());
+    // The ANSI form of the lookup can only approximate it.
+    EXPECT_EQ(FindProcessImagePath(L"QQMusic.exe"),
+              platform::WideToAnsi(platform::Utf8ToWide(qq.path())));
+}
+
+TEST_F(PlayerTest, UnreadableProcessIsLeftOutWithOneLogLine) {
+    // A program that has ended but was not yet collected has no image any more.
+    FakePlayer gone(dir_.File("z"), "QQMusic.exe", /*exitAtOnce=*/true);
+    ASSERT_TRUE(gone.ready());
+    EXPECT_TRUE(Enumerate().isNull());
+    EXPECT_EQ(log_.CountLine("NimBusiness >> Can't Open Process QQMusic.exe"), 1u);
+    EXPECT_EQ(log_.CountLine("NimBusiness >> Can't Find Process QQMusic.exe"), 0u);
+}
+
+}  // namespace

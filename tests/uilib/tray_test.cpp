@@ -1,0 +1,160 @@
+// The tray icon in a real tray host (trayer on the test's X server): embedding,
+// tooltip and icon changes, and the callback message on a real click.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "tests/support/display.h"
+#include "tests/support/process.h"
+#include "tests/uilib/test_util.h"
+#include "uilib/native.h"
+
+namespace {
+
+using namespace UiLib;
+using namespace std::chrono_literals;
+using uitest::RecordingWindow;
+
+constexpr UINT kCallback = 2024;
+constexpr UINT kIconId = 108;
+
+class TrayHost {
+public:
+    TrayHost() : pid_(qmtest::StartTrayHost()) {}
+    ~TrayHost() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            int status = 0;
+            waitpid(pid_, &status, 0);
+        }
+    }
+    bool started() const { return pid_ > 0; }
+
+private:
+    int pid_;
+};
+
+NOTIFYICONDATAW IconData(HWND hwnd, HICON icon, const wchar_t* tip) {
+    NOTIFYICONDATAW data;
+    data.hWnd = hwnd;
+    data.uID = kIconId;
+    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    data.uCallbackMessage = kCallback;
+    data.hIcon = icon;
+    wcsncpy(data.szTip, tip, 127);
+    return data;
+}
+
+bool Click(const RECT& rect, int button) {
+    std::string x = std::to_string((rect.left + rect.right) / 2);
+    std::string y = std::to_string((rect.top + rect.bottom) / 2);
+    gchar* xdotool = g_find_program_in_path("xdotool");
+    if (!xdotool) {
+        ADD_FAILURE() << "xdotool is not installed";
+        return false;
+    }
+    std::string program = xdotool;
+    g_free(xdotool);
+    std::string output;
+    int code = qmtest::RunProcess({program, "mousemove", x, y, "click", std::to_string(button)}, 10s, {}, &output);
+    if (code != 0) ADD_FAILURE() << "xdotool: " << code << " " << output;
+    return code == 0;
+}
+
+TEST(Tray, WithoutATrayHostTheIconIsNotEmbedded) {
+    RecordingWindow window(L"no tray");
+    NOTIFYICONDATAW data = IconData(window.hwnd(), LoadIconW(nullptr, kIconId), L"tip");
+    ASSERT_TRUE(Shell_NotifyIconW(NIM_ADD, &data));
+    EXPECT_FALSE(Shell_NotifyIconW(NIM_ADD, &data));  // the same icon twice
+    uitest::Pump(200);
+    EXPECT_FALSE(IsNotifyIconEmbedded(window.hwnd(), kIconId));
+    RECT rect;
+    EXPECT_FALSE(Shell_NotifyIconGetRect(window.hwnd(), kIconId, &rect));
+    EXPECT_TRUE(Shell_NotifyIconW(NIM_DELETE, &data));
+    EXPECT_FALSE(Shell_NotifyIconW(NIM_DELETE, &data));
+    EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &data));
+}
+
+TEST(Tray, IconEmbedsAndAClickPostsTheCallback) {
+    TrayHost host;
+    ASSERT_TRUE(host.started());
+    RecordingWindow window(L"tray owner");
+    NOTIFYICONDATAW data = IconData(window.hwnd(), LoadIconW(nullptr, kIconId), L"Quenor");
+    // The tray host needs a moment to claim the tray selection: retry the add until it embeds.
+    ASSERT_TRUE(Shell_NotifyIconW(NIM_ADD, &data));
+    bool embedded = uitest::PumpUntil([&] {
+        if (IsNotifyIconEmbedded(window.hwnd(), kIconId)) return true;
+        return false;
+    }, 15000);
+    ASSERT_TRUE(embedded);
+    RECT rect;
+    ASSERT_TRUE(uitest::PumpUntil([&] {
+        return Shell_NotifyIconGetRect(window.hwnd(), kIconId, &rect) && rect.right > rect.left;
+    }));
+
+    ASSERT_TRUE(Click(rect, 1));
+    ASSERT_TRUE(uitest::PumpUntil([&] {
+        for (const auto& m : window.Of(kCallback)) {
+            if (m.lParam == WM_LBUTTONUP) return true;
+        }
+        return false;
+    }));
+    for (const auto& m : window.Of(kCallback)) EXPECT_EQ(m.wParam, kIconId);
+
+    // Flashing: no icon keeps the place (and the clicks), the icon comes back.
+    NOTIFYICONDATAW blank = data;
+    blank.uFlags = NIF_ICON;
+    blank.hIcon = nullptr;
+    ASSERT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &blank));
+    uitest::Pump(100);
+    EXPECT_TRUE(IsNotifyIconEmbedded(window.hwnd(), kIconId));
+    ASSERT_TRUE(Click(rect, 3));
+    EXPECT_TRUE(uitest::PumpUntil([&] {
+        for (const auto& m : window.Of(kCallback)) {
+            if (m.lParam == WM_RBUTTONUP) return true;
+        }
+        return false;
+    }));
+    ASSERT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &data));
+
+    // Destroying the window takes its icon along.
+    HWND hwnd = window.hwnd();
+    DestroyWindow(hwnd);
+    EXPECT_FALSE(IsNotifyIconEmbedded(hwnd, kIconId));
+}
+
+TEST(Icons, LoadIconReadsTheSkinFolderOrMakesOne) {
+    // A generated icon for a missing file, shared per module and id.
+    HICON generated = LoadIconW(nullptr, 4242);
+    ASSERT_NE(generated, nullptr);
+    EXPECT_EQ(LoadIconW(nullptr, 4242), generated);
+    EXPECT_NE(LoadIconW(nullptr, 4243), generated);
+    RecordingWindow window(L"icon");
+    EXPECT_EQ(SendMessageW(window.hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(generated)), 0);
+    EXPECT_EQ(SendMessageW(window.hwnd(), WM_SETICON, ICON_SMALL, 0), reinterpret_cast<LRESULT>(generated));
+    EXPECT_EQ(gtk_window_get_icon(GTK_WINDOW(Native::GetToplevel(window.hwnd()))), nullptr);
+
+    // A file in "<module dir>/Skin/icons/<id>.png" is the icon.
+    std::string folder = qmtest::BinDir() + "/../tests/Skin/icons";
+    g_mkdir_with_parents(folder.c_str(), 0755);
+    std::string file = folder + "/4300.png";
+    GdkPixbuf* picture = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 16, 16);
+    gdk_pixbuf_fill(picture, 0xFF0000FF);
+    ASSERT_TRUE(gdk_pixbuf_save(picture, file.c_str(), "png", nullptr, nullptr));
+    g_object_unref(picture);
+    HICON fromFile = LoadIconW(nullptr, 4300);
+    std::remove(file.c_str());
+    SendMessageW(window.hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(fromFile));
+    GdkPixbuf* shown = gtk_window_get_icon(GTK_WINDOW(Native::GetToplevel(window.hwnd())));
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(gdk_pixbuf_get_width(shown), 16);  // the generated ones are 32 wide
+    EXPECT_NE(LoadCursorW(nullptr, IDC_HAND), nullptr);
+    SetClassCursor(window.hwnd(), LoadCursorW(nullptr, IDC_HAND));
+}
+
+}  // namespace

@@ -1,0 +1,265 @@
+#include "mouse.h"
+
+#include <cmath>
+
+#include "geometry.h"
+#include "hooks.h"
+#include "keyboard.h"
+#include "message_queue.h"
+#include "runtime.h"
+#include "uilib/win32.h"
+#include "window_procs.h"
+#include "window_registry.h"
+
+namespace UiLib {
+namespace detail {
+namespace {
+
+constexpr UINT kHitClient = 1;  // HTCLIENT
+constexpr int kWheelDelta = 120;
+
+HWND g_capture = nullptr;
+HWND g_hover = nullptr;  // the top-level window whose client area has the pointer
+
+GdkWindow* GdkWindowOf(const WndObject& window) {
+    return window.widget ? gtk_widget_get_window(window.widget) : nullptr;
+}
+
+HWND TargetOf(GdkWindow* eventWindow) {
+    gpointer data = nullptr;
+    gdk_window_get_user_data(eventWindow, &data);
+    if (!data || !GTK_IS_WIDGET(data)) return nullptr;
+    return FindHandleOfWidget(GTK_WIDGET(data));
+}
+
+HWND ToplevelOf(HWND hwnd) {
+    WndObject* window = FindWindowObject(hwnd);
+    while (window && window->kind == WndKind::Child) window = FindWindowObject(window->parent);
+    return window ? window->hwnd : nullptr;
+}
+
+// Event coordinates in the client area of `target`.
+POINT ClientPoint(HWND target, GdkWindow* eventWindow, double x, double y, double rootX, double rootY) {
+    POINT point;
+    WndObject* window = FindWindowObject(target);
+    if (!window) return point;
+    WndObject* top = FindWindowObject(ToplevelOf(target));
+    GdkWindow* topWindow = top ? GdkWindowOf(*top) : nullptr;
+    // Walk the event's window up to the top-level window: exact even while a move is in flight.
+    GdkWindow* w = eventWindow;
+    while (w && w != topWindow) {
+        int dx = 0, dy = 0;
+        gdk_window_get_position(w, &dx, &dy);
+        x += dx;
+        y += dy;
+        w = gdk_window_get_parent(w);
+        if (w && gdk_window_get_window_type(w) == GDK_WINDOW_ROOT) w = nullptr;
+    }
+    if (!w) {
+        POINT origin = ClientOrigin(*window);
+        point.x = static_cast<LONG>(std::floor(rootX)) - origin.x;
+        point.y = static_cast<LONG>(std::floor(rootY)) - origin.y;
+        return point;
+    }
+    point.x = static_cast<LONG>(std::floor(x));
+    point.y = static_cast<LONG>(std::floor(y));
+    for (WndObject* c = window; c && c->kind == WndKind::Child; c = FindWindowObject(c->parent)) {
+        point.x -= c->rect.left;
+        point.y -= c->rect.top;
+    }
+    return point;
+}
+
+WPARAM KeyFlags(guint state) {
+    WPARAM flags = 0;
+    if (state & GDK_BUTTON1_MASK) flags |= MK_LBUTTON;
+    if (state & GDK_BUTTON2_MASK) flags |= MK_MBUTTON;
+    if (state & GDK_BUTTON3_MASK) flags |= MK_RBUTTON;
+    if (state & GDK_SHIFT_MASK) flags |= MK_SHIFT;
+    if (state & GDK_CONTROL_MASK) flags |= MK_CONTROL;
+    return flags;
+}
+
+WPARAM ButtonFlag(guint button) {
+    switch (button) {
+    case 1: return MK_LBUTTON;
+    case 2: return MK_MBUTTON;
+    case 3: return MK_RBUTTON;
+    default: return 0;
+    }
+}
+
+UINT ButtonMessage(guint button, bool down) {
+    switch (button) {
+    case 1: return down ? WM_LBUTTONDOWN : WM_LBUTTONUP;
+    case 2: return down ? WM_MBUTTONDOWN : WM_MBUTTONUP;
+    case 3: return down ? WM_RBUTTONDOWN : WM_RBUTTONUP;
+    default: return 0;
+    }
+}
+
+}  // namespace
+
+bool RouteMouseEvent(GdkEvent* event) {
+    GdkWindow* eventWindow = event->any.window;
+    if (!eventWindow) return true;
+    HWND target = TargetOf(eventWindow);
+    if (!target) return true;
+    if (g_capture && IsLocalWindow(g_capture)) target = g_capture;
+
+    UINT message = 0;
+    WPARAM wParam = 0;
+    double x = 0, y = 0, rootX = 0, rootY = 0;
+    int wheel = 0;
+    switch (event->type) {
+    case GDK_BUTTON_PRESS:
+    case GDK_BUTTON_RELEASE: {
+        bool down = event->type == GDK_BUTTON_PRESS;
+        TrackMouseButton(event->button.button, down);
+        message = ButtonMessage(event->button.button, down);
+        wParam = KeyFlags(event->button.state);
+        // The state is from before the event: add or drop this button.
+        if (down) wParam |= ButtonFlag(event->button.button);
+        else wParam &= ~ButtonFlag(event->button.button);
+        x = event->button.x;
+        y = event->button.y;
+        rootX = event->button.x_root;
+        rootY = event->button.y_root;
+        break;
+    }
+    case GDK_MOTION_NOTIFY:
+        message = WM_MOUSEMOVE;
+        wParam = KeyFlags(event->motion.state);
+        x = event->motion.x;
+        y = event->motion.y;
+        rootX = event->motion.x_root;
+        rootY = event->motion.y_root;
+        break;
+    case GDK_SCROLL:
+        message = WM_MOUSEWHEEL;
+        wParam = KeyFlags(event->scroll.state);
+        x = event->scroll.x;
+        y = event->scroll.y;
+        rootX = event->scroll.x_root;
+        rootY = event->scroll.y_root;
+        if (event->scroll.direction == GDK_SCROLL_UP) wheel = kWheelDelta;
+        else if (event->scroll.direction == GDK_SCROLL_DOWN) wheel = -kWheelDelta;
+        else if (event->scroll.direction == GDK_SCROLL_SMOOTH)
+            wheel = static_cast<int>(std::lround(-event->scroll.delta_y * kWheelDelta));
+        if (wheel == 0) return true;
+        break;
+    default:
+        return true;
+    }
+    if (!message) return true;
+
+    POINT screen;
+    screen.x = static_cast<LONG>(std::floor(rootX));
+    screen.y = static_cast<LONG>(std::floor(rootY));
+    if (message == WM_MOUSEMOVE) {
+        HWND top = ToplevelOf(target);
+        WndObject* topWindow = FindWindowObject(top);
+        if (topWindow && GdkWindowOf(*topWindow) == eventWindow) g_hover = top;
+    }
+    if (MouseHooksInstalled()) {
+        MOUSEHOOKSTRUCT data;
+        data.pt = screen;
+        data.hwnd = target;
+        data.wHitTestCode = kHitClient;
+        if (CallMouseHooks(message, &data) != 0) return false;
+        if (!IsLocalWindow(target)) return true;
+    }
+    SetCurrentMessageTime(NowMs());
+    if (message == WM_MOUSEWHEEL) {
+        WPARAM packed = (static_cast<WPARAM>(static_cast<WORD>(static_cast<short>(wheel))) << 16) | (wParam & 0xFFFF);
+        DispatchToWindow(target, message, packed, MAKELPARAM(screen.x, screen.y));
+        return true;
+    }
+    POINT client = ClientPoint(target, eventWindow, x, y, rootX, rootY);
+    DispatchToWindow(target, message, wParam, MAKELPARAM(client.x, client.y));
+    return true;
+}
+
+void RouteCrossingEvent(GdkEvent* event) {
+    GdkWindow* eventWindow = event->any.window;
+    if (!eventWindow) return;
+    HWND target = TargetOf(eventWindow);
+    WndObject* window = FindWindowObject(target);
+    if (!window || window->kind != WndKind::TopLevel || GdkWindowOf(*window) != eventWindow) return;
+    if (event->type == GDK_ENTER_NOTIFY) {
+        g_hover = target;
+        return;
+    }
+    if (g_hover == target) g_hover = nullptr;
+    if (window->trackingLeave) {
+        window->trackingLeave = false;
+        PostMessageW(target, WM_MOUSELEAVE, 0, 0);
+    }
+}
+
+void ForgetMouseState(HWND hwnd) {
+    if (g_capture == hwnd) g_capture = nullptr;
+    if (g_hover == hwnd) g_hover = nullptr;
+}
+
+}  // namespace detail
+
+using namespace detail;
+
+HWND SetCapture(HWND hwnd) {
+    return OnUiThread([&]() -> HWND {
+        HWND previous = IsLocalWindow(g_capture) ? g_capture : nullptr;
+        g_capture = IsLocalWindow(hwnd) ? hwnd : nullptr;
+        return previous;
+    });
+}
+
+BOOL ReleaseCapture() {
+    return OnUiThread([&]() -> BOOL {
+        g_capture = nullptr;
+        return TRUE;
+    });
+}
+
+HWND GetCapture() {
+    return OnUiThread([&]() -> HWND { return IsLocalWindow(g_capture) ? g_capture : nullptr; });
+}
+
+BOOL TrackMouseEvent(TRACKMOUSEEVENT* track) {
+    if (!track) return FALSE;
+    return OnUiThread([&]() -> BOOL {
+        HWND top = ToplevelOf(track->hwndTrack);
+        WndObject* window = FindWindowObject(top);
+        if (!window) return FALSE;
+        if (track->dwFlags & TME_CANCEL) {
+            if (track->dwFlags & TME_LEAVE) window->trackingLeave = false;
+            return TRUE;
+        }
+        if (!(track->dwFlags & TME_LEAVE)) return TRUE;
+        if (g_hover != top) {
+            // The pointer is elsewhere already: the leave notice comes at once.
+            window->trackingLeave = false;
+            PostMessageW(top, WM_MOUSELEAVE, 0, 0);
+            return TRUE;
+        }
+        window->trackingLeave = true;
+        return TRUE;
+    });
+}
+
+BOOL GetCursorPos(POINT* point) {
+    if (!point) return FALSE;
+    return OnUiThread([&]() -> BOOL {
+        if (!EnsureGtk()) return FALSE;
+        GdkSeat* seat = gdk_display_get_default_seat(gdk_display_get_default());
+        GdkDevice* pointer = seat ? gdk_seat_get_pointer(seat) : nullptr;
+        if (!pointer) return FALSE;
+        int x = 0, y = 0;
+        gdk_device_get_position(pointer, nullptr, &x, &y);
+        point->x = x;
+        point->y = y;
+        return TRUE;
+    });
+}
+
+}  // namespace UiLib

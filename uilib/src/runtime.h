@@ -1,0 +1,33 @@
+// The GTK runtime of the library: lazy start-up on the first thread that needs
+// it (that thread becomes the UI thread), and small shared helpers.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <cstdint>
+#include <string>
+
+namespace UiLib {
+namespace detail {
+
+// Starts GTK on the calling thread unless it runs already. False when no X
+// display can be opened; nothing that needs GTK may run then.
+bool EnsureGtk();
+bool GtkReady();
+// The thread that started GTK (or that first ran the message loop).
+bool IsUiThread();
+bool HasUiThread();
+void ClaimUiThread();
+
+// Monotonic milliseconds.
+std::int64_t NowMs();
+
+// One line on the debugger output channel, tagged "<UiLib>".
+void Log(const std::string& text);
+
+std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+std::wstring FromUtf8(const char* text);
+
+}  // namespace detail
+}  // namespace UiLib

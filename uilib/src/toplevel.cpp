@@ -1,0 +1,185 @@
+#include "toplevel.h"
+
+#include "geometry.h"
+#include "runtime.h"
+#include "uilib/win32.h"
+#include "window_procs.h"
+#include "x11_bridge.h"
+
+// A GtkFixed that requests no size: the client area is as large as the window
+// is made, whatever native children it holds.
+struct QmClientFixed {
+    GtkFixed parent;
+};
+struct QmClientFixedClass {
+    GtkFixedClass parentClass;
+};
+G_DEFINE_TYPE(QmClientFixed, qm_client_fixed, GTK_TYPE_FIXED)
+
+static void qm_client_fixed_preferred_size(GtkWidget*, gint* minimum, gint* natural) {
+    *minimum = 0;
+    *natural = 0;
+}
+static void qm_client_fixed_class_init(QmClientFixedClass* klass) {
+    GtkWidgetClass* widgetClass = GTK_WIDGET_CLASS(klass);
+    widgetClass->get_preferred_width = qm_client_fixed_preferred_size;
+    widgetClass->get_preferred_height = qm_client_fixed_preferred_size;
+}
+static void qm_client_fixed_init(QmClientFixed*) {}
+
+namespace UiLib {
+namespace detail {
+namespace {
+
+HWND HandleOf(gpointer data) { return static_cast<HWND>(data); }
+
+gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer data) {
+    // The window manager's close: the window decides (default: destroy).
+    SendMessageW(HandleOf(data), WM_CLOSE, 0, 0);
+    return TRUE;
+}
+
+gboolean OnFocusIn(GtkWidget*, GdkEvent*, gpointer data) {
+    SendMessageW(HandleOf(data), WM_SETFOCUS, 0, 0);
+    return FALSE;
+}
+
+gboolean OnFocusOut(GtkWidget*, GdkEvent*, gpointer data) {
+    SendMessageW(HandleOf(data), WM_KILLFOCUS, 0, 0);
+    return FALSE;
+}
+
+gboolean OnConfigure(GtkWidget*, GdkEventConfigure* event, gpointer data) {
+    OnToplevelConfigured(HandleOf(data), event->x, event->y);
+    return FALSE;
+}
+
+void OnClientAllocated(GtkWidget*, GdkRectangle* allocation, gpointer data) {
+    OnClientResized(HandleOf(data), allocation->width, allocation->height);
+}
+
+gboolean OnWindowState(GtkWidget*, GdkEventWindowState* event, gpointer data) {
+    WndObject* window = FindWindowObject(HandleOf(data));
+    if (!window || window->iconicByUnmap) return FALSE;
+    if (event->changed_mask & GDK_WINDOW_STATE_ICONIFIED) {
+        bool iconic = (event->new_window_state & GDK_WINDOW_STATE_ICONIFIED) != 0;
+        if (iconic != window->iconic) {
+            window->iconic = iconic;
+            SendMessageW(window->hwnd, WM_SIZE, iconic ? SIZE_MINIMIZED : SIZE_RESTORED,
+                         MAKELPARAM(window->clientWidth, window->clientHeight));
+        }
+    }
+    if (event->changed_mask & GDK_WINDOW_STATE_MAXIMIZED) {
+        window->maximized = (event->new_window_state & GDK_WINDOW_STATE_MAXIMIZED) != 0;
+    }
+    return FALSE;
+}
+
+gboolean OnDraw(GtkWidget*, cairo_t* cr, gpointer data) {
+    HWND hwnd = HandleOf(data);
+    double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+    cairo_clip_extents(cr, &x1, &y1, &x2, &y2);
+    RECT paint;
+    paint.left = static_cast<LONG>(x1);
+    paint.top = static_cast<LONG>(y1);
+    paint.right = static_cast<LONG>(x2 + 0.999);
+    paint.bottom = static_cast<LONG>(y2 + 0.999);
+    HDC__ context{cr};
+    cairo_save(cr);
+    // WM_PAINT here carries the drawing context in wParam and the dirty
+    // rectangle in lParam; both are valid only during the call.
+    DispatchToWindow(hwnd, WM_PAINT, reinterpret_cast<WPARAM>(&context), reinterpret_cast<LPARAM>(&paint));
+    cairo_restore(cr);
+    return FALSE;  // native children draw on top
+}
+
+}  // namespace
+
+bool BuildToplevel(WndObject& window, int width, int height) {
+    GtkWidget* gtkWindow = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    std::string cls = ToUtf8(window.className);
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    gtk_window_set_wmclass(GTK_WINDOW(gtkWindow), cls.c_str(), cls.c_str());
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    gtk_window_set_title(GTK_WINDOW(gtkWindow), ToUtf8(window.title).c_str());
+    // Skinned windows draw their own caption; a raw window with a caption gets
+    // the window manager's frame.
+    bool decorated = (window.style & WS_CAPTION) == WS_CAPTION && !(window.style & WS_POPUP) && !window.skinned;
+    gtk_window_set_decorated(GTK_WINDOW(gtkWindow), decorated);
+    gtk_window_set_resizable(GTK_WINDOW(gtkWindow), TRUE);
+    if (window.exStyle & WS_EX_TOOLWINDOW) {
+        gtk_window_set_skip_taskbar_hint(GTK_WINDOW(gtkWindow), TRUE);
+        gtk_window_set_skip_pager_hint(GTK_WINDOW(gtkWindow), TRUE);
+        gtk_window_set_type_hint(GTK_WINDOW(gtkWindow), GDK_WINDOW_TYPE_HINT_POPUP_MENU);
+    }
+    if (window.exStyle & WS_EX_TOPMOST) gtk_window_set_keep_above(GTK_WINDOW(gtkWindow), TRUE);
+    if (WndObject* owner = FindWindowObject(window.parent)) {
+        if (owner->kind == WndKind::TopLevel && owner->widget) {
+            gtk_window_set_transient_for(GTK_WINDOW(gtkWindow), GTK_WINDOW(owner->widget));
+        }
+    }
+    gtk_widget_add_events(gtkWindow, GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
+                                         GDK_SCROLL_MASK | GDK_ENTER_NOTIFY_MASK | GDK_LEAVE_NOTIFY_MASK |
+                                         GDK_KEY_PRESS_MASK | GDK_KEY_RELEASE_MASK | GDK_FOCUS_CHANGE_MASK |
+                                         GDK_STRUCTURE_MASK);
+    GtkWidget* fixed = GTK_WIDGET(g_object_new(qm_client_fixed_get_type(), nullptr));
+    gtk_container_add(GTK_CONTAINER(gtkWindow), fixed);
+    gtk_widget_show(fixed);
+    gtk_window_resize(GTK_WINDOW(gtkWindow), width > 0 ? width : 1, height > 0 ? height : 1);
+    gtk_window_move(GTK_WINDOW(gtkWindow), window.rect.left, window.rect.top);
+
+    gpointer data = window.hwnd;
+    g_signal_connect(gtkWindow, "delete-event", G_CALLBACK(OnDelete), data);
+    g_signal_connect(gtkWindow, "focus-in-event", G_CALLBACK(OnFocusIn), data);
+    g_signal_connect(gtkWindow, "focus-out-event", G_CALLBACK(OnFocusOut), data);
+    g_signal_connect(gtkWindow, "configure-event", G_CALLBACK(OnConfigure), data);
+    g_signal_connect(gtkWindow, "window-state-event", G_CALLBACK(OnWindowState), data);
+    g_signal_connect(fixed, "size-allocate", G_CALLBACK(OnClientAllocated), data);
+    g_signal_connect(fixed, "draw", G_CALLBACK(OnDraw), data);
+
+    window.widget = gtkWindow;
+    window.fixed = fixed;
+    gtk_widget_realize(gtkWindow);
+    window.xid = x11::XidOfWidget(gtkWindow);
+    return window.xid != 0;
+}
+
+void TearDownToplevel(WndObject& window) {
+    if (!window.widget) return;
+    GtkWidget* gtkWindow = window.widget;
+    GtkWidget* fixed = window.fixed;
+    window.widget = nullptr;
+    window.fixed = nullptr;
+    g_signal_handlers_disconnect_by_data(gtkWindow, window.hwnd);
+    if (fixed) g_signal_handlers_disconnect_by_data(fixed, window.hwnd);
+    gtk_widget_destroy(gtkWindow);
+}
+
+void MapToplevel(WndObject& window, bool activate) {
+    if (!window.widget) return;
+    gtk_widget_show(window.widget);
+    if (activate) {
+        gtk_window_present_with_time(GTK_WINDOW(window.widget), GDK_CURRENT_TIME);
+    }
+}
+
+void UnmapToplevel(WndObject& window) {
+    if (window.widget) gtk_widget_hide(window.widget);
+}
+
+bool WindowManagerRunning() { return x11::WindowManagerRunning(); }
+
+}  // namespace detail
+}  // namespace UiLib
+
+namespace UiLib {
+namespace detail {
+void BeginMoveDrag(HWND hwnd) {
+    WndObject* window = FindWindowObject(hwnd);
+    if (!window || window->kind != WndKind::TopLevel || !window->widget || !WindowManagerRunning()) return;
+    POINT cursor;
+    if (!GetCursorPos(&cursor)) return;
+    gtk_window_begin_move_drag(GTK_WINDOW(window->widget), 1, cursor.x, cursor.y, gtk_get_current_event_time());
+}
+}  // namespace detail
+}  // namespace UiLib

@@ -1,0 +1,36 @@
+// The GTK side of a top-level window: a GtkWindow whose only child is the
+// client container (a GtkFixed that asks for no size of its own, so that the
+// window keeps the size it is given), painted through WM_PAINT.
+#pragma once
+
+#include "uilib/win32.h"
+#include "window_registry.h"
+
+// HDC during a paint: the cairo context of the client area.
+struct HDC__ {
+    cairo_t* cr = nullptr;
+};
+
+namespace UiLib {
+namespace detail {
+
+// Builds and realizes the GtkWindow (WM_CLASS = class name, title) without
+// showing it; the X window exists from here on, so FindWindowW sees it.
+bool BuildToplevel(WndObject& window, int width, int height);
+// Destroys the GtkWindow (signal handlers find no window any more).
+void TearDownToplevel(WndObject& window);
+// Maps the window; `activate` also raises it and gives it the focus.
+void MapToplevel(WndObject& window, bool activate);
+void UnmapToplevel(WndObject& window);
+// Whether a window manager runs on the screen.
+bool WindowManagerRunning();
+
+}  // namespace detail
+}  // namespace UiLib
+
+namespace UiLib {
+namespace detail {
+// Lets the window manager move the window with the pointer (a caption drag).
+void BeginMoveDrag(HWND hwnd);
+}  // namespace detail
+}  // namespace UiLib
