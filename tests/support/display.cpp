@@ -58,7 +58,7 @@ int StartTrayHost() {
     int pid = fork();
     if (pid == 0) {
         setpgid(0, 0);
-        execlp("trayer", "trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "200",
+        execlp("trayer", "trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "200",
                "--height", "32", static_cast<char*>(nullptr));
         _exit(127);
     }

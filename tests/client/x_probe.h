@@ -1,0 +1,32 @@
+// Looks at the private X server from outside the client, as a user would see
+// it: windows by class and title, their place and map state, screen pixels,
+// and real mouse input through xdotool.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qmtest {
+
+struct XWindowInfo {
+    std::string id;  // "0x400007"
+    std::string title;
+    std::string resName, resClass;
+    int x = 0, y = 0, width = 0, height = 0;  // absolute
+};
+
+// Every window of the screen (`xwininfo -root -tree`).
+std::vector<XWindowInfo> ListXWindows();
+std::optional<XWindowInfo> FindXWindow(const std::string& resClass, const std::string& title);
+// The client's tray icon: a window of class "qm_main" inside the tray host's panel.
+std::optional<XWindowInfo> FindTrayIcon();
+bool IsViewable(const std::string& id);
+// "R G B" of a screen pixel.
+bool Pixel(int x, int y, int rgb[3]);
+// Runs xdotool with these arguments (e.g. {"mousemove","10","10","click","1"}).
+bool XDo(const std::vector<std::string>& args);
+bool Screenshot(const std::string& pngPath);
+std::string ToolsDir();
+
+}  // namespace qmtest
