@@ -148,5 +148,15 @@
   }
 
   if (/[?&]selftest=1(&|$)/.test(location.search)) setTimeout(selftest, 0);
+  // ?painted=1: tells the serving host when the first frame has been painted (benchmarks).
+  if (/[?&]painted=1(&|$)/.test(location.search)) {
+    requestAnimationFrame(function () {
+      requestAnimationFrame(function () {
+        var xhr = new XMLHttpRequest();
+        xhr.open('POST', '/painted');
+        xhr.send('');
+      });
+    });
+  }
   document.title = hasBridge() ? 'Rawen demo front-end' : 'Rawen demo front-end (no bridge)';
 })();
