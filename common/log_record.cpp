@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "platform/debug_output.h"
@@ -79,7 +81,13 @@ void OpenForDay(LogFile& f, const platform::LocalTime& now) {
     f.openDay = now.day;
     std::string path = platform::NativePath(DailyPath(f, now));
     f.stream = std::fopen(path.c_str(), "ab");
-    if (!f.stream) return;
+    if (!f.stream) {
+        // Nobody reads a log that cannot be written: say so once where a
+        // developer looks, and carry on without it.
+        platform::OutputDebugStringA("<qm> cannot write the log file " + path + ": " + std::strerror(errno) +
+                                     "; log lines are dropped");
+        return;
+    }
     // A new UTF-16LE text file starts with its byte-order mark.
     std::fseek(f.stream, 0, SEEK_END);
     if (std::ftell(f.stream) == 0) std::fwrite("\xFF\xFE", 1, 2, f.stream);

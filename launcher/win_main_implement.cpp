@@ -6,6 +6,7 @@
 #include "common/qm_core_exports.h"
 #include "kxcef/cef3_manager.h"
 #include "launcher/bridge/cef_handler.h"
+#include "launcher/front_end_origins.h"
 #include "launcher/process_helpers.h"
 #include "platform/dynlib.h"
 #include "platform/ini.h"
@@ -40,6 +41,7 @@ int WinMainImplement::Run() {
     cefHandler_ = std::make_unique<QNInterface::QNCEF::CQNCefHandler>();
     webWndManager_ = std::make_unique<QNInterface::QNCEF::QNWebWndManager>();
     observer_.SetWebWndManager(webWndManager_.get());
+    if (primary) AllowFrontEndOrigins(parser);
     cefReady_ = std::make_unique<bool>(false);
 
     CCEF3Manager::SetProcessHandler(cefHandler_.get());
@@ -63,6 +65,15 @@ int WinMainImplement::Run() {
     webWndManager_.reset();
     cefHandler_.reset();
     return result;
+}
+
+void WinMainImplement::AllowFrontEndOrigins(const CCmdLineParser& switches) {
+    std::string list;
+    for (const std::string& origin : FrontEndOrigins(switches, DeployConfig::Load())) {
+        webWndManager_->AllowOrigin(origin);
+        list += (list.empty() ? "" : ", ") + origin;
+    }
+    QM_LOG(kLog) << "<Quenor> page commands accepted from: " << (list.empty() ? std::string("(none)") : list);
 }
 
 int WinMainImplement::HandOverToFirstInstance(const std::wstring& startCid) {

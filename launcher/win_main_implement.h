@@ -10,6 +10,8 @@
 #include "launcher/bridge/web_wnd_manager.h"
 #include "platform/win_types.h"
 
+class CCmdLineParser;
+
 namespace QNInterface::QNCEF {
 class CQNCefHandler;
 }
@@ -28,6 +30,8 @@ public:
 
 private:
     int HandOverToFirstInstance(const std::wstring& startCid);
+    // The bridge serves page commands only to the front-end's pages.
+    void AllowFrontEndOrigins(const CCmdLineParser& switches);
     // False when the core module gave the message loop nothing to end it.
     bool StartCoreModule();
     void StopCoreModule();

@@ -10,6 +10,15 @@ namespace platform {
 std::string WideToUtf8(const std::wstring& text);
 std::wstring Utf8ToWide(const std::string& text);
 
+// Lenient forms for text from web pages, which may hold unpaired surrogates:
+// every malformed sequence or non-scalar value becomes U+FFFD instead of
+// failing the whole text. Embedded nulls are kept.
+std::wstring Utf8ToWideLenient(const char* data, size_t size);
+inline std::wstring Utf8ToWideLenient(const std::string& text) { return Utf8ToWideLenient(text.data(), text.size()); }
+std::string WideToUtf8Lenient(const std::wstring& text);
+// Valid UTF-8 comes back unchanged; anything malformed is repaired as above.
+std::string SanitizeUtf8(const char* data, size_t size);
+
 // ANSI here means code page 936 (GBK).
 std::string WideToAnsi(const std::wstring& text);
 std::wstring AnsiToWide(const std::string& text);

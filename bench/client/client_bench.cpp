@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "bench/client/process_tree.h"
+#include "bench/figures.h"
 #include "tests/client/x_probe.h"
 #include "tests/support/display.h"
 #include "tests/support/http_server.h"
@@ -131,6 +132,8 @@ int main() {
             if (marks.size() == 2) engine.push_back(marks[0]), init.push_back(marks[1]);
         }
         std::printf("launcher start to engine initialised (ms): %.1f\n", Median(engine));
+        qmbench::Figure("launcher_to_engine_ms", Median(engine));
+        qmbench::Figure("launcher_to_qninitui_ms", Median(init));
         std::printf("launcher start to QNInitUI called (ms): %.1f\n", Median(init));
     }
 
@@ -148,7 +151,7 @@ int main() {
 
     std::vector<double> client, bare;
     qmbench::TreeUsage clientMem, bareMem;
-    double idleShown = 0, idleHidden = 0;
+    double idleShown = 0, idleHidden = 0, idleBare = 0;
     for (int i = 0; i < rounds; ++i) {
         {
             paint.Reset();
@@ -179,10 +182,20 @@ int main() {
             if (i == 0) {
                 std::this_thread::sleep_for(3s);
                 bareMem = qmbench::MeasureTree(b.pid());
+                idleBare = IdleCpuPercent(b.pid(), 5s);
             }
         }
     }
     double c = Median(client), b = Median(bare);
+    qmbench::Figure("first_paint_ms_client", c);
+    qmbench::Figure("first_paint_ms_bare", b);
+    qmbench::Figure("memory_rss_mb_client", clientMem.rssKb / 1024.0);
+    qmbench::Figure("memory_rss_mb_bare", bareMem.rssKb / 1024.0);
+    qmbench::Figure("memory_pss_mb_client", clientMem.pssKb / 1024.0);
+    qmbench::Figure("memory_pss_mb_bare", bareMem.pssKb / 1024.0);
+    qmbench::Figure("idle_cpu_shown_client", idleShown);
+    qmbench::Figure("idle_cpu_hidden_client", idleHidden);
+    qmbench::Figure("idle_cpu_shown_bare", idleBare);
     std::printf("cold start to first paint, client (ms): %.0f\n", c);
     std::printf("cold start to first paint, bare WebKitGTK (ms): %.0f\n", b);
     std::printf("cold start ratio client/bare: %.2f\n", b > 0 ? c / b : 0);
@@ -193,6 +206,7 @@ int main() {
     std::printf("client processes: %zu\n", clientMem.names.size());
     std::printf("idle CPU, window shown (%% of one core): %.2f\n", idleShown);
     std::printf("idle CPU, window hidden (%% of one core): %.2f\n", idleHidden);
+    std::printf("idle CPU, bare window (%% of one core): %.2f\n", idleBare);
     display.TearDown();
     return 0;
 }

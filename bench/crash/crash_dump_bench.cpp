@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/figures.h"
 #include "platform/crash_dump.h"
 #include "platform/linux/crash/crash_handler.h"
 
@@ -132,15 +133,17 @@ bool CrashOnce(const std::string& exe, const std::string& dumpDir, bool withTool
     return sample.bytes > 0;
 }
 
-void Report(const char* what, std::vector<Sample> samples) {
+// Prints the figures; returns the median time (0 without samples).
+double Report(const char* what, std::vector<Sample> samples) {
     if (samples.empty()) {
         std::printf("%-44s no samples\n", what);
-        return;
+        return 0;
     }
     std::sort(samples.begin(), samples.end(), [](const Sample& a, const Sample& b) { return a.ms < b.ms; });
     std::printf("%-44s median %7.1f ms  max %7.1f ms  dump %7.1f KiB  (%zu runs)\n", what,
                 samples[samples.size() / 2].ms, samples.back().ms, samples[samples.size() / 2].bytes / 1024.0,
                 samples.size());
+    return samples[samples.size() / 2].ms;
 }
 
 }  // namespace
@@ -167,7 +170,8 @@ int main(int argc, char** argv) {
             Sample s{};
             if (CrashOnce(exe, dir + "/Dump", toolkit, s)) samples.push_back(s);
         }
-        Report(toolkit ? "crash to process end, GTK loaded:" : "crash to process end:", samples);
+        double median = Report(toolkit ? "crash to process end, GTK loaded:" : "crash to process end:", samples);
+        if (!toolkit && median > 0) qmbench::Figure("crash_dump_ms", median);
     }
 
     // In-process figure: the writer alone, without the process end.

@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include "bench/figures.h"
 #include "common/log_record.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -35,8 +36,11 @@ int main() {
     if (!mkdtemp(templ)) return 1;
     qmlog::SetExecutablePathForTesting(platform::Utf8ToWide(std::string(templ) + "/qm_main"));
     RecordsPerSecond(1, 2000);  // warm-up: creates the folder and the file
-    std::printf("log records/s, 1 thread : %.0f\n", RecordsPerSecond(1, 200000));
-    std::printf("log records/s, 4 threads: %.0f\n", RecordsPerSecond(4, 50000));
+    double one = RecordsPerSecond(1, 200000), four = RecordsPerSecond(4, 50000);
+    std::printf("log records/s, 1 thread : %.0f\n", one);
+    std::printf("log records/s, 4 threads: %.0f\n", four);
+    qmbench::Figure("log_records_per_s_1", one);
+    qmbench::Figure("log_records_per_s_4", four);
     std::string cmd = std::string("rm -rf ") + templ;
     return std::system(cmd.c_str()) == 0 ? 0 : 1;
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "bench/figures.h"
 #include "core/services/business/wnd_ui_status_business.h"
 #include "core/services/identity/http_launch_app.h"
 #include "core/services/pool/thread_pool.h"
@@ -20,12 +21,14 @@ using Clock = std::chrono::steady_clock;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-void PrintTimes(const char* what, std::vector<double> ms) {
+// Prints the distribution; returns the median.
+double PrintTimes(const char* what, std::vector<double> ms) {
     std::sort(ms.begin(), ms.end());
     double sum = 0;
     for (double v : ms) sum += v;
     std::printf("%-40s n=%zu  mean %.3f ms  p50 %.3f ms  p99 %.3f ms  max %.3f ms\n", what, ms.size(),
                 sum / static_cast<double>(ms.size()), ms[ms.size() / 2], ms[ms.size() * 99 / 100], ms.back());
+    return ms[ms.size() / 2];
 }
 
 class NullWindow : public QNInterface::WND::IQNWebWnd {
@@ -52,7 +55,7 @@ void BenchLaunchReport() {
         times.push_back(Ms(Clock::now() - start));
         CommonFunc::ThreadPool::Get()->GetPool().wait();  // one report at a time, as at start-up
     }
-    PrintTimes("SendVeskLaunchApp (caller thread)", times);
+    qmbench::Figure("report_ui_thread_ms", PrintTimes("SendVeskLaunchApp (caller thread)", times));
     std::printf("%-40s %zu requests received\n", "", server.RequestCount());
 }
 
@@ -74,7 +77,7 @@ void BenchClientInfo() {
         times.push_back(Ms(Clock::now() - start));
     }
     SetJsCommandSender(previous);
-    PrintTimes("_get_client_info handler", times);
+    qmbench::Figure("client_info_ms", PrintTimes("_get_client_info handler", times));
 }
 
 void BenchPool(bool growing) {
@@ -92,6 +95,7 @@ void BenchPool(bool growing) {
     size_t workers = pool.size();
     pool.wait();
     auto finished = Clock::now();
+    if (growing) qmbench::Figure("pool_tasks_per_s", kTasks / (Ms(finished - start) / 1000.0));
     std::printf("%-40s %d tasks  scheduling %.1f ms  all done %.1f ms  %.0f tasks/s  workers %zu\n",
                 growing ? "pool with growth rule (GetPool each)" : "pool fixed at 4 workers", done.load(),
                 Ms(scheduled - start), Ms(finished - start), kTasks / (Ms(finished - start) / 1000.0), workers);

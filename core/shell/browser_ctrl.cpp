@@ -81,10 +81,23 @@ void CBrowserCtrl::InstallDragHook() {
     if (!browser || !GetManager()) return;
     HWND browserWnd = browser->GetHost()->GetWindowHandle();
     hookPending_ = false;
-    if (!browserWnd) return;  // a windowless browser has no view of its own to hook
     DragHookRecord record;
+    record.dragRects = dragRects_;
+    if (windowless_) {
+        // A windowless browser is drawn in this window: the drag areas move
+        // with the control's place in it.
+        browserWnd = GetManager()->GetPaintWindow();
+        const RECT& pos = GetPos();
+        for (RECT& rc : record.dragRects) {
+            if (IsRectEmpty(rc)) continue;
+            rc.left += pos.left;
+            rc.right += pos.left;
+            rc.top += pos.top;
+            rc.bottom += pos.top;
+        }
+    }
+    if (!browserWnd) return;
     record.browserWnd = browserWnd;
     record.moveTarget = GetManager()->GetPaintWindow();
-    record.dragRects = dragRects_;
     hook_ = ::InstallDragHook(record);
 }

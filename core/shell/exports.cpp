@@ -13,7 +13,7 @@
 #include "core/shell/desktop_shortcut.h"
 #include "core/shell/main_wnd.h"
 #include "core/shell/module_state.h"
-#include "core/shell/start_address.h"
+#include "common/start_address.h"
 #include "core/shell/test_hooks.h"
 #include "core/shell/ui_task_dispatcher.h"
 #include "platform/debug_output.h"
@@ -86,7 +86,13 @@ QN_EXPORT bool QNModuleStop() {
     HostObserver();
     WndUIStatusBusiness::Get()->Uninit();
     NimBusiness::Get()->Uninit();
-    curl_global_cleanup();
+    // libcurl may not be cleaned up while a report still uses it on a worker
+    // (an endpoint that never answers holds one for its whole time-out).
+    if (int running = HttpLaunchApp::Get()->ReportsRunning()) {
+        QM_LOG(kLog) << "<qm> " << running << " launch report(s) still being sent; libcurl is left set up";
+    } else {
+        curl_global_cleanup();
+    }
     return true;
 }
 

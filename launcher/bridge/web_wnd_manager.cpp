@@ -2,27 +2,86 @@
 
 #include <algorithm>
 
+#include "common/log_record.h"
 #include "platform/text.h"
 
 namespace QNInterface {
 namespace QNCEF {
+namespace {
 
-bool QNWebWndManager::OnAsynJsEvent(int browserId, const std::string& /*name*/, std::vector<VARIANT>& args) {
+const char kLog[] = "QNWebWndManager";
+// A page may call in a loop: past this many lines refusals are only counted.
+constexpr size_t kMaxRefusalLines = 100;
+constexpr size_t kMaxLoggedChars = 120;
+
+// Page-supplied text made safe for one log line: printable ASCII only, bounded.
+std::string LogSafe(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (out.size() >= kMaxLoggedChars) {
+            out += "...";
+            break;
+        }
+        out += (c >= 0x20 && c < 0x7f) ? c : '?';
+    }
+    return out;
+}
+
+}  // namespace
+
+bool QNWebWndManager::OnAsynJsEvent(int browserId, const std::string& name, std::vector<VARIANT>& args) {
+    return OnAsynJsEventFrom(browserId, name, args, std::string());
+}
+
+bool QNWebWndManager::OnAsynJsEventFrom(int browserId, const std::string& /*name*/, std::vector<VARIANT>& args,
+                                        const std::string& origin) {
     if (args.size() < 3) return true;
     // args[0] is the callback id; args[1] the request name, args[2] its text.
     // The texts go to UTF-8 directly: a detour through the ANSI code page would
     // turn every character GBK lacks into '?'.
     std::string request = platform::WideToUtf8(platform::VariantText(args[1]));
-    std::string json = platform::WideToUtf8(platform::VariantText(args[2]));
     // A call without a request name (KXWebApp.PostCPPTask carries its callback
     // there) is no page command.
     if (request.empty()) return true;
+    // Only the front-end may use the client: a page it framed or navigated to
+    // must not read the machine's identity or drive voice chat. The origin is
+    // the calling frame's own, carried with the call, never the view's current
+    // address, which may already belong to the next page.
+    if (!IsAllowedOrigin(origin)) {
+        LogRefused(origin, request);
+        return true;
+    }
+    std::string json = platform::WideToUtf8(platform::VariantText(args[2]));
     WND::IQNWebWnd* window = FindWindow(browserId);
     if (window) {
         CEFRequest req{std::move(request), std::move(json), window};
         window->Dispatch(req);  // outside the lock: handlers may register or dispatch
     }
     return true;
+}
+
+void QNWebWndManager::AllowOrigin(const std::string& origin) {
+    if (origin.empty()) return;
+    std::lock_guard<std::mutex> lock(lock_);
+    allowedOrigins_.insert(origin);
+}
+
+bool QNWebWndManager::IsAllowedOrigin(const std::string& origin) const {
+    if (origin.empty() || origin == "null") return false;
+    std::lock_guard<std::mutex> lock(lock_);
+    return allowedOrigins_.count(origin) != 0;
+}
+
+void QNWebWndManager::LogRefused(const std::string& origin, const std::string& request) {
+    size_t n = refused_.fetch_add(1) + 1;
+    if (n > kMaxRefusalLines + 1) return;
+    if (n == kMaxRefusalLines + 1) {
+        QM_LOG(kLog) << "<Quenor> more page calls from foreign origins refused; no further lines for them";
+        return;
+    }
+    QM_LOG(kLog) << "<Quenor> page call \"" << LogSafe(request) << "\" from origin "
+                 << (origin.empty() ? std::string("(unknown)") : LogSafe(origin))
+                 << " refused: not the front-end";
 }
 
 WND::IQNWebWnd* QNWebWndManager::FindWindow(int browserId) const {

@@ -1,9 +1,13 @@
 // QNWebWndManager: the launcher's page-call handler and registry of the core
-// module's web windows. Every asynchronous page call is routed to the
-// registered window whose browser made it.
+// module's web windows. An asynchronous page call from an allowed origin is
+// routed to the registered window whose browser made it; calls from any other
+// origin never reach a window.
 #pragma once
 
+#include <atomic>
 #include <mutex>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "common/qn_interfaces.h"
@@ -16,11 +20,21 @@ class QNWebWndManager : public CJSCallbackHandler, public WND::IWebWndManager {
 public:
     // CJSCallbackHandler
     bool OnSyncJsCall(int, const std::string&, std::vector<VARIANT>&, VARIANT*) override { return true; }
+    // Without the caller's origin: dropped like a call from a page that is not ours.
     bool OnAsynJsEvent(int browserId, const std::string& name, std::vector<VARIANT>& args) override;
     bool OnPrepareJsCommand(int, const std::string&, const std::string&, std::vector<VARIANT>&) override {
         return true;
     }
     void OnJsCommandResult(int, const std::string&, const std::string&, VARIANT*) override {}
+    bool OnAsynJsEventFrom(int browserId, const std::string& name, std::vector<VARIANT>& args,
+                           const std::string& origin) override;
+
+    // Pages of this origin ("scheme://host[:port]", as the engine writes it) may
+    // call page commands. None is allowed until one is added.
+    void AllowOrigin(const std::string& origin);
+    bool IsAllowedOrigin(const std::string& origin) const;
+    // Page calls dropped for their origin so far.
+    size_t RefusedCount() const { return refused_.load(); }
 
     // IWebWndManager
     void AddWebWnd(WND::IQNWebWnd* window) override;
@@ -30,9 +44,12 @@ public:
 
 private:
     WND::IQNWebWnd* FindWindow(int browserId) const;
+    void LogRefused(const std::string& origin, const std::string& request);
 
     mutable std::mutex lock_;
     std::vector<WND::IQNWebWnd*> windows_;
+    std::set<std::string> allowedOrigins_;
+    std::atomic<size_t> refused_{0};
 };
 
 }  // namespace QNCEF

@@ -88,65 +88,124 @@ bool IsAscii(const std::wstring& s) {
 
 bool ValidScalar(std::uint32_t cp) { return cp < 0xD800 || (cp > 0xDFFF && cp <= 0x10FFFF); }
 
+constexpr std::uint32_t kReplacement = 0xFFFD;
+
+// Decodes one code point at p and advances p; malformed input gives U+FFFD
+// (ok = false) and consumes what was read of the broken sequence.
+std::uint32_t DecodeOne(const unsigned char*& p, const unsigned char* end, bool& ok) {
+    unsigned char c = *p++;
+    if (c < 0x80) return c;
+    int extra;
+    std::uint32_t cp, min;
+    if ((c & 0xE0) == 0xC0) {
+        extra = 1, cp = c & 0x1F, min = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+        extra = 2, cp = c & 0x0F, min = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+        extra = 3, cp = c & 0x07, min = 0x10000;
+    } else {
+        ok = false;
+        return kReplacement;
+    }
+    if (end - p < extra) {
+        p = end;
+        ok = false;
+        return kReplacement;
+    }
+    for (int i = 0; i < extra; ++i) {
+        if ((p[i] & 0xC0) != 0x80) {
+            p += i;
+            ok = false;
+            return kReplacement;
+        }
+        cp = (cp << 6) | (p[i] & 0x3F);
+    }
+    p += extra;
+    if (cp < min || !ValidScalar(cp)) {
+        ok = false;
+        return kReplacement;
+    }
+    return cp;
+}
+
+void AppendUtf8(std::string& out, std::uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// Shared by the strict and the lenient forms: false when anything was malformed.
+bool DecodeUtf8(const char* data, size_t size, std::wstring& out) {
+    out.clear();
+    out.reserve(size);
+    bool ok = true;
+    const auto* p = reinterpret_cast<const unsigned char*>(data);
+    const auto* end = p + size;
+    while (p < end) out += static_cast<wchar_t>(DecodeOne(p, end, ok));
+    return ok;
+}
+
+bool EncodeUtf8(const std::wstring& text, std::string& out) {
+    out.clear();
+    out.reserve(text.size());
+    bool ok = true;
+    for (wchar_t wc : text) {
+        auto cp = static_cast<std::uint32_t>(wc);
+        if (!ValidScalar(cp)) {
+            ok = false;
+            cp = kReplacement;
+        }
+        AppendUtf8(out, cp);
+    }
+    return ok;
+}
+
 }  // namespace
 
 std::string WideToUtf8(const std::wstring& text) {
     std::string out;
-    out.reserve(text.size());
-    for (wchar_t wc : text) {
-        auto cp = static_cast<std::uint32_t>(wc);
-        if (!ValidScalar(cp)) return {};
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
-    return out;
+    return EncodeUtf8(text, out) ? out : std::string();
 }
 
 std::wstring Utf8ToWide(const std::string& text) {
     std::wstring out;
-    out.reserve(text.size());
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* end = p + text.size();
-    while (p < end) {
-        unsigned char c = *p++;
-        if (c < 0x80) {
-            out += static_cast<wchar_t>(c);
-            continue;
-        }
-        int extra;
-        std::uint32_t cp;
-        std::uint32_t min;
-        if ((c & 0xE0) == 0xC0) {
-            extra = 1, cp = c & 0x1F, min = 0x80;
-        } else if ((c & 0xF0) == 0xE0) {
-            extra = 2, cp = c & 0x0F, min = 0x800;
-        } else if ((c & 0xF8) == 0xF0) {
-            extra = 3, cp = c & 0x07, min = 0x10000;
-        } else {
-            return {};
-        }
-        if (end - p < extra) return {};
-        for (int i = 0; i < extra; ++i) {
-            unsigned char cc = *p++;
-            if ((cc & 0xC0) != 0x80) return {};
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        if (cp < min || !ValidScalar(cp)) return {};
-        out += static_cast<wchar_t>(cp);
-    }
+    return DecodeUtf8(text.data(), text.size(), out) ? out : std::wstring();
+}
+
+std::wstring Utf8ToWideLenient(const char* data, size_t size) {
+    std::wstring out;
+    DecodeUtf8(data, size, out);
+    return out;
+}
+
+std::string WideToUtf8Lenient(const std::wstring& text) {
+    std::string out;
+    EncodeUtf8(text, out);
+    return out;
+}
+
+std::string SanitizeUtf8(const char* data, size_t size) {
+    const auto* p = reinterpret_cast<const unsigned char*>(data);
+    const auto* end = p + size;
+    const auto* q = p;
+    while (q < end && *q < 0x80) ++q;  // plain ASCII passes through as one copy
+    if (q == end) return std::string(data, size);
+    std::string out(data, static_cast<size_t>(q - p));
+    out.reserve(size);
+    bool ok = true;
+    while (q < end) AppendUtf8(out, DecodeOne(q, end, ok));
     return out;
 }
 

@@ -198,6 +198,8 @@ private:
 
 TEST_F(BridgeTest, AsynchronousPageCallsReachTheWindowOfTheCallingBrowserOnly) {
     QNInterface::QNCEF::QNWebWndManager manager;
+    std::string origin = Url("/");
+    manager.AllowOrigin(origin.substr(0, origin.size() - 1));  // the pages' server
     CCEF3Manager::SetJSCallBackHandler(&manager);
     std::string page = WithReport(
         "<script>KXVantorAsyn.VantorCommunicateAsyn('_x','y \xe4\xb8\xad');"
@@ -230,6 +232,8 @@ TEST_F(BridgeTest, AsynchronousPageCallsReachTheWindowOfTheCallingBrowserOnly) {
 
 TEST_F(BridgeTest, AsynchronousPageCallsWithoutARegisteredWindowAreDropped) {
     QNInterface::QNCEF::QNWebWndManager manager;
+    std::string origin = Url("/");
+    manager.AllowOrigin(origin.substr(0, origin.size() - 1));
     CCEF3Manager::SetJSCallBackHandler(&manager);
     Page("/c.html", "<script>KXVantorAsyn.VantorCommunicateAsyn('_x','y');</script>");
     BrowserRecorder rc;

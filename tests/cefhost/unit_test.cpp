@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "bridge/utf8.h"
+#include "platform/text.h"
 #include "bridge/variant_convert.h"
 #include "bridge/wire_format.h"
 #include "engine/command_line.h"
@@ -166,17 +166,6 @@ TEST(VariantConvert, VariantsBecomeListEntriesAndOthersSetNothing) {
     EXPECT_DOUBLE_EQ(list->GetDouble(4), 2.25);
     EXPECT_EQ(list->GetString(5), std::wstring(L"a\0b", 3));
     VariantClear(&in[4]);
-}
-
-// --- Lenient text ---------------------------------------------------------------------------------
-
-TEST(Utf8, MalformedInputBecomesReplacementCharacters) {
-    EXPECT_EQ(Utf8ToWideLenient(std::string("\xc0\xafz")), L"\uFFFDz");  // overlong
-    EXPECT_EQ(Utf8ToWideLenient(std::string("ab\xe4\xb8")), L"ab\uFFFD");    // cut short
-    EXPECT_EQ(Utf8ToWideLenient(std::string("\xf4\x90\x80\x80")), L"\uFFFD");  // past U+10FFFF
-    EXPECT_EQ(SanitizeUtf8("plain", 5), "plain");
-    EXPECT_EQ(SanitizeUtf8("\xed\xb0\x80", 3), "\xef\xbf\xbd");
-    EXPECT_EQ(WideToUtf8Lenient(std::wstring(1, static_cast<wchar_t>(0x110000))), "\xef\xbf\xbd");
 }
 
 // --- Extension code ------------------------------------------------------------------------------

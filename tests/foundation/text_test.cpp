@@ -24,6 +24,16 @@ TEST(TextConversion, FailuresGiveEmptyStrings) {
     EXPECT_EQ(WideToUtf8(L""), "");
 }
 
+TEST(TextConversion, LenientFormsReplaceWhatIsMalformedAndKeepTheRest) {
+    EXPECT_EQ(Utf8ToWideLenient(std::string("\xc0\xafz")), L"\uFFFDz");        // overlong
+    EXPECT_EQ(Utf8ToWideLenient(std::string("ab\xe4\xb8")), L"ab\uFFFD");      // cut short
+    EXPECT_EQ(Utf8ToWideLenient(std::string("\xf4\x90\x80\x80")), L"\uFFFD");  // past U+10FFFF
+    EXPECT_EQ(Utf8ToWideLenient(std::string("a\0b", 3)), std::wstring(L"a\0b", 3));
+    EXPECT_EQ(SanitizeUtf8("plain", 5), "plain");
+    EXPECT_EQ(SanitizeUtf8("\xed\xb0\x80", 3), "\xef\xbf\xbd");  // an encoded lone surrogate
+    EXPECT_EQ(WideToUtf8Lenient(std::wstring(1, static_cast<wchar_t>(0x110000))), "\xef\xbf\xbd");
+}
+
 TEST(TextConversion, CharactersGbkLacksBecomeQuestionMarks) {
     // As the Windows conversion without flags substitutes the default character.
     EXPECT_EQ(WideToAnsi(L"a\U0001F600b"), "a?b");

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "core/shell/start_address.h"
+#include "common/start_address.h"
 
 namespace {
 

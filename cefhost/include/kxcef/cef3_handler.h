@@ -30,12 +30,17 @@ public:
     static CefRefPtr<CefProcessMessage> Create(const std::string& name);
     std::string GetName() const { return name_; }
     CefRefPtr<CefListValue> GetArgumentList() const { return args_; }
+    // Native calls from a page: the origin of the calling frame's document, as
+    // the render process saw it when the call was made; empty when unknown.
+    const std::string& GetFrameOrigin() const { return frameOrigin_; }
+    void SetFrameOrigin(std::string origin) { frameOrigin_ = std::move(origin); }
 
 private:
     explicit CefProcessMessage(std::string name);
     ~CefProcessMessage() override = default;
     std::string name_;
     CefRefPtr<CefListValue> args_;
+    std::string frameOrigin_;
     KXCEF_IMPLEMENT_REFCOUNTING(CefProcessMessage);
 };
 
@@ -71,6 +76,9 @@ public:
     bool OnProcessMessageReceived(CefRefPtr<CefBrowser> browser, CefProcessId source,
                                   CefRefPtr<CefProcessMessage> message);
     bool HandleAsynJsEvent(int browserId, const std::string& name, CefRefPtr<CefListValue>& args);
+    // The same with the calling frame's origin, handed to the delegates.
+    bool HandleAsynJsEventFrom(int browserId, const std::string& origin, const std::string& name,
+                               CefRefPtr<CefListValue>& args);
     void AddASynCPPCallBack(const CCEF3JSDelegateBase& delegate);
     // Calls the global page function `functionName` with the converted args.
     // Any thread; false when the handler has no browser.
@@ -113,10 +121,14 @@ public:
     void OnBeforeDownload(CefRefPtr<CefBrowser> browser, const CefString& url, const CefString& suggestedName);
     // `nativeMessage` is WM_KEYDOWN/WM_KEYUP/..., `windowsKeyCode` a VK_*. True consumes the key.
     bool OnKeyEvent(CefRefPtr<CefBrowser> browser, UINT nativeMessage, int windowsKeyCode);
-    bool GetViewRect(CefRefPtr<CefBrowser> browser, RECT& rect);
+    // Off-screen rendering: the view's place and size in the host window
+    // (false for a windowed browser), a new frame (rows of width * 4 bytes),
+    // the cursor over the view.
+    bool GetViewRect(CefRefPtr<CefBrowser> browser, CefRect& rect);
     void OnPaint(CefRefPtr<CefBrowser> browser, const std::vector<RECT>& dirtyRects, const void* buffer,
                  int width, int height);
     void OnCursorChange(CefRefPtr<CefBrowser> browser, HCURSOR cursor);
+    void UpdateDragCursor(CefRefPtr<CefBrowser> browser, int operation);
 
     // Engine-side state of this handler (internal to the library).
     struct Impl;

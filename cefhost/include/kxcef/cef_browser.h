@@ -42,6 +42,14 @@ enum cef_event_flags_t {
     EVENTFLAG_IS_RIGHT = 1 << 11,
 };
 
+// A rectangle as position and size.
+struct CefRect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
 struct CefMouseEvent {
     int x = 0;
     int y = 0;

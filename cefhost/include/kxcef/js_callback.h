@@ -27,6 +27,15 @@ public:
     // Render process: after that page function returned.
     virtual void OnJsCommandResult(int browserId, const std::string& messageName,
                                    const std::string& functionName, VARIANT* result) = 0;
+    // Browser process, UI thread: OnAsynJsEvent with the origin ("scheme://host[:port]",
+    // "null" for documents without a host, empty when unknown) of the frame whose
+    // document made the call, as the render process saw it. Handlers that trust
+    // only some pages decide here; the default ignores the origin.
+    virtual bool OnAsynJsEventFrom(int browserId, const std::string& name, std::vector<VARIANT>& args,
+                                   const std::string& origin) {
+        (void)origin;
+        return OnAsynJsEvent(browserId, name, args);
+    }
 
 protected:
     ~CJSCallbackHandler() = default;  // never deleted through this interface
@@ -81,6 +90,19 @@ public:
     // Same target and same bound operations.
     virtual bool Equals(const CCEF3JSDelegateBase& other) const { return typeid(*this) == typeid(other); }
     bool operator==(const CCEF3JSDelegateBase& other) const { return Equals(other); }
+
+    // An asynchronous call together with the calling frame's origin. A delegate
+    // bound to an operation without the origin is called without it.
+    virtual bool InvokeAsynJsEventFrom(int browserId, const std::string& name, std::vector<VARIANT>& args,
+                                       const std::string& origin) {
+        return CallAsynJsEventFrom(browserId, name, args, origin);
+    }
+
+protected:
+    virtual bool CallAsynJsEventFrom(int browserId, const std::string& name, std::vector<VARIANT>& args,
+                                     const std::string&) {
+        return CallAsynJsEvent(browserId, name, args);
+    }
 };
 
 // A delegate bound to one operation of a target of type T (seen as interface I).
@@ -91,17 +113,19 @@ public:
     using AsynEvent = bool (I::*)(int, const std::string&, std::vector<VARIANT>&);
     using PrepareCommand = bool (I::*)(int, const std::string&, const std::string&, std::vector<VARIANT>&);
     using CommandResult = void (I::*)(int, const std::string&, const std::string&, VARIANT*);
+    using AsynEventFrom = bool (I::*)(int, const std::string&, std::vector<VARIANT>&, const std::string&);
 
     CCEF3JSDelegate(T* target, SyncCall op) : target_(target), sync_(op) {}
     CCEF3JSDelegate(T* target, AsynEvent op) : target_(target), asyn_(op) {}
     CCEF3JSDelegate(T* target, PrepareCommand op) : target_(target), prepare_(op) {}
     CCEF3JSDelegate(T* target, CommandResult op) : target_(target), result_(op) {}
+    CCEF3JSDelegate(T* target, AsynEventFrom op) : target_(target), asynFrom_(op) {}
 
     CCEF3JSDelegateBase* Clone() const override { return new CCEF3JSDelegate(*this); }
     bool Equals(const CCEF3JSDelegateBase& other) const override {
         auto* o = dynamic_cast<const CCEF3JSDelegate*>(&other);
         return o && o->target_ == target_ && o->sync_ == sync_ && o->asyn_ == asyn_ &&
-               o->prepare_ == prepare_ && o->result_ == result_;
+               o->prepare_ == prepare_ && o->result_ == result_ && o->asynFrom_ == asynFrom_;
     }
 
 protected:
@@ -118,6 +142,11 @@ protected:
     bool CallSyncJsCall(int id, const std::string& n, std::vector<VARIANT>& args, VARIANT* r) override {
         return target_ && sync_ ? (static_cast<I*>(target_)->*sync_)(id, n, args, r) : false;
     }
+    bool CallAsynJsEventFrom(int id, const std::string& n, std::vector<VARIANT>& args,
+                             const std::string& origin) override {
+        if (target_ && asynFrom_) return (static_cast<I*>(target_)->*asynFrom_)(id, n, args, origin);
+        return CallAsynJsEvent(id, n, args);
+    }
 
 private:
     T* target_ = nullptr;
@@ -125,6 +154,7 @@ private:
     AsynEvent asyn_ = nullptr;
     PrepareCommand prepare_ = nullptr;
     CommandResult result_ = nullptr;
+    AsynEventFrom asynFrom_ = nullptr;
 };
 
 // An ordered list of owned delegate copies; an equal delegate is added once.

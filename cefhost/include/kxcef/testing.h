@@ -4,6 +4,9 @@
 #include <string>
 
 #include "kxcef/export.h"
+#include "platform/win_types.h"
+
+class CCEF3Handler;
 
 // Replaces how the library opens addresses outside the browser (pop-ups,
 // downloads); null restores the system's opener. Returns the previous one.
@@ -14,3 +17,9 @@ extern "C" KXCEF2_API KXCEF2UriOpener KXCEF2_SetUriOpenerForTesting(KXCEF2UriOpe
 // until its last browser has closed and its cookies are written).
 extern "C" KXCEF2_API int KXCEF2_LiveBrowserCountForTesting();
 extern "C" KXCEF2_API int KXCEF2_LiveProfileCountForTesting();
+
+// Off-screen rendering: how often windowless browsers asked `host` to repaint
+// so far, and the repaint timer of a windowless browser (period in ms and
+// ticks so far; false when the handler has no off-screen rendering).
+extern "C" KXCEF2_API long KXCEF2_OsrInvalidationsForTesting(HWND host);
+extern "C" KXCEF2_API bool KXCEF2_OsrTimerForTesting(CCEF3Handler* handler, int* periodMs, long long* ticks);

@@ -1,6 +1,6 @@
 #include <utility>
 
-#include "bridge/utf8.h"
+#include "platform/text.h"
 #include "kxcef/cef_base.h"
 
 // String entries are kept as UTF-8: the wire format and both converters work
@@ -58,7 +58,7 @@ double CefListValue::GetDouble(size_t index) const {
 
 CefString CefListValue::GetString(size_t index) const {
     if (index >= entries_.size() || entries_[index].type != VTYPE_STRING) return {};
-    return kxcef::Utf8ToWideLenient(entries_[index].s);
+    return platform::Utf8ToWideLenient(entries_[index].s);
 }
 
 std::string CefListValue::GetStringUtf8(size_t index) const {
@@ -91,11 +91,11 @@ bool CefListValue::SetDouble(size_t index, double value) {
 }
 
 bool CefListValue::SetString(size_t index, const CefString& value) {
-    KXCEF_SET_ENTRY(index, (e.type = VTYPE_STRING, e.s = kxcef::WideToUtf8Lenient(value)));
+    KXCEF_SET_ENTRY(index, (e.type = VTYPE_STRING, e.s = platform::WideToUtf8Lenient(value)));
 }
 
 bool CefListValue::SetStringUtf8(size_t index, const std::string& value) {
-    KXCEF_SET_ENTRY(index, (e.type = VTYPE_STRING, e.s = kxcef::SanitizeUtf8(value.data(), value.size())));
+    KXCEF_SET_ENTRY(index, (e.type = VTYPE_STRING, e.s = platform::SanitizeUtf8(value.data(), value.size())));
 }
 
 bool CefListValue::SetList(size_t index, CefRefPtr<CefListValue> value) {

@@ -1,6 +1,6 @@
 #include "bridge/variant_convert.h"
 
-#include "bridge/utf8.h"
+#include "platform/text.h"
 
 namespace kxcef {
 
@@ -45,7 +45,7 @@ bool VariantToListEntry(const VARIANT& v, CefListValue& list, size_t index) {
         case VT_R8:
             return list.SetDouble(index, v.dblVal);
         case VT_BSTR:
-            return list.SetStringUtf8(index, WideToUtf8Lenient(std::wstring(
+            return list.SetStringUtf8(index, platform::WideToUtf8Lenient(std::wstring(
                                                  v.bstrVal ? v.bstrVal : L"", v.bstrVal ? SysStringLen(v.bstrVal) : 0)));
         default:
             return false;

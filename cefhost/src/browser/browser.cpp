@@ -7,6 +7,7 @@
 #include "engine/engine_state.h"
 #include "engine/profile.h"
 #include "log.h"
+#include "osr/offscreen_view.h"
 #include "platform/system_info.h"
 #include "platform/text.h"
 #include "ui_thread.h"
@@ -75,12 +76,14 @@ BrowserImpl::BrowserImpl(CefRefPtr<CCEF3Handler> client, std::shared_ptr<Profile
 BrowserImpl::~BrowserImpl() {
     WebKitWebView* view = view_;
     GtkWidget* offscreen = offscreen_;
-    if (!view && !offscreen) return;
+    OffscreenView* osrView = osrView_.release();
+    if (!view && !offscreen && !osrView) return;
     // Only reached for a browser that never closed: its widgets go on the UI thread.
-    RunOnUi([view, offscreen] {
+    RunOnUi([view, offscreen, osrView] {
+        delete osrView;  // destroys its window with the view in it
         if (view) {
             DisconnectViewSignals(view);
-            if (!offscreen) gtk_widget_destroy(GTK_WIDGET(view));
+            if (!offscreen && !osrView) gtk_widget_destroy(GTK_WIDGET(view));
             g_object_unref(view);
         }
         if (offscreen) gtk_widget_destroy(offscreen);
@@ -98,6 +101,23 @@ bool BrowserImpl::Create(const BrowserCreateParams& params) {
     ConnectViewSignals(this);
 
     GtkWidget* widget = GTK_WIDGET(view_);
+    if (params.windowless) {
+        // Rendered off screen: frames go to the client's bitmap, input comes
+        // from the host window's messages.
+        BrowserImpl* self = this;
+        osrView_.reset(new OffscreenView(
+            view_, Width(params.rect), Height(params.rect),
+            [self](const std::vector<RECT>& dirty, const void* pixels, int width, int height) {
+                if (self->client_ && !self->closed_) self->client_->OnPaint(self, dirty, pixels, width, height);
+            },
+            [self](HCURSOR cursor) {
+                if (self->client_ && !self->closed_) self->client_->OnCursorChange(self, cursor);
+            }));
+        RegisterBrowser(this);
+        LogInfo(kLogHandler, "browser " + std::to_string(id_) + " renders off screen at " +
+                                 std::to_string(Width(params.rect)) + "x" + std::to_string(Height(params.rect)));
+        return true;
+    }
     GtkWidget* container = nullptr;
     if (!params.windowless && params.parent) container = UiLib::Native::GetContainer(params.parent);
     if (container && GTK_IS_FIXED(container)) {
@@ -200,7 +220,9 @@ void BrowserImpl::SendEncodedMessage(const std::string& name, GVariant* params) 
 
 void BrowserImpl::Show(bool show, const RECT& boundary) {
     if (!view_) return;
-    if (hwnd_) {
+    if (osrView_) {
+        osrView_->SetVisible(show);
+    } else if (hwnd_) {
         UiLib::SetWindowPos(hwnd_, nullptr, 0, 0, show ? Width(boundary) : 0, show ? Height(boundary) : 0,
                             SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
         UiLib::ShowWindow(hwnd_, show ? SW_SHOWNORMAL : SW_HIDE);
@@ -211,7 +233,9 @@ void BrowserImpl::Show(bool show, const RECT& boundary) {
 
 void BrowserImpl::SetBounds(const RECT& area) {
     if (!view_) return;
-    if (hwnd_) {
+    if (osrView_) {
+        osrView_->Resize(Width(area), Height(area));
+    } else if (hwnd_) {
         UiLib::SetWindowPos(hwnd_, nullptr, area.left, area.top, Width(area), Height(area),
                             SWP_NOACTIVATE | SWP_NOZORDER);
     } else if (offscreen_) {
@@ -222,7 +246,14 @@ void BrowserImpl::SetBounds(const RECT& area) {
 }
 
 void BrowserImpl::Focus() {
-    if (view_) gtk_widget_grab_focus(GTK_WIDGET(view_));
+    if (osrView_) osrView_->SendFocus(true);
+    else if (view_) gtk_widget_grab_focus(GTK_WIDGET(view_));
+}
+
+void BrowserImpl::FollowViewRect() {
+    if (!osrView_ || !client_ || closed_) return;
+    CefRect rect;
+    if (client_->GetViewRect(this, rect)) osrView_->Resize(rect.width, rect.height);
 }
 
 void BrowserImpl::OpenDevTools() {
@@ -266,7 +297,9 @@ void BrowserImpl::CloseNow() {
         devTools_ = nullptr;
     }
     if (requestContext_) requestContext_->FlushCookieStore();
-    if (offscreen_) {
+    if (osrView_) {
+        osrView_.reset();
+    } else if (offscreen_) {
         gtk_widget_destroy(offscreen_);
         offscreen_ = nullptr;
     } else if (view_) {
@@ -300,20 +333,27 @@ void BrowserHostImpl::CloseBrowser(bool forceClose) {
 }
 
 void BrowserHostImpl::SetFocus(bool focus) {
-    if (!focus) return;
     CefRefPtr<BrowserImpl> b(browser_);
-    RunOnUi([b] { b->Focus(); });
+    RunOnUi([b, focus] {
+        if (focus) b->Focus();
+        else if (b->osrView_) b->osrView_->SendFocus(false);
+    });
 }
 
 void BrowserHostImpl::SendFocusEvent(bool setFocus) { SetFocus(setFocus); }
 
 HWND BrowserHostImpl::GetWindowHandle() { return browser_->hwnd_; }
 
-void BrowserHostImpl::WasResized() {}
+void BrowserHostImpl::WasResized() {
+    CefRefPtr<BrowserImpl> b(browser_);
+    RunOnUi([b] { b->FollowViewRect(); });
+}
+
 void BrowserHostImpl::WasHidden(bool hidden) {
     CefRefPtr<BrowserImpl> b(browser_);
     RunOnUi([b, hidden] {
-        if (b->view_) gtk_widget_set_visible(GTK_WIDGET(b->view_), !hidden);
+        if (b->osrView_) b->osrView_->SetVisible(!hidden);
+        else if (b->view_) gtk_widget_set_visible(GTK_WIDGET(b->view_), !hidden);
     });
 }
 
@@ -327,11 +367,36 @@ void BrowserHostImpl::CloseDevTools() {
     RunOnUi([b] { b->CloseDevToolsWindow(); });
 }
 
-// Input of windowless browsers arrives with the off-screen rendering work.
-void BrowserHostImpl::SendKeyEvent(const CefKeyEvent&) {}
-void BrowserHostImpl::SendMouseClickEvent(const CefMouseEvent&, cef_mouse_button_type_t, bool, int) {}
-void BrowserHostImpl::SendMouseMoveEvent(const CefMouseEvent&, bool) {}
-void BrowserHostImpl::SendMouseWheelEvent(const CefMouseEvent&, int, int) {}
+// Input of windowless browsers: synthesised events for the off-screen view.
+// A windowed browser takes its input from its own window.
+void BrowserHostImpl::SendKeyEvent(const CefKeyEvent& event) {
+    CefRefPtr<BrowserImpl> b(browser_);
+    RunOnUi([b, event] {
+        if (b->osrView_ && !b->closed_) b->osrView_->SendKey(event);
+    });
+}
+
+void BrowserHostImpl::SendMouseClickEvent(const CefMouseEvent& event, cef_mouse_button_type_t type, bool mouseUp,
+                                          int clickCount) {
+    CefRefPtr<BrowserImpl> b(browser_);
+    RunOnUi([b, event, type, mouseUp, clickCount] {
+        if (b->osrView_ && !b->closed_) b->osrView_->SendMouseClick(event, type, mouseUp, clickCount);
+    });
+}
+
+void BrowserHostImpl::SendMouseMoveEvent(const CefMouseEvent& event, bool mouseLeave) {
+    CefRefPtr<BrowserImpl> b(browser_);
+    RunOnUi([b, event, mouseLeave] {
+        if (b->osrView_ && !b->closed_) b->osrView_->SendMouseMove(event, mouseLeave);
+    });
+}
+
+void BrowserHostImpl::SendMouseWheelEvent(const CefMouseEvent& event, int deltaX, int deltaY) {
+    CefRefPtr<BrowserImpl> b(browser_);
+    RunOnUi([b, event, deltaX, deltaY] {
+        if (b->osrView_ && !b->closed_) b->osrView_->SendMouseWheel(event, deltaX, deltaY);
+    });
+}
 
 // --- FrameImpl ------------------------------------------------------------------------
 

@@ -13,6 +13,8 @@
 
 namespace kxcef {
 
+class OffscreenView;
+
 struct BrowserCreateParams {
     HWND parent = nullptr;
     RECT rect;
@@ -110,6 +112,10 @@ public:
     void Show(bool show, const RECT& boundary);
     void SetBounds(const RECT& area);
     void Focus();
+    // A windowless browser's view, with its frames and input (null for a windowed one).
+    OffscreenView* offscreen_view() const { return osrView_.get(); }
+    // Sizes a windowless browser's view to the client's view rectangle.
+    void FollowViewRect();
     void OpenDevTools();
     void CloseDevToolsWindow();
     // Close without asking the page (forced), or after it agreed.
@@ -127,6 +133,7 @@ private:
     std::unique_ptr<WXRequestContextHandler> requestContext_;
     WebKitWebView* view_ = nullptr;    // our reference
     GtkWidget* offscreen_ = nullptr;   // host window when no container takes the view
+    std::unique_ptr<OffscreenView> osrView_;  // windowless browsers
     GtkWidget* devTools_ = nullptr;    // the inspector's window while open
     HWND hwnd_ = nullptr;
     int id_ = 0;

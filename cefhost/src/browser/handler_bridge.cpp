@@ -10,7 +10,7 @@ bool CCEF3Handler::OnProcessMessageReceived(CefRefPtr<CefBrowser> browser, CefPr
     std::string name = message->GetName();
     CefRefPtr<CefListValue> args = message->GetArgumentList();
     CefRefPtr<CefProcessMessage> reply = CefProcessMessage::Create(name);
-    HandleAsynJsEvent(browser->GetIdentifier(), name, args);
+    HandleAsynJsEventFrom(browser->GetIdentifier(), message->GetFrameOrigin(), name, args);
     if (args->GetSize() > 0 && args->GetType(0) == VTYPE_INT && args->GetInt(0) >= 0) {
         reply->GetArgumentList()->SetInt(0, args->GetInt(0));
         if (auto* impl = dynamic_cast<kxcef::BrowserImpl*>(browser.get()))
@@ -20,6 +20,11 @@ bool CCEF3Handler::OnProcessMessageReceived(CefRefPtr<CefBrowser> browser, CefPr
 }
 
 bool CCEF3Handler::HandleAsynJsEvent(int browserId, const std::string& name, CefRefPtr<CefListValue>& args) {
+    return HandleAsynJsEventFrom(browserId, std::string(), name, args);
+}
+
+bool CCEF3Handler::HandleAsynJsEventFrom(int browserId, const std::string& origin, const std::string& name,
+                                         CefRefPtr<CefListValue>& args) {
     std::vector<CCEF3JSDelegateBase*> delegates;
     {
         std::lock_guard<std::mutex> lock(impl_->asyncMutex);
@@ -29,7 +34,7 @@ bool CCEF3Handler::HandleAsynJsEvent(int browserId, const std::string& name, Cef
     kxcef::ScopedVariants values;
     for (size_t i = 0; i < args->GetSize(); ++i) values.get().push_back(kxcef::ListEntryToVariant(*args, i));
     for (CCEF3JSDelegateBase* d : delegates)
-        if (!d->InvokeAsynJsEvent(browserId, name, values.get())) break;
+        if (!d->InvokeAsynJsEventFrom(browserId, name, values.get(), origin)) break;
     return true;
 }
 

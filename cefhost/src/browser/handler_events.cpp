@@ -15,12 +15,23 @@ void CCEF3Handler::OnAfterCreated(CefRefPtr<CefBrowser> browser) {
     auto* impl = dynamic_cast<kxcef::BrowserImpl*>(browser.get());
     if (!impl) return;
     bool hidden;
+    RECT boundary;
+    CefRefPtr<kxcef::CCEF3OSRHandler> osr;
     {
         std::lock_guard<std::mutex> lock(impl_->mutex);
         if (impl_->browser) return;
         impl_->browser = impl;
         impl_->browserId = browser->GetIdentifier();
         hidden = impl_->hidden;
+        boundary = impl_->boundary;
+        osr = impl_->osr;
+    }
+    // The size may have changed while the browser was being created.
+    if (osr) {
+        osr->SetBrowser(browser);
+        browser->GetHost()->WasResized();
+    } else {
+        impl->SetBounds(boundary);
     }
     CefRefPtr<CefFrame> main = browser->GetMainFrame();
     impl_->browserEvent.FanOut([&](CCEF3BrowserDelegateBase* d) {
@@ -43,11 +54,14 @@ void CCEF3Handler::OnBeforeClose(CefRefPtr<CefBrowser> browser) {
     }
     kxcef::LeaveCommandListener(this);
     HWND mainWindow;
+    CefRefPtr<kxcef::CCEF3OSRHandler> osr;
     {
         std::lock_guard<std::mutex> lock(impl_->mutex);
         impl_->browser = nullptr;
         mainWindow = impl_->mainWindow;
+        osr = impl_->osr;
     }
+    if (osr) osr->SetBrowser(nullptr);
     if (mainWindow && mainWindow != kxcef::QuitWindow()) UiLib::PostMessageW(mainWindow, WM_CLOSE, 0, 0);
 }
 

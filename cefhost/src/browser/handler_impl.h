@@ -7,6 +7,7 @@
 
 #include "browser/browser.h"
 #include "kxcef/cef3_handler.h"
+#include "osr/osr_handler.h"
 
 namespace kxcef {
 
@@ -52,15 +53,17 @@ struct CCEF3Handler::Impl {
     std::mutex asyncMutex;
     CCEF3JSDelegateList asyncTask;
 
-    // Off-screen painting (windowless browsers).
-    struct Osr {
-        HWND host = nullptr;
-        RECT rect;
-        int fps = 0;
-        std::mutex lock;
-        OSRBitmap bitmap;
-    };
-    std::unique_ptr<Osr> osr;
+    // Off-screen rendering of a windowless browser; created once, then kept.
+    CefRefPtr<kxcef::CCEF3OSRHandler> osr;
+    // The host window's procedure before this handler watched it (UI thread).
+    WNDPROC prevWndProc = nullptr;
+    // The browser was hidden because its host window was minimised.
+    bool hiddenByMinimize = false;
+
+    CefRefPtr<kxcef::CCEF3OSRHandler> Osr() const {
+        std::lock_guard<std::mutex> l(mutex);
+        return osr;
+    }
 
     CefRefPtr<kxcef::BrowserImpl> Browser() const {
         std::lock_guard<std::mutex> l(mutex);

@@ -1,18 +1,19 @@
-// Sizing, focus and the windowless-browser members of CCEF3Handler. Painting
-// into a bitmap and input forwarding for windowless browsers arrive with the
-// off-screen rendering work; until then a windowless browser renders in its
-// off-screen window and offers no bitmap.
+// Sizing, focus, the off-screen bitmap and the render callbacks of
+// CCEF3Handler. Windowless browsers paint into their CCEF3OSRHandler's bitmap
+// and take their input from the host window's messages.
 #include "browser/handler_impl.h"
 #include "ui_thread.h"
 
 void CCEF3Handler::InitOSRPaintContext(HWND host, RECT area, int fps) {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    if (!impl_->osr) impl_->osr.reset(new Impl::Osr());
-    impl_->boundary = area;
-    impl_->windowLess = true;
-    impl_->osr->host = host;
-    impl_->osr->rect = area;
-    impl_->osr->fps = fps;
+    CefRefPtr<kxcef::CCEF3OSRHandler> osr;
+    {
+        std::lock_guard<std::mutex> lock(impl_->mutex);
+        if (!impl_->osr) impl_->osr = new kxcef::CCEF3OSRHandler();
+        impl_->boundary = area;
+        impl_->windowLess = true;
+        osr = impl_->osr;
+    }
+    osr->Init(host, area, fps);
 }
 
 void CCEF3Handler::SetBrowserBoundary(RECT area) {
@@ -21,51 +22,37 @@ void CCEF3Handler::SetBrowserBoundary(RECT area) {
 }
 
 OSRBitmap* CCEF3Handler::LockOSRBitmap() {
-    Impl::Osr* osr;
-    {
-        std::lock_guard<std::mutex> lock(impl_->mutex);
-        osr = impl_->osr.get();
-    }
-    if (!osr) return nullptr;
-    osr->lock.lock();
-    return osr->bitmap.pixels ? &osr->bitmap : nullptr;
+    CefRefPtr<kxcef::CCEF3OSRHandler> osr = impl_->Osr();
+    return osr ? osr->Lock() : nullptr;
 }
 
 void CCEF3Handler::UnLockOSRBitmap() {
-    Impl::Osr* osr;
-    {
-        std::lock_guard<std::mutex> lock(impl_->mutex);
-        osr = impl_->osr.get();
-    }
-    if (osr) osr->lock.unlock();
+    if (CefRefPtr<kxcef::CCEF3OSRHandler> osr = impl_->Osr()) osr->Unlock();
 }
 
 void CCEF3Handler::SetCEFSize(RECT area) {
     CefRefPtr<kxcef::BrowserImpl> b;
+    CefRefPtr<kxcef::CCEF3OSRHandler> osr;
     {
         std::lock_guard<std::mutex> lock(impl_->mutex);
-        // Before the browser exists the rectangle is remembered as its boundary.
+        // Any rectangle given before the browser exists is kept: the browser
+        // takes it up once it has been created.
         impl_->boundary = area;
-        if (impl_->osr) impl_->osr->rect = area;
         b = impl_->browser;
+        osr = impl_->osr;
     }
+    if (osr) osr->SetRect(area);
     if (!b) return;
-    kxcef::RunOnUi([b, area] { b->SetBounds(area); });
+    if (osr) b->GetHost()->WasResized();
+    else kxcef::RunOnUi([b, area] { b->SetBounds(area); });
 }
 
-void CCEF3Handler::DealInputMessage(HWND, UINT, WPARAM, LPARAM) {}
-
-void CCEF3Handler::DealOSRInputMsg(HWND hwnd, bool windowLess) {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    if (hwnd && hwnd == impl_->mainWindow) impl_->windowLess = windowLess;
+void CCEF3Handler::DealInputMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (CefRefPtr<kxcef::CCEF3OSRHandler> osr = impl_->Osr()) osr->DealInputMessage(hwnd, message, wParam, lParam);
 }
-
-LRESULT CCEF3Handler::OSRCEFProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
 
 void CCEF3Handler::SetFocus() {
-    CefRefPtr<kxcef::BrowserImpl> b = impl_->Browser();
-    if (!b) return;
-    kxcef::RunOnUi([b] { b->Focus(); });
+    if (CefRefPtr<kxcef::BrowserImpl> b = impl_->Browser()) b->GetHost()->SetFocus(true);
 }
 
 bool CCEF3Handler::IsWindowLessCEF() {
@@ -73,23 +60,18 @@ bool CCEF3Handler::IsWindowLessCEF() {
     return impl_->windowLess;
 }
 
-bool CCEF3Handler::GetViewRect(CefRefPtr<CefBrowser>, RECT& rect) {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    if (!impl_->osr || !impl_->osr->host) return false;
-    rect = impl_->osr->rect;
-    return true;
+bool CCEF3Handler::GetViewRect(CefRefPtr<CefBrowser>, CefRect& rect) {
+    CefRefPtr<kxcef::CCEF3OSRHandler> osr = impl_->Osr();
+    return osr && osr->GetViewRect(rect);
 }
 
-void CCEF3Handler::OnPaint(CefRefPtr<CefBrowser>, const std::vector<RECT>&, const void*, int, int) {}
-void CCEF3Handler::OnCursorChange(CefRefPtr<CefBrowser>, HCURSOR) {}
-
-void CCEF3Handler::SyncCookie() {
-    CefRefPtr<kxcef::BrowserImpl> b = impl_->Browser();
-    if (!b) return;
-    kxcef::RunOnUi([b] {
-        kxcef::WXRequestContextHandler* context = b->request_context_handler();
-        if (!context) return;
-        std::shared_ptr<kxcef::ProfileContext> profile = context->context();
-        profile->FlushCookieStore([profile] { profile->ReopenCookieStore([profile] { profile->FlushCookieStore({}); }); });
-    });
+void CCEF3Handler::OnPaint(CefRefPtr<CefBrowser>, const std::vector<RECT>& dirtyRects, const void* buffer, int width,
+                           int height) {
+    if (CefRefPtr<kxcef::CCEF3OSRHandler> osr = impl_->Osr()) osr->OnPaint(dirtyRects, buffer, width, height);
 }
+
+void CCEF3Handler::OnCursorChange(CefRefPtr<CefBrowser>, HCURSOR cursor) {
+    if (CefRefPtr<kxcef::CCEF3OSRHandler> osr = impl_->Osr()) osr->OnCursorChange(cursor);
+}
+
+void CCEF3Handler::UpdateDragCursor(CefRefPtr<CefBrowser>, int) {}

@@ -157,17 +157,56 @@ gboolean OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer data) {
 
 gboolean OnUserMessage(WebKitWebView*, WebKitUserMessage* message, gpointer data) {
     CefRefPtr<CefProcessMessage> msg = CefProcessMessage::Create(webkit_user_message_get_name(message));
-    if (!DecodeMessageParams(webkit_user_message_get_parameters(message), *msg->GetArgumentList(), nullptr))
+    MessageExtras extras;
+    if (!DecodeMessageParams(webkit_user_message_get_parameters(message), *msg->GetArgumentList(), &extras))
         return FALSE;
+    msg->SetFrameOrigin(std::move(extras.origin));
     WithClient(Of(data), [&](CCEF3Handler* c, CefRefPtr<BrowserImpl>& br) {
         c->OnProcessMessageReceived(br.get(), PID_RENDERER, msg);
     });
     return TRUE;
 }
 
-void OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer data) {
-    LogWarning(kLogHandler, "web process of browser " + std::to_string(Of(data)->GetIdentifier()) +
-                                " ended (reason " + std::to_string(static_cast<int>(reason)) + ")");
+// Reloads after a web process died, per view: a page whose process keeps dying
+// is reloaded a few times, then left as it is.
+constexpr int kMaxCrashReloads = 3;
+constexpr gint64 kCrashReloadWindowUs = 60 * G_USEC_PER_SEC;
+const char kCrashReloadsKey[] = "kxcef-crash-reloads";
+
+struct CrashReloads {
+    gint64 windowStart = 0;
+    int count = 0;
+};
+
+bool MayReloadAfterCrash(WebKitWebView* view) {
+    auto* r = static_cast<CrashReloads*>(g_object_get_data(G_OBJECT(view), kCrashReloadsKey));
+    if (!r) {
+        r = new CrashReloads();
+        g_object_set_data_full(G_OBJECT(view), kCrashReloadsKey, r,
+                               [](gpointer p) { delete static_cast<CrashReloads*>(p); });
+    }
+    gint64 now = g_get_monotonic_time();
+    if (r->count == 0 || now - r->windowStart > kCrashReloadWindowUs) {
+        r->windowStart = now;
+        r->count = 0;
+    }
+    return ++r->count <= kMaxCrashReloads;
+}
+
+void OnWebProcessTerminated(WebKitWebView* view, WebKitWebProcessTerminationReason reason, gpointer data) {
+    BrowserImpl* b = Of(data);
+    std::string id = std::to_string(b->GetIdentifier());
+    LogWarning(kLogHandler, "web process of browser " + id + " ended (reason " +
+                                std::to_string(static_cast<int>(reason)) + ")");
+    // A crash or the memory limit leaves an empty view that answers nothing:
+    // the page comes back. Ended on purpose, or closing anyway, it stays down.
+    if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API || b->closed()) return;
+    if (!MayReloadAfterCrash(view)) {
+        LogWarning(kLogHandler, "browser " + id + ": its web process keeps ending, the page is not reloaded again");
+        return;
+    }
+    LogWarning(kLogHandler, "browser " + id + ": reloading the page");
+    webkit_web_view_reload(view);
 }
 
 // Developer tools: the inspector opens in a top-level window of its own.

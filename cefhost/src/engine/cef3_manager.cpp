@@ -193,7 +193,7 @@ CefRefPtr<CCEF3Handler> CCEF3Manager::CreateBrowser(HWND parent, RECT rect, std:
     if (CefRefPtr<CCEF3APP> app = instance->m_app) {
         if (CJSCallbackHandler* js = app->binding().jsHandler)
             handler->AddASynCPPCallBack(
-                CCEF3JSDelegate<CJSCallbackHandler, CJSCallbackHandler>(js, &CJSCallbackHandler::OnAsynJsEvent));
+                CCEF3JSDelegate<CJSCallbackHandler, CJSCallbackHandler>(js, &CJSCallbackHandler::OnAsynJsEventFrom));
     }
     if (m_pListener) m_pListener->Add(handler.get());
     kxcef::LogInfo(kxcef::kLogManager, created ? "CreateBrowser Success" : "CreateBrowser Failed");

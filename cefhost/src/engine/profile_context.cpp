@@ -173,9 +173,17 @@ void ProfileContext::FlushCookieStore(std::function<void()> done) {
 void ProfileContext::ReopenCookieStore(std::function<void()> done) {
     auto self = shared_from_this();
     WhenReady([self, done = std::move(done)]() mutable {
+        // Until the session cookies are back, the store holds only the
+        // persistent ones: reads, writes and flushes wait (a flush now would
+        // overwrite the saved session cookies with none).
+        self->ready_ = false;
         webkit_cookie_manager_set_persistent_storage(self->cookie_manager(), CookieDbPath(self->dir_).c_str(),
                                                      WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
-        auto* op = new CookieOp{self, std::move(done), 0};
+        auto* op = new CookieOp{self, [self, done = std::move(done)] {
+                                    self->SetReady();
+                                    if (done) done();
+                                },
+                                0};
         AddSessionCookies(self->cookie_manager(), self->dir_, op);
     });
 }

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "bridge/utf8.h"
+#include "platform/text.h"
 #include "bridge/wire_format.h"
 
 namespace kxcef {
@@ -137,7 +137,7 @@ std::string JsStringUtf8(JSCValue* value) {
     if (!bytes) return {};
     gsize size = 0;
     const char* data = static_cast<const char*>(g_bytes_get_data(bytes, &size));
-    std::string out = data ? SanitizeUtf8(data, size) : std::string();
+    std::string out = data ? platform::SanitizeUtf8(data, size) : std::string();
     g_bytes_unref(bytes);
     return out;
 }
@@ -152,7 +152,7 @@ VARIANT JsToVariant(JSCValue* value) {
     VARIANT v;
     VariantInit(&v);
     if (jsc_value_is_string(value)) {
-        std::wstring text = Utf8ToWideLenient(JsStringUtf8(value));
+        std::wstring text = platform::Utf8ToWideLenient(JsStringUtf8(value));
         v.vt = VT_BSTR;
         v.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     } else if (jsc_value_is_boolean(value)) {
@@ -177,7 +177,7 @@ JSCValue* VariantToJs(JSCContext* context, const VARIANT& value) {
         case VT_R8:
             return jsc_value_new_number(context, value.dblVal);
         case VT_BSTR: {
-            std::string s = WideToUtf8Lenient(
+            std::string s = platform::WideToUtf8Lenient(
                 std::wstring(value.bstrVal ? value.bstrVal : L"", value.bstrVal ? SysStringLen(value.bstrVal) : 0));
             GBytes* bytes = g_bytes_new(s.data(), s.size());
             JSCValue* v = jsc_value_new_string_from_bytes(context, bytes);

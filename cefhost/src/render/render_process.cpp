@@ -57,7 +57,9 @@ std::string OriginOf(const char* uri) {
     const char* scheme = g_uri_get_scheme(parsed);
     const char* host = g_uri_get_host(parsed);
     if (scheme && host && *host) {
-        out = std::string(scheme) + "://" + host;
+        // IPv6 literals come back without the brackets their address needs.
+        bool ipv6 = std::string(host).find(':') != std::string::npos;
+        out = std::string(scheme) + "://" + (ipv6 ? "[" : "") + host + (ipv6 ? "]" : "");
         if (g_uri_get_port(parsed) > 0) out += ":" + std::to_string(g_uri_get_port(parsed));
     }
     g_uri_unref(parsed);

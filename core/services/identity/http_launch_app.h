@@ -56,6 +56,8 @@ public:
 
     // Cookie lines (libcurl's cookie-list form) carried from one report to the next.
     std::vector<std::string> SavedCookies() const;
+    // Reports scheduled and not yet finished.
+    int ReportsRunning();
 
 private:
     bool Attempt(void* curl, const std::string& url, const std::string& body);

@@ -2,6 +2,7 @@
 // worker pool, retried, fire and forget.
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -20,12 +21,15 @@ constexpr int kPerformsPerAttempt = 4;
 constexpr auto kRetryPause = std::chrono::milliseconds(50);
 constexpr long kTimeoutSeconds = 5;
 constexpr long kDnsCacheSeconds = 259200;  // three days
+// The answer is never read: only its start is kept, however much the server sends.
+constexpr size_t kKeptResponseBytes = 64 * 1024;
 
 size_t AppendResponse(char* data, size_t size, size_t count, void* userdata) {
     auto* response = static_cast<std::string*>(userdata);
     size_t bytes = size * count;
     if (!data || !response || bytes == 0) return static_cast<size_t>(-1);
-    response->append(data, bytes);
+    if (response->size() < kKeptResponseBytes)
+        response->append(data, std::min(bytes, kKeptResponseBytes - response->size()));
     return bytes;
 }
 
@@ -122,6 +126,11 @@ void HttpLaunchApp::SaveCookies(void* handle) {
     if (lines.empty()) return;
     std::lock_guard<std::mutex> lock(cookieLock_);
     savedCookies_ = std::move(lines);
+}
+
+int HttpLaunchApp::ReportsRunning() {
+    std::lock_guard<std::mutex> lock(reportsLock_);
+    return reportsRunning_;
 }
 
 std::vector<std::string> HttpLaunchApp::SavedCookies() const {

@@ -1,4 +1,4 @@
-#include "core/shell/start_address.h"
+#include "common/start_address.h"
 
 #include "platform/text.h"
 

@@ -1,0 +1,68 @@
+// The callback objects the cookie facade hands to the engine's store. The
+// store releases each of them once the work it was given for has ended, so
+// their destructors mark the end of a facade call.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "cookies/cookie_call.h"
+#include "cookies/cookie_interfaces.h"
+#include "cookies/cookie_store.h"
+
+// Collects the visited cookies into a facade call, marking them for deletion
+// when asked; its release ends the call.
+class CCEF3CookieVisitor : public CefCookieVisitor {
+public:
+    // `store` is flushed at the end when cookies were deleted.
+    CCEF3CookieVisitor(std::shared_ptr<kxcef::CookieCall> call, bool deleteAfterRead,
+                       CefRefPtr<kxcef::CookieStore> store);
+    bool Visit(const CefCookie& cookie, int count, int total, bool& deleteCookie) override;
+
+private:
+    ~CCEF3CookieVisitor() override;
+    std::shared_ptr<kxcef::CookieCall> call_;
+    bool deleteAfterRead_;
+    CefRefPtr<kxcef::CookieStore> store_;
+    bool deletedAny_ = false;
+    KXCEF_IMPLEMENT_REFCOUNTING(CCEF3CookieVisitor);
+};
+
+// Shared by all settings of one call. The individual results are ignored;
+// `released` runs when the last setting has ended.
+class SetCookieHandler : public CefSetCookieCallback {
+public:
+    explicit SetCookieHandler(std::function<void()> released = {}) : released_(std::move(released)) {}
+    void OnComplete(bool) override {}
+
+private:
+    ~SetCookieHandler() override {
+        if (released_) released_();
+    }
+    std::function<void()> released_;
+    KXCEF_IMPLEMENT_REFCOUNTING(SetCookieHandler);
+};
+
+// As SetCookieHandler, for a deletion.
+class DeleteCookieHandler : public CefDeleteCookiesCallback {
+public:
+    explicit DeleteCookieHandler(std::function<void()> released = {}) : released_(std::move(released)) {}
+    void OnComplete(int) override {}
+
+private:
+    ~DeleteCookieHandler() override {
+        if (released_) released_();
+    }
+    std::function<void()> released_;
+    KXCEF_IMPLEMENT_REFCOUNTING(DeleteCookieHandler);
+};
+
+// Nothing to do when the store is ready or flushed.
+class CompletionHandler : public CefCompletionCallback {
+public:
+    void OnComplete() override {}
+
+private:
+    ~CompletionHandler() override = default;
+    KXCEF_IMPLEMENT_REFCOUNTING(CompletionHandler);
+};

@@ -1,0 +1,466 @@
+#include "osr/offscreen_view.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "osr/gdk_keys.h"
+#include "uilib/native.h"
+
+namespace kxcef {
+namespace {
+
+constexpr int kWheelDelta = 120;
+
+// Cursor names the engine asks for; the display hands out one cursor object
+// per name, so the view's cursor is recognised by identity.
+const char* const kCursorNames[] = {
+    "default",    "pointer",     "text",        "wait",        "progress",     "crosshair",   "move",
+    "not-allowed", "help",       "grab",        "grabbing",    "ew-resize",    "ns-resize",   "nesw-resize",
+    "nwse-resize", "col-resize", "row-resize",  "n-resize",    "e-resize",     "s-resize",    "w-resize",
+    "ne-resize",  "nw-resize",   "se-resize",   "sw-resize",   "context-menu", "cell",        "vertical-text",
+    "alias",      "copy",        "no-drop",     "all-scroll",  "zoom-in",      "zoom-out",    "none",
+};
+
+GdkDevice* Pointer() {
+    GdkSeat* seat = gdk_display_get_default_seat(gdk_display_get_default());
+    return seat ? gdk_seat_get_pointer(seat) : nullptr;
+}
+
+GdkDevice* Keyboard() {
+    GdkSeat* seat = gdk_display_get_default_seat(gdk_display_get_default());
+    return seat ? gdk_seat_get_keyboard(seat) : nullptr;
+}
+
+guint DoubleClickTime() {
+    int value = 400;
+    if (GtkSettings* settings = gtk_settings_get_default()) g_object_get(settings, "gtk-double-click-time", &value, nullptr);
+    return static_cast<guint>(std::max(value, 1));
+}
+
+guint ButtonNumber(cef_mouse_button_type_t button) {
+    switch (button) {
+    case MBT_MIDDLE: return 2;
+    case MBT_RIGHT: return 3;
+    default: return 1;
+    }
+}
+
+guint ButtonMask(guint button) {
+    switch (button) {
+    case 2: return GDK_BUTTON2_MASK;
+    case 3: return GDK_BUTTON3_MASK;
+    default: return GDK_BUTTON1_MASK;
+    }
+}
+
+void Deliver(GtkWidget* widget, GdkEvent* event, GdkDevice* device) {
+    if (device) {
+        gdk_event_set_device(event, device);
+        gdk_event_set_source_device(event, device);
+    }
+    gtk_widget_event(widget, event);
+    gdk_event_free(event);
+}
+
+}  // namespace
+
+OffscreenView::OffscreenView(WebKitWebView* view, int width, int height, FrameSink frames, CursorSink cursors)
+    : view_(view), frames_(std::move(frames)), cursors_(std::move(cursors)) {
+    window_ = gtk_offscreen_window_new();
+    g_object_ref_sink(window_);
+    width = std::max(1, width);
+    height = std::max(1, height);
+    gtk_window_set_default_size(GTK_WINDOW(window_), width, height);
+    // Without a mnemonic modifier, focusing the window asks no input device
+    // about the pointer over it: an off-screen window has no place for that.
+    gtk_window_set_mnemonic_modifier(GTK_WINDOW(window_), static_cast<GdkModifierType>(0));
+    gtk_widget_set_size_request(GTK_WIDGET(view_), width, height);
+    gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(view_));
+    g_signal_connect(window_, "damage-event", G_CALLBACK(&OffscreenView::OnDamage), this);
+    g_signal_connect(view_, "realize", G_CALLBACK(&OffscreenView::OnRealize), this);
+    gtk_widget_show_all(window_);
+    gtk_widget_grab_focus(GTK_WIDGET(view_));
+    WatchCursor();
+}
+
+OffscreenView::~OffscreenView() {
+    Detach();
+    if (window_) {
+        gtk_widget_destroy(window_);
+        g_object_unref(window_);
+    }
+    if (staging_) cairo_surface_destroy(staging_);
+}
+
+void OffscreenView::Detach() {
+    if (keyFlush_) {
+        g_source_remove(keyFlush_);
+        keyFlush_ = 0;
+    }
+    pendingDown_ = PendingKey();
+    frames_ = nullptr;
+    cursors_ = nullptr;
+    if (grabSource_) {
+        g_source_remove(grabSource_);
+        grabSource_ = 0;
+    }
+    if (pending_) {
+        cairo_region_destroy(pending_);
+        pending_ = nullptr;
+    }
+    if (cursorWindow_) {
+        g_signal_handler_disconnect(cursorWindow_, cursorHandler_);
+        g_object_unref(cursorWindow_);
+        cursorWindow_ = nullptr;
+    }
+    if (window_) g_signal_handlers_disconnect_by_data(window_, this);
+    if (view_) g_signal_handlers_disconnect_by_data(view_, this);
+}
+
+void OffscreenView::Resize(int width, int height) {
+    width = std::max(1, width);
+    height = std::max(1, height);
+    // The off-screen window is at least its default size: both follow.
+    gtk_window_set_default_size(GTK_WINDOW(window_), width, height);
+    gtk_widget_set_size_request(GTK_WIDGET(view_), width, height);
+    gtk_window_resize(GTK_WINDOW(window_), width, height);
+}
+
+void OffscreenView::SetVisible(bool visible) { gtk_widget_set_visible(GTK_WIDGET(view_), visible); }
+
+// --- Frames ---------------------------------------------------------------------
+
+gboolean OffscreenView::OnDamage(GtkWidget*, GdkEventExpose* event, gpointer data) {
+    auto* self = static_cast<OffscreenView*>(data);
+    if (!self->frames_) return FALSE;
+    if (!self->pending_) self->pending_ = cairo_region_create();
+    if (event->region) cairo_region_union(self->pending_, event->region);
+    else cairo_region_union_rectangle(self->pending_, &event->area);
+    // Damage comes in pieces during one repaint: copy once the repaint is over.
+    if (!self->grabSource_)
+        self->grabSource_ = g_idle_add_full(GDK_PRIORITY_REDRAW + 10, &OffscreenView::OnGrab, self, nullptr);
+    return FALSE;
+}
+
+gboolean OffscreenView::OnGrab(gpointer data) {
+    auto* self = static_cast<OffscreenView*>(data);
+    self->grabSource_ = 0;
+    self->Grab();
+    return G_SOURCE_REMOVE;
+}
+
+void OffscreenView::Grab() {
+    cairo_region_t* damage = pending_;
+    pending_ = nullptr;
+    if (!damage) return;
+    GdkWindow* gdkWindow = gtk_widget_get_window(window_);
+    cairo_surface_t* surface = gtk_offscreen_window_get_surface(GTK_OFFSCREEN_WINDOW(window_));
+    if (!gdkWindow || !surface || !frames_) {
+        cairo_region_destroy(damage);
+        return;
+    }
+    int width = gdk_window_get_width(gdkWindow);
+    int height = gdk_window_get_height(gdkWindow);
+    if (width <= 0 || height <= 0) {
+        cairo_region_destroy(damage);
+        return;
+    }
+    cairo_rectangle_int_t whole{0, 0, width, height};
+    if (!staging_ || stagingWidth_ != width || stagingHeight_ != height) {
+        // A new size: the whole view is copied into a fresh frame.
+        if (staging_) cairo_surface_destroy(staging_);
+        stagingData_.assign(static_cast<size_t>(width) * height * 4, 0);
+        staging_ = cairo_image_surface_create_for_data(stagingData_.data(), CAIRO_FORMAT_ARGB32, width, height,
+                                                       width * 4);
+        stagingWidth_ = width;
+        stagingHeight_ = height;
+        cairo_region_union_rectangle(damage, &whole);
+    }
+    cairo_region_intersect_rectangle(damage, &whole);
+    if (cairo_region_is_empty(damage)) {
+        cairo_region_destroy(damage);
+        return;
+    }
+    cairo_t* cr = cairo_create(staging_);
+    gdk_cairo_region(cr, damage);
+    cairo_clip(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(cr, surface, 0, 0);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(staging_);
+
+    std::vector<RECT> dirty;
+    int count = cairo_region_num_rectangles(damage);
+    dirty.reserve(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        cairo_rectangle_int_t r;
+        cairo_region_get_rectangle(damage, i, &r);
+        RECT rect;
+        rect.left = r.x;
+        rect.top = r.y;
+        rect.right = r.x + r.width;
+        rect.bottom = r.y + r.height;
+        dirty.push_back(rect);
+    }
+    cairo_region_destroy(damage);
+    FrameSink sink = frames_;
+    sink(dirty, stagingData_.data(), width, height);
+}
+
+// --- Cursor -----------------------------------------------------------------------
+
+void OffscreenView::OnRealize(GtkWidget*, gpointer data) { static_cast<OffscreenView*>(data)->WatchCursor(); }
+
+void OffscreenView::WatchCursor() {
+    GdkWindow* window = ViewWindow();
+    if (!window || window == cursorWindow_) return;
+    if (cursorWindow_) {
+        g_signal_handler_disconnect(cursorWindow_, cursorHandler_);
+        g_object_unref(cursorWindow_);
+    }
+    cursorWindow_ = GDK_WINDOW(g_object_ref(window));
+    cursorHandler_ = g_signal_connect(window, "notify::cursor", G_CALLBACK(&OffscreenView::OnCursorNotify), this);
+}
+
+void OffscreenView::OnCursorNotify(GObject* window, GParamSpec*, gpointer data) {
+    auto* self = static_cast<OffscreenView*>(data);
+    if (!self->cursors_) return;
+    GdkCursor* cursor = gdk_window_get_cursor(GDK_WINDOW(window));
+    const char* name = "default";
+    if (cursor) {
+        GdkDisplay* display = gdk_window_get_display(GDK_WINDOW(window));
+        for (const char* candidate : kCursorNames) {
+            GdkCursor* known = gdk_cursor_new_from_name(display, candidate);
+            bool same = known == cursor;
+            if (known) g_object_unref(known);
+            if (same) {
+                name = candidate;
+                break;
+            }
+        }
+    }
+    CursorSink sink = self->cursors_;
+    sink(UiLib::Native::CursorFromName(name));
+}
+
+GdkWindow* OffscreenView::ViewWindow() const {
+    return view_ ? gtk_widget_get_window(GTK_WIDGET(view_)) : nullptr;
+}
+
+// --- Input ------------------------------------------------------------------------
+
+std::uint32_t OffscreenView::NextTime(bool newClick) {
+    std::uint32_t now = static_cast<std::uint32_t>(g_get_monotonic_time() / 1000);
+    std::uint32_t t = std::max(now, lastTime_ + 1);
+    // The engine counts clicks itself from times and places: a first click
+    // must look far from the one before.
+    if (newClick && t - lastPressTime_ <= DoubleClickTime()) t = lastPressTime_ + DoubleClickTime() + 1;
+    lastTime_ = t;
+    return t;
+}
+
+void OffscreenView::SendFocus(bool focus) {
+    FlushKeyDown();
+    GdkWindow* gdkWindow = gtk_widget_get_window(window_);
+    if (!gdkWindow) return;
+    if (focus) gtk_widget_grab_focus(GTK_WIDGET(view_));
+    GdkEvent* event = gdk_event_new(GDK_FOCUS_CHANGE);
+    event->focus_change.window = GDK_WINDOW(g_object_ref(gdkWindow));
+    event->focus_change.send_event = TRUE;
+    event->focus_change.in = focus ? TRUE : FALSE;
+    if (GdkDevice* keyboard = Keyboard()) gdk_event_set_device(event, keyboard);
+    // The window becomes the active one and hands the focus to the view.
+    gtk_widget_send_focus_change(window_, event);
+    gdk_event_free(event);
+}
+
+void OffscreenView::PostKey(GdkEventType type, guint keyval, guint16 keycode, guint state) {
+    GdkWindow* gdkWindow = gtk_widget_get_window(window_);
+    if (!gdkWindow) return;
+    GdkEvent* event = gdk_event_new(type);
+    event->key.window = GDK_WINDOW(g_object_ref(gdkWindow));
+    event->key.send_event = FALSE;
+    event->key.time = NextTime(false);
+    event->key.state = state;
+    event->key.keyval = keyval;
+    event->key.hardware_keycode = keycode;
+    event->key.group = 0;
+    event->key.is_modifier = IsModifierKeyval(keyval) ? 1 : 0;
+    Deliver(window_, event, Keyboard());
+}
+
+void OffscreenView::FlushKeyDown() {
+    if (keyFlush_) {
+        g_source_remove(keyFlush_);
+        keyFlush_ = 0;
+    }
+    if (!pendingDown_.keyval) return;
+    PendingKey down = pendingDown_;
+    pendingDown_ = PendingKey();
+    if (down.keycode) pressed_[down.keycode] = down.keyval;
+    PostKey(GDK_KEY_PRESS, down.keyval, down.keycode, down.state);
+}
+
+gboolean OffscreenView::OnKeyFlush(gpointer data) {
+    auto* self = static_cast<OffscreenView*>(data);
+    self->keyFlush_ = 0;
+    self->FlushKeyDown();
+    return G_SOURCE_REMOVE;
+}
+
+void OffscreenView::SendKey(const CefKeyEvent& key) {
+    GdkModifierType state = StateFromEventFlags(key.modifiers);
+    if (key.type == KEYEVENT_CHAR) {
+        std::uint32_t ch = key.character ? static_cast<std::uint32_t>(key.character)
+                                         : static_cast<std::uint32_t>(key.windows_key_code);
+        bool printable = ch >= 0x20 && ch != 0x7F && !(ch >= 0xD800 && ch <= 0xDFFF);
+        if (ch >= 0xD800 && ch <= 0xDBFF) {
+            highSurrogate_ = ch;
+            return;
+        }
+        if (ch >= 0xDC00 && ch <= 0xDFFF && highSurrogate_) {
+            ch = 0x10000 + ((highSurrogate_ - 0xD800) << 10) + (ch - 0xDC00);
+            printable = true;
+        }
+        highSurrogate_ = 0;
+        if (pendingDown_.keyval) {
+            // The key press types the character the keyboard made of it.
+            if (printable) pendingDown_.keyval = gdk_unicode_to_keyval(ch);
+            FlushKeyDown();
+            return;
+        }
+        // Text without a key press of its own (composed input): press and release.
+        if (!printable) return;
+        guint keyval = gdk_unicode_to_keyval(ch);
+        guint16 keycode = KeycodeOfKeyval(keyval);
+        PostKey(GDK_KEY_PRESS, keyval, keycode, state);
+        PostKey(GDK_KEY_RELEASE, keyval, keycode, state);
+        return;
+    }
+
+    FlushKeyDown();
+    // The key's place on the keyboard (the scan code of the native key code)
+    // decides its meaning; the virtual key stands in when there is none.
+    guint16 keycode = 0;
+    unsigned scan = (static_cast<unsigned>(key.native_key_code) >> 16) & 0xFF;
+    if (scan) keycode = static_cast<guint16>(scan + 8);
+    guint keyval = 0;
+    if (keycode) {
+        GdkKeymap* keymap = gdk_keymap_get_for_display(gdk_display_get_default());
+        if (!gdk_keymap_translate_keyboard_state(keymap, keycode, state, 0, &keyval, nullptr, nullptr, nullptr))
+            keyval = 0;
+    }
+    if (!keyval) {
+        keyval = KeyvalFromVirtualKey(key.windows_key_code, (key.modifiers & EVENTFLAG_SHIFT_DOWN) != 0);
+        if (!keyval) return;
+        keycode = KeycodeOfKeyval(keyval);
+    }
+    if (key.type == KEYEVENT_KEYUP) {
+        // A key goes up as what it went down as.
+        auto it = keycode ? pressed_.find(keycode) : pressed_.end();
+        if (it != pressed_.end()) {
+            keyval = it->second;
+            pressed_.erase(it);
+        }
+        PostKey(GDK_KEY_RELEASE, keyval, keycode, state);
+        return;
+    }
+    // A key press waits for the character message that may follow it, which
+    // says what the key typed; without one it goes as it is.
+    pendingDown_.keyval = keyval;
+    pendingDown_.keycode = keycode;
+    pendingDown_.state = state;
+    keyFlush_ = g_idle_add_full(G_PRIORITY_HIGH, &OffscreenView::OnKeyFlush, this, nullptr);
+}
+
+void OffscreenView::SendMouseClick(const CefMouseEvent& mouse, cef_mouse_button_type_t button, bool up,
+                                   int clickCount) {
+    FlushKeyDown();
+    GdkWindow* viewWindow = ViewWindow();
+    if (!viewWindow) return;
+    guint number = ButtonNumber(button);
+    GdkEventType type = GDK_BUTTON_RELEASE;
+    if (!up) type = clickCount >= 3 ? GDK_3BUTTON_PRESS : clickCount == 2 ? GDK_2BUTTON_PRESS : GDK_BUTTON_PRESS;
+    GdkEvent* event = gdk_event_new(type);
+    event->button.window = GDK_WINDOW(g_object_ref(viewWindow));
+    event->button.send_event = FALSE;
+    event->button.time = NextTime(!up && clickCount <= 1);
+    if (!up) lastPressTime_ = event->button.time;
+    event->button.x = mouse.x;
+    event->button.y = mouse.y;
+    event->button.x_root = mouse.x;
+    event->button.y_root = mouse.y;
+    // GDK's state is the one before the event: a press lacks its own button, a release has it.
+    guint state = StateFromEventFlags(mouse.modifiers);
+    state = up ? (state | ButtonMask(number)) : (state & ~ButtonMask(number));
+    event->button.state = state;
+    event->button.button = number;
+    Deliver(GTK_WIDGET(view_), event, Pointer());
+}
+
+void OffscreenView::SendMouseMove(const CefMouseEvent& mouse, bool leave) {
+    GdkWindow* viewWindow = ViewWindow();
+    if (!viewWindow) return;
+    if (leave || !pointerInside_) {
+        if (leave && !pointerInside_) return;
+        GdkEvent* event = gdk_event_new(leave ? GDK_LEAVE_NOTIFY : GDK_ENTER_NOTIFY);
+        event->crossing.window = GDK_WINDOW(g_object_ref(viewWindow));
+        event->crossing.send_event = FALSE;
+        event->crossing.subwindow = nullptr;
+        event->crossing.time = NextTime(false);
+        event->crossing.x = mouse.x;
+        event->crossing.y = mouse.y;
+        event->crossing.x_root = mouse.x;
+        event->crossing.y_root = mouse.y;
+        event->crossing.mode = GDK_CROSSING_NORMAL;
+        event->crossing.detail = GDK_NOTIFY_NONLINEAR;
+        event->crossing.focus = FALSE;
+        event->crossing.state = StateFromEventFlags(mouse.modifiers);
+        pointerInside_ = !leave;
+        Deliver(GTK_WIDGET(view_), event, Pointer());
+        if (leave) return;
+    }
+    GdkEvent* event = gdk_event_new(GDK_MOTION_NOTIFY);
+    event->motion.window = GDK_WINDOW(g_object_ref(viewWindow));
+    event->motion.send_event = FALSE;
+    event->motion.time = NextTime(false);
+    event->motion.x = mouse.x;
+    event->motion.y = mouse.y;
+    event->motion.x_root = mouse.x;
+    event->motion.y_root = mouse.y;
+    event->motion.state = StateFromEventFlags(mouse.modifiers);
+    event->motion.is_hint = FALSE;
+    Deliver(GTK_WIDGET(view_), event, Pointer());
+}
+
+void OffscreenView::SendMouseWheel(const CefMouseEvent& mouse, int deltaX, int deltaY) {
+    GdkWindow* viewWindow = ViewWindow();
+    if (!viewWindow || (deltaX == 0 && deltaY == 0)) return;
+    auto scroll = [&](GdkScrollDirection direction, double dx, double dy) {
+        GdkEvent* event = gdk_event_new(GDK_SCROLL);
+        event->scroll.window = GDK_WINDOW(g_object_ref(viewWindow));
+        event->scroll.send_event = FALSE;
+        event->scroll.time = NextTime(false);
+        event->scroll.x = mouse.x;
+        event->scroll.y = mouse.y;
+        event->scroll.x_root = mouse.x;
+        event->scroll.y_root = mouse.y;
+        event->scroll.state = StateFromEventFlags(mouse.modifiers) & ~GDK_SHIFT_MASK;
+        event->scroll.direction = direction;
+        event->scroll.delta_x = dx;
+        event->scroll.delta_y = dy;
+        Deliver(GTK_WIDGET(view_), event, Pointer());
+    };
+    // Whole notches go as wheel clicks, anything finer as a smooth scroll.
+    // A positive delta turns the wheel away from the user: up, or left.
+    if (deltaX % kWheelDelta == 0 && deltaY % kWheelDelta == 0) {
+        for (int i = 0; i < std::abs(deltaY) / kWheelDelta; ++i) scroll(deltaY > 0 ? GDK_SCROLL_UP : GDK_SCROLL_DOWN, 0, 0);
+        for (int i = 0; i < std::abs(deltaX) / kWheelDelta; ++i)
+            scroll(deltaX > 0 ? GDK_SCROLL_LEFT : GDK_SCROLL_RIGHT, 0, 0);
+        return;
+    }
+    scroll(GDK_SCROLL_SMOOTH, -static_cast<double>(deltaX) / kWheelDelta, -static_cast<double>(deltaY) / kWheelDelta);
+}
+
+}  // namespace kxcef

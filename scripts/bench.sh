@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Builds and runs every benchmark and prints one table: each figure of the
+# client next to the same figure of a bare WebKitGTK program measured in the
+# same run, with their ratio. The benchmarks' own printouts go to
+# build/bench-logs/. Usage: scripts/bench.sh [build dir]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+build=${1:-$root/build}
+
+./scripts/setup.sh >/dev/null
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_TEST_HOOKS=ON >/dev/null
+cmake --build "$build" -j "$(nproc)" --target bench
+
+logs="$build/bench-logs"
+mkdir -p "$logs"
+figures="$logs/figures.txt"
+: > "$figures"
+export QM_BENCH_FIGURES="$figures"
+
+xvfb_pid=""
+if [ -z "${DISPLAY:-}" ]; then
+  Xvfb :93 -screen 0 1440x900x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  export DISPLAY=:93
+  sleep 1
+fi
+trap '[ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true' EXIT
+export WEBKIT_DISABLE_COMPOSITING_MODE=1 NO_AT_BRIDGE=1 GDK_BACKEND=x11
+
+for b in "$build"/bench/bench_* "$build"/bench/cefhost_bench "$build"/bench/soak_bench; do
+  name=$(basename "$b")
+  case "$name" in bench_bare_window|*_bare|*bare_*) continue ;; esac
+  [ -x "$b" ] || continue
+  echo "bench: running $name" >&2
+  if ! timeout 1800 "$b" > "$logs/$name.txt" 2>&1; then
+    echo "bench: $name failed (see $logs/$name.txt)" >&2
+  fi
+done
+
+python3 - "$figures" <<'PY'
+import sys
+fig = {}
+for line in open(sys.argv[1]):
+    parts = line.split()
+    if len(parts) == 2:
+        fig[parts[0]] = float(parts[1])
+
+rows = [
+    ("cold start to first paint (ms)", "first_paint_ms_client", "first_paint_ms_bare"),
+    ("browser creation to load end (ms)", "create_to_load_ms_client", "create_to_load_ms_bare"),
+    ("bridge round trip p50 (ms)", "bridge_rt_p50_ms_client", "bridge_rt_p50_ms_bare"),
+    ("bridge round trip p99 (ms)", "bridge_rt_p99_ms_client", "bridge_rt_p99_ms_bare"),
+    ("synchronous calls per second", "sync_calls_per_s_client", "sync_calls_per_s_bare"),
+    ("memory of all processes after load, RSS (MB)", "memory_rss_mb_client", "memory_rss_mb_bare"),
+    ("memory of all processes after load, PSS (MB)", "memory_pss_mb_client", "memory_pss_mb_bare"),
+    ("off-screen frames per second (1280x720 canvas)", "osr_fps_client", "osr_fps_bare"),
+    ("off-screen click to changed frame (ms)", "osr_click_latency_ms_client", None),
+    ("idle CPU, window shown (% of a core)", "idle_cpu_shown_client", "idle_cpu_shown_bare"),
+    ("idle CPU, window hidden (% of a core)", "idle_cpu_hidden_client", None),
+    ("launch report cost on the UI thread (ms)", "report_ui_thread_ms", None),
+    ("\"_get_client_info\" handler (ms)", "client_info_ms", None),
+    ("log records per second, 1 thread", "log_records_per_s_1", None),
+    ("log records per second, 4 threads", "log_records_per_s_4", None),
+    ("launcher start to engine initialised (ms)", "launcher_to_engine_ms", None),
+    ("worker pool, tiny tasks per second", "pool_tasks_per_s", None),
+    ("crash dump, 30 threads (ms)", "crash_dump_ms", None),
+    ("soak: memory growth over 100,000 commands (%)", "soak_memory_growth_pct", None),
+    ("soak: leaked processes after 50 start/stop cycles", "soak_leaked_processes", None),
+]
+
+def fmt(v):
+    if v is None:
+        return "-"
+    return f"{v:,.0f}" if abs(v) >= 100 else f"{v:.3g}"
+
+print(f"| {'figure':48} | {'client':>12} | {'bare WebKitGTK':>14} | {'ratio':>6} |")
+print(f"|{'-'*50}|{'-'*14}|{'-'*16}|{'-'*8}|")
+for label, ck, bk in rows:
+    c = fig.get(ck)
+    b = fig.get(bk) if bk else None
+    if c is None and b is None:
+        continue
+    ratio = f"{c / b:.2f}" if c is not None and b else "-"
+    print(f"| {label:48} | {fmt(c):>12} | {fmt(b):>14} | {ratio:>6} |")
+PY

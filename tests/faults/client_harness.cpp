@@ -1,0 +1,266 @@
+#include "tests/faults/client_harness.h"
+
+#include <dirent.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "platform/text.h"
+
+using namespace std::chrono_literals;
+
+namespace qmfault {
+
+const char kRemotePage[] = R"(<!doctype html><html><head><title>remote</title></head><body>
+<div style="height:60px;background:#345"></div><p id="state">remote</p>
+<script>
+(function () {
+  function post(path, body) { var x = new XMLHttpRequest(); x.open('POST', path); x.send(body || ''); }
+  window.JsHandleCallBack = function (text) { post('/reply', text); };
+  post('/loaded', location.href);
+  function poll() {
+    var x = new XMLHttpRequest();
+    x.open('GET', '/next');
+    x.onload = function () {
+      var list = [];
+      try { list = JSON.parse(x.responseText); } catch (e) {}
+      list.forEach(function (c) { KXVantorAsyn.VantorCommunicateAsyn(c[0], c[1]); });
+      setTimeout(poll, 0);
+    };
+    x.onerror = function () { setTimeout(poll, 200); };
+    x.send();
+  }
+  poll();
+})();
+</script></body></html>)";
+
+std::string DailyLogs(const std::string& installDir) {
+    std::string all;
+    DIR* d = opendir((installDir + "/LOG").c_str());
+    if (!d) return all;
+    while (dirent* e = readdir(d)) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        std::string bytes = qmtest::ReadFile(installDir + "/LOG/" + name);
+        std::u16string units;
+        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+            units += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                           (static_cast<unsigned char>(bytes[i + 1]) << 8));
+        all += platform::WideToUtf8(platform::Utf16ToWide(units));
+    }
+    closedir(d);
+    return all;
+}
+
+namespace {
+
+// pid, parent pid and command name of every process.
+struct ProcInfo {
+    int pid = 0, ppid = 0;
+    std::string comm;
+};
+
+std::vector<ProcInfo> Processes() {
+    std::vector<ProcInfo> out;
+    DIR* d = opendir("/proc");
+    if (!d) return out;
+    while (dirent* e = readdir(d)) {
+        int pid = std::atoi(e->d_name);
+        if (pid <= 0) continue;
+        std::string stat = qmtest::ReadFile("/proc/" + std::string(e->d_name) + "/stat");
+        size_t open = stat.find('('), close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos || close + 4 > stat.size()) continue;
+        ProcInfo p;
+        p.pid = pid;
+        p.comm = stat.substr(open + 1, close - open - 1);
+        std::istringstream rest(stat.substr(close + 2));
+        char state;
+        rest >> state >> p.ppid;
+        out.push_back(p);
+    }
+    closedir(d);
+    return out;
+}
+
+}  // namespace
+
+std::vector<int> ChildrenNamed(int parent, const std::string& comm) {
+    std::vector<int> out;
+    for (const ProcInfo& p : Processes())
+        if (p.ppid == parent && p.comm.rfind(comm, 0) == 0) out.push_back(p.pid);
+    return out;
+}
+
+std::vector<int> Descendants(int root) {
+    std::vector<ProcInfo> all = Processes();
+    std::vector<int> out{root};
+    for (size_t i = 0; i < out.size(); ++i)
+        for (const ProcInfo& p : all)
+            if (p.ppid == out[i]) out.push_back(p.pid);
+    out.erase(out.begin());
+    return out;
+}
+
+long RssKb(int pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    return 0;
+}
+
+std::string JsonText(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof(buf), "\\u%04x", c);
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// --- RemotePage ------------------------------------------------------------------
+
+RemotePage::RemotePage(qmtest::HttpServer& server) {
+    server.Route("/remote.html", [](const qmtest::HttpRequest&) {
+        qmtest::HttpResponse r;
+        r.body = kRemotePage;
+        return r;
+    });
+    server.Route("/loaded", [this](const qmtest::HttpRequest&) {
+        std::lock_guard<std::mutex> lock(lock_);
+        ++loads_;
+        changed_.notify_all();
+        return qmtest::HttpResponse();
+    });
+    server.Route("/reply", [this](const qmtest::HttpRequest& request) {
+        std::lock_guard<std::mutex> lock(lock_);
+        replies_.push_back(request.body);
+        changed_.notify_all();
+        return qmtest::HttpResponse();
+    });
+    server.Route("/next", [this](const qmtest::HttpRequest&) {
+        qmtest::HttpResponse r;
+        r.contentType = "application/json";
+        std::unique_lock<std::mutex> lock(lock_);
+        // Long polling, bounded: an idle page asks again every two seconds.
+        changed_.wait_for(lock, 2s, [this] { return closed_ || !queue_.empty(); });
+        std::string body = "[";
+        while (!closed_ && !queue_.empty()) {
+            if (body.size() > 1) body += ',';
+            body += "[\"" + JsonText(queue_.front().first) + "\",\"" + JsonText(queue_.front().second) + "\"]";
+            queue_.pop_front();
+        }
+        r.body = body + "]";
+        return r;
+    });
+}
+
+RemotePage::~RemotePage() { Close(); }
+
+void RemotePage::Queue(const std::string& command, const std::string& data) {
+    std::lock_guard<std::mutex> lock(lock_);
+    queue_.emplace_back(command, data);
+    changed_.notify_all();
+}
+
+std::vector<std::string> RemotePage::Replies(const std::string& callback) const {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (callback.empty()) return replies_;
+    std::vector<std::string> out;
+    for (const std::string& r : replies_)
+        if (r.find("\"cbfn\":\"" + callback + "\"") != std::string::npos) out.push_back(r);
+    return out;
+}
+
+bool RemotePage::WaitReplies(const std::string& callback, size_t count, std::chrono::milliseconds timeout) const {
+    return qmtest::WaitUntil([&] { return Replies(callback).size() >= count; }, timeout);
+}
+
+size_t RemotePage::Loads() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return loads_;
+}
+
+bool RemotePage::WaitLoads(size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(lock_);
+    return changed_.wait_for(lock, timeout, [&] { return loads_ >= count; });
+}
+
+void RemotePage::Close() {
+    std::lock_guard<std::mutex> lock(lock_);
+    closed_ = true;
+    changed_.notify_all();
+}
+
+// --- ClientRun -------------------------------------------------------------------
+
+ClientRun::ClientRun(const std::vector<std::string>& omit) : install_(omit) {
+    page_ = std::make_unique<RemotePage>(web_);
+    stats_.Fallback([](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
+    web_.Start();
+    stats_.Start();
+    std::string home = install_.Path("home");
+    qmtest::RunProcess({"/bin/mkdir", "-p", home + "/Desktop"}, 5s);
+    env_ = {{"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"QM_REGISTRY_FILE", home + "/none.reg"}};
+    qmtest::WriteFile(install_.Path("deploy.ini"), DefaultDeploy());
+}
+
+ClientRun::~ClientRun() {
+    client_.Kill();
+    page_->Close();
+    web_.Stop();
+    stats_.Stop();
+}
+
+std::string ClientRun::DefaultDeploy() const {
+    return "[frontend]\ndefault=127.0.0.1:1\n[statistics]\nhost=127.0.0.1:" + std::to_string(stats_.port()) + "\n";
+}
+
+bool ClientRun::Start(const std::string& path, const std::vector<std::string>& extra) {
+    std::vector<std::string> argv{install_.Path("qm_main"), "*url:\"" + web_.Url(path) + "\""};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    return client_.Start(argv, env_, install_.Path("client.out"));
+}
+
+bool ClientRun::StartAndLoad(std::chrono::milliseconds timeout) {
+    size_t before = page_->Loads();
+    if (Start() && page_->WaitLoads(before + 1, timeout)) return true;
+    // The single-instance guard is machine-wide: say so when that is the reason.
+    if (!client_.Running()) {
+        int code = client_.Wait(std::chrono::milliseconds(0));
+        std::fprintf(stderr, "qm_main ended with code %d before its page loaded%s\n", code,
+                     code == 3 ? " (another instance of the client runs on this machine)" : "");
+    } else {
+        std::fprintf(stderr, "qm_main runs, but its page did not load\n");
+    }
+    return false;
+}
+
+int ClientRun::Stop(std::chrono::milliseconds timeout) {
+    client_.Signal(SIGTERM);
+    int code = client_.Wait(timeout);
+    if (code == -1) client_.Kill();
+    return code;
+}
+
+std::string ClientRun::Output() const { return qmtest::ReadFile(install_.Path("client.out")); }
+
+bool ClientRun::LogsHave(const std::string& text, std::chrono::milliseconds timeout) const {
+    return qmtest::WaitUntil([&] { return Logs().find(text) != std::string::npos; }, timeout);
+}
+
+bool ClientRun::OutputHas(const std::string& text, std::chrono::milliseconds timeout) const {
+    return qmtest::WaitUntil([&] { return Output().find(text) != std::string::npos; }, timeout);
+}
+
+}  // namespace qmfault

@@ -1,0 +1,93 @@
+// The whole client with a second loopback origin: a page of another port,
+// framed by the front-end and then navigated to, gets nothing from the client;
+// the front-end's own calls still work.
+#include <gtest/gtest.h>
+
+#include "tests/faults/client_harness.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+qmtest::HttpResponse Html(const std::string& body) {
+    qmtest::HttpResponse r;
+    r.body = "<!doctype html><html><body><script>function post(p,b){var x=new XMLHttpRequest();"
+             "x.open('POST',p);x.send(b||'');}</script>" +
+             body + "</body></html>";
+    return r;
+}
+
+bool Requested(const qmtest::HttpServer& server, const std::string& path) {
+    for (const auto& r : server.Requests())
+        if (r.target == path) return true;
+    return false;
+}
+
+std::string BodyOf(const qmtest::HttpServer& server, const std::string& path) {
+    for (const auto& r : server.Requests())
+        if (r.target == path) return r.body;
+    return "";
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+    return n;
+}
+
+TEST(ForeignOrigin, FramedAndNavigatedToGetsNoReplyWhileTheFrontEndStillDoes) {
+    qmfault::ClientRun run;
+    qmtest::HttpServer foreign;
+    ASSERT_TRUE(foreign.Start());
+    std::string other = "http://127.0.0.1:" + std::to_string(foreign.port());
+
+    // The front-end frames the foreign page; once that page has made its call,
+    // the front-end makes its own, reports how many replies it got in all, and
+    // then goes to the foreign site.
+    run.web().Route("/front.html", [other](const qmtest::HttpRequest&) {
+        return Html(
+            "<script>var replies=[];"
+            "window.JsHandleCallBack=function(t){replies.push(t);post('/front-reply',t);"
+            "  setTimeout(function(){post('/front-count',String(replies.length));"
+            "    location.href='" + other + "/top.html';},1000);};"
+            "window.addEventListener('message',function(e){if(e.data==='framed-called')"
+            "  setTimeout(function(){KXVantorAsyn.VantorCommunicateAsyn('_get_client_info','');},300);});"
+            "</script><iframe src='" + other + "/framed.html'></iframe>");
+    });
+    foreign.Route("/framed.html", [](const qmtest::HttpRequest&) {
+        return Html("<script>window.JsHandleCallBack=function(t){post('/framed-reply',t);};"
+                    "KXVantorAsyn.VantorCommunicateAsyn('_get_client_info','');"
+                    "KXVantorAsyn.VantorCommunicateAsyn('_nim_enum_player','');"
+                    "post('/framed-called');parent.postMessage('framed-called','*');</script>");
+    });
+    foreign.Route("/top.html", [](const qmtest::HttpRequest&) {
+        return Html("<script>window.JsHandleCallBack=function(t){post('/top-reply',t);};"
+                    "KXVantorAsyn.VantorCommunicateAsyn('_get_client_info','');"
+                    "setTimeout(function(){post('/top-done');},1500);</script>");
+    });
+    foreign.Fallback([](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
+
+    ASSERT_TRUE(run.Start("/front.html"));
+    ASSERT_TRUE(qmtest::WaitUntil([&] { return Requested(foreign, "/top-done"); }, 90s))
+        << "client running: " << run.process().Running() << " (exit code 3: another instance runs)\n"
+        << run.Output();
+
+    // The front-end got exactly its own answer.
+    EXPECT_NE(BodyOf(run.web(), "/front-reply").find("\"cbfn\":\"_get_client_info\""), std::string::npos);
+    EXPECT_EQ(BodyOf(run.web(), "/front-count"), "1");
+    // The foreign page, framed or on top, got nothing.
+    EXPECT_TRUE(Requested(foreign, "/framed-called"));
+    EXPECT_FALSE(Requested(foreign, "/framed-reply"));
+    EXPECT_FALSE(Requested(foreign, "/top-reply"));
+    // Each foreign call left one line naming its origin and its command.
+    std::string log = run.Logs();
+    EXPECT_EQ(Count(log, "page call \"_get_client_info\" from origin " + other + " refused"), 2u) << log;
+    EXPECT_EQ(Count(log, "page call \"_nim_enum_player\" from origin " + other + " refused"), 1u) << log;
+    EXPECT_NE(log.find("page commands accepted from: " + run.web().Url("/").substr(0, run.web().Url("/").size() - 1)),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(run.Stop(), 0);
+    foreign.Stop();
+}
+
+}  // namespace
