@@ -65,9 +65,9 @@ int main(int argc, char** argv) {
         kxbench::PumpUntil([&] { return state.finished; }, 30000);
         double ms = kxbench::NowMs() - t0;
         kxbench::PumpUntil([] { return false; }, 300);  // settle, as the host side does
-        std::printf("load_ms=%.1f rss_kb=%ld pss_kb=%ld (%s)\n", ms, kxbench::TreeRssKb(getpid()),
-                    kxbench::TreePssKb(getpid()),
-                    kxbench::TreeBreakdown(getpid()).c_str());
+        std::printf("load_ms=%.1f rss_kb=%ld pss_kb=%ld (%s)\n", ms, qmbench::MeasureTree(getpid()).rssKb,
+                    qmbench::MeasureTree(getpid()).pssKb,
+                    qmbench::MeasureTree(getpid()).Breakdown().c_str());
     } else {
         kxbench::PumpUntil([&] { return state.done; }, 60000);
         std::vector<double> rt;

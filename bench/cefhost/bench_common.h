@@ -1,6 +1,8 @@
-// Helpers shared by the browser host's benchmark programs: clocks, memory of
-// a process tree, percentiles, pumping the main loop.
+// Helpers shared by the browser host's benchmark programs: clocks,
+// percentiles, pumping the main loop, test pages.
 #pragma once
+
+#include "bench/process_tree.h"
 
 #include <dirent.h>
 #include <glib.h>
@@ -24,115 +26,8 @@ inline double NowMs() {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-// Resident memory (kB) of `root` and every process below it.
-inline long TreeRssKb(int root) {
-    std::map<int, int> parent;
-    std::map<int, long> rss;
-    DIR* proc = opendir("/proc");
-    if (!proc) return 0;
-    while (dirent* e = readdir(proc)) {
-        int pid = std::atoi(e->d_name);
-        if (pid <= 0) continue;
-        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-        std::string line;
-        while (std::getline(status, line)) {
-            if (line.rfind("PPid:", 0) == 0) parent[pid] = std::atoi(line.c_str() + 5);
-            if (line.rfind("VmRSS:", 0) == 0) rss[pid] = std::atol(line.c_str() + 6);
-        }
-    }
-    closedir(proc);
-    std::set<int> tree{root};
-    for (bool grew = true; grew;) {
-        grew = false;
-        for (auto& p : parent)
-            if (tree.count(p.second) && !tree.count(p.first)) tree.insert(p.first), grew = true;
-    }
-    long total = 0;
-    for (int pid : tree) total += rss[pid];
-    return total;
-}
-
-// Proportional set size (kB) of `root` and every process below it: shared
-// library pages are divided among the processes that map them.
-inline long TreePssKb(int root) {
-    std::map<int, int> parent;
-    DIR* proc = opendir("/proc");
-    if (!proc) return 0;
-    while (dirent* e = readdir(proc)) {
-        int pid = std::atoi(e->d_name);
-        if (pid <= 0) continue;
-        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-        std::string line;
-        while (std::getline(status, line))
-            if (line.rfind("PPid:", 0) == 0) parent[pid] = std::atoi(line.c_str() + 5);
-    }
-    closedir(proc);
-    std::set<int> tree{root};
-    for (bool grew = true; grew;) {
-        grew = false;
-        for (auto& p : parent)
-            if (tree.count(p.second) && !tree.count(p.first)) tree.insert(p.first), grew = true;
-    }
-    long total = 0;
-    for (int pid : tree) {
-        std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
-        std::string line;
-        while (std::getline(rollup, line))
-            if (line.rfind("Pss:", 0) == 0) total += std::atol(line.c_str() + 4);
-    }
-    return total;
-}
-
-// "name rssMB" of each process of the tree, for the figures' breakdown.
-inline std::string TreeBreakdown(int root) {
-    std::map<int, int> parent;
-    std::map<int, long> rss;
-    std::map<int, std::string> name;
-    DIR* proc = opendir("/proc");
-    if (!proc) return {};
-    while (dirent* e = readdir(proc)) {
-        int pid = std::atoi(e->d_name);
-        if (pid <= 0) continue;
-        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-        std::string line;
-        while (std::getline(status, line)) {
-            if (line.rfind("Name:", 0) == 0) name[pid] = line.substr(6);
-            if (line.rfind("PPid:", 0) == 0) parent[pid] = std::atoi(line.c_str() + 5);
-            if (line.rfind("VmRSS:", 0) == 0) rss[pid] = std::atol(line.c_str() + 6);
-        }
-    }
-    closedir(proc);
-    std::set<int> tree{root};
-    for (bool grew = true; grew;) {
-        grew = false;
-        for (auto& p : parent)
-            if (tree.count(p.second) && !tree.count(p.first)) tree.insert(p.first), grew = true;
-    }
-    std::string out;
-    for (int pid : tree) {
-        if (!rss[pid]) continue;
-        std::string n = name[pid];
-        while (!n.empty() && (n.back() == '\t' || n.back() == ' ')) n.pop_back();
-        out += (out.empty() ? "" : ", ") + n + " " + std::to_string(rss[pid] / 1024);
-    }
-    return out;
-}
-
-inline int ChildCount(int root) {
-    int n = 0;
-    DIR* proc = opendir("/proc");
-    if (!proc) return 0;
-    while (dirent* e = readdir(proc)) {
-        int pid = std::atoi(e->d_name);
-        if (pid <= 0) continue;
-        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-        std::string line;
-        while (std::getline(status, line))
-            if (line.rfind("PPid:", 0) == 0 && std::atoi(line.c_str() + 5) == root) ++n;
-    }
-    closedir(proc);
-    return n;
-}
+// Processes of the engine still running below `root`.
+inline int ChildCount(int root) { return static_cast<int>(qmbench::MeasureTree(root).processes.size()) - 1; }
 
 inline double Percentile(std::vector<double> v, double p) {
     if (v.empty()) return 0;

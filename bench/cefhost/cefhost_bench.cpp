@@ -180,9 +180,9 @@ int main(int argc, char** argv) {
         kxbench::PumpUntil([&] { return watch.loaded; }, 30000);
         ours.push_back(NowMs() - t0);
         kxbench::PumpUntil([] { return false; }, 300);
-        oursRss.push_back(kxbench::TreeRssKb(getpid()) / 1024.0);
-        oursPss.push_back(kxbench::TreePssKb(getpid()) / 1024.0);
-        if (r == rounds - 1) std::printf("KXCEF2 processes (MB): %s\n", kxbench::TreeBreakdown(getpid()).c_str());
+        oursRss.push_back(qmbench::MeasureTree(getpid()).rssKb / 1024.0);
+        oursPss.push_back(qmbench::MeasureTree(getpid()).pssKb / 1024.0);
+        if (r == rounds - 1) std::printf("KXCEF2 processes (MB): %s\n", qmbench::MeasureTree(getpid()).Breakdown().c_str());
         h->GetBrowser()->GetHost()->CloseBrowser(true);
         h = nullptr;
         WaitIdle();

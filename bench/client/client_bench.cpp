@@ -14,7 +14,7 @@
 #include <mutex>
 #include <thread>
 
-#include "bench/client/process_tree.h"
+#include "bench/process_tree.h"
 #include "bench/figures.h"
 #include "tests/client/x_probe.h"
 #include "tests/support/display.h"
@@ -106,10 +106,10 @@ private:
 };
 
 double IdleCpuPercent(int pid, std::chrono::seconds span) {
-    long long before = qmbench::MeasureTree(pid).cpuTicks;
+    double before = qmbench::MeasureTree(pid).CpuMs();
     std::this_thread::sleep_for(span);
-    long long after = qmbench::MeasureTree(pid).cpuTicks;
-    return 100.0 * static_cast<double>(after - before) / qmbench::TicksPerSecond() / span.count();
+    double after = qmbench::MeasureTree(pid).CpuMs();
+    return 100.0 * (after - before) / 1000.0 / static_cast<double>(span.count());
 }
 
 }  // namespace
@@ -203,7 +203,7 @@ int main() {
     std::printf("memory after load, client, all processes PSS (MB): %.0f\n", clientMem.pssKb / 1024.0);
     std::printf("memory after load, bare, all processes RSS (MB): %.0f\n", bareMem.rssKb / 1024.0);
     std::printf("memory after load, bare, all processes PSS (MB): %.0f\n", bareMem.pssKb / 1024.0);
-    std::printf("client processes: %zu\n", clientMem.names.size());
+    std::printf("client processes (RSS MB): %s\n", clientMem.Breakdown().c_str());
     std::printf("idle CPU, window shown (%% of one core): %.2f\n", idleShown);
     std::printf("idle CPU, window hidden (%% of one core): %.2f\n", idleHidden);
     std::printf("idle CPU, bare window (%% of one core): %.2f\n", idleBare);

@@ -1,52 +1,12 @@
-// CPU time used so far by a process and every process below it (the engine's
-// web and network processes), from /proc.
+// The off-screen benchmarks' shared pieces: CPU time of the process tree and
+// the animated page.
 #pragma once
 
-#include <dirent.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <fstream>
-#include <map>
-#include <set>
-#include <sstream>
-#include <string>
+#include "bench/process_tree.h"
 
 namespace osrbench {
 
-inline double TreeCpuMs(int root) {
-    std::map<int, int> parent;
-    std::map<int, double> cpu;
-    const double tick = 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
-    DIR* proc = opendir("/proc");
-    if (!proc) return 0;
-    while (dirent* e = readdir(proc)) {
-        int pid = std::atoi(e->d_name);
-        if (pid <= 0) continue;
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-        size_t close = text.rfind(')');
-        if (close == std::string::npos) continue;
-        std::istringstream rest(text.substr(close + 2));
-        std::string field;
-        // Fields after the name: state(3) ppid(4) ... utime(14) stime(15).
-        long values[13] = {};
-        rest >> field;  // state
-        for (long& v : values) rest >> v;
-        parent[pid] = static_cast<int>(values[0]);
-        cpu[pid] = static_cast<double>(values[10] + values[11]) * tick;
-    }
-    closedir(proc);
-    std::set<int> tree{root};
-    for (bool grew = true; grew;) {
-        grew = false;
-        for (auto& p : parent)
-            if (tree.count(p.second) && !tree.count(p.first)) tree.insert(p.first), grew = true;
-    }
-    double total = 0;
-    for (int pid : tree) total += cpu[pid];
-    return total;
-}
+inline double TreeCpuMs(int root) { return qmbench::MeasureTree(root).CpuMs(); }
 
 // The animated page: a 1280 x 720 canvas repainted whole on every frame.
 inline const char* CanvasPage() {
