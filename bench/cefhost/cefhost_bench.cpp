@@ -80,21 +80,6 @@ HWND HostWindow() {
     return h;
 }
 
-std::string Run(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return out;
-    char buf[512];
-    while (fgets(buf, sizeof buf, p)) out += buf;
-    pclose(p);
-    return out;
-}
-
-double Field(const std::string& text, const std::string& key) {
-    size_t at = text.find(key + "=");
-    return at == std::string::npos ? -1 : std::atof(text.c_str() + at + key.size() + 1);
-}
-
 // The same load with WebKitGTK alone, in this process: a fresh web context
 // (network and web process), a window, the page, its load finished.
 double BareLoadInProcess(const std::string& page, const std::string& profile) {
@@ -164,10 +149,10 @@ int main(int argc, char** argv) {
     std::vector<double> ours, bare, bareInProcess, oursRss, bareRss, oursPss, barePss;
     HWND host = HostWindow();
     for (int r = 0; r < rounds; ++r) {
-        std::string b = Run(std::string(KXBENCH_BARE) + " load " + page + " " + dir + "/bare-profile");
-        bare.push_back(Field(b, "load_ms"));
-        bareRss.push_back(Field(b, "rss_kb") / 1024.0);
-        barePss.push_back(Field(b, "pss_kb") / 1024.0);
+        std::string b = qmbench::RunCapture(std::string(KXBENCH_BARE) + " load " + page + " " + dir + "/bare-profile");
+        bare.push_back(qmbench::Field(b, "load_ms"));
+        bareRss.push_back(qmbench::Field(b, "rss_kb") / 1024.0);
+        barePss.push_back(qmbench::Field(b, "pss_kb") / 1024.0);
         if (r == rounds - 1) std::printf("bare program: %s", b.c_str());
         bareInProcess.push_back(BareLoadInProcess(page, dir + "/bare-profile"));
         WaitIdle();
@@ -223,21 +208,21 @@ int main(int argc, char** argv) {
 
     std::string bareRt = kxbench::WritePage(dir, "bare-rt.html", kxbench::RoundTripPage("bareCall"));
     std::string bareSync = kxbench::WritePage(dir, "bare-sync.html", kxbench::SyncPage("bareSync", "bareCall"));
-    std::string b = Run(std::string(KXBENCH_BARE) + " bridge " + bareRt + " " + KXBENCH_BARE_EXT + " " + bareSync);
+    std::string b = qmbench::RunCapture(std::string(KXBENCH_BARE) + " bridge " + bareRt + " " + KXBENCH_BARE_EXT + " " + bareSync);
     double p50 = kxbench::Percentile(rt, 0.5), p99 = kxbench::Percentile(rt, 0.99);
     std::printf("bridge round trip (ms, %zu calls): KXCEF2 p50 %.3f p99 %.3f   bare WebKitGTK p50 %.3f p99 %.3f"
                 "   ratio p50 %.2f\n",
-                rt.size(), p50, p99, Field(b, "p50_ms"), Field(b, "p99_ms"), p50 / Field(b, "p50_ms"));
+                rt.size(), p50, p99, qmbench::Field(b, "p50_ms"), qmbench::Field(b, "p99_ms"), p50 / qmbench::Field(b, "p50_ms"));
     std::printf("synchronous page calls per second: KXCEF2 %s   bare WebKitGTK %.0f\n", wnd.syncRate.c_str(),
-                Field(b, "sync_per_s"));
+                qmbench::Field(b, "sync_per_s"));
     qmbench::Figure("bridge_rt_p50_ms_client", p50);
     qmbench::Figure("bridge_rt_p99_ms_client", p99);
-    qmbench::Figure("bridge_rt_p50_ms_bare", Field(b, "p50_ms"));
-    qmbench::Figure("bridge_rt_p99_ms_bare", Field(b, "p99_ms"));
+    qmbench::Figure("bridge_rt_p50_ms_bare", qmbench::Field(b, "p50_ms"));
+    qmbench::Figure("bridge_rt_p99_ms_bare", qmbench::Field(b, "p99_ms"));
     qmbench::Figure("sync_calls_per_s_client", std::atof(wnd.syncRate.c_str()));
-    qmbench::Figure("sync_calls_per_s_bare", Field(b, "sync_per_s"));
+    qmbench::Figure("sync_calls_per_s_bare", qmbench::Field(b, "sync_per_s"));
 
     CCEF3Manager::CEFShutDown();
-    Run("rm -rf " + dir);
+    qmbench::RunCapture("rm -rf " + dir);
     return 0;
 }

@@ -25,6 +25,7 @@
 #include "bench/figures.h"
 #include "platform/crash_dump.h"
 #include "platform/linux/crash/crash_handler.h"
+#include "tests/crash/idle_threads.h"
 
 namespace {
 
@@ -36,39 +37,6 @@ long long MonotonicNs() {
     return ts.tv_sec * 1000000000LL + ts.tv_nsec;
 }
 
-// Threads parked a few frames deep, as a client's idle threads are.
-class IdleThreads {
-public:
-    explicit IdleThreads(int count) {
-        for (int i = 0; i < count; ++i) threads_.emplace_back([this, i] { Park(i % 8); });
-        std::unique_lock<std::mutex> lock(mutex_);
-        ready_.wait(lock, [&] { return parked_ == count; });
-    }
-    ~IdleThreads() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            release_ = true;
-        }
-        wake_.notify_all();
-        for (auto& t : threads_) t.join();
-    }
-
-private:
-    __attribute__((noinline)) void Park(int depth) {
-        volatile char frame[256];
-        frame[0] = 0;
-        if (depth > 0) return Park(depth - 1);
-        std::unique_lock<std::mutex> lock(mutex_);
-        ++parked_;
-        ready_.notify_all();
-        wake_.wait(lock, [&] { return release_ || frame[0]; });
-    }
-    std::mutex mutex_;
-    std::condition_variable ready_, wake_;
-    int parked_ = 0;
-    bool release_ = false;
-    std::vector<std::thread> threads_;
-};
 
 volatile int* volatile g_bad = reinterpret_cast<volatile int*>(std::uintptr_t{0x10});
 
@@ -84,7 +52,7 @@ int RunChild(int timeFd, bool withToolkit) {
     platform::InstallCrashDumpWriter();
     // The toolkit brings the number of loaded libraries to a client's.
     if (withToolkit && !dlopen("libgtk-3.so.0", RTLD_NOW)) return 4;
-    IdleThreads idle(kThreads - 1);
+    qmtest::IdleThreads idle(kThreads - 1, 8);
     Fault(timeFd);
     return 5;
 }
@@ -176,7 +144,7 @@ int main(int argc, char** argv) {
 
     // In-process figure: the writer alone, without the process end.
     {
-        IdleThreads idle(kThreads - 1);
+        qmtest::IdleThreads idle(kThreads - 1, 8);
         std::vector<Sample> samples;
         for (int i = 0; i < runs; ++i) {
             std::string path = dir + "/now.dmp";

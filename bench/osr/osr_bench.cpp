@@ -89,21 +89,6 @@ void PumpFor(double ms) {
     while (NowMs() < end) g_main_context_iteration(nullptr, FALSE) || (g_usleep(500), true);
 }
 
-std::string Run(const std::string& command) {
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buf[512];
-        while (fgets(buf, sizeof buf, p)) out += buf;
-        pclose(p);
-    }
-    return out;
-}
-
-double Field(const std::string& text, const std::string& key) {
-    size_t at = text.find(key + "=");
-    return at == std::string::npos ? -1 : std::atof(text.c_str() + at + key.size() + 1);
-}
-
 // A grey page that turns its whole view to another colour on each press.
 const char kClickPage[] = R"HTML(<!doctype html><html><body style="margin:0;height:720px;background:rgb(128,128,128)">
 <script>
@@ -145,9 +130,9 @@ int main() {
     animated->CloseBrowser();
     animated = nullptr;
 
-    std::string bare = Run(std::string(OSRBENCH_BARE) + " 2>/dev/null");
-    std::printf("bare WebKitGTK off screen, same page: %.1f frames/s, %.2f ms CPU per frame\n", Field(bare, "fps"),
-                Field(bare, "cpu_ms_per_frame"));
+    std::string bare = qmbench::RunCapture(std::string(OSRBENCH_BARE) + " 2>/dev/null");
+    std::printf("bare WebKitGTK off screen, same page: %.1f frames/s, %.2f ms CPU per frame\n", qmbench::Field(bare, "fps"),
+                qmbench::Field(bare, "cpu_ms_per_frame"));
 
     // 2. Click to the changed frame. A window of its own: a browser that closes
     // closes its host window, and with it every other browser there.
@@ -180,10 +165,10 @@ int main() {
 
     qmbench::Figure("osr_fps_client", fps);
     qmbench::Figure("osr_cpu_ms_per_frame_client", cpuPerFrame);
-    qmbench::Figure("osr_fps_bare", Field(bare, "fps"));
-    qmbench::Figure("osr_cpu_ms_per_frame_bare", Field(bare, "cpu_ms_per_frame"));
+    qmbench::Figure("osr_fps_bare", qmbench::Field(bare, "fps"));
+    qmbench::Figure("osr_cpu_ms_per_frame_bare", qmbench::Field(bare, "cpu_ms_per_frame"));
     qmbench::Figure("osr_click_latency_ms_client", p50);
     CCEF3Manager::CEFShutDown();
-    Run("rm -rf " + dir);
+    qmbench::RunCapture("rm -rf " + dir);
     return 0;
 }

@@ -19,6 +19,7 @@
 #include "platform/process.h"
 #include "platform/text.h"
 #include "tests/crash/minidump_reader.h"
+#include "tests/crash/dump_stamp.h"
 #include "tests/support/process.h"
 
 using namespace std::chrono_literals;
@@ -26,27 +27,6 @@ using namespace std::chrono_literals;
 namespace {
 
 const std::string kVersionedName = std::string("qm_main_v") + QM_PROJECT_VERSION;
-
-std::vector<std::string> ListDir(const std::string& path) {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(path.c_str())) {
-        while (dirent* e = readdir(d)) {
-            std::string n = e->d_name;
-            if (n != "." && n != "..") names.push_back(n);
-        }
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-std::string LocalStamp(time_t t) {
-    struct tm local{};
-    localtime_r(&t, &local);
-    char text[32];
-    strftime(text, sizeof(text), "%Y%m%d_%H_%M_%S", &local);
-    return text;
-}
 
 size_t LineCount(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
 
@@ -74,10 +54,10 @@ TEST_P(ClientCrashSwitchTest, LeavesOneDumpNamedAfterTheLauncherAndItsVersion) {
     time_t after = time(nullptr);
     EXPECT_EQ(code, 128 + GetParam().signo);
 
-    std::vector<std::string> files = ListDir(install.Path("Dump"));
+    std::vector<std::string> files = qmtest::ListDir(install.Path("Dump"));
     ASSERT_EQ(files.size(), 1u) << ::testing::PrintToString(files);
     std::set<std::string> allowed;
-    for (time_t t = before; t <= after; ++t) allowed.insert(kVersionedName + "_" + LocalStamp(t) + ".dmp");
+    for (time_t t = before; t <= after; ++t) allowed.insert(kVersionedName + "_" + qmtest::DumpStamp(t) + ".dmp");
     EXPECT_TRUE(allowed.count(files[0])) << files[0];
 
     std::string path = install.Path("Dump/" + files[0]);

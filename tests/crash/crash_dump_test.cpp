@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tests/crash/minidump_reader.h"
+#include "tests/crash/dump_stamp.h"
 #include "tests/support/process.h"
 
 namespace {
@@ -30,19 +31,6 @@ constexpr std::uint32_t kElfBuildIdSignature = 0x4270454c;
 constexpr std::uint32_t kLinuxCpuInfo = 0x47670003, kLinuxStatus = 0x47670004, kLinuxCmdLine = 0x47670006,
                         kLinuxEnviron = 0x47670007, kLinuxAuxv = 0x47670008, kLinuxMaps = 0x47670009;
 
-std::vector<std::string> ListDir(const std::string& path) {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(path.c_str())) {
-        while (dirent* e = readdir(d)) {
-            std::string n = e->d_name;
-            if (n != "." && n != "..") names.push_back(n);
-        }
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // A program of tests/crash placed in `dir` (a hard link, so that the dump goes
 // beside it), or an empty string.
 std::string PlaceProgram(const std::string& program, const std::string& dir) {
@@ -51,14 +39,6 @@ std::string PlaceProgram(const std::string& program, const std::string& dir) {
     if (link(from.c_str(), to.c_str()) == 0) return to;
     if (!qmtest::WriteFile(to, qmtest::ReadFile(from)) || chmod(to.c_str(), 0755) != 0) return "";
     return to;
-}
-
-std::string LocalStamp(time_t t) {
-    struct tm local{};
-    localtime_r(&t, &local);
-    char text[32];
-    strftime(text, sizeof(text), "%Y%m%d_%H_%M_%S", &local);
-    return text;
 }
 
 struct CrashRun {
@@ -71,7 +51,7 @@ struct CrashRun {
     time_t before = 0, after = 0;
 
     std::string DumpDir() const { return dir->File("Dump"); }
-    std::vector<std::string> Dumps() const { return ListDir(DumpDir()); }
+    std::vector<std::string> Dumps() const { return qmtest::ListDir(DumpDir()); }
 };
 
 CrashRun RunCrash(const std::string& program, const std::vector<std::string>& args) {
@@ -103,7 +83,7 @@ std::string SingleDump(const CrashRun& run, const std::string& namePrefix) {
     EXPECT_EQ(files.size(), 1u) << "files in Dump: " << ::testing::PrintToString(files);
     if (files.size() != 1) return "";
     std::set<std::string> allowed;
-    for (time_t t = run.before; t <= run.after; ++t) allowed.insert(namePrefix + "_" + LocalStamp(t) + ".dmp");
+    for (time_t t = run.before; t <= run.after; ++t) allowed.insert(namePrefix + "_" + qmtest::DumpStamp(t) + ".dmp");
     EXPECT_TRUE(allowed.count(files[0])) << files[0] << " is not one of " << ::testing::PrintToString(allowed);
     return run.DumpDir() + "/" + files[0];
 }
@@ -393,7 +373,7 @@ TEST(CrashDumpTest, TwoCrashesInTheSameSecondLeaveOneCompleteFile) {
         EXPECT_EQ(first.Wait(kCrashTimeout), 128 + SIGSEGV);
         EXPECT_EQ(second.Wait(kCrashTimeout), 128 + SIGSEGV);
 
-        std::vector<std::string> files = ListDir(dir.File("Dump"));
+        std::vector<std::string> files = qmtest::ListDir(dir.File("Dump"));
         ASSERT_GE(files.size(), 1u);
         ASSERT_LE(files.size(), 2u) << ::testing::PrintToString(files);
         for (const auto& f : files) EXPECT_EQ(f.rfind("crash_target_v2.3.4.5_", 0), 0u) << f;
@@ -446,7 +426,7 @@ TEST(CrashDumpTest, UnusableDumpDirectoryStillEndsTheProcessWithItsSignal) {
     ASSERT_TRUE(qmtest::WriteFile(dir.File("Dump"), "not a directory"));
     EXPECT_EQ(qmtest::RunProcess({exe, "segv-main"}, kCrashTimeout), 128 + SIGSEGV);
     EXPECT_EQ(qmtest::ReadFile(dir.File("Dump")), "not a directory");
-    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"Dump", "crash_target"}));
+    EXPECT_EQ(qmtest::ListDir(dir.path()), (std::vector<std::string>{"Dump", "crash_target"}));
 }
 
 TEST(CrashDumpTest, DumpOnRequestHasEveryThreadAndNoException) {
@@ -458,7 +438,7 @@ TEST(CrashDumpTest, DumpOnRequestHasEveryThreadAndNoException) {
     ASSERT_TRUE(LoadDump(dir.File("now.dmp"), dump));
     EXPECT_FALSE(dump.exception.has_value());
     EXPECT_EQ(dump.threads.size(), 12u);
-    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"crash_target", "now.dmp"}));
+    EXPECT_EQ(qmtest::ListDir(dir.path()), (std::vector<std::string>{"crash_target", "now.dmp"}));
 }
 
 }  // namespace

@@ -34,6 +34,7 @@
 
 #include "platform/crash_dump.h"
 #include "platform/linux/crash/crash_handler.h"
+#include "tests/crash/idle_threads.h"
 
 #define QM_NO_SANITIZE __attribute__((noinline, noclone, no_sanitize("address", "undefined")))
 
@@ -114,38 +115,6 @@ void SleepUntil(long long epochMs) {
     }
 }
 
-// Threads that wait until the process ends, each at a different call depth.
-class IdleThreads {
-public:
-    explicit IdleThreads(int count) {
-        for (int i = 0; i < count; ++i) threads_.emplace_back([this, i] { Park(i % 4); });
-        std::unique_lock<std::mutex> lock(mutex_);
-        ready_.wait(lock, [&] { return parked_ == count; });
-    }
-    ~IdleThreads() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            release_ = true;
-        }
-        wake_.notify_all();
-        for (auto& t : threads_) t.join();
-    }
-
-private:
-    __attribute__((noinline)) void Park(int extraFrames) {
-        if (extraFrames > 0) return Park(extraFrames - 1);
-        std::unique_lock<std::mutex> lock(mutex_);
-        ++parked_;
-        ready_.notify_all();
-        wake_.wait(lock, [&] { return release_; });
-    }
-
-    std::mutex mutex_;
-    std::condition_variable ready_, wake_;
-    int parked_ = 0;
-    bool release_ = false;
-    std::vector<std::thread> threads_;
-};
 
 // Refuses ptrace, and process_vm_readv aimed at this process, with EPERM.
 bool RefusePtrace() {
@@ -212,7 +181,7 @@ int main(int argc, char** argv) {
         fault();
     }
     if (mode == "threads") {
-        IdleThreads idle(std::atoi(argument.c_str()) - 1);
+        qmtest::IdleThreads idle(std::atoi(argument.c_str()) - 1, 4);
         QmCrashTestSegvMain();
     }
     if (mode == "two-threads") {
@@ -228,7 +197,7 @@ int main(int argc, char** argv) {
         b.join();
     }
     if (mode == "dump-now") {
-        IdleThreads idle(args.size() > 2 ? std::atoi(args[2].c_str()) - 1 : 0);
+        qmtest::IdleThreads idle(args.size() > 2 ? std::atoi(args[2].c_str()) - 1 : 0, 4);
         return platform::crash::WriteDumpOfThisProcess(argument.c_str()) ? 0 : 5;
     }
     return Usage();

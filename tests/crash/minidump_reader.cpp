@@ -5,6 +5,8 @@
 #include <iterator>
 #include <set>
 
+#include "platform/text.h"
+
 namespace qmtest {
 namespace {
 
@@ -48,29 +50,9 @@ bool ReadString(const Bytes& b, std::uint32_t rva, std::string& out) {
     std::uint32_t length = b.U32(rva);
     if (length % 2 != 0 || !b.Has(rva + 4, std::uint64_t(length) + 2)) return false;
     if (b.U16(rva + 4 + length) != 0) return false;
-    out.clear();
-    for (std::uint32_t i = 0; i < length; i += 2) {
-        std::uint32_t cp = b.U16(rva + 4 + i);
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 2 < length) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (b.U16(rva + 4 + i + 2) - 0xDC00);
-            i += 2;
-        }
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
+    std::u16string units;
+    for (std::uint32_t i = 0; i < length; i += 2) units += static_cast<char16_t>(b.U16(rva + 4 + i));
+    out = platform::WideToUtf8(platform::Utf16ToWide(units));
     return true;
 }
 

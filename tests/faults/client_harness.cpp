@@ -36,24 +36,6 @@ const char kRemotePage[] = R"(<!doctype html><html><head><title>remote</title></
 })();
 </script></body></html>)";
 
-std::string DailyLogs(const std::string& installDir) {
-    std::string all;
-    DIR* d = opendir((installDir + "/LOG").c_str());
-    if (!d) return all;
-    while (dirent* e = readdir(d)) {
-        std::string name = e->d_name;
-        if (name == "." || name == "..") continue;
-        std::string bytes = qmtest::ReadFile(installDir + "/LOG/" + name);
-        std::u16string units;
-        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-            units += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                           (static_cast<unsigned char>(bytes[i + 1]) << 8));
-        all += platform::WideToUtf8(platform::Utf16ToWide(units));
-    }
-    closedir(d);
-    return all;
-}
-
 namespace {
 
 // pid, parent pid and command name of every process.

@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "tests/support/http_server.h"
+#include "tests/support/logs.h"
 #include "tests/support/process.h"
 
 namespace qmfault {
 
-// The daily logs of an installation, decoded from UTF-16LE into UTF-8.
-std::string DailyLogs(const std::string& installDir);
+using qmtest::DailyLogs;
 
 // Children of `parent` whose command name starts with `comm` (e.g. "WebKitWebProces").
 std::vector<int> ChildrenNamed(int parent, const std::string& comm);

@@ -9,6 +9,7 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "tests/support/logs.h"
 #include "tests/support/process.h"
 
 namespace {
@@ -41,11 +42,7 @@ protected:
         std::string bytes = qmtest::ReadFile(LogPath(day));
         EXPECT_GE(bytes.size(), 2u);
         EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
-        std::u16string units;
-        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-            units += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                           (static_cast<unsigned char>(bytes[i + 1]) << 8));
-        return platform::Utf16ToWide(units);
+        return qmtest::DecodeLogFile(bytes);
     }
     std::wstring Header() const {
         return L"[14:05:09][qm_main][PID:" + std::to_wstring(platform::CurrentProcessId()) + L"][TID:" +

@@ -2,12 +2,12 @@
 // single-instance hand-over and the sub-process path.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 
 #include <thread>
 
 #include "platform/ini.h"
 #include "platform/text.h"
+#include "tests/support/logs.h"
 #include "tests/support/process.h"
 
 using namespace std::chrono_literals;
@@ -30,21 +30,6 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 // Every daily log of the installation, decoded from UTF-16LE.
-std::string DailyLogs(const std::string& dir) {
-    std::string all;
-    DIR* d = opendir((dir + "/LOG").c_str());
-    if (!d) return all;
-    while (dirent* e = readdir(d)) {
-        std::string bytes = qmtest::ReadFile(dir + "/LOG/" + e->d_name);
-        std::u16string units;
-        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-            units += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                           (static_cast<unsigned char>(bytes[i + 1]) << 8));
-        all += platform::WideToUtf8(platform::Utf16ToWide(units));
-    }
-    closedir(d);
-    return all;
-}
 
 class Launcher : public ::testing::Test {
 protected:
@@ -108,7 +93,7 @@ TEST_F(Launcher, SecondInstanceRestoresTheFirstAndHandsOverItsStartChannel) {
     std::this_thread::sleep_for(500ms);
     std::string log = CoreLog();
     EXPECT_EQ(log.find("2026"), log.rfind("2026"));
-    EXPECT_NE(DailyLogs(install_.dir()).find("<Quenor> Has already run one instance. exit..."), std::string::npos);
+    EXPECT_NE(qmtest::DailyLogs(install_.dir()).find("<Quenor> Has already run one instance. exit..."), std::string::npos);
 
     // Without the switch only the restore happens: no new message.
     EXPECT_EQ(qmtest::RunProcess(Args({}), 30s, Env()), 3);
@@ -125,17 +110,17 @@ TEST_F(Launcher, TypeSwitchAnywhereMeansASubProcessThatSkipsTheGuard) {
     // Even with an instance running, a "type=" line is no second instance (that would be 3).
     EXPECT_EQ(qmtest::RunProcess(Args({"*x:abctype=renderer"}), 30s, Env()), 1);
     EXPECT_EQ(qmtest::RunProcess(Args({"--type=gpu-process"}), 30s, Env()), 1);
-    EXPECT_NE(DailyLogs(install_.dir()).find("<Quenor> init cef framework fail! exit..."), std::string::npos);
+    EXPECT_NE(qmtest::DailyLogs(install_.dir()).find("<Quenor> init cef framework fail! exit..."), std::string::npos);
     std::string log = CoreLog();
     EXPECT_EQ(log.find("QNInitUI"), log.rfind("QNInitUI")) << "a sub-process bound the core module";
 }
 
 TEST_F(LauncherWithoutCore, MissingCoreModuleEndsWithCodeOneAndALogLine) {
     EXPECT_EQ(qmtest::RunProcess(Args({}), 60s, Env()), 1);
-    EXPECT_NE(DailyLogs(install_.dir()).find("<Quenor> cannot load the core module"), std::string::npos);
+    EXPECT_NE(qmtest::DailyLogs(install_.dir()).find("<Quenor> cannot load the core module"), std::string::npos);
 }
 
 TEST_F(LauncherWithoutInit, CoreModuleWithoutInitEndsWithCodeOneAndALogLine) {
     EXPECT_EQ(qmtest::RunProcess(Args({}), 60s, Env()), 1);
-    EXPECT_NE(DailyLogs(install_.dir()).find("<Quenor> the core module has no QNInitUI. exit..."), std::string::npos);
+    EXPECT_NE(qmtest::DailyLogs(install_.dir()).find("<Quenor> the core module has no QNInitUI. exit..."), std::string::npos);
 }

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,19 +18,27 @@
 extern char** environ;
 
 namespace qmtest {
+
+std::vector<std::string> ListDir(const std::string& path) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(path.c_str())) {
+        while (dirent* e = readdir(d)) {
+            std::string n = e->d_name;
+            if (n != "." && n != "..") names.push_back(n);
+        }
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 namespace {
 
 void RemoveTree(const std::string& path) {
     struct stat st{};
     if (lstat(path.c_str(), &st) != 0) return;
     if (S_ISDIR(st.st_mode)) {
-        if (DIR* d = opendir(path.c_str())) {
-            while (dirent* e = readdir(d)) {
-                std::string n = e->d_name;
-                if (n != "." && n != "..") RemoveTree(path + "/" + n);
-            }
-            closedir(d);
-        }
+        for (const auto& n : ListDir(path)) RemoveTree(path + "/" + n);
         rmdir(path.c_str());
     } else {
         unlink(path.c_str());

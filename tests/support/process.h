@@ -66,6 +66,8 @@ private:
 std::string ReadFile(const std::string& path);
 bool WriteFile(const std::string& path, const std::string& bytes);
 bool Exists(const std::string& path);
+// Names in a folder without "." and "..", sorted; empty when it cannot be read.
+std::vector<std::string> ListDir(const std::string& path);
 // Polls `predicate` every 20 ms until it holds or the time runs out.
 bool WaitUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout);
 

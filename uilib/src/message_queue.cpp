@@ -140,17 +140,25 @@ void EnsureMessageSource() {
     g_source_attach(g_source, nullptr);
 }
 
+namespace {
+
+Item MessageItem(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    Item item;
+    item.hwnd = hwnd;
+    item.message = message;
+    item.wParam = wParam;
+    item.lParam = lParam;
+    item.time = NowMs();
+    return item;
+}
+
+}  // namespace
+
 bool QueuePost(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     EnsureMessageSource();
     {
         std::lock_guard<std::mutex> lock(Q().lock);
-        Item item;
-        item.hwnd = hwnd;
-        item.message = message;
-        item.wParam = wParam;
-        item.lParam = lParam;
-        item.time = NowMs();
-        Q().posted.push_back(std::move(item));
+        Q().posted.push_back(MessageItem(hwnd, message, wParam, lParam));
     }
     Wake();
     return true;
@@ -161,12 +169,7 @@ LRESULT QueueSendAndWait(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
     auto waiter = std::make_shared<Waiter>();
     {
         std::lock_guard<std::mutex> lock(Q().lock);
-        Item item;
-        item.hwnd = hwnd;
-        item.message = message;
-        item.wParam = wParam;
-        item.lParam = lParam;
-        item.time = NowMs();
+        Item item = MessageItem(hwnd, message, wParam, lParam);
         item.waiter = waiter;
         Q().sent.push_back(std::move(item));
     }

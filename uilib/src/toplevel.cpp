@@ -76,7 +76,13 @@ gboolean OnWindowState(GtkWidget*, GdkEventWindowState* event, gpointer data) {
 }
 
 gboolean OnDraw(GtkWidget*, cairo_t* cr, gpointer data) {
-    HWND hwnd = HandleOf(data);
+    PaintThroughMessage(HandleOf(data), cr);
+    return FALSE;  // native children draw on top
+}
+
+}  // namespace
+
+void PaintThroughMessage(HWND hwnd, cairo_t* cr) {
     double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
     cairo_clip_extents(cr, &x1, &y1, &x2, &y2);
     RECT paint;
@@ -86,14 +92,9 @@ gboolean OnDraw(GtkWidget*, cairo_t* cr, gpointer data) {
     paint.bottom = static_cast<LONG>(y2 + 0.999);
     HDC__ context{cr};
     cairo_save(cr);
-    // WM_PAINT here carries the drawing context in wParam and the dirty
-    // rectangle in lParam; both are valid only during the call.
     DispatchToWindow(hwnd, WM_PAINT, reinterpret_cast<WPARAM>(&context), reinterpret_cast<LPARAM>(&paint));
     cairo_restore(cr);
-    return FALSE;  // native children draw on top
 }
-
-}  // namespace
 
 bool BuildToplevel(WndObject& window, int width, int height) {
     GtkWidget* gtkWindow = gtk_window_new(GTK_WINDOW_TOPLEVEL);

@@ -24,6 +24,9 @@ void MapToplevel(WndObject& window, bool activate);
 void UnmapToplevel(WndObject& window);
 // Whether a window manager runs on the screen.
 bool WindowManagerRunning();
+// Sends WM_PAINT for a GTK draw: wParam is the HDC, lParam the dirty rectangle,
+// both valid only during the call.
+void PaintThroughMessage(HWND hwnd, cairo_t* cr);
 
 }  // namespace detail
 }  // namespace UiLib

@@ -22,16 +22,7 @@ constexpr int kDefaultWidth = 400;
 constexpr int kDefaultHeight = 300;
 
 gboolean OnChildDraw(GtkWidget*, cairo_t* cr, gpointer data) {
-    double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
-    cairo_clip_extents(cr, &x1, &y1, &x2, &y2);
-    RECT paint;
-    paint.left = static_cast<LONG>(x1);
-    paint.top = static_cast<LONG>(y1);
-    paint.right = static_cast<LONG>(x2 + 0.999);
-    paint.bottom = static_cast<LONG>(y2 + 0.999);
-    HDC__ context{cr};
-    DispatchToWindow(static_cast<HWND>(data), WM_PAINT, reinterpret_cast<WPARAM>(&context),
-                     reinterpret_cast<LPARAM>(&paint));
+    PaintThroughMessage(static_cast<HWND>(data), cr);
     return FALSE;
 }
 
