@@ -8,11 +8,6 @@
 
 namespace {
 
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 bool IsSchemeChar(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
 }
@@ -30,7 +25,7 @@ std::string OriginOfAddress(const std::string& address) {
     size_t sep = address.find("://");
     if (sep == std::string::npos || sep == 0 || !std::isalpha(static_cast<unsigned char>(address[0])))
         return {};
-    std::string scheme = Lower(address.substr(0, sep));
+    std::string scheme = platform::ToLowerAscii(address.substr(0, sep));
     if (!std::all_of(scheme.begin(), scheme.end(), IsSchemeChar)) return {};
     size_t start = sep + 3;
     size_t end = address.find_first_of("/?#\\", start);
@@ -53,7 +48,7 @@ std::string OriginOfAddress(const std::string& address) {
         host = authority.substr(0, colon);
         if (colon != std::string::npos) port = authority.substr(colon + 1);
     }
-    host = Lower(host);
+    host = platform::ToLowerAscii(host);
     if (host.empty() || host == "[]") return {};
     for (char c : host)
         if (static_cast<unsigned char>(c) <= 0x20) return {};

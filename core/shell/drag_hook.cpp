@@ -48,6 +48,13 @@ LRESULT DragHookProc(int code, WPARAM wParam, LPARAM lParam) {
     }
     if (!record) return 0;
     HHOOK hook = record->hook;
+    UINT message = static_cast<UINT>(wParam);
+    if (!record->capturing && message != WM_LBUTTONDOWN) {
+        // Nothing to start or end: most mouse traffic over the page leaves here,
+        // without asking for the work area.
+        lock.unlock();
+        return UiLib::CallNextHookEx(hook, code, wParam, lParam);
+    }
 
     RECT work;
     UiLib::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
@@ -60,7 +67,6 @@ LRESULT DragHookProc(int code, WPARAM wParam, LPARAM lParam) {
     } else {
         POINT client = data->pt;
         UiLib::ScreenToClient(data->hwnd, &client);
-        UINT message = static_cast<UINT>(wParam);
         if (message == WM_LBUTTONDOWN) {
             bool inside = false;
             for (const RECT& rc : record->dragRects) inside = inside || PtInRect(rc, client);

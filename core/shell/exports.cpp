@@ -83,7 +83,6 @@ QN_EXPORT bool QNModuleStart(const wchar_t* /*commandLine*/) {
 }
 
 QN_EXPORT bool QNModuleStop() {
-    HostObserver();
     WndUIStatusBusiness::Get()->Uninit();
     NimBusiness::Get()->Uninit();
     // libcurl may not be cleaned up while a report still uses it on a worker

@@ -43,33 +43,17 @@ LRESULT UITaskDispatcher::OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPAR
         auto id = static_cast<std::uint32_t>(wParam);
         Task task;
         {
-            std::unique_lock<std::mutex> lock(lock_);
-            auto rep = repeating_.find(id);
-            if (rep != repeating_.end()) {
-                task = rep->second;
-            } else {
-                auto once = oneShot_.find(id);
-                if (once != oneShot_.end()) {
-                    UiLib::KillTimer(hwnd, id);
-                    task = std::move(once->second);
-                    oneShot_.erase(once);
-                }
+            std::lock_guard<std::mutex> lock(lock_);
+            auto once = oneShot_.find(id);
+            if (once != oneShot_.end()) {
+                UiLib::KillTimer(hwnd, id);
+                task = std::move(once->second);
+                oneShot_.erase(once);
             }
         }
         if (task) {
             task();  // always outside the lock: a task may post again
             return 0;
-        }
-    } else {
-        MessageHandler handler;
-        {
-            std::lock_guard<std::mutex> lock(lock_);
-            auto it = handlers_.find(message);
-            if (it != handlers_.end()) handler = it->second;
-        }
-        if (handler) {
-            LRESULT r = handler(wParam, lParam);
-            if (r != 0) return r;
         }
     }
     return UiLib::DefWindowProcW(hwnd, message, wParam, lParam);

@@ -12,7 +12,6 @@
 class UITaskDispatcher {
 public:
     using Task = std::function<void()>;
-    using MessageHandler = std::function<LRESULT(WPARAM, LPARAM)>;
 
     static UITaskDispatcher* Get();
 
@@ -29,8 +28,6 @@ private:
     LRESULT OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     std::map<std::uint32_t, Task> oneShot_;
-    std::map<std::uint32_t, Task> repeating_;
-    std::map<UINT, MessageHandler> handlers_;
     std::mutex lock_;
     HWND hwnd_ = nullptr;
     std::uint32_t nextTimerId_ = 1;

@@ -20,7 +20,13 @@ std::wstring ExecutablePath() {
     char buf[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
     if (n <= 0) return {};
-    return FromNativePath(std::string(buf, static_cast<size_t>(n)));
+    std::string path(buf, static_cast<size_t>(n));
+    // The kernel marks a file replaced while running (an update); the folder and
+    // name are still the ones the program was started from.
+    const std::string deleted = " (deleted)";
+    if (path.size() > deleted.size() && path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
+        path.resize(path.size() - deleted.size());
+    return FromNativePath(path);
 }
 
 std::wstring ExecutableDir() { return DirPart(ExecutablePath()); }

@@ -114,38 +114,47 @@ BOOL ClientToScreen(HWND hwnd, POINT* point) {
 HWND WindowFromPoint(POINT screenPoint) {
     return OnUiThread([&]() -> HWND {
         if (!GtkReady()) return nullptr;
-        // Top-level windows from the top of the stacking order down.
-        std::vector<HWND> candidates;
-        std::vector<unsigned long> stacking = x11::FindClientWindows(nullptr, nullptr);
-        for (auto it = stacking.rbegin(); it != stacking.rend(); ++it) {
-            if (WndObject* window = FindWindowByXid(*it)) candidates.push_back(window->hwnd);
-        }
+        // Our visible top-level windows under the point, the newest first.
+        std::vector<WndObject*> hits;
         std::vector<HWND> all = AllWindows();
         for (auto it = all.rbegin(); it != all.rend(); ++it) {
-            if (std::find(candidates.begin(), candidates.end(), *it) == candidates.end()) candidates.push_back(*it);
-        }
-        for (HWND hwnd : candidates) {
-            WndObject* window = FindWindowObject(hwnd);
+            WndObject* window = FindWindowObject(*it);
             if (!window || window->kind != WndKind::TopLevel || !window->visible || window->iconic) continue;
-            if (!PtInRect(WindowRectOf(*window), screenPoint)) continue;
-            // The deepest visible child under the point, later children on top.
-            HWND found = hwnd;
-            for (bool descended = true; descended;) {
-                descended = false;
-                std::vector<HWND> children = ChildrenOf(found);
-                for (auto c = children.rbegin(); c != children.rend(); ++c) {
-                    WndObject* child = FindWindowObject(*c);
-                    if (!child || child->kind != WndKind::Child || !child->visible) continue;
-                    if (PtInRect(WindowRectOf(*child), screenPoint)) {
-                        found = *c;
-                        descended = true;
+            if (PtInRect(WindowRectOf(*window), screenPoint)) hits.push_back(window);
+        }
+        if (hits.empty()) return nullptr;
+        WndObject* top = hits.front();
+        if (hits.size() > 1) {
+            // Only overlapping windows need the server's stacking order (a
+            // round trip per window): the highest one the server knows wins.
+            std::vector<unsigned long> stacking = x11::FindClientWindows(nullptr, nullptr);
+            bool placed = false;
+            for (auto it = stacking.rbegin(); it != stacking.rend() && !placed; ++it) {
+                for (WndObject* hit : hits) {
+                    if (hit->xid == *it) {
+                        top = hit;
+                        placed = true;
                         break;
                     }
                 }
             }
-            return found;
         }
-        return nullptr;
+        // The deepest visible child under the point, later children on top.
+        HWND found = top->hwnd;
+        for (bool descended = true; descended;) {
+            descended = false;
+            std::vector<HWND> children = ChildrenOf(found);
+            for (auto c = children.rbegin(); c != children.rend(); ++c) {
+                WndObject* child = FindWindowObject(*c);
+                if (!child || child->kind != WndKind::Child || !child->visible) continue;
+                if (PtInRect(WindowRectOf(*child), screenPoint)) {
+                    found = *c;
+                    descended = true;
+                    break;
+                }
+            }
+        }
+        return found;
     });
 }
 

@@ -1,5 +1,6 @@
 #include "runtime.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
@@ -14,10 +15,12 @@ namespace UiLib {
 namespace detail {
 namespace {
 
-std::mutex g_threadLock;
+// Claimed once and never given up: readers on any thread need no lock once
+// the flag is published after the id.
+std::mutex g_claimLock;
 std::thread::id g_uiThread;
-bool g_hasUiThread = false;
-int g_gtkState = 0;  // 0 not tried, 1 running, -1 no display
+std::atomic<bool> g_hasUiThread{false};
+std::atomic<int> g_gtkState{0};  // 0 not tried, 1 running, -1 no display
 
 // The client runs on X11 only: window lookup by class and title, cross-process
 // messages and the tray all need it. Set before anything can start GDK.
@@ -28,27 +31,24 @@ __attribute__((constructor)) void ForceX11Backend() {
 }  // namespace
 
 void ClaimUiThread() {
-    std::lock_guard<std::mutex> lock(g_threadLock);
-    if (!g_hasUiThread) {
+    std::lock_guard<std::mutex> lock(g_claimLock);
+    if (!g_hasUiThread.load(std::memory_order_relaxed)) {
         g_uiThread = std::this_thread::get_id();
-        g_hasUiThread = true;
+        g_hasUiThread.store(true, std::memory_order_release);
     }
 }
 
 bool IsUiThread() {
-    std::lock_guard<std::mutex> lock(g_threadLock);
-    return g_hasUiThread && g_uiThread == std::this_thread::get_id();
+    return g_hasUiThread.load(std::memory_order_acquire) && g_uiThread == std::this_thread::get_id();
 }
 
-bool HasUiThread() {
-    std::lock_guard<std::mutex> lock(g_threadLock);
-    return g_hasUiThread;
-}
+bool HasUiThread() { return g_hasUiThread.load(std::memory_order_acquire); }
 
 bool GtkReady() { return g_gtkState == 1; }
 
 bool EnsureGtk() {
-    if (g_gtkState != 0) return g_gtkState == 1;
+    int state = g_gtkState.load();
+    if (state != 0) return state == 1;
     if (HasUiThread() && !IsUiThread()) return false;
     // Another part of the process (the browser host) may have started GTK already.
     if (gdk_display_get_default() == nullptr) {
@@ -74,7 +74,9 @@ bool EnsureGtk() {
 
 std::int64_t NowMs() { return g_get_monotonic_time() / 1000; }
 
-void Log(const std::string& text) { platform::OutputDebugStringA("<UiLib> " + text); }
+// Texts here are UTF-8 (class names, skin paths), not the ANSI code page;
+// a path that is not valid UTF-8 still gives a line.
+void Log(const std::string& text) { platform::OutputDebugStringW(platform::Utf8ToWideLenient("<UiLib> " + text)); }
 
 std::string ToUtf8(const std::wstring& text) { return platform::WideToUtf8(text); }
 std::wstring FromUtf8(const std::string& text) { return platform::Utf8ToWide(text); }

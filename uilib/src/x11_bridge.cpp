@@ -29,7 +29,7 @@ template <typename F>
 bool Trapped(F&& f) {
     gdk_x11_display_error_trap_push(GDisplay());
     f();
-    XSync(XDisplay(), False);
+    // Pop waits for the server itself when a request is still unanswered.
     return gdk_x11_display_error_trap_pop(GDisplay()) == 0;
 }
 
@@ -77,7 +77,13 @@ bool Same(const std::string& a, const std::string& b) {
     return platform::EqualsIgnoreCaseAscii(platform::Utf8ToWide(a), platform::Utf8ToWide(b));
 }
 
-void Collect(Window parent, int depth, std::vector<unsigned long>& out) {
+// A window that carries WM_CLASS: a client window, not a frame of the window manager.
+struct ClientWindow {
+    Window xid = 0;
+    std::string name, cls;
+};
+
+void Collect(Window parent, int depth, std::vector<ClientWindow>& out) {
     Window root = 0, parentOut = 0;
     Window* children = nullptr;
     unsigned int count = 0;
@@ -86,9 +92,10 @@ void Collect(Window parent, int depth, std::vector<unsigned long>& out) {
     });
     if (!ok || !children) return;
     for (unsigned int i = 0; i < count; ++i) {
-        std::string name;
-        if (ReadClass(children[i], &name, nullptr)) {
-            out.push_back(children[i]);
+        ClientWindow window;
+        window.xid = children[i];
+        if (ReadClass(children[i], &window.name, &window.cls)) {
+            out.push_back(std::move(window));
         } else if (depth > 1) {
             Collect(children[i], depth - 1, out);
         }
@@ -149,17 +156,13 @@ void InstallClientMessageFilter() {
 }
 
 std::vector<unsigned long> FindClientWindows(const std::string* cls, const std::string* title) {
-    std::vector<unsigned long> all;
+    std::vector<ClientWindow> all;
     Collect(DefaultRootWindow(XDisplay()), kFrameDepth, all);
     std::vector<unsigned long> out;
-    for (unsigned long xid : all) {
-        if (cls) {
-            std::string name, klass;
-            if (!ReadClass(xid, &name, &klass)) continue;
-            if (!Same(klass, *cls) && !Same(name, *cls)) continue;
-        }
-        if (title && !Same(ReadTitle(xid), *title)) continue;
-        out.push_back(xid);
+    for (const ClientWindow& window : all) {
+        if (cls && !Same(window.cls, *cls) && !Same(window.name, *cls)) continue;
+        if (title && !Same(ReadTitle(window.xid), *title)) continue;
+        out.push_back(window.xid);
     }
     return out;
 }

@@ -24,6 +24,5 @@ void WndUIStatusBusiness::OnGetClientInfo(const Request& request, const std::str
     data["pc_name"] = pcName;
     data["boot_id"] = bootId;
     data["version"] = version;
-    int browserId = request.window ? request.window->GetBrowserId() : -1;
-    SendJsCallback(BuildCallbackJson(data, callbackName), browserId);
+    ReplyToRequest(request, data, callbackName);
 }

@@ -19,8 +19,8 @@ public:
     HttpLaunchApp(const HttpLaunchApp&) = delete;
     HttpLaunchApp& operator=(const HttpLaunchApp&) = delete;
 
-    // Module start: read the gid, look up the host name (filling the cache),
-    // compute a boot id; each step only when the one before gave a text.
+    // Module start: when a gid is set, look up the host name (filling the cache),
+    // so the first report does not wait for it.
     void Prime();
 
     // The four identity values, each in UTF-8 (mac is always empty).

@@ -87,11 +87,9 @@ std::string HttpLaunchApp::Version() const {
 }
 
 void HttpLaunchApp::Prime() {
-    std::string gid = ReadGid();
-    if (gid.empty()) return;
-    std::string pcName = PcName();
-    if (pcName.empty()) return;
-    BootId(gid, pcName);
+    // Only the host name is kept; the boot id is computed fresh for each report.
+    if (ReadGid().empty()) return;
+    PcName();
 }
 
 void HttpLaunchApp::GetIdentity(std::string& mac, std::string& bootId, std::string& gid, std::string& pcName) {

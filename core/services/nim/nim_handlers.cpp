@@ -18,10 +18,6 @@ std::string LogText(const std::string& utf8) {
     return ansi.empty() ? utf8 : ansi;
 }
 
-int BrowserIdOf(const QNInterface::QNCEF::CEFRequest& request) {
-    return request.window ? request.window->GetBrowserId() : -1;
-}
-
 }  // namespace
 
 template <class Call>
@@ -86,7 +82,7 @@ void NimBusiness::OnNimLogin(const Request& request, const std::string& callback
     if (!reached) return;
     Json::Value data(Json::objectValue);
     data["res"] = result;
-    SendJsCallback(BuildCallbackJson(data, callbackName), BrowserIdOf(request));
+    ReplyToRequest(request, data, callbackName);
 }
 
 void NimBusiness::OnNimLogout(const Request&, const std::string&) {

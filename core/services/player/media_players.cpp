@@ -18,18 +18,21 @@ const std::vector<MediaPlayerRow>& MediaPlayerTable() {
     return table;
 }
 
-std::wstring FindProcessImagePathWide(const std::wstring& exeName) {
-    for (const platform::ProcessEntry& entry : platform::SnapshotProcesses()) {
+std::wstring FindProcessImagePathIn(const std::vector<platform::ProcessEntry>& processes, const std::wstring& exeName) {
+    for (const platform::ProcessEntry& entry : processes) {
         if (entry.pid == 0 || !platform::EqualsIgnoreCaseAscii(entry.exeName, exeName)) continue;
-        std::wstring path;
-        if (!platform::QueryProcessImage(entry.pid, path)) {
+        if (!entry.imageReadable) {
             QM_LOG(kLogSource) << "NimBusiness >> Can't Open Process " << platform::WideToAnsi(exeName);
             return {};
         }
-        return path;
+        return entry.imagePath;
     }
     QM_LOG(kLogSource) << "NimBusiness >> Can't Find Process " << platform::WideToAnsi(exeName);
     return {};
+}
+
+std::wstring FindProcessImagePathWide(const std::wstring& exeName) {
+    return FindProcessImagePathIn(platform::SnapshotProcesses(), exeName);
 }
 
 std::string FindProcessImagePath(const std::wstring& exeName) {

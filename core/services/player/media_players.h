@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/process.h"
+
 struct MediaPlayerRow {
     const wchar_t* exeName;  // executable name searched for
     const char* replyKey;    // member of the reply that carries its path
@@ -19,3 +21,5 @@ const std::vector<MediaPlayerRow>& MediaPlayerTable();
 std::string FindProcessImagePath(const std::wstring& exeName);
 // The same path as wide text, without the lossy trip through the ANSI code page.
 std::wstring FindProcessImagePathWide(const std::wstring& exeName);
+// The same search in a snapshot taken once for several names.
+std::wstring FindProcessImagePathIn(const std::vector<platform::ProcessEntry>& processes, const std::wstring& exeName);

@@ -42,6 +42,11 @@ std::string BuildCallbackJson(const Json::Value& data, const std::string& callba
     return writer.write(reply);
 }
 
+void ReplyToRequest(const QNInterface::QNCEF::CEFRequest& request, const Json::Value& data,
+                    const std::string& callbackName) {
+    SendJsCallback(BuildCallbackJson(data, callbackName), request.window ? request.window->GetBrowserId() : -1);
+}
+
 void SendJsCallback(const std::string& text, int browserId) {
     // Straight from UTF-8 to wide text: a detour through the ANSI code page
     // would turn every character that GBK lacks into '?'.

@@ -8,6 +8,7 @@
 
 #include <json/value.h>
 
+#include "common/qn_interfaces.h"
 #include "platform/variant.h"
 
 // The reply text: compact JSON ending with a line feed.
@@ -16,6 +17,9 @@ std::string BuildCallbackJson(const Json::Value& data, const std::string& callba
 // Sends the UTF-8 reply text to "JsHandleCallBack" of browser `browserId` as one
 // string argument. An empty text (or one that does not convert) sends nothing.
 void SendJsCallback(const std::string& text, int browserId);
+// Answers a page command in the browser that sent it (-1 when it came without a window).
+void ReplyToRequest(const QNInterface::QNCEF::CEFRequest& request, const Json::Value& data,
+                    const std::string& callbackName);
 
 // What delivers a page function call: by default the browser host's
 // CCEF3Manager::SendJsCommand. The arguments are borrowed for the call.

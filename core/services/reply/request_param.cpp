@@ -1,6 +1,5 @@
 #include "core/services/reply/request_param.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 
@@ -24,7 +23,6 @@ bool ParamFlag(const std::string& value) { return value == "true"; }
 
 int ParamInt(const std::string& value) {
     // strtol rather than atoi: atoi's result is undefined beyond the int range.
-    errno = 0;
     long v = std::strtol(value.c_str(), nullptr, 10);
     if (v > INT_MAX) return INT_MAX;
     if (v < INT_MIN) return INT_MIN;

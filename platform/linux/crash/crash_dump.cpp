@@ -259,9 +259,6 @@ void InstallCrashDumpWriter() {
     using namespace crash;
     if (g_setup.installed) return;
     std::wstring exe = ExecutablePath();
-    const std::wstring deleted = L" (deleted)";  // the file was replaced while running
-    if (exe.size() > deleted.size() && exe.compare(exe.size() - deleted.size(), deleted.size(), deleted) == 0)
-        exe.resize(exe.size() - deleted.size());
     if (exe.empty()) return;  // nowhere to write: the process ends as it would anyway
 
     std::string directory = NativePath(JoinPath(DirPart(exe), L"Dump"));
