@@ -20,12 +20,9 @@ VARIANT ListEntryToVariant(const CefListValue& list, size_t index) {
             v.vt = VT_R8;
             v.dblVal = list.GetDouble(index);
             break;
-        case VTYPE_STRING: {
-            std::wstring text = list.GetString(index);
-            v.vt = VT_BSTR;
-            v.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        case VTYPE_STRING:
+            v = platform::MakeBstrVariant(list.GetString(index));
             break;
-        }
         default:
             break;
     }
@@ -45,8 +42,7 @@ bool VariantToListEntry(const VARIANT& v, CefListValue& list, size_t index) {
         case VT_R8:
             return list.SetDouble(index, v.dblVal);
         case VT_BSTR:
-            return list.SetStringUtf8(index, platform::WideToUtf8Lenient(std::wstring(
-                                                 v.bstrVal ? v.bstrVal : L"", v.bstrVal ? SysStringLen(v.bstrVal) : 0)));
+            return list.SetString(index, platform::VariantText(v));
         default:
             return false;
     }

@@ -119,15 +119,15 @@ bool BrowserImpl::Create(const BrowserCreateParams& params) {
         return true;
     }
     GtkWidget* container = nullptr;
-    if (!params.windowless && params.parent) container = UiLib::Native::GetContainer(params.parent);
+    if (params.parent) container = UiLib::Native::GetContainer(params.parent);
     if (container && GTK_IS_FIXED(container)) {
         gtk_fixed_put(GTK_FIXED(container), widget, params.rect.left, params.rect.top);
         gtk_widget_set_size_request(widget, Width(params.rect), Height(params.rect));
         gtk_widget_show(widget);
         hwnd_ = UiLib::Native::RegisterChildWidget(widget, params.parent);
     } else {
-        // Windowless browsers, and windowed ones whose parent offers no
-        // container, live in an off-screen window of their size.
+        // A browser whose parent offers no container lives in an off-screen
+        // window of its size.
         offscreen_ = gtk_offscreen_window_new();
         int w = std::max(1, Width(params.rect)), h = std::max(1, Height(params.rect));
         gtk_window_set_default_size(GTK_WINDOW(offscreen_), w, h);

@@ -5,6 +5,7 @@
 #include "browser/key_codes.h"
 #include "log.h"
 #include "platform/text.h"
+#include "ui_thread.h"
 
 namespace kxcef {
 namespace {
@@ -131,13 +132,7 @@ GtkWidget* OnCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer dat
 
 void OnClose(WebKitWebView*, gpointer data) {
     CefRefPtr<BrowserImpl> b(Of(data));
-    g_idle_add_full(
-        G_PRIORITY_DEFAULT,
-        [](gpointer p) -> gboolean {
-            (*static_cast<CefRefPtr<BrowserImpl>*>(p))->CloseNow();
-            return G_SOURCE_REMOVE;
-        },
-        new CefRefPtr<BrowserImpl>(b), [](gpointer p) { delete static_cast<CefRefPtr<BrowserImpl>*>(p); });
+    PostToUi([b] { b->CloseNow(); });
 }
 
 gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu* menu, GdkEvent*, WebKitHitTestResult*, gpointer) {

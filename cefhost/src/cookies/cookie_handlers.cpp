@@ -7,7 +7,7 @@ CCEF3CookieVisitor::CCEF3CookieVisitor(std::shared_ptr<kxcef::CookieCall> call, 
 CCEF3CookieVisitor::~CCEF3CookieVisitor() {
     // Session cookies live in a file of the profile: without a flush, the
     // deleted ones would come back with the next start.
-    if (deletedAny_ && store_) store_->FlushStore(new CompletionHandler());
+    if (deletedAny_ && store_) store_->FlushStore(nullptr);
     if (call_) call_->Finish();
 }
 

@@ -57,12 +57,3 @@ private:
     KXCEF_IMPLEMENT_REFCOUNTING(DeleteCookieHandler);
 };
 
-// Nothing to do when the store is ready or flushed.
-class CompletionHandler : public CefCompletionCallback {
-public:
-    void OnComplete() override {}
-
-private:
-    ~CompletionHandler() override = default;
-    KXCEF_IMPLEMENT_REFCOUNTING(CompletionHandler);
-};

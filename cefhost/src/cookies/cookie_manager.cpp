@@ -27,7 +27,7 @@ struct CCEF3CookieManager::Impl {
 
     // UI thread: fetches the global store again and keeps it in place of the previous one.
     static CefRefPtr<CookieStore> Refetch(const std::shared_ptr<Shared>& shared) {
-        CefRefPtr<CookieStore> manager = CookieStore::GetGlobalManager(new CompletionHandler());
+        CefRefPtr<CookieStore> manager = CookieStore::GetGlobalManager(nullptr);
         CefRefPtr<CookieStore> previous;
         {
             std::lock_guard<std::mutex> lock(shared->mutex);
@@ -42,7 +42,7 @@ struct CCEF3CookieManager::Impl {
                               const std::vector<CefCookie>& cookies, std::shared_ptr<CookieCall> call) {
         bool any = !cookies.empty();
         CefRefPtr<SetCookieHandler> handler(new SetCookieHandler([manager, call, any] {
-            if (any) manager->FlushStore(new CompletionHandler());
+            if (any) manager->FlushStore(nullptr);
             call->Finish();
         }));
         for (const CefCookie& cookie : cookies) manager->SetCookie(url, cookie, handler);
@@ -52,7 +52,7 @@ struct CCEF3CookieManager::Impl {
     static void IOT_DeleteCookie(CefRefPtr<CookieStore> manager, const std::string& url, const std::string& name,
                                  std::shared_ptr<CookieCall> call) {
         CefRefPtr<DeleteCookieHandler> handler(new DeleteCookieHandler([manager, call] {
-            manager->FlushStore(new CompletionHandler());
+            manager->FlushStore(nullptr);
             call->Finish();
         }));
         manager->DeleteCookies(url, name, handler);

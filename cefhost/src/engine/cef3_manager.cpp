@@ -213,11 +213,7 @@ bool CCEF3Manager::CloseAllBrowser(HWND quitWnd) {
     CCEFJSCommandListener* list = m_pListener;
     if (!list || list->Empty()) return false;
     m_hQuitWnd = quitWnd;
-    for (const CefRefPtr<CCEF3Handler>& handler : list->Snapshot()) {
-        handler->DealOSRInputMsg(nullptr, handler->IsWindowLessCEF());
-        if (handler->IsClosing()) continue;
-        if (CefRefPtr<CefBrowser> browser = handler->GetBrowser()) browser->GetHost()->CloseBrowser(false);
-    }
+    for (const CefRefPtr<CCEF3Handler>& handler : list->Snapshot()) handler->CloseBrowser();
     return true;
 }
 

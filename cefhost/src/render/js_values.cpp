@@ -8,6 +8,15 @@
 namespace kxcef {
 namespace {
 
+std::string JsStringBytes(JSCValue* value);  // below, next to the string helper
+
+JSCValue* NewJsString(JSCContext* context, const std::string& utf8) {
+    GBytes* bytes = g_bytes_new(utf8.data(), utf8.size());
+    JSCValue* v = jsc_value_new_string_from_bytes(context, bytes);
+    g_bytes_unref(bytes);
+    return v;
+}
+
 bool IsInt32(double d) {
     if (!std::isfinite(d) || d < -2147483648.0 || d > 2147483647.0) return false;
     if (d == 0 && std::signbit(d)) return false;
@@ -23,7 +32,7 @@ void EntryAt(JSCValue* value, CefListValue& list, size_t index, int depth) {
         ArrayToList(value, *child, depth + 1);
         list.SetList(index, child);
     } else if (jsc_value_is_string(value)) {
-        list.SetStringUtf8(index, JsStringUtf8(value));
+        list.SetStringUtf8(index, JsStringBytes(value));
     } else if (jsc_value_is_boolean(value)) {
         list.SetBool(index, jsc_value_to_boolean(value));
     } else if (jsc_value_is_number(value)) {
@@ -54,13 +63,8 @@ JSCValue* EntryToJs(JSCContext* context, const CefListValue& list, size_t index,
             return jsc_value_new_number(context, list.GetInt(index));
         case VTYPE_DOUBLE:
             return jsc_value_new_number(context, list.GetDouble(index));
-        case VTYPE_STRING: {
-            std::string s = list.GetStringUtf8(index);
-            GBytes* bytes = g_bytes_new(s.data(), s.size());
-            JSCValue* v = jsc_value_new_string_from_bytes(context, bytes);
-            g_bytes_unref(bytes);
-            return v;
-        }
+        case VTYPE_STRING:
+            return NewJsString(context, list.GetStringUtf8(index));
         case VTYPE_LIST: {
             CefRefPtr<CefListValue> child = list.GetList(index);
             if (!child || depth >= kMaxListDepth) return jsc_value_new_null(context);
@@ -109,26 +113,30 @@ JSCValue* InstallStringHelper(JSCContext* context) {
     return helper;
 }
 
-std::string JsStringUtf8(JSCValue* value) {
+namespace {
+
+// The helper's answer when it is a string, else null.
+JSCValue* CallHelper(JSCValue* helper, JSCValue* value) {
+    JSCValue* result = jsc_value_function_call(helper, JSC_TYPE_VALUE, value, G_TYPE_NONE);
+    if (result && !jsc_value_is_string(result)) {
+        g_object_unref(result);
+        result = nullptr;
+    }
+    return result;
+}
+
+// The string's UTF-8 bytes as the engine gives them; callers repair them once
+// on their way into a list entry or a wide text.
+std::string JsStringBytes(JSCValue* value) {
     // The engine's UTF-8 conversion stops at an unpaired surrogate: make the
     // text well-formed first.
     JSCValue* wellFormed = nullptr;
     if (t_helper) {
-        wellFormed = jsc_value_function_call(t_helper, JSC_TYPE_VALUE, value, G_TYPE_NONE);
-        if (wellFormed && !jsc_value_is_string(wellFormed)) {
-            g_object_unref(wellFormed);
-            wellFormed = nullptr;
-        }
+        wellFormed = CallHelper(t_helper, value);
     } else if (JSCContext* context = jsc_value_get_context(value)) {
         JSCValue* global = jsc_context_get_global_object(context);
         JSCValue* helper = jsc_value_object_get_property(global, kStringHelper);
-        if (jsc_value_is_function(helper)) {
-            wellFormed = jsc_value_function_call(helper, JSC_TYPE_VALUE, value, G_TYPE_NONE);
-            if (wellFormed && !jsc_value_is_string(wellFormed)) {
-                g_object_unref(wellFormed);
-                wellFormed = nullptr;
-            }
-        }
+        if (jsc_value_is_function(helper)) wellFormed = CallHelper(helper, value);
         g_object_unref(helper);
         g_object_unref(global);
     }
@@ -137,9 +145,16 @@ std::string JsStringUtf8(JSCValue* value) {
     if (!bytes) return {};
     gsize size = 0;
     const char* data = static_cast<const char*>(g_bytes_get_data(bytes, &size));
-    std::string out = data ? platform::SanitizeUtf8(data, size) : std::string();
+    std::string out = data ? std::string(data, size) : std::string();
     g_bytes_unref(bytes);
     return out;
+}
+
+}  // namespace
+
+std::string JsStringUtf8(JSCValue* value) {
+    std::string bytes = JsStringBytes(value);
+    return platform::SanitizeUtf8(bytes.data(), bytes.size());
 }
 
 void JsToListEntry(JSCValue* value, CefListValue& list, size_t index) { EntryAt(value, list, index, 0); }
@@ -152,9 +167,7 @@ VARIANT JsToVariant(JSCValue* value) {
     VARIANT v;
     VariantInit(&v);
     if (jsc_value_is_string(value)) {
-        std::wstring text = platform::Utf8ToWideLenient(JsStringUtf8(value));
-        v.vt = VT_BSTR;
-        v.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        v = platform::MakeBstrVariant(platform::Utf8ToWideLenient(JsStringBytes(value)));
     } else if (jsc_value_is_boolean(value)) {
         v.vt = VT_BOOL;
         v.boolVal = jsc_value_to_boolean(value) ? 1 : 0;
@@ -176,14 +189,8 @@ JSCValue* VariantToJs(JSCContext* context, const VARIANT& value) {
             return jsc_value_new_number(context, value.uintVal);
         case VT_R8:
             return jsc_value_new_number(context, value.dblVal);
-        case VT_BSTR: {
-            std::string s = platform::WideToUtf8Lenient(
-                std::wstring(value.bstrVal ? value.bstrVal : L"", value.bstrVal ? SysStringLen(value.bstrVal) : 0));
-            GBytes* bytes = g_bytes_new(s.data(), s.size());
-            JSCValue* v = jsc_value_new_string_from_bytes(context, bytes);
-            g_bytes_unref(bytes);
-            return v;
-        }
+        case VT_BSTR:
+            return NewJsString(context, platform::WideToUtf8Lenient(platform::VariantText(value)));
         case VT_BOOL:
             return jsc_value_new_boolean(context, value.boolVal != 0);
         default:
