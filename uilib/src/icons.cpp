@@ -62,12 +62,6 @@ GdkPixbuf* GeneratedIcon(int resourceId) {
     return pixbuf;
 }
 
-std::wstring ModuleDir(HINSTANCE module) {
-    std::wstring path = platform::ModuleFilePath(module ? module : platform::MainModule());
-    if (path.empty()) path = platform::ExecutablePath();
-    return platform::DirPart(path);
-}
-
 }  // namespace
 
 GdkPixbuf* IconPixbuf(HICON icon) {

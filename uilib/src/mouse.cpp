@@ -32,18 +32,12 @@ HWND TargetOf(GdkWindow* eventWindow) {
     return FindHandleOfWidget(GTK_WIDGET(data));
 }
 
-HWND ToplevelOf(HWND hwnd) {
-    WndObject* window = FindWindowObject(hwnd);
-    while (window && window->kind == WndKind::Child) window = FindWindowObject(window->parent);
-    return window ? window->hwnd : nullptr;
-}
-
-// Event coordinates in the client area of `target`.
-POINT ClientPoint(HWND target, GdkWindow* eventWindow, double x, double y, double rootX, double rootY) {
+// Event coordinates in the client area of `target`, whose top-level window is `top`.
+POINT ClientPoint(HWND target, WndObject* top, GdkWindow* eventWindow, double x, double y, double rootX,
+                  double rootY) {
     POINT point;
     WndObject* window = FindWindowObject(target);
     if (!window) return point;
-    WndObject* top = FindWindowObject(ToplevelOf(target));
     GdkWindow* topWindow = top ? GdkWindowOf(*top) : nullptr;
     // Walk the event's window up to the top-level window: exact even while a move is in flight.
     GdkWindow* w = eventWindow;
@@ -108,8 +102,12 @@ bool RouteMouseEvent(GdkEvent* event) {
     if (g_capture && IsLocalWindow(g_capture)) target = g_capture;
 
     UINT message = 0;
-    WPARAM wParam = 0;
     double x = 0, y = 0, rootX = 0, rootY = 0;
+    GdkModifierType state = static_cast<GdkModifierType>(0);
+    gdk_event_get_coords(event, &x, &y);
+    gdk_event_get_root_coords(event, &rootX, &rootY);
+    gdk_event_get_state(event, &state);
+    WPARAM wParam = KeyFlags(state);
     int wheel = 0;
     switch (event->type) {
     case GDK_BUTTON_PRESS:
@@ -117,31 +115,16 @@ bool RouteMouseEvent(GdkEvent* event) {
         bool down = event->type == GDK_BUTTON_PRESS;
         TrackMouseButton(event->button.button, down);
         message = ButtonMessage(event->button.button, down);
-        wParam = KeyFlags(event->button.state);
         // The state is from before the event: add or drop this button.
         if (down) wParam |= ButtonFlag(event->button.button);
         else wParam &= ~ButtonFlag(event->button.button);
-        x = event->button.x;
-        y = event->button.y;
-        rootX = event->button.x_root;
-        rootY = event->button.y_root;
         break;
     }
     case GDK_MOTION_NOTIFY:
         message = WM_MOUSEMOVE;
-        wParam = KeyFlags(event->motion.state);
-        x = event->motion.x;
-        y = event->motion.y;
-        rootX = event->motion.x_root;
-        rootY = event->motion.y_root;
         break;
     case GDK_SCROLL:
         message = WM_MOUSEWHEEL;
-        wParam = KeyFlags(event->scroll.state);
-        x = event->scroll.x;
-        y = event->scroll.y;
-        rootX = event->scroll.x_root;
-        rootY = event->scroll.y_root;
         if (event->scroll.direction == GDK_SCROLL_UP) wheel = kWheelDelta;
         else if (event->scroll.direction == GDK_SCROLL_DOWN) wheel = -kWheelDelta;
         else if (event->scroll.direction == GDK_SCROLL_SMOOTH)
@@ -156,11 +139,8 @@ bool RouteMouseEvent(GdkEvent* event) {
     POINT screen;
     screen.x = static_cast<LONG>(std::floor(rootX));
     screen.y = static_cast<LONG>(std::floor(rootY));
-    if (message == WM_MOUSEMOVE) {
-        HWND top = ToplevelOf(target);
-        WndObject* topWindow = FindWindowObject(top);
-        if (topWindow && GdkWindowOf(*topWindow) == eventWindow) g_hover = top;
-    }
+    WndObject* topWindow = ToplevelObjectOf(target);
+    if (message == WM_MOUSEMOVE && topWindow && GdkWindowOf(*topWindow) == eventWindow) g_hover = topWindow->hwnd;
     if (MouseHooksInstalled()) {
         MOUSEHOOKSTRUCT data;
         data.pt = screen;
@@ -175,7 +155,7 @@ bool RouteMouseEvent(GdkEvent* event) {
         DispatchToWindow(target, message, packed, MAKELPARAM(screen.x, screen.y));
         return true;
     }
-    POINT client = ClientPoint(target, eventWindow, x, y, rootX, rootY);
+    POINT client = ClientPoint(target, topWindow, eventWindow, x, y, rootX, rootY);
     DispatchToWindow(target, message, wParam, MAKELPARAM(client.x, client.y));
     return true;
 }
@@ -228,18 +208,17 @@ HWND GetCapture() {
 BOOL TrackMouseEvent(TRACKMOUSEEVENT* track) {
     if (!track) return FALSE;
     return OnUiThread([&]() -> BOOL {
-        HWND top = ToplevelOf(track->hwndTrack);
-        WndObject* window = FindWindowObject(top);
+        WndObject* window = ToplevelObjectOf(track->hwndTrack);
         if (!window) return FALSE;
         if (track->dwFlags & TME_CANCEL) {
             if (track->dwFlags & TME_LEAVE) window->trackingLeave = false;
             return TRUE;
         }
         if (!(track->dwFlags & TME_LEAVE)) return TRUE;
-        if (g_hover != top) {
+        if (g_hover != window->hwnd) {
             // The pointer is elsewhere already: the leave notice comes at once.
             window->trackingLeave = false;
-            PostMessageW(top, WM_MOUSELEAVE, 0, 0);
+            PostMessageW(window->hwnd, WM_MOUSELEAVE, 0, 0);
             return TRUE;
         }
         window->trackingLeave = true;

@@ -38,8 +38,7 @@ GtkWidget* GetContainer(HWND hwnd) {
 }
 
 GtkWidget* GetToplevel(HWND hwnd) {
-    WndObject* window = FindWindowObject(hwnd);
-    while (window && window->kind == WndKind::Child) window = FindWindowObject(window->parent);
+    WndObject* window = ToplevelObjectOf(hwnd);
     return window ? window->widget : nullptr;
 }
 

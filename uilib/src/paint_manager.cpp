@@ -36,12 +36,7 @@ gboolean RunQueuedLayout(gpointer data) {
     return G_SOURCE_REMOVE;
 }
 
-std::wstring ComputeInstancePath(HINSTANCE instance) {
-    std::wstring module = platform::ModuleFilePath(instance ? instance : platform::MainModule());
-    if (module.empty()) module = platform::ExecutablePath();
-    std::wstring dir = platform::DirPart(module);
-    return dir + L"/";
-}
+std::wstring ComputeInstancePath(HINSTANCE instance) { return detail::ModuleDir(instance) + L"/"; }
 
 }  // namespace
 

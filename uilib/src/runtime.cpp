@@ -6,6 +6,8 @@
 #include <thread>
 
 #include "platform/debug_output.h"
+#include "platform/dynlib.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 #include "event_router.h"
 #include "message_queue.h"
@@ -81,6 +83,12 @@ void Log(const std::string& text) { platform::OutputDebugStringW(platform::Utf8T
 std::string ToUtf8(const std::wstring& text) { return platform::WideToUtf8(text); }
 std::wstring FromUtf8(const std::string& text) { return platform::Utf8ToWide(text); }
 std::wstring FromUtf8(const char* text) { return text ? platform::Utf8ToWide(text) : std::wstring(); }
+
+std::wstring ModuleDir(HINSTANCE module) {
+    std::wstring path = platform::ModuleFilePath(module ? module : platform::MainModule());
+    if (path.empty()) path = platform::ExecutablePath();
+    return platform::DirPart(path);
+}
 
 }  // namespace detail
 }  // namespace UiLib

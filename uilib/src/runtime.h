@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "uilib/win32.h"
+
 namespace UiLib {
 namespace detail {
 
@@ -28,6 +30,9 @@ void Log(const std::string& text);
 std::string ToUtf8(const std::wstring& text);
 std::wstring FromUtf8(const std::string& text);
 std::wstring FromUtf8(const char* text);
+
+// The folder of `module` (the main program when null), where skins and icons live.
+std::wstring ModuleDir(HINSTANCE module);
 
 }  // namespace detail
 }  // namespace UiLib

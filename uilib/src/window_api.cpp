@@ -334,8 +334,7 @@ BOOL SetForegroundWindow(HWND hwnd) {
         });
     }
     return OnUiThread([&]() -> BOOL {
-        WndObject* window = FindWindowObject(hwnd);
-        while (window && window->kind == WndKind::Child) window = FindWindowObject(window->parent);
+        WndObject* window = ToplevelObjectOf(hwnd);
         if (!window || !window->widget) return FALSE;
         // Bringing a window forward never shows a hidden one.
         if (!window->visible || window->iconic) return TRUE;

@@ -15,12 +15,6 @@ std::wstring Slashes(std::wstring path) {
     return path;
 }
 
-std::wstring Join(const std::wstring& dir, const std::wstring& name) {
-    if (dir.empty()) return name;
-    if (name.empty()) return dir;
-    return dir.back() == L'/' ? dir + name : dir + L'/' + name;
-}
-
 bool Absolute(const std::wstring& path) { return !path.empty() && path[0] == L'/'; }
 
 }  // namespace
@@ -56,8 +50,8 @@ LRESULT IWindowBase::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         std::wstring file = Slashes(GetSkinFile().str());
         std::wstring path;
         if (Absolute(file)) path = file;
-        else if (Absolute(folder)) path = Join(folder, file);
-        else path = Join(Join(Slashes(CPaintManagerUI::GetInstancePath().str()), folder), file);
+        else if (Absolute(folder)) path = platform::JoinPath(folder, file);
+        else path = platform::JoinPath(platform::JoinPath(Slashes(CPaintManagerUI::GetInstancePath().str()), folder), file);
 
         paintManager_.Init(hwnd_);
         detail::SkinWindowInfo info;

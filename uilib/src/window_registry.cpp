@@ -58,6 +58,12 @@ WndObject* FindWindowObject(HWND hwnd) {
     return it == R().windows.end() ? nullptr : it->second.get();
 }
 
+WndObject* ToplevelObjectOf(HWND hwnd) {
+    WndObject* window = FindWindowObject(hwnd);
+    while (window && window->kind == WndKind::Child) window = FindWindowObject(window->parent);
+    return window;
+}
+
 bool IsLocalWindow(HWND hwnd) { return FindWindowObject(hwnd) != nullptr; }
 
 void UnregisterWindow(HWND hwnd) {

@@ -54,6 +54,8 @@ struct WndObject {
 HWND RegisterWindow(std::unique_ptr<WndObject> window);
 // The live local window of a handle (UI thread), or null.
 WndObject* FindWindowObject(HWND hwnd);
+// The top-level window that holds `hwnd` (itself when it is one), or null.
+WndObject* ToplevelObjectOf(HWND hwnd);
 // Any thread: whether the handle names a live local window.
 bool IsLocalWindow(HWND hwnd);
 // Removes the window; the object itself is freed later on the UI thread.
