@@ -128,8 +128,10 @@ LRESULT Wait(const std::shared_ptr<Waiter>& waiter) {
 
 }  // namespace
 
-void EnsureMessageSource() {
-    std::lock_guard<std::mutex> lock(Q().lock);
+namespace {
+
+// Caller holds Q().lock.
+void AttachSourceLocked() {
     if (g_source) return;
     g_source = g_source_new(&g_funcs, sizeof(GSource));
     g_source_set_priority(g_source, G_PRIORITY_DEFAULT);
@@ -139,8 +141,6 @@ void EnsureMessageSource() {
     g_source_set_name(g_source, "UiLib message queue");
     g_source_attach(g_source, nullptr);
 }
-
-namespace {
 
 Item MessageItem(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     Item item;
@@ -152,57 +152,53 @@ Item MessageItem(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     return item;
 }
 
-}  // namespace
-
-bool QueuePost(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    EnsureMessageSource();
+// Sent messages and marshalled calls go before posted messages.
+void Enqueue(Item item, bool sent) {
     {
         std::lock_guard<std::mutex> lock(Q().lock);
-        Q().posted.push_back(MessageItem(hwnd, message, wParam, lParam));
+        AttachSourceLocked();
+        (sent ? Q().sent : Q().posted).push_back(std::move(item));
     }
     Wake();
+}
+
+Item TaskItem(std::function<void()> task, std::shared_ptr<Waiter> waiter) {
+    Item item;
+    item.task = std::move(task);
+    item.waiter = std::move(waiter);
+    return item;
+}
+
+}  // namespace
+
+void EnsureMessageSource() {
+    std::lock_guard<std::mutex> lock(Q().lock);
+    AttachSourceLocked();
+}
+
+bool QueuePost(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    Enqueue(MessageItem(hwnd, message, wParam, lParam), false);
     return true;
 }
 
 LRESULT QueueSendAndWait(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    EnsureMessageSource();
     auto waiter = std::make_shared<Waiter>();
-    {
-        std::lock_guard<std::mutex> lock(Q().lock);
-        Item item = MessageItem(hwnd, message, wParam, lParam);
-        item.waiter = waiter;
-        Q().sent.push_back(std::move(item));
-    }
-    Wake();
+    Item item = MessageItem(hwnd, message, wParam, lParam);
+    item.waiter = waiter;
+    Enqueue(std::move(item), true);
     return Wait(waiter);
 }
 
-void RunOnUiAsync(std::function<void()> task) {
-    EnsureMessageSource();
-    {
-        std::lock_guard<std::mutex> lock(Q().lock);
-        Item item;
-        item.task = std::move(task);
-        Q().sent.push_back(std::move(item));
-    }
-    Wake();
-}
+void RunOnUiAsync(std::function<void()> task) { Enqueue(TaskItem(std::move(task), nullptr), true); }
 
 void RunOnUiSync(const std::function<void()>& task) {
     if (IsUiThread() || !HasUiThread()) {
         task();
         return;
     }
-    EnsureMessageSource();
     auto waiter = std::make_shared<Waiter>();
-    {
-        std::lock_guard<std::mutex> lock(Q().lock);
-        Item item;
-        item.task = task;  // runs while this thread waits, so the references stay valid
-        item.waiter = waiter;
-        Q().sent.push_back(std::move(item));
-    }
-    Wake();
+    // Runs while this thread waits, so the references the task holds stay valid.
+    Enqueue(TaskItem(task, waiter), true);
     Wait(waiter);
 }
 
