@@ -145,8 +145,8 @@ int main() {
     std::string url = web.Url("/?painted=1");
 
     qmtest::ClientInstall install;
-    qmtest::WriteFile(install.Path("deploy.ini"), "[statistics]\nhost=127.0.0.1:" + std::to_string(stats.port()) + "\n");
-    std::map<std::string, std::string> env{{"HOME", install.Path("")}};
+    install.WriteDeploy(stats.port());
+    std::map<std::string, std::string> env = install.PrepareHome();
     qmtest::TempDir bareProfile;
 
     std::vector<double> client, bare;
@@ -157,13 +157,13 @@ int main() {
             paint.Reset();
             qmtest::ChildProcess c;
             Clock::time_point t0 = Clock::now();
-            c.Start({install.Path("qm_main"), "*url:\"" + url + "\""}, env, install.Path("client.out"));
+            c.Start(install.ClientArgv(url), env, install.Path("client.out"));
             client.push_back(paint.WaitFrom(t0));
             if (i == 0) {
                 std::this_thread::sleep_for(3s);  // settle after load
                 clientMem = qmbench::MeasureTree(c.pid());
                 idleShown = IdleCpuPercent(c.pid(), 5s);
-                if (auto main = qmtest::FindXWindow("RW_843E199F-B0EC-41B9-8DB7-DB3928E6523C", "Rawen")) {
+                if (auto main = qmtest::FindMainWindow()) {
                     qmtest::XDo({"mousemove", std::to_string(main->x + main->width - 20), std::to_string(main->y + 14),
                                  "click", "1"});  // the close box hides to the tray
                     std::this_thread::sleep_for(1s);

@@ -17,8 +17,6 @@ using qmtest::XWindowInfo;
 
 namespace {
 
-const char kMainClass[] = "RW_843E199F-B0EC-41B9-8DB7-DB3928E6523C";
-
 // A page that runs the page commands named in its "cmd" parameter (comma
 // separated) once it has loaded, and tells the server it did.
 const char kCommandPage[] = R"(<!doctype html><html><head><title>cmd</title><style>
@@ -54,30 +52,19 @@ protected:
         stats_.Fallback([](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
         ASSERT_TRUE(web_.Start());
         ASSERT_TRUE(stats_.Start());
-        home_ = install_.Path("home");
-        qmtest::RunProcess({"/bin/mkdir", "-p", home_ + "/Desktop"}, 5s);
-        qmtest::WriteFile(install_.Path("deploy.ini"),
-                          "[frontend]\ndefault=127.0.0.1:1\n[statistics]\nhost=127.0.0.1:" +
-                              std::to_string(stats_.port()) + "\n");
+        env_ = install_.PrepareHome();
+        home_ = env_["HOME"];
+        install_.WriteDeploy(stats_.port());
     }
 
-    std::map<std::string, std::string> Env() const {
-        return {{"HOME", home_}, {"XDG_CONFIG_HOME", home_ + "/.config"}, {"QM_REGISTRY_FILE", home_ + "/none.reg"}};
-    }
+    std::map<std::string, std::string> Env() const { return env_; }
 
     // Starts the client on `page` and waits until its main window is on screen.
     void StartClient(const std::string& page, std::vector<std::string> extra = {}) {
-        std::vector<std::string> argv{install_.Path("qm_main"), "*url:\"" + web_.Url(page) + "\""};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        ASSERT_TRUE(client_.Start(argv, Env(), install_.Path("client.out")));
-        // Up when laid out at the skin's size and shown (the window exists at 1x1 before).
-        ASSERT_TRUE(qmtest::WaitUntil([&] {
-            auto main = MainWindow();
-            return main && main->width > 1 && qmtest::IsViewable(main->id);
-        }, 60s))
-            << qmtest::ReadFile(install_.Path("client.out"));
+        ASSERT_TRUE(client_.Start(install_.ClientArgv(web_.Url(page), extra), Env(), install_.Path("client.out")));
+        ASSERT_TRUE(qmtest::WaitMainWindowShown(60000)) << qmtest::ReadFile(install_.Path("client.out"));
     }
-    std::optional<XWindowInfo> MainWindow() const { return qmtest::FindXWindow(kMainClass, "Rawen"); }
+    std::optional<XWindowInfo> MainWindow() const { return qmtest::FindMainWindow(); }
     bool PageRequested(const std::string& path, std::chrono::milliseconds timeout) {
         return qmtest::WaitUntil([&] {
             for (const auto& r : web_.Requests())
@@ -102,6 +89,7 @@ protected:
     qmtest::ClientInstall install_;
     qmtest::HttpServer web_, stats_;
     qmtest::ChildProcess client_;
+    std::map<std::string, std::string> env_;
     std::string home_;
     std::mutex selftestLock_;
     std::string selftest_;

@@ -83,6 +83,15 @@ bool IsViewable(const std::string& id) {
     return Run({"/usr/bin/xwininfo", "-id", id}).find("Map State: IsViewable") != std::string::npos;
 }
 
+std::optional<XWindowInfo> FindMainWindow() { return FindXWindow("RW_843E199F-B0EC-41B9-8DB7-DB3928E6523C", "Rawen"); }
+
+bool WaitMainWindowShown(int timeoutMs) {
+    return WaitUntil([] {
+        auto main = FindMainWindow();
+        return main && main->width > 1 && IsViewable(main->id);
+    }, std::chrono::milliseconds(timeoutMs));
+}
+
 bool Pixel(int x, int y, int rgb[3]) {
     std::string out = Run({ToolsDir() + "/qm_xshot", "--pixel", std::to_string(x), std::to_string(y)});
     return std::sscanf(out.c_str(), "%d %d %d", &rgb[0], &rgb[1], &rgb[2]) == 3;

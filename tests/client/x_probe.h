@@ -22,6 +22,11 @@ std::optional<XWindowInfo> FindXWindow(const std::string& resClass, const std::s
 // The client's tray icon: a window of class "qm_main" inside the tray host's panel.
 std::optional<XWindowInfo> FindTrayIcon();
 bool IsViewable(const std::string& id);
+// The client's main window ("Rawen" of its window class), if it exists.
+std::optional<XWindowInfo> FindMainWindow();
+// Waits until the main window is laid out at the skin's size and shown (it
+// exists at 1x1 before); false when that does not happen in `timeoutMs`.
+bool WaitMainWindowShown(int timeoutMs);
 // "R G B" of a screen pixel.
 bool Pixel(int x, int y, int rgb[3]);
 // Runs xdotool with these arguments (e.g. {"mousemove","10","10","click","1"}).

@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -15,6 +16,7 @@
 #include "platform/linux/crash/local_time.h"
 #include "platform/linux/crash/proc_maps.h"
 #include "platform/linux/crash/thread_stacks.h"
+#include "tests/support/process.h"
 
 namespace {
 
@@ -48,22 +50,14 @@ TEST(CrashLocalTimeTest, CalendarMatchesTheCLibrary) {
 // Switches the process's time zone for one test.
 class TimeZone {
 public:
-    explicit TimeZone(const char* zone) {
-        if (const char* old = std::getenv("TZ")) previous_ = old, hadPrevious_ = true;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
+    explicit TimeZone(const char* zone) : env_(std::in_place, "TZ", zone) { tzset(); }
     ~TimeZone() {
-        if (hadPrevious_)
-            setenv("TZ", previous_.c_str(), 1);
-        else
-            unsetenv("TZ");
+        env_.reset();
         tzset();
     }
 
 private:
-    std::string previous_;
-    bool hadPrevious_ = false;
+    std::optional<qmtest::ScopedEnv> env_;
 };
 
 long OffsetFromCLibrary(std::int64_t t) {

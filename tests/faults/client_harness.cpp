@@ -191,10 +191,8 @@ ClientRun::ClientRun(const std::vector<std::string>& omit) : install_(omit) {
     stats_.Fallback([](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
     web_.Start();
     stats_.Start();
-    std::string home = install_.Path("home");
-    qmtest::RunProcess({"/bin/mkdir", "-p", home + "/Desktop"}, 5s);
-    env_ = {{"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"QM_REGISTRY_FILE", home + "/none.reg"}};
-    qmtest::WriteFile(install_.Path("deploy.ini"), DefaultDeploy());
+    env_ = install_.PrepareHome();
+    install_.WriteDeploy(stats_.port());
 }
 
 ClientRun::~ClientRun() {
@@ -204,14 +202,8 @@ ClientRun::~ClientRun() {
     stats_.Stop();
 }
 
-std::string ClientRun::DefaultDeploy() const {
-    return "[frontend]\ndefault=127.0.0.1:1\n[statistics]\nhost=127.0.0.1:" + std::to_string(stats_.port()) + "\n";
-}
-
 bool ClientRun::Start(const std::string& path, const std::vector<std::string>& extra) {
-    std::vector<std::string> argv{install_.Path("qm_main"), "*url:\"" + web_.Url(path) + "\""};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    return client_.Start(argv, env_, install_.Path("client.out"));
+    return client_.Start(install_.ClientArgv(web_.Url(path), extra), env_, install_.Path("client.out"));
 }
 
 bool ClientRun::StartAndLoad(std::chrono::milliseconds timeout) {

@@ -78,8 +78,6 @@ public:
     std::map<std::string, std::string>& env() { return env_; }
     qmtest::ChildProcess& process() { return client_; }
 
-    // The deployment file: front-end "127.0.0.1:1" and this run's statistics endpoint.
-    std::string DefaultDeploy() const;
     // Starts qm_main on `path` of the web server (`*url:"..."` plus `extra` switches).
     bool Start(const std::string& path = "/remote.html", const std::vector<std::string>& extra = {});
     // Starts it and waits until the remote page has loaded once.

@@ -29,8 +29,6 @@ std::vector<std::string> Lines(const std::string& text) {
     return out;
 }
 
-// Every daily log of the installation, decoded from UTF-16LE.
-
 class Launcher : public ::testing::Test {
 protected:
     // An installation whose core module is `module` (from the test build), or none.

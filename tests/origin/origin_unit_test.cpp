@@ -9,7 +9,7 @@
 #include "launcher/front_end_origins.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "tests/faults/client_harness.h"
+#include "tests/support/logs.h"
 #include "tests/support/process.h"
 
 namespace {
@@ -121,7 +121,7 @@ TEST_F(ManagerTest, OnlyTheAllowedOriginReachesTheWindowAndEveryRefusalIsLogged)
     EXPECT_TRUE(Call(""));                             // unknown
     EXPECT_EQ(wnd_.names, std::vector<std::string>{"_get_client_info"});
     EXPECT_EQ(manager_.RefusedCount(), 4u);
-    std::string log = qmfault::DailyLogs(dir_.path());
+    std::string log = qmtest::DailyLogs(dir_.path());
     EXPECT_NE(log.find("page call \"_get_client_info\" from origin http://127.0.0.1:8001 refused"),
               std::string::npos)
         << log;
@@ -151,7 +151,7 @@ TEST_F(ManagerTest, CallsWithoutACommandNameAreNeitherDispatchedNorLogged) {
 TEST_F(ManagerTest, AFloodOfForeignCallsWritesABoundedNumberOfSafeLines) {
     for (int i = 0; i < 300; ++i) Call("http://evil.example", L"_nim_login\r\n[forged line]" + std::wstring(300, L'x'));
     EXPECT_EQ(manager_.RefusedCount(), 300u);
-    std::string log = qmfault::DailyLogs(dir_.path());
+    std::string log = qmtest::DailyLogs(dir_.path());
     size_t lines = 0;
     for (size_t p = log.find("refused: not the front-end"); p != std::string::npos;
          p = log.find("refused: not the front-end", p + 1))

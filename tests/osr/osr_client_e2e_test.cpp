@@ -18,7 +18,6 @@ using qmtest::XWindowInfo;
 
 namespace {
 
-const char kMainClass[] = "RW_843E199F-B0EC-41B9-8DB7-DB3928E6523C";
 constexpr int kTitleBand = 28;  // the skin's title band above the browser
 
 // A red block, a button that turns it blue, a text field and a long page;
@@ -53,25 +52,17 @@ protected:
         stats_.Fallback([](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
         ASSERT_TRUE(web_.Start());
         ASSERT_TRUE(stats_.Start());
-        home_ = install_.Path("home");
-        qmtest::RunProcess({"/bin/mkdir", "-p", home_ + "/Desktop"}, 5s);
-        qmtest::WriteFile(install_.Path("deploy.ini"), "[frontend]\ndefault=127.0.0.1:1\n[statistics]\nhost=127.0.0.1:" +
-                                                          std::to_string(stats_.port()) + "\n");
+        install_.WriteDeploy(stats_.port());
         // The same window, with the browser control rendering off screen.
         ASSERT_TRUE(qmtest::WriteFile(install_.Path("Skin/Main/ClientMainWnd.xml"),
                                       qmtest::ReadFile(QM_OSR_TEST_SKIN)));
-        std::map<std::string, std::string> env{
-            {"HOME", home_}, {"XDG_CONFIG_HOME", home_ + "/.config"}, {"QM_REGISTRY_FILE", home_ + "/none.reg"}};
-        ASSERT_TRUE(client_.Start({install_.Path("qm_main"), "*url:\"" + web_.Url("/osr.html") + "\""}, env,
+        ASSERT_TRUE(client_.Start(install_.ClientArgv(web_.Url("/osr.html")), install_.PrepareHome(),
                                   install_.Path("client.out")));
-        ASSERT_TRUE(qmtest::WaitUntil([&] {
-            auto main = MainWindow();
-            return main && main->width > 1 && qmtest::IsViewable(main->id);
-        }, 60s)) << qmtest::ReadFile(install_.Path("client.out"));
+        ASSERT_TRUE(qmtest::WaitMainWindowShown(60000)) << qmtest::ReadFile(install_.Path("client.out"));
         main_ = *MainWindow();
     }
 
-    std::optional<XWindowInfo> MainWindow() const { return qmtest::FindXWindow(kMainClass, "Rawen"); }
+    std::optional<XWindowInfo> MainWindow() const { return qmtest::FindMainWindow(); }
     // Screen point of a page point.
     int X(int pageX) const { return main_.x + pageX; }
     int Y(int pageY) const { return main_.y + kTitleBand + pageY; }
@@ -94,7 +85,6 @@ protected:
     qmtest::ClientInstall install_;
     qmtest::HttpServer web_, stats_;
     qmtest::ChildProcess client_;
-    std::string home_;
     XWindowInfo main_;
 };
 

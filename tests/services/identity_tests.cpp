@@ -22,16 +22,13 @@ constexpr char kHeader[] = "Windows Registry Editor Version 5.00\r\n\r\n";
 // Points the machine registry at a file of the test's own for its lifetime.
 class RegistryFile {
 public:
-    explicit RegistryFile(const std::string& body) {
-        previous_ = platform::GetEnv("QM_REGISTRY_FILE");
+    explicit RegistryFile(const std::string& body) : env_("QM_REGISTRY_FILE", dir_.File("machine.reg")) {
         if (!body.empty()) qmtest::WriteFile(dir_.File("machine.reg"), kHeader + body);
-        platform::SetEnv("QM_REGISTRY_FILE", dir_.File("machine.reg"));
     }
-    ~RegistryFile() { platform::SetEnv("QM_REGISTRY_FILE", previous_); }
 
 private:
-    qmtest::TempDir dir_;
-    std::string previous_;
+    qmtest::TempDir dir_;  // before env_: the path exists when the variable is set
+    qmtest::ScopedEnv env_;
 };
 
 std::string Md5Upper(const std::string& text) {

@@ -23,16 +23,7 @@ public:
 };
 const auto* const kCurl = ::testing::AddGlobalTestEnvironment(new CurlEnvironment);
 
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name), previous_(platform::GetEnv(name)) {
-        platform::SetEnv(name_, value);
-    }
-    ~ScopedEnv() { platform::SetEnv(name_, previous_); }
-
-private:
-    std::string name_, previous_;
-};
+using qmtest::ScopedEnv;
 
 class ReportTest : public ::testing::Test {
 protected:

@@ -14,6 +14,7 @@
 #include "core/services/reply/js_reply.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "tests/support/logs.h"
 #include "tests/support/process.h"
 
 namespace svctest {
@@ -149,17 +150,7 @@ public:
         qmlog::SetExecutablePathForTesting(L"");
     }
     // Everything logged so far, as UTF-8.
-    std::string Text() const {
-        std::wstring logDir = platform::FromNativePath(dir_.File("LOG"));
-        std::string out;
-        for (const std::wstring& name : platform::ListFiles(logDir, L"services_test", L"_log.txt")) {
-            std::string bytes;
-            platform::ReadFileBytes(platform::JoinPath(logDir, name), bytes);
-            bool ok = false;
-            out += platform::WideToUtf8(platform::DecodeTextFile(bytes, nullptr, &ok));
-        }
-        return out;
-    }
+    std::string Text() const { return qmtest::DailyLogs(dir_.path()); }
     // The message lines (without the entry headers), in order.
     std::vector<std::string> Lines() const {
         std::vector<std::string> out;

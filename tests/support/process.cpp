@@ -179,6 +179,34 @@ TempDir::~TempDir() {
 
 ClientInstall::ClientInstall(const std::vector<std::string>& omit) { LinkTree(BinDir(), dir_.path(), omit); }
 
+std::map<std::string, std::string> ClientInstall::PrepareHome() const {
+    std::string home = Path("home");
+    mkdir(home.c_str(), 0755);
+    mkdir((home + "/Desktop").c_str(), 0755);
+    return {{"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"QM_REGISTRY_FILE", home + "/none.reg"}};
+}
+
+bool ClientInstall::WriteDeploy(int statsPort) const {
+    return WriteFile(Path("deploy.ini"),
+                     "[frontend]\ndefault=127.0.0.1:1\n[statistics]\nhost=127.0.0.1:" + std::to_string(statsPort) + "\n");
+}
+
+std::vector<std::string> ClientInstall::ClientArgv(const std::string& url, const std::vector<std::string>& extra) const {
+    std::vector<std::string> argv{Path("qm_main"), "*url:\"" + url + "\""};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    return argv;
+}
+
+ScopedEnv::ScopedEnv(const std::string& name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name.c_str())) previous_ = old, hadPrevious_ = true;
+    setenv(name.c_str(), value.c_str(), 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (hadPrevious_) setenv(name_.c_str(), previous_.c_str(), 1);
+    else unsetenv(name_.c_str());
+}
+
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream ss;

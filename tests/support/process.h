@@ -59,6 +59,15 @@ public:
     const std::string& dir() const { return dir_.path(); }
     std::string Path(const std::string& name) const { return dir_.File(name); }
 
+    // A private home in the copy (with the Desktop the shortcut goes to) and no
+    // machine registry file: the environment to start the client with.
+    std::map<std::string, std::string> PrepareHome() const;
+    // "deploy.ini" with an unreachable default front-end and the statistics
+    // endpoint on 127.0.0.1:`statsPort`.
+    bool WriteDeploy(int statsPort) const;
+    // qm_main on `url` (`*url:"..."`) followed by `extra` switches.
+    std::vector<std::string> ClientArgv(const std::string& url, const std::vector<std::string>& extra = {}) const;
+
 private:
     TempDir dir_;
 };
@@ -68,6 +77,19 @@ bool WriteFile(const std::string& path, const std::string& bytes);
 bool Exists(const std::string& path);
 // Names in a folder without "." and "..", sorted; empty when it cannot be read.
 std::vector<std::string> ListDir(const std::string& path);
+// Sets an environment variable for its lifetime; restores or removes it after.
+class ScopedEnv {
+public:
+    ScopedEnv(const std::string& name, const std::string& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_, previous_;
+    bool hadPrevious_ = false;
+};
+
 // Polls `predicate` every 20 ms until it holds or the time runs out.
 bool WaitUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout);
 

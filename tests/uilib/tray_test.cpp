@@ -85,12 +85,9 @@ TEST(Tray, IconEmbedsAndAClickPostsTheCallback) {
     ASSERT_TRUE(host.started());
     RecordingWindow window(L"tray owner");
     NOTIFYICONDATAW data = IconData(window.hwnd(), LoadIconW(nullptr, kIconId), L"Quenor");
-    // The tray host needs a moment to claim the tray selection: retry the add until it embeds.
+    // The tray host needs a moment to claim the tray selection; the icon embeds once it has.
     ASSERT_TRUE(Shell_NotifyIconW(NIM_ADD, &data));
-    bool embedded = uitest::PumpUntil([&] {
-        if (IsNotifyIconEmbedded(window.hwnd(), kIconId)) return true;
-        return false;
-    }, 15000);
+    bool embedded = uitest::PumpUntil([&] { return IsNotifyIconEmbedded(window.hwnd(), kIconId); }, 15000);
     ASSERT_TRUE(embedded);
     RECT rect;
     ASSERT_TRUE(uitest::PumpUntil([&] {
