@@ -6,31 +6,6 @@
 #include "platform/text.h"
 #include "ui_thread.h"
 
-namespace kxcef {
-
-void BrowserDelegateList::Add(const CCEF3BrowserDelegateBase& delegate) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& item : items_)
-        if (item->Equals(delegate)) return;
-    std::unique_ptr<CCEF3BrowserDelegateBase> copy(delegate.Clone());
-    if (copy) items_.push_back(std::move(copy));
-}
-
-bool BrowserDelegateList::empty() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return items_.empty();
-}
-
-std::vector<CCEF3BrowserDelegateBase*> BrowserDelegateList::Snapshot() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<CCEF3BrowserDelegateBase*> out;
-    out.reserve(items_.size());
-    for (const auto& item : items_) out.push_back(item.get());
-    return out;
-}
-
-}  // namespace kxcef
-
 std::map<HWND, std::vector<CCEF3Handler*>> CCEF3Handler::s_HandlerMap;
 
 CCEF3Handler::CCEF3Handler() : impl_(new Impl()) {}

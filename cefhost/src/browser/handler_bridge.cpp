@@ -25,21 +25,16 @@ bool CCEF3Handler::HandleAsynJsEvent(int browserId, const std::string& name, Cef
 
 bool CCEF3Handler::HandleAsynJsEventFrom(int browserId, const std::string& origin, const std::string& name,
                                          CefRefPtr<CefListValue>& args) {
-    std::vector<CCEF3JSDelegateBase*> delegates;
-    {
-        std::lock_guard<std::mutex> lock(impl_->asyncMutex);
-        for (const auto& d : impl_->asyncTask.items()) delegates.push_back(d.get());
-    }
-    if (delegates.empty() || !args) return true;
+    if (impl_->asyncTask.empty() || !args) return true;
     kxcef::ScopedVariants values;
     for (size_t i = 0; i < args->GetSize(); ++i) values.get().push_back(kxcef::ListEntryToVariant(*args, i));
-    for (CCEF3JSDelegateBase* d : delegates)
-        if (!d->InvokeAsynJsEventFrom(browserId, name, values.get(), origin)) break;
+    impl_->asyncTask.FanOut([&](CCEF3JSDelegateBase* d) {
+        return d->InvokeAsynJsEventFrom(browserId, name, values.get(), origin);
+    });
     return true;
 }
 
 void CCEF3Handler::AddASynCPPCallBack(const CCEF3JSDelegateBase& delegate) {
-    std::lock_guard<std::mutex> lock(impl_->asyncMutex);
     impl_->asyncTask.Add(delegate);
 }
 

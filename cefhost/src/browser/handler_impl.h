@@ -11,24 +11,42 @@
 
 namespace kxcef {
 
-// An ordered list of owned browser-delegate copies; an equal delegate is
-// added once. Fan-out runs on a snapshot, so a delegate may add delegates.
-class BrowserDelegateList {
+// An ordered list of owned delegate copies; an equal delegate is added once.
+// Fan-out runs on a snapshot, so a delegate may add delegates.
+template <class Base>
+class LockedDelegateList {
 public:
-    void Add(const CCEF3BrowserDelegateBase& delegate);
-    bool empty() const;
+    void Add(const Base& delegate) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const auto& item : items_)
+            if (item->Equals(delegate)) return;
+        std::unique_ptr<Base> copy(delegate.Clone());
+        if (copy) items_.push_back(std::move(copy));
+    }
+    bool empty() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return items_.empty();
+    }
     // Calls `fn` on each delegate in order until one returns false.
     template <class F>
     void FanOut(F&& fn) const {
-        for (CCEF3BrowserDelegateBase* d : Snapshot())
+        for (Base* d : Snapshot())
             if (!fn(d)) break;
     }
 
 private:
-    std::vector<CCEF3BrowserDelegateBase*> Snapshot() const;
+    std::vector<Base*> Snapshot() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<Base*> out;
+        out.reserve(items_.size());
+        for (const auto& item : items_) out.push_back(item.get());
+        return out;
+    }
     mutable std::mutex mutex_;
-    std::vector<std::unique_ptr<CCEF3BrowserDelegateBase>> items_;
+    std::vector<std::unique_ptr<Base>> items_;
 };
+
+using BrowserDelegateList = LockedDelegateList<CCEF3BrowserDelegateBase>;
 
 }  // namespace kxcef
 
@@ -50,8 +68,7 @@ struct CCEF3Handler::Impl {
     kxcef::BrowserDelegateList newLink;
     kxcef::BrowserDelegateList download;
 
-    std::mutex asyncMutex;
-    CCEF3JSDelegateList asyncTask;
+    kxcef::LockedDelegateList<CCEF3JSDelegateBase> asyncTask;
 
     // Off-screen rendering of a windowless browser; created once, then kept.
     CefRefPtr<kxcef::CCEF3OSRHandler> osr;

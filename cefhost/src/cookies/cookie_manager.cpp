@@ -4,6 +4,7 @@
 // end: all cookies visited, or all settings and deletions taken by the store.
 #include "kxcef/cookie_manager.h"
 
+#include <functional>
 #include <mutex>
 
 #include "cookies/cookie_call.h"
@@ -72,6 +73,27 @@ struct CCEF3CookieManager::Impl {
         kxcef::LogWarning(kxcef::kLogCookies, std::string(operation) + " given up: the engine stopped");
         return false;
     }
+
+    using Work = std::function<void(CefRefPtr<CookieStore>, std::shared_ptr<CookieCall>)>;
+
+    // The shape of every blocking call: refused without an engine or on the UI
+    // thread (null); else `work` runs on the UI thread with the store fetched
+    // again (the call ends at once when there is none) and the caller waits.
+    // The call when it ended, null when it was refused or given up.
+    std::shared_ptr<CookieCall> Run(const char* operation, platform::Event* done, Work work) {
+        if (!kxcef::EngineRunning()) return nullptr;  // no global store
+        if (!MayBlock(operation)) return nullptr;
+        auto call = std::make_shared<CookieCall>(done);
+        kxcef::PostToUi([shared = shared, call, work = std::move(work)] {
+            CefRefPtr<CookieStore> manager = Refetch(shared);
+            if (!manager) {
+                call->Finish();
+                return;
+            }
+            work(manager, call);
+        });
+        return Wait(*call, operation) ? call : nullptr;
+    }
 };
 
 CCEF3CookieManager::CCEF3CookieManager() : impl_(new Impl()) {
@@ -93,55 +115,28 @@ CCEF3CookieManager::~CCEF3CookieManager() {
 
 std::vector<CefCookie> CCEF3CookieManager::GetCookie(const CefString& url, bool deleteAfterRead,
                                                      platform::Event* done) {
-    if (!kxcef::EngineRunning()) return {};  // no global store
-    if (!Impl::MayBlock("GetCookie")) return {};
-    auto call = std::make_shared<CookieCall>(done);
-    std::shared_ptr<Impl::Shared> shared = impl_->shared;
     std::string target = platform::WideToUtf8(url);
-    kxcef::PostToUi([shared, call, target, deleteAfterRead] {
-        CefRefPtr<CookieStore> manager = Impl::Refetch(shared);
-        if (!manager) {
-            call->Finish();
-            return;
-        }
+    auto call = impl_->Run("GetCookie", done, [target, deleteAfterRead](CefRefPtr<CookieStore> manager,
+                                                                        std::shared_ptr<CookieCall> call) {
         manager->VisitUrlCookies(target, false, new CCEF3CookieVisitor(call, deleteAfterRead, manager));
     });
-    if (!Impl::Wait(*call, "GetCookie")) return {};
-    return call->TakeResult();
+    return call ? call->TakeResult() : std::vector<CefCookie>();
 }
 
 void CCEF3CookieManager::SetCookies(const CefString& url, std::vector<CefCookie>& cookies, platform::Event* done) {
-    if (!kxcef::EngineRunning()) return;
-    if (!Impl::MayBlock("SetCookies")) return;
-    auto call = std::make_shared<CookieCall>(done);
-    std::shared_ptr<Impl::Shared> shared = impl_->shared;
     std::string target = platform::WideToUtf8(url);
     // A copy: a call given up must leave nothing behind that points at the caller's vector.
-    kxcef::PostToUi([shared, call, target, copy = cookies] {
-        CefRefPtr<CookieStore> manager = Impl::Refetch(shared);
-        if (!manager) {
-            call->Finish();
-            return;
-        }
+    impl_->Run("SetCookies", done, [target, copy = cookies](CefRefPtr<CookieStore> manager,
+                                                            std::shared_ptr<CookieCall> call) {
         Impl::IOT_SetCookie(manager, target, copy, call);
     });
-    Impl::Wait(*call, "SetCookies");
 }
 
 void CCEF3CookieManager::DeleteCookies(const CefString& url, const CefString& name, platform::Event* done) {
-    if (!kxcef::EngineRunning()) return;
-    if (!Impl::MayBlock("DeleteCookies")) return;
-    auto call = std::make_shared<CookieCall>(done);
-    std::shared_ptr<Impl::Shared> shared = impl_->shared;
     std::string target = platform::WideToUtf8(url);
     std::string cookieName = platform::WideToUtf8(name);
-    kxcef::PostToUi([shared, call, target, cookieName] {
-        CefRefPtr<CookieStore> manager = Impl::Refetch(shared);
-        if (!manager) {
-            call->Finish();
-            return;
-        }
+    impl_->Run("DeleteCookies", done, [target, cookieName](CefRefPtr<CookieStore> manager,
+                                                           std::shared_ptr<CookieCall> call) {
         Impl::IOT_DeleteCookie(manager, target, cookieName, call);
     });
-    Impl::Wait(*call, "DeleteCookies");
 }

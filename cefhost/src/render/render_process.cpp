@@ -207,6 +207,22 @@ GPtrArray* ArgumentsFrom(JSCContext* context, const CefListValue& list) {
     return args;
 }
 
+// Calls a page function with the list's entries (after the callback id) and
+// what the browser side prepares, then reports the result. `invoke` makes the
+// call itself and returns the result (a reference, or null).
+template <class Invoke>
+void CallWithBridge(JSCContext* context, int browserId, const std::string& name, JSCValue* function,
+                    const CefListValue& list, Invoke invoke) {
+    GPtrArray* args = ArgumentsFrom(context, list);
+    std::string functionName = FunctionName(function);
+    AppendPreparedArguments(context, browserId, name, functionName, args);
+    JSCValue* result = invoke(args);
+    ClearException(context, nullptr);
+    ReportResult(result, browserId, name, functionName);
+    if (result) g_object_unref(result);
+    g_ptr_array_unref(args);
+}
+
 void RunPageCommand(WebKitWebPage* page, const std::string& name, const CefListValue& list) {
     WebKitFrame* main = MainFrameOf(page);
     if (!main) return;
@@ -216,15 +232,12 @@ void RunPageCommand(WebKitWebPage* page, const std::string& name, const CefListV
     JSCValue* global = jsc_context_get_global_object(context);
     JSCValue* function = jsc_value_object_get_property(global, name.c_str());
     if (jsc_value_is_function(function)) {
-        GPtrArray* args = ArgumentsFrom(context, list);
-        std::string functionName = FunctionName(function);
-        AppendPreparedArguments(context, browserId, name, functionName, args);
-        JSCValue* result = jsc_value_object_invoke_methodv(global, name.c_str(), args->len,
-                                                          reinterpret_cast<JSCValue**>(args->pdata));
-        ClearException(context, nullptr);
-        ReportResult(result, browserId, name, functionName);
-        if (result) g_object_unref(result);
-        g_ptr_array_unref(args);
+        // A method call on the global object: `this` is the window, as for a
+        // function the page calls itself.
+        CallWithBridge(context, browserId, name, function, list, [&](GPtrArray* args) {
+            return jsc_value_object_invoke_methodv(global, name.c_str(), args->len,
+                                                   reinterpret_cast<JSCValue**>(args->pdata));
+        });
     }
     ClearException(context, nullptr);
     g_object_unref(function);
@@ -243,15 +256,9 @@ void RunCallbackReply(WebKitWebPage* page, const std::string& name, int id, cons
         if (current == entry.context) {
             ScopedStringHelper helper(HelperOf(frame));
             int browserId = static_cast<int>(webkit_web_page_get_id(page));
-            GPtrArray* args = ArgumentsFrom(entry.context, list);
-            std::string functionName = FunctionName(entry.function);
-            AppendPreparedArguments(entry.context, browserId, name, functionName, args);
-            JSCValue* result =
-                jsc_value_function_callv(entry.function, args->len, reinterpret_cast<JSCValue**>(args->pdata));
-            ClearException(entry.context, nullptr);
-            ReportResult(result, browserId, name, functionName);
-            if (result) g_object_unref(result);
-            g_ptr_array_unref(args);
+            CallWithBridge(entry.context, browserId, name, entry.function, list, [&](GPtrArray* args) {
+                return jsc_value_function_callv(entry.function, args->len, reinterpret_cast<JSCValue**>(args->pdata));
+            });
         }
         g_object_unref(current);
     }
