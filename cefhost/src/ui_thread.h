@@ -12,6 +12,10 @@ void SetUiThread();
 bool IsUiThread();
 // Queues `task` to the UI thread's main loop (always queued, never run inline).
 void PostToUi(std::function<void()> task);
+// Queues `task` to run on the UI thread after `delayMs`.
+void PostToUiAfter(unsigned delayMs, std::function<void()> task);
+// Queues `task` behind everything else the loop has to do (idle priority).
+void PostToUiIdle(std::function<void()> task);
 // Runs `task` now when on the UI thread, else queues it.
 void RunOnUi(std::function<void()> task);
 

@@ -171,37 +171,29 @@ bool BrowserImpl::CanGoForward() { return IsUiThread() && view_ && webkit_web_vi
 bool BrowserImpl::IsLoading() { return IsUiThread() && view_ && webkit_web_view_is_loading(view_); }
 
 void BrowserImpl::GoBack() {
-    CefRefPtr<BrowserImpl> self(this);
-    RunOnUi([self] {
-        if (self->view_) webkit_web_view_go_back(self->view_);
-    });
+    RunOnView([](WebKitWebView* view) { webkit_web_view_go_back(view); });
 }
 
 void BrowserImpl::GoForward() {
-    CefRefPtr<BrowserImpl> self(this);
-    RunOnUi([self] {
-        if (self->view_) webkit_web_view_go_forward(self->view_);
-    });
+    RunOnView([](WebKitWebView* view) { webkit_web_view_go_forward(view); });
 }
 
 void BrowserImpl::Reload() {
-    CefRefPtr<BrowserImpl> self(this);
-    RunOnUi([self] {
-        if (self->view_) webkit_web_view_reload(self->view_);
-    });
+    RunOnView([](WebKitWebView* view) { webkit_web_view_reload(view); });
 }
 
 void BrowserImpl::StopLoad() {
-    CefRefPtr<BrowserImpl> self(this);
-    RunOnUi([self] {
-        if (self->view_) webkit_web_view_stop_loading(self->view_);
-    });
+    RunOnView([](WebKitWebView* view) { webkit_web_view_stop_loading(view); });
 }
 
 void BrowserImpl::LoadUrl(const std::string& utf8Url) {
+    RunOnView([utf8Url](WebKitWebView* view) { webkit_web_view_load_uri(view, utf8Url.c_str()); });
+}
+
+void BrowserImpl::RunOnView(std::function<void(WebKitWebView*)> action) {
     CefRefPtr<BrowserImpl> self(this);
-    RunOnUi([self, utf8Url] {
-        if (self->view_) webkit_web_view_load_uri(self->view_, utf8Url.c_str());
+    RunOnUi([self, action = std::move(action)] {
+        if (self->view_) action(self->view_);
     });
 }
 
@@ -270,14 +262,8 @@ void BrowserImpl::TryClose() {
     webkit_web_view_try_close(view_);
     // A page that never answers (a hung web process) must not keep the
     // browser open for ever.
-    CefRefPtr<BrowserImpl>* held = new CefRefPtr<BrowserImpl>(this);
-    g_timeout_add_full(
-        G_PRIORITY_DEFAULT, 5000,
-        [](gpointer data) -> gboolean {
-            (*static_cast<CefRefPtr<BrowserImpl>*>(data))->CloseNow();
-            return G_SOURCE_REMOVE;
-        },
-        held, [](gpointer data) { delete static_cast<CefRefPtr<BrowserImpl>*>(data); });
+    CefRefPtr<BrowserImpl> self(this);
+    PostToUiAfter(5000, [self] { self->CloseNow(); });
 }
 
 void BrowserImpl::CloseNow() {

@@ -6,6 +6,7 @@
 #include <webkit2/webkit2.h>
 
 #include <memory>
+#include <functional>
 #include <string>
 
 #include "engine/profile_context.h"
@@ -126,6 +127,8 @@ public:
     GtkWidget*& devtools_window() { return devTools_; }
 
 private:
+    // Runs `action` on the UI thread with the view, if the browser still has one.
+    void RunOnView(std::function<void(WebKitWebView*)> action);
     ~BrowserImpl() override;
 
     CefRefPtr<CCEF3Handler> client_;

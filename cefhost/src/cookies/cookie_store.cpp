@@ -20,13 +20,7 @@ namespace {
 // next turn of the loop.
 template <class T>
 void ReleaseLater(T* p) {
-    g_idle_add_full(
-        G_PRIORITY_DEFAULT_IDLE,
-        [](gpointer data) -> gboolean {
-            delete static_cast<T*>(data);
-            return G_SOURCE_REMOVE;
-        },
-        p, nullptr);
+    PostToUiIdle([p] { delete p; });
 }
 
 struct ListOp {

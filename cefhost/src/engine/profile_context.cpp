@@ -9,6 +9,7 @@
 #include "log.h"
 #include "platform/paths.h"
 #include "platform/system_info.h"
+#include "ui_thread.h"
 
 namespace kxcef {
 namespace {
@@ -44,13 +45,7 @@ void FinishOne(CookieOp* op) {
     if (done) done();
     // The operation may hold the last reference to its profile: the web
     // context must not end inside one of its own cookie callbacks.
-    g_idle_add_full(
-        G_PRIORITY_DEFAULT_IDLE,
-        [](gpointer p) -> gboolean {
-            delete static_cast<CookieOp*>(p);
-            return G_SOURCE_REMOVE;
-        },
-        op, nullptr);
+    PostToUiIdle([op] { delete op; });
 }
 
 void OnCookieAdded(GObject* source, GAsyncResult* result, gpointer data) {
