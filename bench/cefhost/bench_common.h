@@ -2,8 +2,6 @@
 // percentiles, pumping the main loop, test pages.
 #pragma once
 
-#include "bench/process_tree.h"
-
 #include <dirent.h>
 #include <glib.h>
 #include <unistd.h>
@@ -19,6 +17,9 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "bench/process_tree.h"
+#include "tests/support/main_loop.h"
 
 namespace kxbench {
 
@@ -37,15 +38,7 @@ inline double Percentile(std::vector<double> v, double p) {
 }
 
 inline bool PumpUntil(const std::function<bool()>& done, double timeoutMs) {
-    double deadline = NowMs() + timeoutMs;
-    guint tick = g_timeout_add(2, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
-    bool ok = done();
-    while (!ok && NowMs() < deadline) {
-        g_main_context_iteration(nullptr, TRUE);
-        ok = done();
-    }
-    g_source_remove(tick);
-    return ok;
+    return qmtest::PumpMainLoopUntil(done, std::chrono::milliseconds(static_cast<long long>(timeoutMs)), 2);
 }
 
 inline std::string WritePage(const std::string& dir, const std::string& name, const std::string& html) {
