@@ -16,7 +16,7 @@
 
 #include "bench/process_tree.h"
 #include "bench/figures.h"
-#include "tests/client/x_probe.h"
+#include "tests/support/x_probe.h"
 #include "tests/support/display.h"
 #include "tests/support/http_server.h"
 #include "tests/support/process.h"

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "platform/text.h"
-#include "tests/client/x_probe.h"
+#include "tests/support/x_probe.h"
 #include "tests/support/display.h"
 #include "tests/support/http_server.h"
 #include "tests/support/process.h"

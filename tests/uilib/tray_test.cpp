@@ -11,6 +11,7 @@
 
 #include "tests/support/display.h"
 #include "tests/support/process.h"
+#include "tests/support/x_probe.h"
 #include "tests/uilib/test_util.h"
 #include "uilib/native.h"
 
@@ -53,17 +54,9 @@ NOTIFYICONDATAW IconData(HWND hwnd, HICON icon, const wchar_t* tip) {
 bool Click(const RECT& rect, int button) {
     std::string x = std::to_string((rect.left + rect.right) / 2);
     std::string y = std::to_string((rect.top + rect.bottom) / 2);
-    gchar* xdotool = g_find_program_in_path("xdotool");
-    if (!xdotool) {
-        ADD_FAILURE() << "xdotool is not installed";
-        return false;
-    }
-    std::string program = xdotool;
-    g_free(xdotool);
-    std::string output;
-    int code = qmtest::RunProcess({program, "mousemove", x, y, "click", std::to_string(button)}, 10s, {}, &output);
-    if (code != 0) ADD_FAILURE() << "xdotool: " << code << " " << output;
-    return code == 0;
+    bool ok = qmtest::XDo({"mousemove", x, y, "click", std::to_string(button)});
+    if (!ok) ADD_FAILURE() << "xdotool mousemove/click failed";
+    return ok;
 }
 
 TEST(Tray, WithoutATrayHostTheIconIsNotEmbedded) {

@@ -1,4 +1,4 @@
-#include "tests/client/x_probe.h"
+#include "tests/support/x_probe.h"
 
 #include <cstdio>
 #include <sstream>
