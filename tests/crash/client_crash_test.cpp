@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <chrono>
 #include <map>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,7 +18,7 @@
 #include "platform/process.h"
 #include "platform/text.h"
 #include "tests/crash/minidump_reader.h"
-#include "tests/crash/dump_stamp.h"
+#include "tests/crash/dump_checks.h"
 #include "tests/support/process.h"
 
 using namespace std::chrono_literals;
@@ -54,13 +53,8 @@ TEST_P(ClientCrashSwitchTest, LeavesOneDumpNamedAfterTheLauncherAndItsVersion) {
     time_t after = time(nullptr);
     EXPECT_EQ(code, 128 + GetParam().signo);
 
-    std::vector<std::string> files = qmtest::ListDir(install.Path("Dump"));
-    ASSERT_EQ(files.size(), 1u) << ::testing::PrintToString(files);
-    std::set<std::string> allowed;
-    for (time_t t = before; t <= after; ++t) allowed.insert(kVersionedName + "_" + qmtest::DumpStamp(t) + ".dmp");
-    EXPECT_TRUE(allowed.count(files[0])) << files[0];
-
-    std::string path = install.Path("Dump/" + files[0]);
+    std::string path = qmtest::SingleDumpIn(install.Path("Dump"), kVersionedName, before, after);
+    ASSERT_FALSE(path.empty());
     qmtest::Minidump dump;
     ASSERT_TRUE(dump.Parse(qmtest::ReadFile(path))) << dump.error();
     ASSERT_TRUE(dump.exception.has_value());
@@ -70,12 +64,8 @@ TEST_P(ClientCrashSwitchTest, LeavesOneDumpNamedAfterTheLauncherAndItsVersion) {
     EXPECT_EQ(exe->fileVersion, QM_PROJECT_VERSION);
     EXPECT_EQ(exe->buildId, qmtest::ElfBuildId(install.Path("qm_main")));
 
-    if (access("/usr/bin/lldb", X_OK) != 0) GTEST_SKIP() << "lldb is not installed";
-    std::string out;
-    EXPECT_EQ(qmtest::RunProcess({"/usr/bin/lldb", "--batch", "-x", "-c", path, install.Path("qm_main"), "-o",
-                                  "thread backtrace"},
-                                 120s, {}, &out),
-              0);
+    if (!qmtest::HaveLldb()) GTEST_SKIP() << "lldb is not installed";
+    std::string out = qmtest::Lldb(path, install.Path("qm_main"), {"thread backtrace"});
     EXPECT_NE(out.find(GetParam().function), std::string::npos) << out;
 }
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "tests/crash/minidump_reader.h"
-#include "tests/crash/dump_stamp.h"
+#include "tests/crash/dump_checks.h"
 #include "tests/support/process.h"
 
 namespace {
@@ -79,13 +79,7 @@ CrashRun RunCrash(const std::string& program, const std::vector<std::string>& ar
 // The one dump a run left, checked against the name rule; empty when there is
 // not exactly one or its name is wrong.
 std::string SingleDump(const CrashRun& run, const std::string& namePrefix) {
-    std::vector<std::string> files = run.Dumps();
-    EXPECT_EQ(files.size(), 1u) << "files in Dump: " << ::testing::PrintToString(files);
-    if (files.size() != 1) return "";
-    std::set<std::string> allowed;
-    for (time_t t = run.before; t <= run.after; ++t) allowed.insert(namePrefix + "_" + qmtest::DumpStamp(t) + ".dmp");
-    EXPECT_TRUE(allowed.count(files[0])) << files[0] << " is not one of " << ::testing::PrintToString(allowed);
-    return run.DumpDir() + "/" + files[0];
+    return qmtest::SingleDumpIn(run.DumpDir(), namePrefix, run.before, run.after);
 }
 
 bool LoadDump(const std::string& path, Minidump& dump) {
@@ -96,19 +90,8 @@ bool LoadDump(const std::string& path, Minidump& dump) {
     return true;
 }
 
-bool HaveLldb() { return access("/usr/bin/lldb", X_OK) == 0; }
-
-std::string Lldb(const std::string& dump, const std::string& exe, const std::vector<std::string>& commands) {
-    std::vector<std::string> argv{"/usr/bin/lldb", "--batch", "-x", "-c", dump, exe};
-    for (const auto& c : commands) {
-        argv.push_back("-o");
-        argv.push_back(c);
-    }
-    std::string output;
-    int code = qmtest::RunProcess(argv, std::chrono::seconds(120), {}, &output);
-    EXPECT_EQ(code, 0) << output;
-    return output;
-}
+using qmtest::HaveLldb;
+using qmtest::Lldb;
 
 // The line of lldb's backtrace that shows frame `index`.
 std::string FrameLine(const std::string& out, int index) {

@@ -1,0 +1,22 @@
+// Checks the crash tests share: the one dump a crash leaves, and its
+// backtrace as lldb (from Debian's packages) prints it.
+#pragma once
+
+#include <time.h>
+
+#include <string>
+#include <vector>
+
+namespace qmtest {
+
+// The one dump in `dumpDir`, its name checked against `namePrefix`_<local time
+// between before and after>.dmp (failures recorded); empty when there is not
+// exactly one.
+std::string SingleDumpIn(const std::string& dumpDir, const std::string& namePrefix, time_t before, time_t after);
+
+bool HaveLldb();
+// lldb's output for `commands` on the dump with `exe` as its program (a
+// failure is recorded when lldb does not end with 0).
+std::string Lldb(const std::string& dump, const std::string& exe, const std::vector<std::string>& commands);
+
+}  // namespace qmtest
