@@ -23,6 +23,7 @@
 #include "bench/figures.h"
 #include "tests/faults/client_harness.h"
 #include "tests/support/display.h"
+#include "tests/support/proc.h"
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -91,9 +92,8 @@ std::set<std::string> Entries(const std::string& dir) {
 }
 
 bool Alive(int pid) {
-    std::string stat = qmtest::ReadFile("/proc/" + std::to_string(pid) + "/stat");
-    size_t close = stat.rfind(')');
-    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+    qmtest::ProcStat process;
+    return qmtest::ReadProcStat(pid, process) && process.state != 'Z';
 }
 
 int CommandSoak(long total) {

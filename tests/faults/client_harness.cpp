@@ -1,13 +1,11 @@
 #include "tests/faults/client_harness.h"
 
-#include <dirent.h>
 #include <signal.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 #include "platform/text.h"
+#include "tests/support/proc.h"
 
 using namespace std::chrono_literals;
 
@@ -36,62 +34,16 @@ const char kRemotePage[] = R"(<!doctype html><html><head><title>remote</title></
 })();
 </script></body></html>)";
 
-namespace {
-
-// pid, parent pid and command name of every process.
-struct ProcInfo {
-    int pid = 0, ppid = 0;
-    std::string comm;
-};
-
-std::vector<ProcInfo> Processes() {
-    std::vector<ProcInfo> out;
-    DIR* d = opendir("/proc");
-    if (!d) return out;
-    while (dirent* e = readdir(d)) {
-        int pid = std::atoi(e->d_name);
-        if (pid <= 0) continue;
-        std::string stat = qmtest::ReadFile("/proc/" + std::string(e->d_name) + "/stat");
-        size_t open = stat.find('('), close = stat.rfind(')');
-        if (open == std::string::npos || close == std::string::npos || close + 4 > stat.size()) continue;
-        ProcInfo p;
-        p.pid = pid;
-        p.comm = stat.substr(open + 1, close - open - 1);
-        std::istringstream rest(stat.substr(close + 2));
-        char state;
-        rest >> state >> p.ppid;
-        out.push_back(p);
-    }
-    closedir(d);
-    return out;
-}
-
-}  // namespace
-
 std::vector<int> ChildrenNamed(int parent, const std::string& comm) {
     std::vector<int> out;
-    for (const ProcInfo& p : Processes())
-        if (p.ppid == parent && p.comm.rfind(comm, 0) == 0) out.push_back(p.pid);
+    for (const qmtest::ProcStat& p : qmtest::ProcessTable())
+        if (p.ppid == parent && p.name.rfind(comm, 0) == 0) out.push_back(p.pid);
     return out;
 }
 
-std::vector<int> Descendants(int root) {
-    std::vector<ProcInfo> all = Processes();
-    std::vector<int> out{root};
-    for (size_t i = 0; i < out.size(); ++i)
-        for (const ProcInfo& p : all)
-            if (p.ppid == out[i]) out.push_back(p.pid);
-    out.erase(out.begin());
-    return out;
-}
+std::vector<int> Descendants(int root) { return qmtest::Descendants(root); }
 
-long RssKb(int pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-    return 0;
-}
+long RssKb(int pid) { return qmtest::ReadProcKb(pid, "status", "VmRSS:"); }
 
 std::string JsonText(const std::string& text) {
     std::string out;

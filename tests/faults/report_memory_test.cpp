@@ -12,19 +12,14 @@
 
 #include "core/services/identity/http_launch_app.h"
 #include "platform/paths.h"
+#include "tests/support/proc.h"
 #include "tests/support/process.h"
 
 using namespace std::chrono_literals;
 
 namespace {
 
-long PeakRssKb() {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-    return 0;
-}
+long PeakRssKb() { return qmtest::ReadProcKb("self", "status", "VmHWM:"); }
 
 TEST(StatisticsAnswer, AHundredMegabyteAnswerCountsAsSuccessWithoutBeingKept) {
     qmtest::TempDir web;
