@@ -27,13 +27,8 @@ bool WindowManagerRunning();
 // Sends WM_PAINT for a GTK draw: wParam is the HDC, lParam the dirty rectangle,
 // both valid only during the call.
 void PaintThroughMessage(HWND hwnd, cairo_t* cr);
-
-}  // namespace detail
-}  // namespace UiLib
-
-namespace UiLib {
-namespace detail {
 // Lets the window manager move the window with the pointer (a caption drag).
 void BeginMoveDrag(HWND hwnd);
+
 }  // namespace detail
 }  // namespace UiLib

@@ -217,10 +217,12 @@ bool TextMatches(const std::wstring& actual, const wchar_t* wanted) {
 using namespace detail;
 
 HWND CreateWindowExW(DWORD exStyle, const wchar_t* className, const wchar_t* windowName, DWORD style, int x, int y,
-                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance, void* param) {
-    (void)menu;
-    (void)instance;
-    bool skinned = TakeNextWindowSkinned();
+                     int width, int height, HWND parent, HMENU, HINSTANCE, void* param) {
+    return CreateWindowImpl(exStyle, className, windowName, style, x, y, width, height, parent, param, false);
+}
+
+HWND detail::CreateWindowImpl(DWORD exStyle, const wchar_t* className, const wchar_t* windowName, DWORD style, int x,
+                              int y, int width, int height, HWND parent, void* param, bool skinned) {
     if (!className || !className[0]) return nullptr;
     WNDPROC proc = ClassProcedure(className);
     if (!proc) {

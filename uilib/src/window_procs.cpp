@@ -97,17 +97,3 @@ WORD RegisterClassW(const WNDCLASSW* windowClass) {
 }
 
 }  // namespace UiLib
-
-namespace UiLib {
-namespace detail {
-namespace {
-thread_local bool t_nextSkinned = false;
-}
-void MarkNextWindowSkinned() { t_nextSkinned = true; }
-bool TakeNextWindowSkinned() {
-    bool value = t_nextSkinned;
-    t_nextSkinned = false;
-    return value;
-}
-}  // namespace detail
-}  // namespace UiLib

@@ -18,13 +18,10 @@ void RegisterClassProcedure(const std::wstring& className, WNDPROC proc);
 constexpr int kSwMaximize = 3;
 constexpr WPARAM kScMask = 0xFFF0;
 
-}  // namespace detail
-}  // namespace UiLib
+// CreateWindowExW, also for windows of a CWindowWnd: `skinned` ones draw their
+// own frame, so the toolkit gives them none.
+HWND CreateWindowImpl(DWORD exStyle, const wchar_t* className, const wchar_t* windowName, DWORD style, int x, int y,
+                      int width, int height, HWND parent, void* param, bool skinned);
 
-namespace UiLib {
-namespace detail {
-// The next window this thread creates belongs to a CWindowWnd (skinned, no frame).
-void MarkNextWindowSkinned();
-bool TakeNextWindowSkinned();
 }  // namespace detail
 }  // namespace UiLib

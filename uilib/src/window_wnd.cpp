@@ -36,10 +36,9 @@ HWND CWindowWnd::Create(HWND parent, const wchar_t* name, DWORD style, DWORD exS
     if (!detail::ClassProcedure(className)) detail::RegisterClassProcedure(className, &CWindowWnd::WindowProc);
     CWindowWnd* outer = t_creating;
     t_creating = this;
-    detail::MarkNextWindowSkinned();
-    HWND hwnd = CreateWindowExW(exStyle, className, name, style, x, y, cx, cy, parent, menu, nullptr, this);
+    (void)menu;
+    HWND hwnd = detail::CreateWindowImpl(exStyle, className, name, style, x, y, cx, cy, parent, this, true);
     t_creating = outer;
-    detail::TakeNextWindowSkinned();
     return hwnd;
 }
 
