@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "tests/support/display.h"
@@ -82,9 +83,16 @@ TEST(Tray, IconEmbedsAndAClickPostsTheCallback) {
     ASSERT_TRUE(Shell_NotifyIconW(NIM_ADD, &data));
     bool embedded = uitest::PumpUntil([&] { return IsNotifyIconEmbedded(window.hwnd(), kIconId); }, 15000);
     ASSERT_TRUE(embedded);
-    RECT rect;
+    // The tray host places a new icon after embedding it: click only once its
+    // place has stayed the same for a few samples.
+    RECT rect{}, last{};
+    int steady = 0;
     ASSERT_TRUE(uitest::PumpUntil([&] {
-        return Shell_NotifyIconGetRect(window.hwnd(), kIconId, &rect) && rect.right > rect.left;
+        uitest::Pump(100);
+        if (!Shell_NotifyIconGetRect(window.hwnd(), kIconId, &rect) || rect.right <= rect.left) return false;
+        steady = std::memcmp(&rect, &last, sizeof(rect)) == 0 ? steady + 1 : 0;
+        last = rect;
+        return steady >= 3;
     }));
 
     ASSERT_TRUE(Click(rect, 1));
