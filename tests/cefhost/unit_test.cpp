@@ -72,6 +72,7 @@ TEST(WireFormat, ListsRoundTripWithEveryEntryType) {
     list->SetNull(5);
     MessageExtras extras;
     extras.origin = "http://127.0.0.1:8080";
+    extras.document = 0x8877665544332211ull;
     GVariant* v = EncodeMessageParams(*list, extras);
     auto back = CefListValue::Create();
     MessageExtras extrasBack;
@@ -87,6 +88,7 @@ TEST(WireFormat, ListsRoundTripWithEveryEntryType) {
     EXPECT_EQ(back->GetList(4)->GetInt(1), 9);
     EXPECT_EQ(back->GetType(5), VTYPE_NULL);
     EXPECT_EQ(extrasBack.origin, "http://127.0.0.1:8080");
+    EXPECT_EQ(extrasBack.document, 0x8877665544332211ull);
 }
 
 TEST(WireFormat, NestingDeeperThanTheLimitTravelsAsNull) {
@@ -106,20 +108,71 @@ TEST(WireFormat, NestingDeeperThanTheLimitTravelsAsNull) {
     EXPECT_EQ(depth, kMaxListDepth);
 }
 
-TEST(WireFormat, ForeignParametersAreRejected) {
+// The bytes of an encoded message (the wire form is "ay").
+std::string Bytes(GVariant* v) {
+    std::string out(static_cast<const char*>(g_variant_get_data(v)), g_variant_get_size(v));
+    g_variant_unref(v);
+    return out;
+}
+
+bool DecodeBytes(const std::string& bytes, CefListValue& list) {
+    GVariant* v = g_variant_ref_sink(g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, bytes.data(), bytes.size(), 1));
+    bool ok = DecodeMessageParams(v, list, nullptr);
+    g_variant_unref(v);
+    return ok;
+}
+
+std::string U32(std::uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
+
+// version 1, document 0, empty origin, then the list.
+std::string Message(const std::string& list) { return std::string("\x01", 1) + std::string(8, '\0') + U32(0) + list; }
+
+TEST(WireFormat, ForeignOrMalformedParametersAreRejected) {
     auto list = CefListValue::Create();
     GVariant* other = g_variant_ref_sink(g_variant_new_string("hello"));
     EXPECT_FALSE(DecodeMessageParams(other, *list, nullptr));
     EXPECT_FALSE(DecodeMessageParams(nullptr, *list, nullptr));
     g_variant_unref(other);
-    // Entries of unexpected types read as null.
-    GVariant* odd = g_variant_ref_sink(g_variant_new_parsed("([<int64 5>, <'text'>, <true>], @a{sv} {})"));
-    ASSERT_TRUE(DecodeMessageParams(odd, *list, nullptr));
-    g_variant_unref(odd);
-    ASSERT_EQ(list->GetSize(), 3u);
-    EXPECT_EQ(list->GetType(0), VTYPE_NULL);
-    EXPECT_EQ(list->GetType(1), VTYPE_NULL);
-    EXPECT_TRUE(list->GetBool(2));
+
+    auto good = CefListValue::Create();
+    good->SetInt(0, 5);
+    good->SetStringUtf8(1, "text");
+    std::string bytes = Bytes(EncodeMessageParams(*good, MessageExtras()));
+    ASSERT_TRUE(DecodeBytes(bytes, *list));
+    EXPECT_EQ(list->GetStringUtf8(1), "text");
+    // Cut anywhere, or with a byte too many, a message does not decode and leaves nothing.
+    for (size_t cut = 0; cut < bytes.size(); ++cut) {
+        EXPECT_FALSE(DecodeBytes(bytes.substr(0, cut), *list)) << cut;
+        EXPECT_EQ(list->GetSize(), 0u);
+    }
+    EXPECT_FALSE(DecodeBytes(bytes + "n", *list));
+    EXPECT_FALSE(DecodeBytes("\x02" + bytes.substr(1), *list)) << "another version";
+    EXPECT_FALSE(DecodeBytes(Message(U32(1) + "?"), *list)) << "an unknown entry type";
+    EXPECT_FALSE(DecodeBytes(Message(U32(1000) + "nn"), *list)) << "a count beyond the bytes";
+    EXPECT_FALSE(DecodeBytes(Message(U32(1) + "s" + U32(0xffffffffu)), *list)) << "a text beyond the bytes";
+}
+
+TEST(WireFormat, MessagesBeyondTheLimitsDoNotDecode) {
+    auto list = CefListValue::Create();
+    std::string entries(kMaxMessageEntries, 'n');
+    EXPECT_TRUE(DecodeBytes(Message(U32(kMaxMessageEntries) + entries), *list));
+    EXPECT_EQ(list->GetSize(), kMaxMessageEntries);
+    EXPECT_FALSE(DecodeBytes(Message(U32(kMaxMessageEntries + 1) + entries + "n"), *list));
+    // Entries of nested lists count too.
+    std::string nested = "l" + U32(kMaxMessageEntries - 1) + std::string(kMaxMessageEntries - 1, 'n');
+    EXPECT_TRUE(DecodeBytes(Message(U32(1) + nested), *list));
+    EXPECT_FALSE(DecodeBytes(Message(U32(2) + nested + "n"), *list));
+
+    std::string text(kMaxMessageTextBytes / 2, 'x');
+    std::string two = "s" + U32(text.size()) + text + "s" + U32(text.size()) + text;
+    EXPECT_TRUE(DecodeBytes(Message(U32(2) + two), *list));
+    EXPECT_FALSE(DecodeBytes(Message(U32(3) + two + "s" + U32(1) + "y"), *list));
+
+    // Nesting the encoder never writes.
+    std::string deep = U32(1);
+    for (int i = 0; i <= kMaxListDepth; ++i) deep += "l" + U32(1);
+    deep += "n";
+    EXPECT_FALSE(DecodeBytes(Message(deep), *list));
 }
 
 // --- List entries and VARIANTs ----------------------------------------------------------------
@@ -211,9 +264,10 @@ TEST_F(JsTest, PageValuesBecomeListEntries) {
     JSCValue* arr = Eval("[[1,[2.5,'x',[true]]], {a:1}, null, undefined, -0, 2147483648, NaN, 'a\\u0000b',"
                          " 'x\\ud800y', function(){}, 7]");
     auto list = CefListValue::Create();
+    CallBudget budget;
     for (unsigned i = 0; i < 11; ++i) {
         JSCValue* e = jsc_value_object_get_property_at_index(arr, i);
-        JsToListEntry(e, *list, i);
+        EXPECT_TRUE(JsToListEntry(e, *list, i, budget));
         g_object_unref(e);
     }
     g_object_unref(arr);
@@ -235,22 +289,58 @@ TEST_F(JsTest, PageValuesBecomeListEntries) {
     EXPECT_EQ(list->GetInt(10), 7);
 }
 
-TEST_F(JsTest, DeepCyclicAndHugeArraysAreBounded) {
+TEST_F(JsTest, DeepAndCyclicArraysAreCutAtTheDepthLimit) {
     JSCValue* deep = Eval("var a=[];for(var i=0;i<10000;i++)a=[a];a");
     JSCValue* cyclic = Eval("var c=[1];c.push(c);c");
-    JSCValue* sparse = Eval("var s=[];s[4000000000]=1;s");
     auto list = CefListValue::Create();
-    JsToListEntry(deep, *list, 0);
-    JsToListEntry(cyclic, *list, 1);
-    JsToListEntry(sparse, *list, 2);
+    CallBudget budget;
+    EXPECT_TRUE(JsToListEntry(deep, *list, 0, budget));
+    EXPECT_TRUE(JsToListEntry(cyclic, *list, 1, budget));
     int depth = 0;
     for (auto l = list->GetList(0); l; l = l->GetList(0)) ++depth;
     EXPECT_EQ(depth, kMaxListDepth);
     int cycles = 0;
     for (auto l = list->GetList(1); l; l = l->GetList(1)) ++cycles;
     EXPECT_EQ(cycles, kMaxListDepth);
-    EXPECT_EQ(list->GetList(2)->GetSize(), 0u) << "holes only: nothing is set";
-    for (JSCValue* v : {deep, cyclic, sparse}) g_object_unref(v);
+    for (JSCValue* v : {deep, cyclic}) g_object_unref(v);
+}
+
+TEST_F(JsTest, AValueBeyondTheMessageLimitsIsRefusedAndSpendsTheBudget) {
+    InstallStringHelper(context_);
+    struct Case {
+        const char* code;
+        const char* why;
+    } cases[] = {
+        {"var s=[];s[4000000000]=1;s", "a sparse array counts by its length"},
+        {"new Array(1000000).fill(0)", "a million elements"},
+        {"var w=[];for(var i=0;i<300;i++)w.push(w);w", "a wide cyclic array multiplies"},
+        {"'x'.repeat(1048577)", "one byte of text too many"},
+        {"var t=[];for(var i=0;i<3;i++)t.push('y'.repeat(400000));t", "text adds up across elements"},
+    };
+    for (const Case& c : cases) {
+        JSCValue* v = Eval(c.code);
+        auto list = CefListValue::Create();
+        CallBudget budget;
+        EXPECT_FALSE(JsToListEntry(v, *list, 0, budget)) << c.why;
+        EXPECT_TRUE(budget.exceeded) << c.why;
+        // Once spent, the budget refuses the smallest value too.
+        JSCValue* one = Eval("1");
+        EXPECT_FALSE(JsToListEntry(one, *list, 1, budget)) << c.why;
+        g_object_unref(one);
+        g_object_unref(v);
+    }
+    // Right at the limits a value still fits.
+    JSCValue* full = Eval("[new Array(65534).fill(0)]");
+    auto list = CefListValue::Create();
+    CallBudget budget;
+    EXPECT_TRUE(JsToListEntry(full, *list, 0, budget));
+    EXPECT_EQ(budget.entries, 0u);
+    g_object_unref(full);
+    JSCValue* text = Eval("'z'.repeat(1048576)");
+    CallBudget textBudget;
+    EXPECT_TRUE(JsToListEntry(text, *list, 1, textBudget));
+    EXPECT_EQ(list->GetStringUtf8(1).size(), kMaxMessageTextBytes);
+    g_object_unref(text);
 }
 
 TEST_F(JsTest, ListEntriesAndVariantsBecomePageValues) {

@@ -1,11 +1,19 @@
 // How the bridge's list values travel in a WebKitUserMessage: the parameters
-// are "(ava{sv})", the argument list and a dictionary of extras. Entries are
-// variants: "b" bool, "i" int, "d" double, "ay" UTF-8 string bytes (embedded
-// nulls survive, unlike "s"), "av" nested list, "()" null.
+// are one byte string ("ay") read and written in a single pass, so the cost of
+// a message is linear in its size whatever its shape.
+//
+//   message := version:u8 document:u64 origin:string list
+//   list    := count:u32 entry{count}
+//   entry   := 'n' | 'b' u8 | 'i' i32 | 'd' f64 | 's' string | 'l' list
+//   string  := length:u32 bytes (UTF-8, embedded nulls kept)
+//
+// Numbers are little-endian.
 #pragma once
 
 #include <glib.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "kxcef/cef_base.h"
@@ -15,13 +23,21 @@ namespace kxcef {
 // Lists nested deeper than this travel as null entries.
 constexpr int kMaxListDepth = 64;
 
+// What one message may carry: its entries (every list entry at any depth, the
+// lists themselves included) and the bytes of its list's strings. A page's call is
+// held to these before it leaves the web process; a message beyond them does
+// not decode.
+constexpr size_t kMaxMessageEntries = 1u << 16;
+constexpr size_t kMaxMessageTextBytes = 1u << 20;
+
 struct MessageExtras {
-    std::string origin;  // the calling frame's origin (native calls)
+    std::string origin;         // native calls: the calling document's origin; commands: the addressee's
+    std::uint64_t document = 0;  // the calling (or addressed) document; 0 for none
 };
 
 // A new, non-floating GVariant (caller unrefs).
 GVariant* EncodeMessageParams(const CefListValue& list, const MessageExtras& extras);
-// False when `params` is not of the bridge's type.
+// False when `params` is not a bridge message, is malformed or exceeds the limits.
 bool DecodeMessageParams(GVariant* params, CefListValue& list, MessageExtras* extras);
 
 }  // namespace kxcef

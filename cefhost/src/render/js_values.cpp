@@ -23,16 +23,19 @@ bool IsInt32(double d) {
     return std::floor(d) == d;
 }
 
-void ArrayToList(JSCValue* array, CefListValue& list, int depth);
+bool ArrayToList(JSCValue* array, CefListValue& list, int depth, CallBudget& budget);
 
-void EntryAt(JSCValue* value, CefListValue& list, size_t index, int depth) {
+bool EntryAt(JSCValue* value, CefListValue& list, size_t index, int depth, CallBudget& budget) {
+    if (!budget.SpendEntries(1)) return false;
     if (jsc_value_is_array(value)) {
-        if (depth >= kMaxListDepth) return;
+        if (depth >= kMaxListDepth) return true;
         CefRefPtr<CefListValue> child = CefListValue::Create();
-        ArrayToList(value, *child, depth + 1);
+        if (!ArrayToList(value, *child, depth + 1, budget)) return false;
         list.SetList(index, child);
     } else if (jsc_value_is_string(value)) {
-        list.SetStringUtf8(index, JsStringBytes(value));
+        std::string bytes = JsStringBytes(value);
+        if (!budget.SpendText(bytes.size())) return false;
+        list.SetStringUtf8(index, bytes);
     } else if (jsc_value_is_boolean(value)) {
         list.SetBool(index, jsc_value_to_boolean(value));
     } else if (jsc_value_is_number(value)) {
@@ -40,19 +43,24 @@ void EntryAt(JSCValue* value, CefListValue& list, size_t index, int depth) {
         if (IsInt32(d)) list.SetInt(index, static_cast<int>(d));
         else list.SetDouble(index, d);
     }
+    return true;
 }
 
-void ArrayToList(JSCValue* array, CefListValue& list, int depth) {
+bool ArrayToList(JSCValue* array, CefListValue& list, int depth, CallBudget& budget) {
     JSCValue* lengthValue = jsc_value_object_get_property(array, "length");
     double length = jsc_value_is_number(lengthValue) ? jsc_value_to_double(lengthValue) : 0;
     g_object_unref(lengthValue);
-    if (!(length > 0)) return;
-    unsigned n = length > kMaxArrayLength ? kMaxArrayLength : static_cast<unsigned>(length);
+    if (!(length > 0)) return true;
+    // Refused before a single element is read: a huge array costs nothing.
+    if (length > static_cast<double>(budget.entries)) return budget.Exceed();
+    unsigned n = static_cast<unsigned>(length);
     for (unsigned i = 0; i < n; ++i) {
         JSCValue* element = jsc_value_object_get_property_at_index(array, i);
-        EntryAt(element, list, i, depth);
+        bool ok = EntryAt(element, list, i, depth, budget);
         g_object_unref(element);
+        if (!ok) return false;
     }
+    return true;
 }
 
 JSCValue* EntryToJs(JSCContext* context, const CefListValue& list, size_t index, int depth) {
@@ -157,7 +165,21 @@ std::string JsStringUtf8(JSCValue* value) {
     return platform::SanitizeUtf8(bytes.data(), bytes.size());
 }
 
-void JsToListEntry(JSCValue* value, CefListValue& list, size_t index) { EntryAt(value, list, index, 0); }
+bool CallBudget::SpendEntries(size_t n) {
+    if (exceeded || n > entries) return Exceed();
+    entries -= n;
+    return true;
+}
+
+bool CallBudget::SpendText(size_t n) {
+    if (exceeded || n > textBytes) return Exceed();
+    textBytes -= n;
+    return true;
+}
+
+bool JsToListEntry(JSCValue* value, CefListValue& list, size_t index, CallBudget& budget) {
+    return EntryAt(value, list, index, 0, budget);
+}
 
 JSCValue* ListEntryToJs(JSCContext* context, const CefListValue& list, size_t index) {
     return EntryToJs(context, list, index, 0);

@@ -4,18 +4,32 @@
 
 #include <jsc/jsc.h>
 
+#include "bridge/wire_format.h"
 #include "kxcef/cef_base.h"
 #include "platform/variant.h"
 
 namespace kxcef {
 
-// Arrays longer than this convert their first kMaxArrayLength elements only.
-constexpr unsigned kMaxArrayLength = 1u << 20;
+// What one page call may still put into its message: entries at any depth
+// and string bytes (the bridge's message limits).
+struct CallBudget {
+    size_t entries = kMaxMessageEntries;
+    size_t textBytes = kMaxMessageTextBytes;
+    bool exceeded = false;
+
+    bool SpendEntries(size_t n);
+    bool SpendText(size_t n);
+    bool Exceed() {
+        exceeded = true;
+        return false;
+    }
+};
 
 // array → nested list, string → string, bool → bool, int → int, other
 // number → double; anything else sets nothing (the entry reads as null).
-// Arrays nested deeper than kMaxListDepth convert as nothing.
-void JsToListEntry(JSCValue* value, CefListValue& list, size_t index);
+// Arrays nested deeper than kMaxListDepth convert as nothing. False, with the
+// list incomplete, once the budget is spent.
+bool JsToListEntry(JSCValue* value, CefListValue& list, size_t index, CallBudget& budget);
 // bool, int, double, string, list → array; anything else → null. New reference.
 JSCValue* ListEntryToJs(JSCContext* context, const CefListValue& list, size_t index);
 // string → VT_BSTR, number → VT_R8, bool → VT_BOOL (1/0); else VT_EMPTY.

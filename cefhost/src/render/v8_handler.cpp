@@ -2,6 +2,7 @@
 
 #include "bridge/variant_convert.h"
 #include "bridge/wire_format.h"
+#include "log.h"
 #include "render/js_values.h"
 
 namespace kxcef {
@@ -17,6 +18,22 @@ bool GlobalObjectHas(JSCContext* context, const std::string& objectName, const s
     g_object_unref(global);
     jsc_context_clear_exception(context);
     return found;
+}
+
+// One line per call refused for its size; a page may call in a loop, so past
+// a hundred lines refusals are only counted (web process main thread).
+void LogRefusedCall(const std::string& name, const std::string& origin) {
+    constexpr size_t kMaxRefusalLines = 100;
+    static size_t refused = 0;
+    size_t n = ++refused;
+    if (n > kMaxRefusalLines + 1) return;
+    if (n == kMaxRefusalLines + 1) {
+        LogWarning(kLogApp, "more page calls beyond the message limits refused; no further lines for them");
+        return;
+    }
+    LogWarning(kLogApp, "page call " + name + " from origin " + (origin.empty() ? "(unknown)" : origin) +
+                            " refused: more than " + std::to_string(kMaxMessageEntries) + " values or " +
+                            std::to_string(kMaxMessageTextBytes) + " bytes of text");
 }
 
 }  // namespace
@@ -123,6 +140,16 @@ void CCEF3V8Handler::ExecuteAsynchronous(const std::string& name, JSCContext* co
     CefRefPtr<CefListValue> list = CefListValue::Create();
     guint n = arguments ? arguments->len : 0;
     if (n > 0) {
+        // Converted before anything is kept or sent: a call beyond the
+        // message limits stops here, in the page's own process.
+        CallBudget budget;
+        bool fits = budget.SpendEntries(1);  // the callback id
+        for (guint i = 0; fits && i < n; ++i)
+            fits = JsToListEntry(JSC_VALUE(g_ptr_array_index(arguments, i)), *list, i + 1, budget);
+        if (!fits) {
+            LogRefusedCall(name, site.origin);
+            return;
+        }
         JSCValue* first = JSC_VALUE(g_ptr_array_index(arguments, 0));
         if (jsc_value_is_function(first)) {
             WebKitFrame* frame = static_cast<WebKitFrame*>(g_weak_ref_get(&site.frame));
@@ -133,7 +160,6 @@ void CCEF3V8Handler::ExecuteAsynchronous(const std::string& name, JSCContext* co
         } else {
             list->SetInt(0, -1);
         }
-        for (guint i = 0; i < n; ++i) JsToListEntry(JSC_VALUE(g_ptr_array_index(arguments, i)), *list, i + 1);
     }
     MessageExtras extras;
     extras.origin = site.origin;

@@ -2,19 +2,25 @@
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 bool GetRequestParam(const std::string& key, const std::string& text, std::string& value) {
     value.clear();
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find('&', start);
-        if (end == std::string::npos) end = text.size();
-        size_t eq = text.find('=', start);
-        if (eq != std::string::npos && eq < end && text.compare(start, eq - start, key) == 0) {
-            value = text.substr(eq + 1, end - eq - 1);
+    // One pass over the text: each segment's '=' is looked for inside that
+    // segment only, so a text of many segments without '=' stays linear.
+    const char* const begin = text.data();
+    const char* const end = begin + text.size();
+    const char* segment = begin;
+    while (true) {
+        const char* amp = static_cast<const char*>(std::memchr(segment, '&', static_cast<size_t>(end - segment)));
+        const char* segmentEnd = amp ? amp : end;
+        const char* eq = static_cast<const char*>(std::memchr(segment, '=', static_cast<size_t>(segmentEnd - segment)));
+        if (eq && static_cast<size_t>(eq - segment) == key.size() && std::memcmp(segment, key.data(), key.size()) == 0) {
+            value.assign(eq + 1, segmentEnd);
             break;
         }
-        start = end + 1;
+        if (!amp) break;
+        segment = amp + 1;
     }
     return !value.empty();
 }
@@ -28,4 +34,3 @@ int ParamInt(const std::string& value) {
     if (v < INT_MIN) return INT_MIN;
     return static_cast<int>(v);
 }
-
