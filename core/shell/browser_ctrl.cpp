@@ -29,7 +29,7 @@ void CBrowserCtrl::SetPos(RECT rc) {
         handler_->SetCEFSize(rc);
     } else if (GetManager()) {
         handler_ = CCEF3Manager::CreateBrowser(GetManager()->GetPaintWindow(), rc,
-                                               platform::WideToAnsi(homePage_.str()), windowless_, ignoreDir_, 0);
+                                               platform::WideToUtf8(homePage_.str()), windowless_, ignoreDir_, 0);
         if (handler_) {
             if (!initImage_.IsEmpty()) handler_->ShowBrowser(false);
             handler_->SetBrowserEventCallBack(CCEF3BrowserDelegate<CBrowserCtrl>(this, &CBrowserCtrl::OnBrowserEvent));

@@ -51,7 +51,7 @@ public:
     CCEF3Handler();
 
     // --- Caller operations ---------------------------------------------------
-    void NavigateTo(std::string url);  // url in the ANSI code page
+    void NavigateTo(std::string url);  // url in UTF-8, as every text of the bridge
     void GoBack();
     void GoForward();
     void Reload();

@@ -30,6 +30,7 @@ public:
     // 0 or more: this process must end (a finished sub-process, or no
     // application object); negative: the engine runs in this browser process.
     static int CEFInit(HINSTANCE instance);
+    // `url` in UTF-8, as every text of the bridge: an address may carry any character.
     static CefRefPtr<CCEF3Handler> CreateBrowser(HWND parent, RECT rect, std::string url, bool windowless,
                                                  bool enablePlugins, int fps);
     static bool SendJsCommand(std::string functionName, std::vector<VARIANT>& args, int browserId);

@@ -3,7 +3,6 @@
 #include "browser/handler_impl.h"
 #include "engine/js_command_listener.h"
 #include "log.h"
-#include "platform/text.h"
 #include "ui_thread.h"
 
 std::map<HWND, std::vector<CCEF3Handler*>> CCEF3Handler::s_HandlerMap;
@@ -14,7 +13,7 @@ CCEF3Handler::~CCEF3Handler() = default;
 // --- Caller operations -------------------------------------------------------------
 
 void CCEF3Handler::NavigateTo(std::string url) {
-    if (auto b = impl_->Browser()) b->LoadUrl(platform::WideToUtf8(platform::AnsiToWide(url)));
+    if (auto b = impl_->Browser()) b->LoadUrl(url);
 }
 
 void CCEF3Handler::GoBack() {

@@ -185,7 +185,7 @@ CefRefPtr<CCEF3Handler> CCEF3Manager::CreateBrowser(HWND parent, RECT rect, std:
     kxcef::BrowserCreateParams params;
     params.parent = parent;
     params.rect = rect;
-    params.url = platform::WideToUtf8(platform::AnsiToWide(url));
+    params.url = std::move(url);
     params.windowless = windowless;
     params.enablePlugins = enablePlugins;
     bool created = kxcef::EngineRunning() && kxcef::CreateBrowserAsync(handler, params);
