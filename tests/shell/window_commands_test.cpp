@@ -74,17 +74,3 @@ TEST_F(WindowCommands, CommandsForAWindowThatIsGoneDoNothing) {
     PumpFor(50);
     EXPECT_TRUE(UiLib::IsWindowVisible(window_->GetHWND()));
 }
-
-TEST(UITaskDispatcher, TasksRunOnceInOrderOfTheirDelays) {
-    UITaskDispatcher::Get()->EnsureWindow();
-    std::vector<int> ran;
-    auto* d = UITaskDispatcher::Get();
-    std::uint32_t a = d->PostDelayedTask([&] { ran.push_back(2); }, 60);
-    std::uint32_t b = d->PostDelayedTask([&] { ran.push_back(1); }, 0);
-    EXPECT_NE(a, 0u);
-    EXPECT_EQ(b, a + 1);
-    // A task may post another one.
-    d->PostDelayedTask([&] { d->PostDelayedTask([&] { ran.push_back(3); }, 0); }, 100);
-    PumpFor(300);
-    EXPECT_EQ(ran, (std::vector<int>{1, 2, 3}));
-}

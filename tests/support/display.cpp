@@ -1,6 +1,7 @@
 #include "tests/support/display.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,19 +12,27 @@
 namespace qmtest {
 namespace {
 std::string g_display;
+
+// In a forked child: ends it when the test program ends, also on a crash or
+// an abort, so that no server outlives the test (and keeps its output open).
+void DieWithParent(pid_t parent) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(0);  // the parent ended before the line above
 }
+}  // namespace
 
 const std::string& XvfbEnvironment::display() { return g_display; }
 
 void XvfbEnvironment::SetUp() {
     int fds[2];
     if (pipe(fds) != 0) return;
+    pid_t parent = getpid();
     pid_ = fork();
     if (pid_ == 0) {
         close(fds[0]);
         std::string fd = std::to_string(fds[1]);
-        // Own process group, so that the server dies with the test even on a crash.
         setpgid(0, 0);
+        DieWithParent(parent);
         execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
                "-noreset", static_cast<char*>(nullptr));
         _exit(127);
@@ -55,9 +64,11 @@ void XvfbEnvironment::TearDown() {
 void UsePrivateDisplay() { ::testing::AddGlobalTestEnvironment(new XvfbEnvironment()); }
 
 int StartTrayHost() {
+    pid_t parent = getpid();
     int pid = fork();
     if (pid == 0) {
         setpgid(0, 0);
+        DieWithParent(parent);
         execlp("trayer", "trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "200",
                "--height", "32", static_cast<char*>(nullptr));
         _exit(127);
