@@ -9,6 +9,7 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <sstream>
@@ -19,6 +20,7 @@
 #include "platform/text.h"
 #include "tests/crash/minidump_reader.h"
 #include "tests/crash/dump_checks.h"
+#include "tests/faults/client_harness.h"
 #include "tests/support/process.h"
 
 using namespace std::chrono_literals;
@@ -76,6 +78,91 @@ INSTANTIATE_TEST_SUITE_P(Client, ClientCrashSwitchTest,
                                            CrashSwitchCase{"core", SIGSEGV, "QmCoreModuleFault"},
                                            CrashSwitchCase{"core_worker", SIGSEGV, "QmCoreModuleFault"}),
                          [](const ::testing::TestParamInfo<CrashSwitchCase>& info) { return info.param.where; });
+
+// A web process that faults leaves a dump of its own beside the launcher's,
+// named after the launcher's web-process module; the faults the engine's
+// script runtime handles itself (out-of-bounds WebAssembly accesses land on
+// guard pages) leave none and the page goes on.
+TEST(ClientWebProcessCrash, LeavesItsOwnDumpWhileFaultsTheEngineHandlesLeaveNone) {
+    REQUIRE_CLIENT();
+#ifndef QM_TEST_HOOKS
+    GTEST_SKIP() << "the web-process crash hook exists only in builds configured with -DQM_TEST_HOOKS=ON";
+#endif
+    qmfault::ClientRun run;
+    std::atomic<bool> go{false};
+    run.web().Route("/crash.html", [](const qmtest::HttpRequest&) {
+        qmtest::HttpResponse r;
+        // i32.load from the address given, in a one-page memory.
+        r.body = R"(<!doctype html><html><body><script>
+var wasm = new Uint8Array([0,97,115,109,1,0,0,0,1,6,1,96,1,127,1,127,3,2,1,0,5,3,1,0,1,7,5,1,1,102,0,0,
+                           10,9,1,7,0,32,0,40,2,0,11]);
+var load = new WebAssembly.Instance(new WebAssembly.Module(wasm)).exports.f;
+var caught = [];
+for (var i = 0; i < 3; i++) { try { load(0x7ffffff0); } catch (e) { caught.push(e.name); } }
+function post(path, body, then) {
+  var x = new XMLHttpRequest(); x.open('POST', path); x.onload = function () { then(x.responseText); }; x.send(body);
+}
+function poll() {
+  post('/go', '', function (answer) {
+    if (answer === 'go') KXVantorSyn.VantorCommunicateSync('qm_test_crash', '');
+    else setTimeout(poll, 50);
+  });
+}
+post('/wasm', caught.join(','), poll);
+</script></body></html>)";
+        return r;
+    });
+    run.web().Route("/wasm", [](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
+    run.web().Route("/go", [&go](const qmtest::HttpRequest&) {
+        qmtest::HttpResponse r;
+        r.body = go ? "go" : "wait";
+        return r;
+    });
+    run.env()["QM_TEST_RENDER_CRASH"] = "1";
+    ASSERT_TRUE(run.Start("/crash.html"));
+
+    std::string caught;
+    ASSERT_TRUE(qmtest::WaitUntil([&] {
+        for (const auto& r : run.web().Requests())
+            if (r.target == "/wasm") {
+                caught = r.body;
+                return true;
+            }
+        return false;
+    }, 90s)) << run.Output();
+    EXPECT_EQ(caught, "RuntimeError,RuntimeError,RuntimeError");
+    const std::string dumpDir = run.Path("Dump");
+    EXPECT_TRUE(qmtest::ListDir(dumpDir).empty()) << "a fault the engine handled left a dump";
+
+    time_t before = time(nullptr);
+    go = true;
+    ASSERT_TRUE(qmtest::WaitUntil([&] {
+        for (const auto& name : qmtest::ListDir(dumpDir))
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".dmp") == 0) return true;
+        return false;
+    }, 60s)) << run.Output();
+    time_t after = time(nullptr);
+    EXPECT_TRUE(run.process().Running()) << "the launcher ended with its web process";
+
+    std::string path = qmtest::SingleDumpIn(dumpDir, std::string("qm_main_render.so_v") + QM_PROJECT_VERSION, before,
+                                            after);
+    ASSERT_FALSE(path.empty());
+    qmtest::Minidump dump;
+    ASSERT_TRUE(dump.Parse(qmtest::ReadFile(path))) << dump.error();
+    ASSERT_TRUE(dump.exception.has_value());
+    EXPECT_EQ(dump.exception->code, static_cast<std::uint32_t>(SIGSEGV));
+    const std::string module = run.Path("webext/qm_main_render.so");
+    const qmtest::DumpModule* render = dump.ModuleAt(dump.exception->rip);
+    ASSERT_NE(render, nullptr);
+    EXPECT_EQ(render->path.substr(render->path.rfind('/') + 1), "qm_main_render.so");
+    EXPECT_EQ(render->fileVersion, QM_PROJECT_VERSION);
+    EXPECT_EQ(render->buildId, qmtest::ElfBuildId(module));
+    ASSERT_FALSE(dump.modules.empty());
+
+    if (!qmtest::HaveLldb()) GTEST_SKIP() << "lldb is not installed";
+    std::string out = qmtest::Lldb(path, dump.modules[0].path, {"thread backtrace"});
+    EXPECT_NE(out.find("QmRenderTestCrashWrite"), std::string::npos) << out;
+}
 
 // The updater starts at a primary start, before the core module is bound, and
 // never for a second instance or an engine sub-process.

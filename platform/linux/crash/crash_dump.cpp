@@ -29,6 +29,7 @@
 #include "platform/linux/crash/local_time.h"
 #include "platform/linux/crash/thread_stacks.h"
 #include "platform/paths.h"
+#include "platform/system_info.h"
 #include "platform/text.h"
 #include "platform/version_note.h"
 
@@ -237,6 +238,31 @@ void OnFatalSignal(int signo, siginfo_t* info, void* raw) {
     errno = savedErrno;
 }
 
+// Names the program's dump folder to its child processes.
+const char kDumpDirectoryVariable[] = "QM_DUMP_DIR";
+
+// Dumps of `modulePath` go to `directory`, named after the module and its version.
+void Install(const std::wstring& modulePath, const std::string& directory) {
+    if (directory.size() + 1 + kMaxDumpNameBytes >= PATH_MAX) return;
+    std::memcpy(g_setup.dumpDirectory, directory.c_str(), directory.size() + 1);
+    std::string version = WideToUtf8(FileVersionString(modulePath));
+    FormatDumpNamePrefix(g_setup.namePrefix, NativePath(FilePart(modulePath)).c_str(), version.c_str());
+
+    tzset();
+    g_setup.offsets.Build(static_cast<std::int64_t>(time(nullptr)), kTimeZoneHorizonDays, LocalOffsetAt);
+    if (!PrepareWriter()) return;
+    EnsureAltStackForThisThread();
+
+    struct sigaction action{};
+    action.sa_sigaction = OnFatalSignal;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigemptyset(&action.sa_mask);
+    for (int signo : kFatalSignals) sigaddset(&action.sa_mask, signo);
+    sigaddset(&action.sa_mask, SIGPIPE);
+    for (int signo : kFatalSignals) sigaction(signo, &action, nullptr);
+    g_setup.installed = true;
+}
+
 }  // namespace
 
 bool WriteDumpOfThisProcess(const char* path) {
@@ -260,26 +286,19 @@ void InstallCrashDumpWriter() {
     if (g_setup.installed) return;
     std::wstring exe = ExecutablePath();
     if (exe.empty()) return;  // nowhere to write: the process ends as it would anyway
-
     std::string directory = NativePath(JoinPath(DirPart(exe), L"Dump"));
-    if (directory.size() + 1 + kMaxDumpNameBytes >= PATH_MAX) return;
-    std::memcpy(g_setup.dumpDirectory, directory.c_str(), directory.size() + 1);
-    std::string version = WideToUtf8(FileVersionString(exe));
-    FormatDumpNamePrefix(g_setup.namePrefix, NativePath(FilePart(exe)).c_str(), version.c_str());
+    Install(exe, directory);
+    if (g_setup.installed) SetEnv(kDumpDirectoryVariable, directory);
+}
 
-    tzset();
-    g_setup.offsets.Build(static_cast<std::int64_t>(time(nullptr)), kTimeZoneHorizonDays, LocalOffsetAt);
-    if (!PrepareWriter()) return;
-    EnsureAltStackForThisThread();
-
-    struct sigaction action{};
-    action.sa_sigaction = OnFatalSignal;
-    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
-    sigemptyset(&action.sa_mask);
-    for (int signo : kFatalSignals) sigaddset(&action.sa_mask, signo);
-    sigaddset(&action.sa_mask, SIGPIPE);
-    for (int signo : kFatalSignals) sigaction(signo, &action, nullptr);
-    g_setup.installed = true;
+bool InstallCrashDumpWriterInChild(const void* moduleAddress) {
+    using namespace crash;
+    if (g_setup.installed) return true;
+    std::string directory = GetEnv(kDumpDirectoryVariable);
+    std::wstring module = ModulePathOf(moduleAddress);
+    if (directory.empty() || module.empty()) return false;
+    Install(module, directory);
+    return g_setup.installed;
 }
 
 }  // namespace platform
