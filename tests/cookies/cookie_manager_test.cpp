@@ -76,22 +76,32 @@ protected:
         PageTest::TearDown();
     }
 
+    // The calls for a path of the test server, and for any address (`...At`).
     std::vector<CefCookie> Get(const std::string& path, bool deleteAfterRead = false) {
+        return GetAt(Url(path), deleteAfterRead);
+    }
+    void Set(const std::string& path, std::vector<CefCookie> cookies) { SetAt(Url(path), std::move(cookies)); }
+    void Delete(const std::string& path, const std::string& name) { DeleteAt(Url(path), name); }
+    std::vector<CefCookie> GetAt(const std::string& url, bool deleteAfterRead = false) {
         std::vector<CefCookie> got;
         platform::Event done;
-        OffUi([&] { got = cookies_->GetCookie(W(Url(path)), deleteAfterRead, &done); });
+        OffUi([&] { got = cookies_->GetCookie(W(url), deleteAfterRead, &done); });
         EXPECT_TRUE(done.IsSet());
         return got;
     }
-    void Set(const std::string& path, std::vector<CefCookie> cookies) {
+    void SetAt(const std::string& url, std::vector<CefCookie> cookies) {
         platform::Event done;
-        OffUi([&] { cookies_->SetCookies(W(Url(path)), cookies, &done); });
+        OffUi([&] { cookies_->SetCookies(W(url), cookies, &done); });
         EXPECT_TRUE(done.IsSet());
     }
-    void Delete(const std::string& path, const std::string& name) {
+    void DeleteAt(const std::string& url, const std::string& name) {
         platform::Event done;
-        OffUi([&] { cookies_->DeleteCookies(W(Url(path)), W(name), &done); });
+        OffUi([&] { cookies_->DeleteCookies(W(url), W(name), &done); });
         EXPECT_TRUE(done.IsSet());
+    }
+    // The same server under the host name "localhost".
+    std::string LocalhostUrl(const std::string& path) const {
+        return "http://localhost:" + std::to_string(server_.port()) + path;
     }
     // The Cookie header of the last request for `path`.
     std::string SentCookies(const std::string& path) {
@@ -253,6 +263,43 @@ TEST_F(CookieTest, DeletingByNameRemovesOnlyThatCookie) {
     Open(Url("/check.html"), &rec2);
     EXPECT_EQ(SentCookies("/check.html"), "");
     Delete("/", "nobody");  // nothing to delete: still returns
+}
+
+// The engine deletes every host cookie of the URL's host when no name is given,
+// not only those a request to the URL would carry; other hosts' cookies and
+// domain cookies stay.
+TEST_F(CookieTest, DeletingWithoutANameRemovesEveryCookieOfTheHostWhateverItsPath) {
+    PageSettingCookies("/deep/set.html", {"hid=1; HttpOnly; Path=/deep"});
+    BrowserRecorder rec;
+    Open(Url("/deep/set.html"), &rec);
+    Set("/", {Make("root", "1"), Make("sub", "2", "/sub"), Make("far", "3", "/a/b/c")});
+    CefCookie secure = Make("sec", "4");
+    secure.secure = true;
+    const std::string https = "https://127.0.0.1:" + std::to_string(server_.port()) + "/";
+    SetAt(https, {secure});
+    CefCookie domain = Make("shared", "5");
+    domain.domain = L"localhost";
+    SetAt(LocalhostUrl("/"), {Make("other", "6", "/x"), domain});
+    ASSERT_TRUE(Find(GetAt(https), "sec")) << Names(GetAt(https));
+    ASSERT_TRUE(Find(Get("/a/b/c/d"), "far")) << Names(Get("/a/b/c/d"));
+
+    Delete("/sub/page", "");
+    EXPECT_TRUE(Get("/").empty()) << Names(Get("/"));
+    EXPECT_TRUE(Get("/sub/page").empty()) << Names(Get("/sub/page"));
+    EXPECT_TRUE(Get("/a/b/c/d").empty()) << Names(Get("/a/b/c/d"));
+    EXPECT_TRUE(GetAt(https).empty()) << Names(GetAt(https));
+    BrowserRecorder rec2;
+    Open(Url("/deep/check.html"), &rec2);
+    EXPECT_EQ(SentCookies("/deep/check.html"), "") << "the HTTP-only cookie of /deep stayed";
+
+    std::vector<CefCookie> other = GetAt(LocalhostUrl("/x/y"));
+    EXPECT_TRUE(Find(other, "other") && Find(other, "shared")) << Names(other);
+    DeleteAt(LocalhostUrl("/"), "");
+    other = GetAt(LocalhostUrl("/x/y"));
+    EXPECT_FALSE(Find(other, "other")) << Names(other);
+    EXPECT_TRUE(Find(other, "shared")) << "a domain cookie is not the host's: " << Names(other);
+    DeleteAt(LocalhostUrl("/"), "shared");
+    EXPECT_TRUE(GetAt(LocalhostUrl("/x/y")).empty());
 }
 
 // --- Threads and events ----------------------------------------------------------------------

@@ -29,7 +29,8 @@ public:
     // Cookies of `url` (HTTP-only ones excluded), deleting them when asked.
     std::vector<CefCookie> GetCookie(const CefString& url, bool deleteAfterRead, platform::Event* done);
     void SetCookies(const CefString& url, std::vector<CefCookie>& cookies, platform::Event* done);
-    // Deletes the cookie `name` of `url`, or all of them when `name` is empty.
+    // Deletes the cookies named `name` that a request to `url` carries; with an
+    // empty `name`, every host cookie of the URL's host, whatever its path.
     void DeleteCookies(const CefString& url, const CefString& name, platform::Event* done);
 
 private:

@@ -29,6 +29,9 @@ struct ListOp {
     CefRefPtr<CefDeleteCookiesCallback> deleted;    // deletions by name
     bool includeHttpOnly = false;
     std::string name;
+    // Deletions of every cookie of this host, whatever its path: the host
+    // cookies of the URL's host (a domain cookie is the domain's, not the host's).
+    std::string host;
 };
 
 // Deletions in flight; the visitor or callback is released when the last ends.
@@ -62,11 +65,13 @@ void DeleteOne(WebKitCookieManager* manager, SoupCookie* cookie, DeleteBatch* ba
     webkit_cookie_manager_delete_cookie(manager, cookie, nullptr, &OnDeleted, batch);
 }
 
-void OnUrlCookies(GObject* source, GAsyncResult* result, gpointer data) {
-    auto* op = static_cast<ListOp*>(data);
-    auto* manager = WEBKIT_COOKIE_MANAGER(source);
-    GError* error = nullptr;
-    GList* list = webkit_cookie_manager_get_cookies_finish(manager, result, &error);
+bool IsHostCookieOf(SoupCookie* cookie, const std::string& host) {
+    const char* domain = soup_cookie_get_domain(cookie);
+    return domain && g_ascii_strcasecmp(domain, host.c_str()) == 0;
+}
+
+// Visits or deletes the cookies listed for `op`, then releases both.
+void HandleListed(ListOp* op, WebKitCookieManager* manager, GList* list, GError* error) {
     if (error) {
         LogWarning(kLogCookies, std::string("the cookies could not be read: ") + error->message);
         g_error_free(error);
@@ -85,15 +90,34 @@ void OnUrlCookies(GObject* source, GAsyncResult* result, gpointer data) {
             if (remove) DeleteOne(manager, visible[i], batch);
             if (!more) break;
         }
+    } else if (!op->host.empty()) {
+        for (GList* l = list; l; l = l->next) {
+            auto* c = static_cast<SoupCookie*>(l->data);
+            if (c && IsHostCookieOf(c, op->host)) DeleteOne(manager, c, batch);
+        }
     } else {
         for (GList* l = list; l; l = l->next) {
             auto* c = static_cast<SoupCookie*>(l->data);
-            if (c && (op->name.empty() || op->name == soup_cookie_get_name(c))) DeleteOne(manager, c, batch);
+            if (c && op->name == soup_cookie_get_name(c)) DeleteOne(manager, c, batch);
         }
     }
     g_list_free_full(list, reinterpret_cast<GDestroyNotify>(&soup_cookie_free));
     FinishOne(batch);
     ReleaseLater(op);
+}
+
+void OnUrlCookies(GObject* source, GAsyncResult* result, gpointer data) {
+    auto* manager = WEBKIT_COOKIE_MANAGER(source);
+    GError* error = nullptr;
+    GList* list = webkit_cookie_manager_get_cookies_finish(manager, result, &error);
+    HandleListed(static_cast<ListOp*>(data), manager, list, error);
+}
+
+void OnAllCookies(GObject* source, GAsyncResult* result, gpointer data) {
+    auto* manager = WEBKIT_COOKIE_MANAGER(source);
+    GError* error = nullptr;
+    GList* list = webkit_cookie_manager_get_all_cookies_finish(manager, result, &error);
+    HandleListed(static_cast<ListOp*>(data), manager, list, error);
 }
 
 struct SetOp {
@@ -113,7 +137,8 @@ void OnAdded(GObject* source, GAsyncResult* result, gpointer data) {
     ReleaseLater(op);
 }
 
-// Lists the cookies of `url` for a visit or a deletion by name.
+// Lists the cookies of `url` for a visit or a deletion by name; every cookie
+// of the store for a deletion by host.
 bool ListUrlCookies(CookieStore* store, const std::string& url, ListOp* op) {
     if (!ParseCookieUrl(url, nullptr)) {
         LogWarning(kLogCookies, "not a web address: " + url);
@@ -127,7 +152,11 @@ bool ListUrlCookies(CookieStore* store, const std::string& url, ListOp* op) {
             delete op;
             return;
         }
-        webkit_cookie_manager_get_cookies(manager, url.c_str(), nullptr, &OnUrlCookies, op);
+        if (op->host.empty()) {
+            webkit_cookie_manager_get_cookies(manager, url.c_str(), nullptr, &OnUrlCookies, op);
+        } else {
+            webkit_cookie_manager_get_all_cookies(manager, nullptr, &OnAllCookies, op);
+        }
     });
     return true;
 }
@@ -151,13 +180,16 @@ CookieStore::~CookieStore() {
 
 bool CookieStore::VisitUrlCookies(const std::string& url, bool includeHttpOnly, CefRefPtr<CefCookieVisitor> visitor) {
     if (!visitor) return false;
-    auto* op = new ListOp{this, visitor, nullptr, includeHttpOnly, {}};
+    auto* op = new ListOp{this, visitor, nullptr, includeHttpOnly, {}, {}};
     return ListUrlCookies(this, url, op);
 }
 
 bool CookieStore::DeleteCookies(const std::string& url, const std::string& name,
                                 CefRefPtr<CefDeleteCookiesCallback> callback) {
-    auto* op = new ListOp{this, nullptr, callback, true, name};
+    auto* op = new ListOp{this, nullptr, callback, true, name, {}};
+    // Without a name: every cookie of the URL's host, not only those its path would carry.
+    CookieUrl parsed;
+    if (name.empty() && ParseCookieUrl(url, &parsed)) op->host = parsed.host;
     return ListUrlCookies(this, url, op);
 }
 

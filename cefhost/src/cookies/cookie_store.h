@@ -31,8 +31,9 @@ public:
     bool VisitUrlCookies(const std::string& url, bool includeHttpOnly, CefRefPtr<CefCookieVisitor> visitor);
     // Sets `cookie` for `url`; the callback learns whether the store took it.
     bool SetCookie(const std::string& url, const CefCookie& cookie, CefRefPtr<CefSetCookieCallback> callback);
-    // Deletes the cookies of `url` named `name` (all of them when empty),
-    // HTTP-only ones included; the callback learns how many went.
+    // Deletes the cookies of `url` named `name`; with an empty name every host
+    // cookie of the URL's host, whatever its path. HTTP-only ones included;
+    // the callback learns how many went.
     bool DeleteCookies(const std::string& url, const std::string& name, CefRefPtr<CefDeleteCookiesCallback> callback);
     // Writes what the engine keeps only in memory (session cookies) to the profile.
     bool FlushStore(CefRefPtr<CefCompletionCallback> callback);
