@@ -48,8 +48,9 @@ DeployConfig DeployConfig::LoadFrom(const std::wstring& path) {
     }
     auto frontend = platform::ParseIniSection(bytes, L"frontend");
     auto statistics = platform::ParseIniSection(bytes, L"statistics");
-    if (frontend.empty() && statistics.empty()) {
-        QM_LOG(kLogSource) << "<qm> deployment file malformed (no [frontend] or [statistics] section): "
+    auto voice = platform::ParseIniSection(bytes, L"voice");
+    if (frontend.empty() && statistics.empty() && voice.empty()) {
+        QM_LOG(kLogSource) << "<qm> deployment file malformed (no [frontend], [statistics] or [voice] section): "
                            << platform::WideToAnsi(path);
         return d;
     }
@@ -72,6 +73,9 @@ DeployConfig DeployConfig::LoadFrom(const std::wstring& path) {
     d.frontendT = value(frontend, L"t");
     d.frontendTTest = value(frontend, L"t_test");
     d.statisticsHost = value(statistics, L"host");
+    d.hasVoice = !voice.empty();
+    d.voiceHost = value(voice, L"host");
+    d.voiceFingerprint = value(voice, L"fingerprint");
     return d;
 }
 

@@ -16,14 +16,19 @@ struct ChannelInfo {
     std::wstring cidSwitch;
 };
 
-// Deployment values: front-end hosts per brand and the statistics host, read from
-// "deploy.ini" beside the executable (or the file QM_DEPLOY_FILE names).
+// Deployment values: front-end hosts per brand, the statistics host and the
+// voice server, read from "deploy.ini" beside the executable (or the file
+// QM_DEPLOY_FILE names).
 struct DeployConfig {
     std::wstring frontendDefault;
     std::wstring frontendS1, frontendS1Test;
     std::wstring frontendS2, frontendS2Test;
     std::wstring frontendT, frontendTTest;
     std::wstring statisticsHost;
+    // [voice]: host=HOST:PORT and the SHA-256 pin of its certificate (may be empty).
+    bool hasVoice = false;
+    std::wstring voiceHost;
+    std::wstring voiceFingerprint;
 
     // Loads the file; a missing or malformed file logs one line and leaves every host empty.
     static DeployConfig Load();

@@ -67,6 +67,11 @@ rows = [
     ("crash dump, 30 threads (ms)", "crash_dump_ms", None),
     ("soak: memory growth over 100,000 commands (%)", "soak_memory_growth_pct", None),
     ("soak: leaked processes after 50 start/stop cycles", "soak_leaked_processes", None),
+    ("voice: mouth to ear p50 (ms)", "voice_mouth_to_ear_p50_ms", None),
+    ("voice: mouth to ear p95 (ms)", "voice_mouth_to_ear_p95_ms", None),
+    ("voice: delay growth over a 60 s call (ms)", "voice_drift_60s_ms", None),
+    ("voice: CPU of one talking client (% of a core)", "voice_talker_cpu_pct", None),
+    ("voice: frames the worst of 20 listeners got (%)", "voice_20_listeners_min_delivery_pct", None),
 ]
 
 def fmt(v):

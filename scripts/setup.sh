@@ -11,6 +11,12 @@ packages=(
   xvfb xauth x11-utils xdotool trayer
   clang libclang-rt-14-dev lldb
   python3 procps file binutils
+  # Voice chat: TLS, Opus, PulseAudio and GStreamer (RTMP publishing); the
+  # voice server, audio servers, RTMP ingest and tools the tests and the demo
+  # start on loopback; espeak-ng speaks the demo participant's phrase.
+  libssl-dev libopus-dev libpulse-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-pulseaudio
+  gstreamer1.0-tools mumble-server pulseaudio pulseaudio-utils nginx libnginx-mod-rtmp ffmpeg espeak-ng
 )
 
 missing=()
@@ -26,5 +32,14 @@ SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
 echo "setup: installing ${missing[*]}"
+# Servers are only ever started by the tests and the demo, on loopback: no
+# package may start a system service (the voice server asks debconf, the rest
+# obey policy-rc.d, put in place for the install when the machine has none).
+echo "mumble-server mumble-server/start_daemon boolean false" | $SUDO debconf-set-selections
+if [ ! -e /usr/sbin/policy-rc.d ]; then
+  printf '#!/bin/sh\nexit 101\n' | $SUDO tee /usr/sbin/policy-rc.d >/dev/null
+  $SUDO chmod 755 /usr/sbin/policy-rc.d
+  trap '$SUDO rm -f /usr/sbin/policy-rc.d' EXIT
+fi
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -46,7 +46,13 @@
     },
     _nim_login: function (data) { log('   login ' + (data && data.res ? 'succeeded' : 'failed')); },
     _nim_join_room: function (data) {
-      $('#room').textContent = data ? 'in room, channel ' + data.channelId + ' as ' + data.account : 'join failed';
+      if (!data || data.res !== 200) {
+        $('#room').textContent = 'join failed' + (data && data.reason ? ': ' + data.reason : '');
+        showMembers([]);
+        return;
+      }
+      $('#room').textContent = 'in room ' + data.room_id + ' (channel ' + data.channelId + ') as ' + data.account;
+      showMembers((data.members || []).map(function (m) { return { uid: m.uid, volumn: 0 }; }));
     },
     _nim_enum_device: function (data) {
       var ul = $('#devices');
@@ -60,8 +66,33 @@
     _nim_audio_volumn: function (data) {
       var v = data && (data.volume !== undefined ? data.volume : data.volumn);
       if (typeof v === 'number') $('#volume').value = v;
+      if (data && data.self) $('#self-level').value = data.self.volumn || 0;
+      if (data && data.members) showMembers(data.members);
     }
   };
+
+  // The room's members with a meter each: who is there and who speaks.
+  function showMembers(members) {
+    var ul = $('#members');
+    ul.innerHTML = '';
+    if (!members.length) {
+      var none = document.createElement('li');
+      none.textContent = '(nobody else in the room)';
+      ul.appendChild(none);
+    }
+    members.forEach(function (m) {
+      var li = document.createElement('li');
+      var name = document.createElement('span');
+      name.textContent = m.uid + (m.speaking ? ' (speaking)' : '');
+      var meter = document.createElement('meter');
+      meter.min = 0;
+      meter.max = 100;
+      meter.value = m.volumn || 0;
+      li.appendChild(name);
+      li.appendChild(meter);
+      ul.appendChild(li);
+    });
+  }
 
   // Every native reply arrives here: {"result":{"cbfn":NAME,"data":VALUE}}.
   window.JsHandleCallBack = function (text) {
@@ -114,8 +145,16 @@
 
   // ?selftest=1: runs the main page commands in order and posts what came back
   // to the serving host's /selftest, so that end-to-end tests can read it.
+  // Options of the self-test from the address: user, pass, room and levels (how
+  // many speaking-level replies to wait for after joining).
+  function query(name, fallback) {
+    var m = new RegExp('[?&]' + name + '=([^&]*)').exec(location.search);
+    return m ? decodeURIComponent(m[1]) : fallback;
+  }
+
   function selftest() {
     var result = { bridge: !!hasBridge() };
+    var levels = parseInt(query('levels', '0'), 10) || 0;
     var step = function (command, params, cbfn) {
       var p = waitFor(cbfn, 10000);
       send(command, params);
@@ -124,7 +163,7 @@
     // The voice module starts half a second after the client: log in until it answers.
     var login = function (triesLeft) {
       var p = waitFor('_nim_login', 1500);
-      send('_nim_login', { user: 'selftest', pass: 'pw' });
+      send('_nim_login', { user: query('user', 'selftest'), pass: query('pass', 'pw') });
       return p.then(function (data) { result._nim_login = data; }, function (e) {
         if (triesLeft <= 1) throw e;
         return login(triesLeft - 1);
@@ -133,7 +172,19 @@
     Promise.resolve()
       .then(function () { return login(8); })
       .then(function () {
-        return step('_nim_join_room', { room_id: '7', rtmp_url: 'rtmp://127.0.0.1/live' }, '_nim_join_room');
+        return step('_nim_join_room', { room_id: query('room', '7'), rtmp_url: 'rtmp://127.0.0.1/live' },
+                    '_nim_join_room');
+      })
+      .then(function () {
+        result.levels = [];
+        var next = function () {
+          if (result.levels.length >= levels) return;
+          return waitFor('_nim_audio_volumn', 20000).then(function (data) {
+            result.levels.push(data);
+            return next();
+          });
+        };
+        return next();
       })
       .then(function () { return step('_nim_enum_device', {}, '_nim_enum_device'); })
       .then(function () { return step('_nim_enum_player', {}, '_nim_enum_player'); })

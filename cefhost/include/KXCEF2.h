@@ -9,3 +9,4 @@
 #include "kxcef/cef_browser.h"
 #include "kxcef/cookie_manager.h"
 #include "kxcef/js_callback.h"
+#include "kxcef/profile.h"

@@ -96,6 +96,20 @@ TEST(DeployConfig, ReadsHostsAndBuildsTheStatisticsEndpoint) {
     EXPECT_EQ(d.StatisticsEndpoint(), "");
 }
 
+TEST(DeployConfig, ReadsTheVoiceServerOnlyFromItsOwnSection) {
+    qmtest::TempDir dir;
+    std::string path = dir.File("deploy.ini");
+    qmtest::WriteFile(path, "[voice]\r\nhost = 127.0.0.1:64738\r\nfingerprint=AB:cd\r\n");
+    DeployConfig d = DeployConfig::LoadFrom(platform::Utf8ToWide(path));
+    EXPECT_TRUE(d.hasVoice);
+    EXPECT_EQ(d.voiceHost, L"127.0.0.1:64738");
+    EXPECT_EQ(d.voiceFingerprint, L"AB:cd");
+    qmtest::WriteFile(path, "[frontend]\r\ndefault=web.example\r\nhost=voice.example\r\n");
+    d = DeployConfig::LoadFrom(platform::Utf8ToWide(path));
+    EXPECT_FALSE(d.hasVoice);
+    EXPECT_TRUE(d.voiceHost.empty());
+}
+
 TEST(DeployConfig, MissingOrMalformedFilesGiveEmptyHosts) {
     qmtest::TempDir dir;
     EXPECT_TRUE(DeployConfig::LoadFrom(platform::Utf8ToWide(dir.File("absent.ini"))).frontendDefault.empty());

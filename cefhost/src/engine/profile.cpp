@@ -1,5 +1,9 @@
 #include "engine/profile.h"
 
+#include <cstring>
+
+#include "kxcef/profile.h"
+
 #include "platform/paths.h"
 #include "platform/system_info.h"
 
@@ -19,3 +23,13 @@ std::string WebExtensionDirectory() {
 }
 
 }  // namespace kxcef
+
+size_t KXCEF2_ProfileDirectory(char* buffer, size_t size) {
+    std::string path = platform::NativePath(kxcef::ProfileDirectory());
+    if (buffer && size > 0) {
+        size_t n = path.size() < size - 1 ? path.size() : size - 1;
+        std::memcpy(buffer, path.data(), n);
+        buffer[n] = '\0';
+    }
+    return path.size();
+}

@@ -60,6 +60,11 @@ bool NimBusiness::Init() {
 }
 
 bool NimBusiness::Uninit() {
+    // Commands still waiting are dropped; the one running (a login waits at
+    // most 5 s) ends before the module goes.
+    closing_.store(true);
+    worker_.wait();
+    closing_.store(false);
     std::lock_guard<std::mutex> lock(moduleLock_);
     if (!nim_ || !module_) return true;
     nim_->Release();
@@ -70,6 +75,14 @@ bool NimBusiness::Uninit() {
     module_ = nullptr;
     return true;
 }
+
+void NimBusiness::Queue(std::function<void()> task) {
+    worker_.schedule([this, task = std::move(task)] {
+        if (!closing_.load()) task();
+    });
+}
+
+void NimBusiness::WaitForCommands() const { worker_.wait(); }
 
 bool NimBusiness::IsLoaded() const {
     std::lock_guard<std::mutex> lock(moduleLock_);

@@ -1,15 +1,22 @@
 // Voice chat for the page: loads the voice-chat module "qm_nim.so", turns the
 // page's "_nim_*" commands into calls on its object and hands the module's
 // events back to the page.
+//
+// The module's calls may wait on the network (a login takes up to 5 s), so
+// the commands only read their arguments on the dispatching thread and hand
+// the call to one serial worker: the page never waits, and the module gets
+// the calls one at a time in the order the page sent them.
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "common/qn_interfaces.h"
 #include "core/services/business/base_business.h"
+#include "core/services/pool/task_pool.h"
 #include "core/services/nim/xnim_interface.h"
 #include "platform/win_types.h"
 
@@ -77,8 +84,12 @@ public:
     std::string Account() const;
     std::string ChannelId() const;
     bool IsLoaded() const;
+    // Blocks until every command handed to the worker so far has run.
+    void WaitForCommands() const;
 
 private:
+    // Runs `task` on the voice worker after the commands before it.
+    void Queue(std::function<void()> task);
     // Runs `call` on the module object while it cannot be unloaded; false without one.
     template <class Call>
     bool WithNim(Call call);
@@ -96,4 +107,9 @@ private:
     std::string channelId_;
 
     std::atomic<unsigned> audioVolumnCount_{0};
+
+    // Set while Uninit drains the worker: commands still queued are dropped.
+    std::atomic<bool> closing_{false};
+    // Declared last: destroyed first, after the queue ran dry.
+    TaskPool worker_{1};
 };

@@ -1,6 +1,8 @@
 // The page's voice-chat commands: argument rules and module calls.
 #include <json/value.h>
 
+#include <memory>
+
 #include "common/log_record.h"
 #include "core/services/nim/nim_business.h"
 #include "core/services/reply/js_reply.h"
@@ -11,6 +13,13 @@ namespace {
 
 constexpr const char kLogSource[] = "Logic\\Business\\NimBusiness\\NimBusiness";
 constexpr const char kAppKey[] = "0a1b2c3d4e5f60718293a4b5c6d7e8f9";
+
+// Overwrites a secret before its memory is given back.
+void WipeSecret(std::string& secret) {
+    volatile char* p = secret.data();
+    for (size_t i = 0; i < secret.size(); ++i) p[i] = 0;
+    secret.clear();
+}
 
 // Page texts are UTF-8, log lines are ANSI: convert what goes into a line.
 std::string LogText(const std::string& utf8) {
@@ -66,27 +75,34 @@ void NimBusiness::RegisterCommands(QNInterface::WND::IQNWebWnd* window) {
 }
 
 void NimBusiness::OnNimLogin(const Request& request, const std::string& callbackName) {
-    std::string user, pass;
+    std::string user;
+    // The password lives on the heap only (never in a stack frame a crash
+    // dump would capture) and is overwritten once the module has it.
+    auto pass = std::make_shared<std::string>();
     GetRequestParam("user", request.data, user);
-    GetRequestParam("pass", request.data, pass);
-    if (user.empty() || pass.empty()) return;
-    bool result = false;
-    bool reached = WithNim([&](IXNimObject& nim) {
-        QM_LOG(kLogSource) << "NimBusiness Start Login User";
-        {
-            std::lock_guard<std::mutex> lock(accountLock_);
-            account_ = user;
-        }
-        result = nim.Login(kAppKey, user.c_str(), pass.c_str());
+    GetRequestParam("pass", request.data, *pass);
+    if (user.empty() || pass->empty()) return;
+    int browserId = request.window ? request.window->GetBrowserId() : -1;
+    Queue([this, user, pass, browserId, callbackName] {
+        bool result = false;
+        bool reached = WithNim([&](IXNimObject& nim) {
+            QM_LOG(kLogSource) << "NimBusiness Start Login User";
+            {
+                std::lock_guard<std::mutex> lock(accountLock_);
+                account_ = user;
+            }
+            result = nim.Login(kAppKey, user.c_str(), pass->c_str());
+        });
+        WipeSecret(*pass);
+        if (!reached) return;
+        Json::Value data(Json::objectValue);
+        data["res"] = result;
+        SendJsCallback(BuildCallbackJson(data, callbackName), browserId);
     });
-    if (!reached) return;
-    Json::Value data(Json::objectValue);
-    data["res"] = result;
-    ReplyToRequest(request, data, callbackName);
 }
 
 void NimBusiness::OnNimLogout(const Request&, const std::string&) {
-    WithNim([](IXNimObject& nim) { nim.Logout(); });
+    Queue([this] { WithNim([](IXNimObject& nim) { nim.Logout(); }); });
 }
 
 void NimBusiness::OnNimJoinRoom(const Request& request, const std::string&) {
@@ -96,18 +112,23 @@ void NimBusiness::OnNimJoinRoom(const Request& request, const std::string&) {
     bool highRate = !(GetRequestParam("high_rate", request.data, value) && value == "false");
     int audioMode = 2;
     if (GetRequestParam("audio_mode", request.data, value)) audioMode = ParamInt(value);
-    WithNim([&](IXNimObject& nim) {
-        QM_LOG(kLogSource) << "NimBusiness Join Room room_id " << LogText(roomId) << "rtmp_url = "
-                           << LogText(rtmpUrl);
-        nim.JoinRoom(roomId.c_str(), rtmpUrl.c_str(), highRate, audioMode);
+    Queue([this, roomId, rtmpUrl, highRate, audioMode] {
+        WithNim([&](IXNimObject& nim) {
+            QM_LOG(kLogSource) << "NimBusiness Join Room room_id " << LogText(roomId) << "rtmp_url = "
+                               << LogText(rtmpUrl);
+            nim.JoinRoom(roomId.c_str(), rtmpUrl.c_str(), highRate, audioMode);
+        });
     });
 }
 
 void NimBusiness::OnNimLeaveRoom(const Request&, const std::string&) {
-    std::string channelId = ChannelId();
-    WithNim([&](IXNimObject& nim) {
-        QM_LOG(kLogSource) << "NimBusiness Leave Room";
-        nim.LeaveRoom(channelId.c_str());
+    Queue([this] {
+        // Read when the call runs: a join queued before it has answered by then.
+        std::string channelId = ChannelId();
+        WithNim([&](IXNimObject& nim) {
+            QM_LOG(kLogSource) << "NimBusiness Leave Room";
+            nim.LeaveRoom(channelId.c_str());
+        });
     });
 }
 
@@ -115,89 +136,117 @@ void NimBusiness::OnNimStartMicDevice(const Request& request, const std::string&
     std::string path, test;
     GetRequestParam("path", request.data, path);
     GetRequestParam("test", request.data, test);
-    WithNim([&](IXNimObject& nim) {
-        QM_LOG(kLogSource) << "NimBusiness Start Mic Device";
-        nim.StartMicDevice(path.c_str(), ParamFlag(test));
+    bool isTest = ParamFlag(test);
+    Queue([this, path, isTest] {
+        WithNim([&](IXNimObject& nim) {
+            QM_LOG(kLogSource) << "NimBusiness Start Mic Device";
+            nim.StartMicDevice(path.c_str(), isTest);
+        });
     });
 }
 
 void NimBusiness::OnNimEndMicDevice(const Request& request, const std::string&) {
     std::string test;
     GetRequestParam("test", request.data, test);
-    WithNim([&](IXNimObject& nim) {
-        QM_LOG(kLogSource) << "NimBusiness End Mic Device";
-        nim.EndMicDevice(ParamFlag(test));
+    bool isTest = ParamFlag(test);
+    Queue([this, isTest] {
+        WithNim([&](IXNimObject& nim) {
+            QM_LOG(kLogSource) << "NimBusiness End Mic Device";
+            nim.EndMicDevice(isTest);
+        });
     });
 }
 
 void NimBusiness::OnNimStartAudioPlayDevice(const Request& request, const std::string&) {
     std::string path;
     GetRequestParam("path", request.data, path);
-    WithNim([&](IXNimObject& nim) {
-        QM_LOG(kLogSource) << "NimBusiness Start Audio Play Device" << LogText(path);
-        nim.StartAudioPlayDevice(path.c_str());
+    Queue([this, path] {
+        WithNim([&](IXNimObject& nim) {
+            QM_LOG(kLogSource) << "NimBusiness Start Audio Play Device" << LogText(path);
+            nim.StartAudioPlayDevice(path.c_str());
+        });
     });
 }
 
 void NimBusiness::OnNimEndAudioPlayDevice(const Request&, const std::string&) {
-    WithNim([&](IXNimObject& nim) {
-        QM_LOG(kLogSource) << "NimBusiness End Audio Play Device";
-        nim.EndAudioPlayDevice();
+    Queue([this] {
+        WithNim([&](IXNimObject& nim) {
+            QM_LOG(kLogSource) << "NimBusiness End Audio Play Device";
+            nim.EndAudioPlayDevice();
+        });
     });
 }
 
 void NimBusiness::OnNimStartAudioDevice(const Request& request, const std::string&) {
     std::string path;
     GetRequestParam("path", request.data, path);
-    WithNim([&](IXNimObject& nim) {
-        QM_LOG(kLogSource) << "NimBusiness Start Audio Device" << LogText(path);
-        nim.StartAudioDevice(path.c_str());
+    Queue([this, path] {
+        WithNim([&](IXNimObject& nim) {
+            QM_LOG(kLogSource) << "NimBusiness Start Audio Device" << LogText(path);
+            nim.StartAudioDevice(path.c_str());
+        });
     });
 }
 
 void NimBusiness::OnNimEndAudioDevice(const Request&, const std::string&) {
-    WithNim([&](IXNimObject& nim) {
-        QM_LOG(kLogSource) << "NimBusiness End Audio Device";
-        nim.EndAudioDevice();
+    Queue([this] {
+        WithNim([&](IXNimObject& nim) {
+            QM_LOG(kLogSource) << "NimBusiness End Audio Device";
+            nim.EndAudioDevice();
+        });
     });
 }
 
 void NimBusiness::OnNimSetMuted(const Request& request, const std::string&) {
     std::string muted;
     if (!GetRequestParam("muted", request.data, muted)) return;
-    WithNim([&](IXNimObject& nim) {
-        QM_LOG(kLogSource) << "NimBusiness Set Muted";
-        nim.SetMuted(ParamFlag(muted));
+    bool flag = ParamFlag(muted);
+    Queue([this, flag] {
+        WithNim([&](IXNimObject& nim) {
+            QM_LOG(kLogSource) << "NimBusiness Set Muted";
+            nim.SetMuted(flag);
+        });
     });
 }
 
 void NimBusiness::OnNimSetMicVolumn(const Request& request, const std::string&) {
     std::string volume;
     if (!GetRequestParam("volumn", request.data, volume)) return;
-    QM_LOG(kLogSource) << "NimBusiness Set Mic Volumn";  // written even without the module
-    WithNim([&](IXNimObject& nim) { nim.SetMicVolumn(ParamInt(volume)); });
+    int value = ParamInt(volume);
+    Queue([this, value] {
+        QM_LOG(kLogSource) << "NimBusiness Set Mic Volumn";  // written even without the module
+        WithNim([&](IXNimObject& nim) { nim.SetMicVolumn(value); });
+    });
 }
 
 void NimBusiness::OnNimSetAudioVolumn(const Request& request, const std::string&) {
     std::string volume;
     if (!GetRequestParam("volumn", request.data, volume)) return;
-    QM_LOG(kLogSource) << "NimBusiness Set Audio Volumn";  // written even without the module
-    WithNim([&](IXNimObject& nim) { nim.SetAudioVolumn(ParamInt(volume)); });
+    int value = ParamInt(volume);
+    Queue([this, value] {
+        QM_LOG(kLogSource) << "NimBusiness Set Audio Volumn";  // written even without the module
+        WithNim([&](IXNimObject& nim) { nim.SetAudioVolumn(value); });
+    });
 }
 
 void NimBusiness::OnNimSetViewerMode(const Request& request, const std::string&) {
     std::string viewer;
     if (!GetRequestParam("viewer", request.data, viewer)) return;
-    WithNim([&](IXNimObject& nim) {
-        QM_LOG(kLogSource) << "NimBusiness Set Viewer Mode";
-        nim.SetViewerMode(ParamFlag(viewer));
+    bool flag = ParamFlag(viewer);
+    Queue([this, flag] {
+        WithNim([&](IXNimObject& nim) {
+            QM_LOG(kLogSource) << "NimBusiness Set Viewer Mode";
+            nim.SetViewerMode(flag);
+        });
     });
 }
 
 void NimBusiness::OnNimEnumDevice(const Request&, const std::string&) {
-    WithNim([&](IXNimObject& nim) {
-        QM_LOG(kLogSource) << "NimBusiness Enum Device";
-        nim.EnumDevice();
+    Queue([this] {
+        WithNim([&](IXNimObject& nim) {
+            QM_LOG(kLogSource) << "NimBusiness Enum Device";
+            nim.EnumDevice();
+        });
     });
 }
 

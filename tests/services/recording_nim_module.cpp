@@ -1,14 +1,101 @@
-#include "outside/qm_nim/nim_room.h"
-
+// A voice module for the core module's own tests: the module's two exports
+// and object interface over a simulated room, with a trace of every call it
+// received (qm_nim_trace) so that tests see exactly what reached the module.
+#include <array>
 #include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
 
 #include <json/value.h>
 #include <json/writer.h>
 
-#include "outside/qm_nim/audio_devices.h"
+#include "core/services/nim/xnim_interface.h"
+
+#define QM_NIM_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace qmnim {
+
+void Trace(const std::string& line);
+
+struct FakeDevice {
+    int type;
+    const char* path;
+    const char* name;
+};
+// What the simulated machine offers.
+const FakeDevice kDevices[] = {
+    {kXNimDeviceMic, "mic", "Simulated microphone"},
+    {kXNimDeviceAudio, "", "Everything"},
+    {kXNimDeviceAudioPlay, "spk", "Simulated loudspeaker"},
+};
+
+class NimRoom final : public IXNimObject {
+public:
+    NimRoom() = default;
+    ~NimRoom();
+    NimRoom(const NimRoom&) = delete;
+    NimRoom& operator=(const NimRoom&) = delete;
+
+    bool Init(const char* token, IXNimCallback* callback) override;
+    void Release() override;
+    bool Login(const char* appKey, const char* user, const char* password) override;
+    void Logout() override;
+    bool JoinRoom(const char* roomId, const char* rtmpUrl, bool highRate, int audioMode) override;
+    bool LeaveRoom(const char* channelId) override;
+    bool EnumDevice() override;
+    bool StartAudioPlayDevice(const char* path) override;
+    bool EndAudioPlayDevice() override;
+    bool StartAudioDevice(const char* path) override;
+    bool EndAudioDevice() override;
+    bool StartMicDevice(const char* path, bool test) override;
+    bool EndMicDevice(bool test) override;
+    bool Reserved() override;
+    bool SetViewerMode(bool viewer) override;
+    bool SetMuted(bool muted) override;
+    bool SetMicVolumn(int volume) override;
+    bool SetAudioVolumn(int volume) override;
+
+    // The channel id a room name maps to (stable, above the 32-bit range).
+    static std::uint64_t ChannelIdFor(const std::string& roomId);
+
+private:
+    using Event = std::function<void(IXNimCallback&)>;
+
+    void Post(Event event);
+    void EventLoop();
+    bool StartDevice(int type, const char* path, bool wantCapture);
+    void EndDevice(int type);
+    std::string VolumeEventLocked(int type);
+
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::deque<Event> events_;
+    std::thread thread_;
+    bool running_ = false;
+    IXNimCallback* callback_ = nullptr;
+
+    std::string user_;
+    bool loggedIn_ = false;
+    std::string roomId_;
+    std::uint64_t channelId_ = 0;
+    bool inRoom_ = false;
+    bool viewer_ = false;
+    bool muted_ = false;
+    int micVolume_ = 100;
+    int audioVolume_ = 100;
+    std::array<bool, 3> deviceRunning_{};
+    std::uint32_t noise_ = 0x2545F491u;
+};
+
+
 namespace {
+
 
 constexpr auto kVolumeTick = std::chrono::milliseconds(50);
 
@@ -54,8 +141,20 @@ void NimRoom::Release() {
     loggedIn_ = false;
 }
 
+// A login as "block" waits until the test lets it go (qm_nim_unblock_login),
+// as a login to a slow server would.
+std::mutex g_blockLock;
+std::condition_variable g_blockWake;
+bool g_blocked = false;
+
 bool NimRoom::Login(const char* appKey, const char* user, const char* password) {
     Trace("Login(" + Text(appKey) + "," + Text(user) + "," + Text(password) + ")");
+    if (Text(user) == "block") {
+        std::unique_lock<std::mutex> lock(g_blockLock);
+        g_blocked = true;
+        g_blockWake.wait_for(lock, std::chrono::seconds(20), [] { return !g_blocked; });
+        g_blocked = false;
+    }
     if (Text(appKey).empty() || Text(user).empty() || Text(password).empty()) return false;
     {
         std::lock_guard<std::mutex> lock(lock_);
@@ -119,16 +218,12 @@ bool NimRoom::EnumDevice() {
     Trace("EnumDevice()");
     Json::Value reply(Json::objectValue);
     reply["devices"] = Json::Value(Json::arrayValue);
-    for (const AudioDevice& d : EnumerateAudioDevices()) {
-        for (int type : {kXNimDeviceMic, kXNimDeviceAudio, kXNimDeviceAudioPlay}) {
-            bool fits = type == kXNimDeviceAudioPlay ? d.playback : d.capture;
-            if (!fits) continue;
-            Json::Value item(Json::objectValue);
-            item["type"] = type;
-            item["name"] = d.name;
-            item["path"] = d.path;
-            reply["devices"].append(item);
-        }
+    for (const FakeDevice& d : kDevices) {
+        Json::Value item(Json::objectValue);
+        item["type"] = d.type;
+        item["name"] = d.name;
+        item["path"] = d.path;
+        reply["devices"].append(item);
     }
     std::string text = Write(reply);
     Post([text](IXNimCallback& cb) { cb.OnEnumDevice(text.c_str()); });
@@ -136,13 +231,11 @@ bool NimRoom::EnumDevice() {
 }
 
 // The default device (empty path) always opens; a named one must exist.
-bool NimRoom::StartDevice(int type, const char* path, bool wantCapture) {
+bool NimRoom::StartDevice(int type, const char* path, bool) {
     std::string address = Text(path);
     bool ok = address.empty();
-    if (!ok) {
-        for (const AudioDevice& d : EnumerateAudioDevices()) {
-            if (d.path == address && (wantCapture ? d.capture : d.playback)) ok = true;
-        }
+    for (const FakeDevice& d : kDevices) {
+        if (d.path == address && d.type == type) ok = true;
     }
     {
         std::lock_guard<std::mutex> lock(lock_);
@@ -282,3 +375,55 @@ void NimRoom::EventLoop() {
 }
 
 }  // namespace qmnim
+
+namespace qmnim {
+namespace {
+std::mutex g_traceLock;
+std::string g_trace;
+}  // namespace
+
+void Trace(const std::string& line) {
+    std::lock_guard<std::mutex> lock(g_traceLock);
+    g_trace += line;
+    g_trace += '\n';
+}
+
+}  // namespace qmnim
+
+QM_NIM_EXPORT IXNimObject* create_object() { return new qmnim::NimRoom(); }
+
+QM_NIM_EXPORT void delete_object(IXNimObject* object) {
+    // Only objects made by create_object come back here.
+    delete static_cast<qmnim::NimRoom*>(object);
+}
+
+// Copies the call trace (one line per call) into `buffer` (zero-terminated,
+// cut to `size`); returns the length of the whole trace.
+QM_NIM_EXPORT size_t qm_nim_trace(char* buffer, size_t size) {
+    std::lock_guard<std::mutex> lock(qmnim::g_traceLock);
+    if (buffer && size > 0) {
+        size_t n = qmnim::g_trace.size() < size - 1 ? qmnim::g_trace.size() : size - 1;
+        std::memcpy(buffer, qmnim::g_trace.data(), n);
+        buffer[n] = '\0';
+    }
+    return qmnim::g_trace.size();
+}
+
+QM_NIM_EXPORT void qm_nim_clear_trace() {
+    std::lock_guard<std::mutex> lock(qmnim::g_traceLock);
+    qmnim::g_trace.clear();
+}
+
+// Whether a login is waiting, and lets it go.
+QM_NIM_EXPORT bool qm_nim_login_blocked() {
+    std::lock_guard<std::mutex> lock(qmnim::g_blockLock);
+    return qmnim::g_blocked;
+}
+
+QM_NIM_EXPORT void qm_nim_unblock_login() {
+    {
+        std::lock_guard<std::mutex> lock(qmnim::g_blockLock);
+        qmnim::g_blocked = false;
+    }
+    qmnim::g_blockWake.notify_all();
+}

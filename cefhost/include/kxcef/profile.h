@@ -1,0 +1,12 @@
+// Where this installation keeps its browser profile. Other modules of the
+// process (the voice module) keep their per-installation state there too and
+// find it at run time by this C name, so the folder has one owner.
+#pragma once
+
+#include <cstddef>
+
+#include "kxcef/export.h"
+
+// Copies the profile folder (UTF-8, zero-terminated, cut to `size`) into
+// `buffer`; returns the length of the whole path.
+extern "C" KXCEF2_API size_t KXCEF2_ProfileDirectory(char* buffer, size_t size);

@@ -1,0 +1,103 @@
+#include "outside/qm_nim/audio/opus_codec.h"
+
+#include <opus/opus.h>
+
+#include <algorithm>
+
+#include "outside/qm_nim/audio/audio_format.h"
+
+namespace qmnim::audio {
+
+namespace {
+constexpr int kMaxPacketBytes = 1000;  // within the packet budget with room for the header
+constexpr int kMaxDecodedSamples = 5760;  // 120 ms, the longest Opus packet
+// Bytes per second the protocol adds to each 20 ms frame over TCP (IP, TCP,
+// the tunnel frame and the voice header), as other clients reckon it.
+constexpr int kOverheadBitsPerSecond = 49 * 8 * 50;
+}  // namespace
+
+Encoder::Encoder(OpusUse use, int bitrate) {
+    int application = use == OpusUse::Speech   ? OPUS_APPLICATION_VOIP
+                      : use == OpusUse::Music  ? OPUS_APPLICATION_AUDIO
+                                               : OPUS_APPLICATION_RESTRICTED_LOWDELAY;
+    int error = 0;
+    encoder_ = opus_encoder_create(kSampleRate, 1, application, &error);
+    if (error != OPUS_OK) encoder_ = nullptr;
+    if (encoder_) {
+        opus_encoder_ctl(encoder_, OPUS_SET_VBR(0));  // steady packets fit the bandwidth limit
+        opus_encoder_ctl(encoder_, OPUS_SET_COMPLEXITY(8));
+        SetBitrate(bitrate);
+    }
+}
+
+Encoder::~Encoder() {
+    if (encoder_) opus_encoder_destroy(encoder_);
+}
+
+void Encoder::SetBitrate(int bitrate) {
+    bitrate_ = bitrate;
+    if (encoder_) opus_encoder_ctl(encoder_, OPUS_SET_BITRATE(bitrate));
+}
+
+void Encoder::Reset() {
+    if (encoder_) opus_encoder_ctl(encoder_, OPUS_RESET_STATE);
+}
+
+std::string Encoder::Encode(const std::int16_t* frame) {
+    if (!encoder_) return {};
+    unsigned char packet[kMaxPacketBytes];
+    int n = opus_encode(encoder_, frame, static_cast<int>(kFrameSamples), packet, kMaxPacketBytes);
+    if (n <= 0) return {};
+    return std::string(reinterpret_cast<char*>(packet), static_cast<size_t>(n));
+}
+
+Decoder::Decoder() {
+    int error = 0;
+    decoder_ = opus_decoder_create(kSampleRate, 1, &error);
+    if (error != OPUS_OK) decoder_ = nullptr;
+}
+
+Decoder::~Decoder() {
+    if (decoder_) opus_decoder_destroy(decoder_);
+}
+
+bool Decoder::Decode(std::string_view packet, std::vector<std::int16_t>& out) {
+    out.resize(kMaxDecodedSamples);
+    if (!decoder_ || packet.empty() || packet.size() > 0x7FFFFFFF) {
+        out.clear();
+        return false;
+    }
+    int n = opus_decode(decoder_, reinterpret_cast<const unsigned char*>(packet.data()),
+                        static_cast<opus_int32>(packet.size()), out.data(), kMaxDecodedSamples, 0);
+    if (n <= 0) {
+        out.clear();
+        return false;
+    }
+    out.resize(static_cast<size_t>(n));
+    return true;
+}
+
+void Decoder::Conceal(size_t samples, std::vector<std::int16_t>& out) {
+    samples = std::min<size_t>(samples, kMaxDecodedSamples);
+    out.assign(samples, 0);
+    if (!decoder_) return;
+    int n = opus_decode(decoder_, nullptr, 0, out.data(), static_cast<int>(samples), 0);
+    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+int ChooseBitrate(bool highRate, OpusUse use, std::uint32_t maxBandwidth) {
+    int wish = use == OpusUse::Speech ? (highRate ? 40000 : 24000) : (highRate ? 64000 : 32000);
+    if (maxBandwidth > 0) {
+        int room = static_cast<int>(std::min<std::uint32_t>(maxBandwidth, 1000000)) - kOverheadBitsPerSecond;
+        wish = std::min(wish, room);
+    }
+    return std::max(wish, 8000);
+}
+
+OpusUse UseOfAudioMode(int audioMode) {
+    if (audioMode == 0) return OpusUse::Speech;
+    if (audioMode == 1) return OpusUse::LowDelay;
+    return OpusUse::Music;
+}
+
+}  // namespace qmnim::audio

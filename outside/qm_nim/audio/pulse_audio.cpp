@@ -1,0 +1,612 @@
+#include "outside/qm_nim/audio/pulse_audio.h"
+
+#include <dirent.h>
+#include <pulse/pulseaudio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <thread>
+
+#include "outside/qm_nim/audio/audio_format.h"
+
+namespace qmnim::audio {
+namespace {
+
+constexpr uint32_t kFragmentBytes = 10 * kSamplesPerMs * sizeof(std::int16_t);   // 10 ms pieces
+constexpr uint32_t kPlaybackBytes = 20 * kSamplesPerMs * sizeof(std::int16_t);   // 20 ms queued at the server
+constexpr uint32_t kPlaybackRequest = 5 * kSamplesPerMs * sizeof(std::int16_t);  // asked for 5 ms at a time
+
+const pa_sample_spec kFormat = {PA_SAMPLE_S16LE, kSampleRate, 1};
+
+// One answer from the server's thread to a caller that waits for it with a
+// time limit. Shared, because a late answer may come after the caller left.
+struct Waiter {
+    std::mutex lock;
+    std::condition_variable cv;
+    bool done = false;
+    bool ok = false;
+    void Finish(bool success) {
+        std::lock_guard<std::mutex> l(lock);
+        done = true;
+        ok = success;
+        cv.notify_all();
+    }
+    bool Wait(std::chrono::milliseconds timeout) {
+        std::unique_lock<std::mutex> l(lock);
+        return cv.wait_for(l, timeout, [this] { return done; }) && ok;
+    }
+};
+
+class MainloopLock {
+public:
+    explicit MainloopLock(pa_threaded_mainloop* loop) : loop_(loop) { pa_threaded_mainloop_lock(loop_); }
+    ~MainloopLock() { pa_threaded_mainloop_unlock(loop_); }
+    MainloopLock(const MainloopLock&) = delete;
+    MainloopLock& operator=(const MainloopLock&) = delete;
+
+private:
+    pa_threaded_mainloop* loop_;
+};
+
+std::string Text(const char* s) { return s ? s : ""; }
+
+int PidOf(const pa_proplist* props) {
+    const char* pid = props ? pa_proplist_gets(props, PA_PROP_APPLICATION_PROCESS_ID) : nullptr;
+    return pid ? std::atoi(pid) : 0;
+}
+
+// Waits until `stream` is ready or failed; false (with `error`) when it failed.
+bool WaitStreamReady(pa_threaded_mainloop* loop, pa_stream* stream, std::chrono::milliseconds timeout,
+                     std::string& error) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        pa_stream_state_t state;
+        {
+            MainloopLock lock(loop);
+            state = pa_stream_get_state(stream);
+            if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
+                error = pa_strerror(pa_context_errno(pa_stream_get_context(stream)));
+                return false;
+            }
+        }
+        if (state == PA_STREAM_READY) return true;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            error = "the sound server did not answer in time";
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+}  // namespace
+
+bool ProgramRunning(const std::string& exePath) {
+    DIR* proc = opendir("/proc");
+    if (!proc) return false;
+    bool found = false;
+    while (dirent* e = readdir(proc)) {
+        int pid = std::atoi(e->d_name);
+        if (pid > 0 && ExecutableOf(pid) == exePath) {
+            found = true;
+            break;
+        }
+    }
+    closedir(proc);
+    return found;
+}
+
+std::string ExecutableOf(int pid) {
+    if (pid <= 0) return {};
+    char buffer[4096];
+    std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    ssize_t n = readlink(link.c_str(), buffer, sizeof buffer - 1);
+    if (n <= 0) return {};
+    std::string path(buffer, static_cast<size_t>(n));
+    const std::string deleted = " (deleted)";
+    if (path.size() > deleted.size() && path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
+        path.resize(path.size() - deleted.size());
+    return path;
+}
+
+// --- connection ---------------------------------------------------------------------------
+
+PulseAudio::PulseAudio(std::chrono::milliseconds timeout) : timeout_(timeout) {}
+
+PulseAudio::~PulseAudio() {
+    std::lock_guard<std::mutex> lock(connectLock_);
+    Disconnect();
+}
+
+void PulseAudio::Disconnect() {
+    if (!loop_) return;
+    pa_threaded_mainloop_stop(loop_);
+    if (context_) {
+        pa_context_set_state_callback(context_, nullptr, nullptr);
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+        context_ = nullptr;
+    }
+    pa_threaded_mainloop_free(loop_);
+    loop_ = nullptr;
+}
+
+bool PulseAudio::EnsureConnected(std::string& error) {
+    std::lock_guard<std::mutex> lock(connectLock_);
+    if (loop_ && context_) {
+        MainloopLock l(loop_);
+        if (pa_context_get_state(context_) == PA_CONTEXT_READY) return true;
+    }
+    // A lost server leaves streams behind that still belong to the old
+    // connection: a new one is made only once they are all gone.
+    if (liveStreams_.load() > 0) {
+        error = "the sound server went away";
+        return false;
+    }
+    Disconnect();
+    loop_ = pa_threaded_mainloop_new();
+    if (!loop_) {
+        error = "cannot start a sound server connection";
+        return false;
+    }
+    pa_proplist* props = pa_proplist_new();
+    pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "qm voice chat");
+    pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "phone");
+    context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), "qm voice chat", props);
+    pa_proplist_free(props);
+    auto waiter = std::make_shared<Waiter>();
+    auto* heldWaiter = new std::shared_ptr<Waiter>(waiter);  // freed by the connection below
+    pa_context_set_state_callback(
+        context_,
+        [](pa_context* c, void* ud) {
+            auto* w = static_cast<std::shared_ptr<Waiter>*>(ud);
+            pa_context_state_t s = pa_context_get_state(c);
+            if (s == PA_CONTEXT_READY) (*w)->Finish(true);
+            if (s == PA_CONTEXT_FAILED || s == PA_CONTEXT_TERMINATED) (*w)->Finish(false);
+        },
+        heldWaiter);
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+        pa_threaded_mainloop_start(loop_) < 0) {
+        error = std::string("no sound server: ") + pa_strerror(pa_context_errno(context_));
+        pa_context_set_state_callback(context_, nullptr, nullptr);
+        delete heldWaiter;
+        Disconnect();
+        return false;
+    }
+    bool ok = waiter->Wait(timeout_);
+    {
+        MainloopLock l(loop_);
+        pa_context_set_state_callback(context_, nullptr, nullptr);
+        if (!ok) error = std::string("no sound server: ") + pa_strerror(pa_context_errno(context_));
+    }
+    delete heldWaiter;
+    if (!ok) Disconnect();
+    return ok;
+}
+
+// --- lists ---------------------------------------------------------------------------------
+
+std::vector<SoundDevice> PulseAudio::Devices(std::string* errorOut) {
+    std::string error;
+    std::vector<SoundDevice> out;
+    if (!EnsureConnected(error)) {
+        if (errorOut) *errorOut = error;
+        return out;
+    }
+    struct Result {
+        Waiter waiter;
+        int pending = 3;
+        std::string defaultSource, defaultSink;
+        std::vector<SoundDevice> devices;
+        void Done() {
+            if (--pending == 0) waiter.Finish(true);
+        }
+    };
+    auto result = std::make_shared<Result>();
+    auto* held = new std::shared_ptr<Result>(result);
+    std::vector<pa_operation*> ops;
+    {
+        MainloopLock l(loop_);
+        ops.push_back(pa_context_get_server_info(
+            context_,
+            [](pa_context*, const pa_server_info* i, void* ud) {
+                auto& r = **static_cast<std::shared_ptr<Result>*>(ud);
+                if (i) {
+                    r.defaultSource = Text(i->default_source_name);
+                    r.defaultSink = Text(i->default_sink_name);
+                }
+                r.Done();
+            },
+            held));
+        ops.push_back(pa_context_get_source_info_list(
+            context_,
+            [](pa_context*, const pa_source_info* i, int eol, void* ud) {
+                auto& r = **static_cast<std::shared_ptr<Result>*>(ud);
+                if (eol) return r.Done();
+                if (i && i->monitor_of_sink == PA_INVALID_INDEX)
+                    r.devices.push_back({SoundDevice::Source, Text(i->name), Text(i->description), false});
+            },
+            held));
+        ops.push_back(pa_context_get_sink_info_list(
+            context_,
+            [](pa_context*, const pa_sink_info* i, int eol, void* ud) {
+                auto& r = **static_cast<std::shared_ptr<Result>*>(ud);
+                if (eol) return r.Done();
+                if (i) r.devices.push_back({SoundDevice::Sink, Text(i->name), Text(i->description), false});
+            },
+            held));
+    }
+    bool ok = result->waiter.Wait(timeout_);
+    {
+        MainloopLock l(loop_);
+        for (pa_operation* op : ops) {
+            if (!op) continue;
+            if (!ok) pa_operation_cancel(op);
+            pa_operation_unref(op);
+        }
+        if (ok) {
+            out = result->devices;
+            for (SoundDevice& d : out)
+                d.isDefault = d.id == (d.kind == SoundDevice::Source ? result->defaultSource : result->defaultSink);
+        }
+    }
+    delete held;
+    if (!ok && errorOut) *errorOut = "the sound server did not answer in time";
+    return out;
+}
+
+namespace {
+
+struct SinkInputList {
+    Waiter waiter;
+    std::vector<PlayingProgram> programs;
+    std::map<std::uint32_t, std::uint32_t> sinkOf;  // stream index -> sink index
+};
+
+void OnSinkInput(pa_context*, const pa_sink_input_info* i, int eol, void* ud) {
+    auto& r = **static_cast<std::shared_ptr<SinkInputList>*>(ud);
+    if (eol) return r.waiter.Finish(true);
+    if (!i) return;
+    PlayingProgram p;
+    p.streamIndex = i->index;
+    p.pid = PidOf(i->proplist);
+    p.exePath = ExecutableOf(p.pid);
+    p.name = Text(i->proplist ? pa_proplist_gets(i->proplist, PA_PROP_APPLICATION_NAME) : nullptr);
+    r.programs.push_back(p);
+    r.sinkOf[i->index] = i->sink;
+}
+
+}  // namespace
+
+std::vector<PlayingProgram> PulseAudio::Programs(std::string* errorOut) {
+    std::string error;
+    if (!EnsureConnected(error)) {
+        if (errorOut) *errorOut = error;
+        return {};
+    }
+    auto result = std::make_shared<SinkInputList>();
+    auto* held = new std::shared_ptr<SinkInputList>(result);
+    pa_operation* op;
+    {
+        MainloopLock l(loop_);
+        op = pa_context_get_sink_input_info_list(context_, OnSinkInput, held);
+    }
+    bool ok = op && result->waiter.Wait(timeout_);
+    std::vector<PlayingProgram> out;
+    {
+        MainloopLock l(loop_);
+        if (op) {
+            if (!ok) pa_operation_cancel(op);
+            pa_operation_unref(op);
+        }
+        if (ok) out = result->programs;
+    }
+    delete held;
+    if (!ok && errorOut) *errorOut = "the sound server did not answer in time";
+    return out;
+}
+
+// --- streams -------------------------------------------------------------------------------
+
+// One record or playback stream of the connection.
+class PulseStream : public PulseAudio::Stream {
+public:
+    PulseStream(PulseAudio* owner, PulseAudio::Samples samples, PulseAudio::Fill fill)
+        : owner_(owner), samples_(std::move(samples)), fill_(std::move(fill)) {
+        ++owner_->liveStreams_;
+    }
+    ~PulseStream() override {
+        if (stream_) {
+            MainloopLock l(owner_->loop_);
+            pa_stream_set_read_callback(stream_, nullptr, nullptr);
+            pa_stream_set_write_callback(stream_, nullptr, nullptr);
+            pa_stream_disconnect(stream_);
+            pa_stream_unref(stream_);
+        }
+        --owner_->liveStreams_;
+    }
+
+    bool Open(const std::string& device, bool record, std::string& error) {
+        const char* name = device.empty() || device == "default" ? nullptr : device.c_str();
+        {
+            MainloopLock l(owner_->loop_);
+            stream_ = pa_stream_new(owner_->context_, record ? "qm voice microphone" : "qm voice room", &kFormat, nullptr);
+            if (!stream_) {
+                error = pa_strerror(pa_context_errno(owner_->context_));
+                return false;
+            }
+            pa_buffer_attr attr;
+            attr.maxlength = static_cast<uint32_t>(-1);
+            attr.fragsize = record ? kFragmentBytes : static_cast<uint32_t>(-1);
+            attr.tlength = record ? static_cast<uint32_t>(-1) : kPlaybackBytes;
+            attr.prebuf = static_cast<uint32_t>(-1);
+            attr.minreq = record ? static_cast<uint32_t>(-1) : kPlaybackRequest;
+            auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
+                                                        PA_STREAM_INTERPOLATE_TIMING);
+            int rc;
+            if (record) {
+                pa_stream_set_read_callback(stream_, &PulseStream::OnRead, this);
+                rc = pa_stream_connect_record(stream_, name, &attr, flags);
+            } else {
+                pa_stream_set_write_callback(stream_, &PulseStream::OnWrite, this);
+                rc = pa_stream_connect_playback(stream_, name, &attr, flags, nullptr, nullptr);
+            }
+            if (rc < 0) {
+                error = pa_strerror(pa_context_errno(owner_->context_));
+                return false;
+            }
+        }
+        return WaitStreamReady(owner_->loop_, stream_, owner_->timeout_, error);
+    }
+
+    // A stream that records what one program stream plays, from its sink's monitor.
+    bool OpenMonitor(std::uint32_t streamIndex, const std::string& monitorSource) {
+        stream_ = pa_stream_new(owner_->context_, "qm voice shared sound", &kFormat, nullptr);
+        if (!stream_) return false;
+        pa_stream_set_monitor_stream(stream_, streamIndex);
+        pa_buffer_attr attr;
+        attr.maxlength = static_cast<uint32_t>(-1);
+        attr.fragsize = kFragmentBytes;
+        attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
+        pa_stream_set_read_callback(stream_, &PulseStream::OnRead, this);
+        return pa_stream_connect_record(stream_, monitorSource.c_str(), &attr,
+                                        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
+                                                                       PA_STREAM_DONT_MOVE)) >= 0;
+    }
+
+    bool failed() const {
+        pa_stream_state_t s = pa_stream_get_state(stream_);
+        return s == PA_STREAM_FAILED || s == PA_STREAM_TERMINATED;
+    }
+
+private:
+    static void OnRead(pa_stream* s, size_t, void* ud) {
+        auto* self = static_cast<PulseStream*>(ud);
+        while (pa_stream_readable_size(s) > 0) {
+            const void* data = nullptr;
+            size_t bytes = 0;
+            if (pa_stream_peek(s, &data, &bytes) < 0 || bytes == 0) return;
+            size_t count = bytes / sizeof(std::int16_t);
+            if (data) {
+                self->samples_(static_cast<const std::int16_t*>(data), count);
+            } else {
+                self->silence_.assign(count, 0);  // a hole in the stream
+                self->samples_(self->silence_.data(), count);
+            }
+            pa_stream_drop(s);
+        }
+    }
+
+    static void OnWrite(pa_stream* s, size_t bytes, void* ud) {
+        auto* self = static_cast<PulseStream*>(ud);
+        void* buffer = nullptr;
+        if (pa_stream_begin_write(s, &buffer, &bytes) < 0 || !buffer) return;
+        bytes -= bytes % sizeof(std::int16_t);
+        self->fill_(static_cast<std::int16_t*>(buffer), bytes / sizeof(std::int16_t));
+        pa_stream_write(s, buffer, bytes, nullptr, 0, PA_SEEK_RELATIVE);
+    }
+
+    PulseAudio* const owner_;
+    const PulseAudio::Samples samples_;
+    const PulseAudio::Fill fill_;
+    pa_stream* stream_ = nullptr;
+    std::vector<std::int16_t> silence_;
+};
+
+std::unique_ptr<PulseAudio::Stream> PulseAudio::Capture(const std::string& source, Samples samples,
+                                                        std::string& error) {
+    if (!EnsureConnected(error)) return nullptr;
+    auto stream = std::make_unique<PulseStream>(this, std::move(samples), nullptr);
+    if (!stream->Open(source, true, error)) return nullptr;
+    return stream;
+}
+
+std::unique_ptr<PulseAudio::Stream> PulseAudio::Play(const std::string& sink, Fill fill, std::string& error) {
+    if (!EnsureConnected(error)) return nullptr;
+    auto stream = std::make_unique<PulseStream>(this, nullptr, std::move(fill));
+    if (!stream->Open(sink, false, error)) return nullptr;
+    return stream;
+}
+
+// --- program sound -------------------------------------------------------------------------
+
+// Every stream of the chosen programs, each through a monitor stream of its
+// own, summed. Streams that the programs open later join by the server's
+// notices. Everything here runs on the server's thread or under its lock.
+class ProgramCapture : public PulseAudio::Stream {
+public:
+    ProgramCapture(PulseAudio* owner, std::string exePath, PulseAudio::Samples samples)
+        : owner_(owner), exePath_(std::move(exePath)), samples_(std::move(samples)), self_(getpid()) {}
+
+    ~ProgramCapture() override {
+        MainloopLock l(owner_->loop_);
+        pa_context_set_subscribe_callback(owner_->context_, nullptr, nullptr);
+        closing_ = true;
+        // Answers still on their way must not reach this object any more.
+        for (pa_operation* op : ops_) {
+            pa_operation_cancel(op);
+            pa_operation_unref(op);
+        }
+        taps_.clear();
+    }
+
+    bool Matches(const PlayingProgram& p) const {
+        if (exePath_.empty()) return p.pid != self_;
+        return !p.exePath.empty() && p.exePath == exePath_;
+    }
+
+    // Called with the server's lock held.
+    void Start() {
+        pa_context_set_subscribe_callback(owner_->context_, &ProgramCapture::OnNotice, this);
+        pa_operation_unref(pa_context_subscribe(owner_->context_, PA_SUBSCRIPTION_MASK_SINK_INPUT, nullptr, nullptr));
+    }
+
+    // Adds a monitor for one program stream playing on `sink`.
+    void Add(std::uint32_t streamIndex, std::uint32_t sink) {
+        if (closing_ || taps_.count(streamIndex)) return;
+        requests_.push_back(std::make_unique<std::pair<ProgramCapture*, std::uint32_t>>(this, streamIndex));
+        auto* request = requests_.back().get();
+        Track(pa_context_get_sink_info_by_index(
+            owner_->context_, sink,
+            [](pa_context*, const pa_sink_info* i, int eol, void* ud) {
+                auto* req = static_cast<std::pair<ProgramCapture*, std::uint32_t>*>(ud);
+                if (eol || !i) return;
+                req->first->AddOnMonitor(req->second, Text(i->monitor_source_name));
+            },
+            request));
+    }
+
+    size_t tapCount() const { return taps_.size(); }
+
+private:
+    struct Tap {
+        std::unique_ptr<PulseStream> stream;
+        std::deque<std::int16_t> fifo;
+        std::chrono::steady_clock::time_point lastData{};
+    };
+
+    void AddOnMonitor(std::uint32_t streamIndex, const std::string& monitor) {
+        if (closing_ || taps_.count(streamIndex) || monitor.empty()) return;
+        auto tap = std::make_unique<Tap>();
+        Tap* raw = tap.get();
+        tap->stream = std::make_unique<PulseStream>(
+            owner_, [this, raw](const std::int16_t* s, size_t n) { OnTapSamples(*raw, s, n); }, nullptr);
+        // The stream's destructor takes the server's lock, which this thread holds: it is recursive.
+        if (!tap->stream->OpenMonitor(streamIndex, monitor)) return;
+        taps_[streamIndex] = std::move(tap);
+    }
+
+    // Sums what every live tap has; a tap that has been quiet for a while
+    // (its program paused) no longer holds the others back.
+    void OnTapSamples(Tap& tap, const std::int16_t* s, size_t n) {
+        auto now = std::chrono::steady_clock::now();
+        tap.fifo.insert(tap.fifo.end(), s, s + n);
+        tap.lastData = now;
+        constexpr size_t kMaxFifo = 200 * kSamplesPerMs;
+        if (tap.fifo.size() > kMaxFifo) tap.fifo.erase(tap.fifo.begin(), tap.fifo.end() - kMaxFifo);
+        size_t ready = SIZE_MAX;
+        for (auto& [index, t] : taps_) {
+            if (now - t->lastData > std::chrono::milliseconds(60)) {
+                t->fifo.clear();
+                continue;
+            }
+            ready = std::min(ready, t->fifo.size());
+        }
+        if (ready == SIZE_MAX || ready == 0) return;
+        mix_.assign(ready, 0);
+        for (auto& [index, t] : taps_) {
+            if (t->fifo.size() < ready) continue;
+            for (size_t i = 0; i < ready; ++i)
+                mix_[i] = static_cast<std::int16_t>(std::clamp(mix_[i] + t->fifo[i], -32768, 32767));
+            t->fifo.erase(t->fifo.begin(), t->fifo.begin() + static_cast<std::ptrdiff_t>(ready));
+        }
+        samples_(mix_.data(), ready);
+    }
+
+    static void OnNotice(pa_context* c, pa_subscription_event_type_t type, std::uint32_t index, void* ud) {
+        auto* self = static_cast<ProgramCapture*>(ud);
+        auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+        auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+        if (facility != PA_SUBSCRIPTION_EVENT_SINK_INPUT) return;
+        if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
+            self->taps_.erase(index);
+            return;
+        }
+        if (kind != PA_SUBSCRIPTION_EVENT_NEW) return;
+        self->Track(pa_context_get_sink_input_info(
+            c, index,
+            [](pa_context*, const pa_sink_input_info* i, int eol, void* ud2) {
+                auto* me = static_cast<ProgramCapture*>(ud2);
+                if (eol || !i || me->closing_) return;
+                PlayingProgram p;
+                p.pid = PidOf(i->proplist);
+                p.exePath = ExecutableOf(p.pid);
+                if (me->Matches(p)) me->Add(i->index, i->sink);
+            },
+            self));
+    }
+
+    // Keeps an operation until it is done, so that closing can cancel it.
+    void Track(pa_operation* op) {
+        ops_.erase(std::remove_if(ops_.begin(), ops_.end(),
+                                  [](pa_operation* o) {
+                                      if (pa_operation_get_state(o) == PA_OPERATION_RUNNING) return false;
+                                      pa_operation_unref(o);
+                                      return true;
+                                  }),
+                   ops_.end());
+        if (op) ops_.push_back(op);
+    }
+
+private:
+    PulseAudio* const owner_;
+    const std::string exePath_;
+    const PulseAudio::Samples samples_;
+    const int self_;
+    bool closing_ = false;
+    std::map<std::uint32_t, std::unique_ptr<Tap>> taps_;
+    std::vector<std::unique_ptr<std::pair<ProgramCapture*, std::uint32_t>>> requests_;
+    std::vector<pa_operation*> ops_;
+    std::vector<std::int16_t> mix_;
+};
+
+std::unique_ptr<PulseAudio::Stream> PulseAudio::CaptureProgram(const std::string& exePath, Samples samples,
+                                                               std::string& error) {
+    if (!EnsureConnected(error)) return nullptr;
+    auto list = std::make_shared<SinkInputList>();
+    auto* held = new std::shared_ptr<SinkInputList>(list);
+    pa_operation* op;
+    {
+        MainloopLock l(loop_);
+        op = pa_context_get_sink_input_info_list(context_, OnSinkInput, held);
+    }
+    bool ok = op && list->waiter.Wait(timeout_);
+    auto capture = std::make_unique<ProgramCapture>(this, exePath, std::move(samples));
+    {
+        MainloopLock l(loop_);
+        if (op) {
+            if (!ok) pa_operation_cancel(op);
+            pa_operation_unref(op);
+        }
+        if (ok) {
+            capture->Start();
+            for (const PlayingProgram& p : list->programs) {
+                if (capture->Matches(p)) capture->Add(p.streamIndex, list->sinkOf[p.streamIndex]);
+            }
+        }
+    }
+    delete held;
+    if (!ok) {
+        error = "the sound server did not answer in time";
+        return nullptr;
+    }
+    // Everything always works; one program must at least be running (its
+    // streams join as soon as it plays).
+    if (exePath.empty() || ProgramRunning(exePath)) return capture;
+    error = "the program " + exePath + " does not run";
+    return nullptr;
+}
+
+}  // namespace qmnim::audio

@@ -1,0 +1,87 @@
+// The machine's sound through its PulseAudio server (PipeWire's replacement
+// server speaks the same protocol): device lists, microphone capture,
+// playback, and capture of what chosen programs play (a monitor stream per
+// program stream, so only those programs are heard).
+//
+// Thread rules: the public calls may come from any thread and wait at most
+// `timeout` for the server. Sample callbacks run on the sound server's thread
+// of this object; a stream's callbacks have stopped when its object is gone.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct pa_threaded_mainloop;
+struct pa_context;
+struct pa_stream;
+
+namespace qmnim::audio {
+
+struct SoundDevice {
+    enum Kind { Source, Sink } kind = Source;
+    std::string id;    // the server's name, what the start calls take as path
+    std::string name;  // human name
+    bool isDefault = false;
+};
+
+struct PlayingProgram {
+    std::uint32_t streamIndex = 0;
+    std::string exePath;  // the program's executable, as the process table shows it
+    std::string name;     // the program's own name for itself
+    int pid = 0;
+};
+
+class PulseAudio {
+public:
+    using Samples = std::function<void(const std::int16_t* samples, size_t count)>;
+    using Fill = std::function<void(std::int16_t* out, size_t count)>;
+
+    explicit PulseAudio(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
+    ~PulseAudio();
+    PulseAudio(const PulseAudio&) = delete;
+    PulseAudio& operator=(const PulseAudio&) = delete;
+
+    // Sources that are not monitors, and sinks. Empty when there is no server.
+    std::vector<SoundDevice> Devices(std::string* error = nullptr);
+    // Streams playing now, with the executable of the program behind each.
+    std::vector<PlayingProgram> Programs(std::string* error = nullptr);
+
+    class Stream {
+    public:
+        virtual ~Stream() = default;
+    };
+    // Captures `source` ("" or "default": the server's default) in 10 ms pieces.
+    std::unique_ptr<Stream> Capture(const std::string& source, Samples samples, std::string& error);
+    // Plays on `sink`, asking `fill` for the samples a few milliseconds ahead.
+    std::unique_ptr<Stream> Play(const std::string& sink, Fill fill, std::string& error);
+    // Captures what the program `exePath` plays ("": everything, except this
+    // process's own streams), including streams it opens later. Fails when
+    // no process runs `exePath`.
+    std::unique_ptr<Stream> CaptureProgram(const std::string& exePath, Samples samples, std::string& error);
+
+private:
+    friend class PulseStream;
+    friend class ProgramCapture;
+    bool EnsureConnected(std::string& error);
+    void Disconnect();
+
+    const std::chrono::milliseconds timeout_;
+    std::atomic<int> liveStreams_{0};
+    std::mutex connectLock_;
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+};
+
+// Whether a process runs the executable `exePath`.
+bool ProgramRunning(const std::string& exePath);
+// The executable of process `pid` as the process table shows it (without the
+// kernel's " (deleted)" mark); empty when it cannot be read.
+std::string ExecutableOf(int pid);
+
+}  // namespace qmnim::audio

@@ -1,0 +1,107 @@
+// One user's machine in the voice tests: loads qm_nim.so the way the core
+// module does (create_object, IXNimObject, IXNimCallback) and drives it from
+// lines on standard input; every event and every finished call is one line
+// on standard output. Its sound server is whatever PULSE_SERVER names, its
+// voice server whatever QM_DEPLOY_FILE's [voice] names, and its profile folder
+// the one the browser host library gives this executable.
+//
+//   login USER PASS | logout | join ROOM [RTMP_URL [HIGH_RATE AUDIO_MODE]] | leave
+//   mic PATH TEST | endmic TEST | play PATH | endplay | share PATH | endshare
+//   mute 0|1 | viewer 0|1 | micvol N | vol N | enum | stats | quit
+// A PATH of "-" is the empty path.
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <iostream>
+#include <mutex>
+#include <sstream>
+#include <string>
+
+#include "cefhost/include/kxcef/profile.h"
+#include "core/services/nim/xnim_interface.h"
+
+namespace {
+
+std::mutex g_out;
+
+void Say(const std::string& line) {
+    std::lock_guard<std::mutex> lock(g_out);
+    std::fputs((line + "\n").c_str(), stdout);
+    std::fflush(stdout);
+}
+
+class Events : public IXNimCallback {
+public:
+    bool OnLogin() override {
+        Say("event login");
+        return false;
+    }
+    bool OnJoinRoom(const char* json) override {
+        Say(std::string("event join ") + json);
+        return true;
+    }
+    void OnEnumDevice(const char* json) override { Say(std::string("event devices ") + json); }
+    void OnAudioVolumn(const char* json) override { Say(std::string("event level ") + json); }
+    void OnStartDevice(int type, bool ok) override {
+        Say("event start " + std::to_string(type) + " " + (ok ? "1" : "0"));
+    }
+};
+
+std::string PathArg(const std::string& s) { return s == "-" ? "" : s; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: voice_peer MODULE\n");
+        return 2;
+    }
+    char profile[4096];
+    KXCEF2_ProfileDirectory(profile, sizeof profile);  // also keeps the owner library loaded
+    void* module = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+        std::fprintf(stderr, "cannot load %s: %s\n", argv[1], dlerror());
+        return 1;
+    }
+    auto create = reinterpret_cast<XNimCreateObjectFn>(dlsym(module, "create_object"));
+    auto destroy = reinterpret_cast<XNimDeleteObjectFn>(dlsym(module, "delete_object"));
+    IXNimObject* nim = create ? create() : nullptr;
+    Events events;
+    if (!nim || !nim->Init("9f8e7d6c5b4a39281706f5e4d3c2b1a0", &events)) {
+        std::fprintf(stderr, "the module does not start\n");
+        return 1;
+    }
+    Say(std::string("ready ") + profile);
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        std::istringstream in(line);
+        std::string cmd, a, b, c, d;
+        in >> cmd >> a >> b >> c >> d;
+        if (cmd == "quit") break;
+        if (cmd == "login") {
+            bool ok = nim->Login("0a1b2c3d4e5f60718293a4b5c6d7e8f9", a.c_str(), b.c_str());
+            Say(std::string("done login ") + (ok ? "1" : "0"));
+            continue;
+        }
+        if (cmd == "logout") nim->Logout();
+        else if (cmd == "join") nim->JoinRoom(a.c_str(), PathArg(b).c_str(), c != "0", d.empty() ? 2 : std::atoi(d.c_str()));
+        else if (cmd == "leave") nim->LeaveRoom("");
+        else if (cmd == "mic") nim->StartMicDevice(PathArg(a).c_str(), b == "1");
+        else if (cmd == "endmic") nim->EndMicDevice(a == "1");
+        else if (cmd == "play") nim->StartAudioPlayDevice(PathArg(a).c_str());
+        else if (cmd == "endplay") nim->EndAudioPlayDevice();
+        else if (cmd == "share") nim->StartAudioDevice(PathArg(a).c_str());
+        else if (cmd == "endshare") nim->EndAudioDevice();
+        else if (cmd == "mute") nim->SetMuted(a == "1");
+        else if (cmd == "viewer") nim->SetViewerMode(a == "1");
+        else if (cmd == "micvol") nim->SetMicVolumn(std::atoi(a.c_str()));
+        else if (cmd == "vol") nim->SetAudioVolumn(std::atoi(a.c_str()));
+        else if (cmd == "enum") nim->EnumDevice();
+        Say("done " + cmd);
+    }
+    nim->Release();
+    destroy(nim);
+    dlclose(module);
+    Say("bye");
+    return 0;
+}
