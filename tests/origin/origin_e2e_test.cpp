@@ -11,8 +11,10 @@ namespace {
 
 qmtest::HttpResponse Html(const std::string& body) {
     qmtest::HttpResponse r;
-    r.body = "<!doctype html><html><body><script>function post(p,b){var x=new XMLHttpRequest();"
-             "x.open('POST',p);x.send(b||'');}</script>" +
+    // post(path, body, then): `then` runs once the request is over, so that a
+    // navigation that follows cannot cancel it.
+    r.body = "<!doctype html><html><body><script>function post(p,b,then){var x=new XMLHttpRequest();"
+             "x.open('POST',p);if(then)x.onloadend=then;x.send(b||'');}</script>" +
              body + "</body></html>";
     return r;
 }
@@ -43,13 +45,13 @@ TEST(ForeignOrigin, FramedAndNavigatedToGetsNoReplyWhileTheFrontEndStillDoes) {
 
     // The front-end frames the foreign page; once that page has made its call,
     // the front-end makes its own, reports how many replies it got in all, and
-    // then goes to the foreign site.
+    // then, with every report delivered, goes to the foreign site.
     run.web().Route("/front.html", [other](const qmtest::HttpRequest&) {
         return Html(
             "<script>var replies=[];"
-            "window.JsHandleCallBack=function(t){replies.push(t);post('/front-reply',t);"
-            "  setTimeout(function(){post('/front-count',String(replies.length));"
-            "    location.href='" + other + "/top.html';},1000);};"
+            "window.JsHandleCallBack=function(t){replies.push(t);post('/front-reply',t,function(){"
+            "  setTimeout(function(){post('/front-count',String(replies.length),function(){"
+            "    location.href='" + other + "/top.html';});},1000);});};"
             "window.addEventListener('message',function(e){if(e.data==='framed-called')"
             "  setTimeout(function(){KXVantorAsyn.VantorCommunicateAsyn('_get_client_info','');},300);});"
             "</script><iframe src='" + other + "/framed.html'></iframe>");
@@ -58,7 +60,7 @@ TEST(ForeignOrigin, FramedAndNavigatedToGetsNoReplyWhileTheFrontEndStillDoes) {
         return Html("<script>window.JsHandleCallBack=function(t){post('/framed-reply',t);};"
                     "KXVantorAsyn.VantorCommunicateAsyn('_get_client_info','');"
                     "KXVantorAsyn.VantorCommunicateAsyn('_nim_enum_player','');"
-                    "post('/framed-called');parent.postMessage('framed-called','*');</script>");
+                    "post('/framed-called','',function(){parent.postMessage('framed-called','*');});</script>");
     });
     foreign.Route("/top.html", [](const qmtest::HttpRequest&) {
         return Html("<script>window.JsHandleCallBack=function(t){post('/top-reply',t);};"
