@@ -83,11 +83,13 @@ bool IsViewable(const std::string& id) {
     return Run({"/usr/bin/xwininfo", "-id", id}).find("Map State: IsViewable") != std::string::npos;
 }
 
-std::optional<XWindowInfo> FindMainWindow() { return FindXWindow("RW_843E199F-B0EC-41B9-8DB7-DB3928E6523C", "Rawen"); }
+std::optional<XWindowInfo> FindMainWindow(const std::string& brand) {
+    return FindXWindow("RW_843E199F-B0EC-41B9-8DB7-DB3928E6523C", brand);
+}
 
-bool WaitMainWindowShown(int timeoutMs) {
-    return WaitUntil([] {
-        auto main = FindMainWindow();
+bool WaitMainWindowShown(int timeoutMs, const std::string& brand) {
+    return WaitUntil([&] {
+        auto main = FindMainWindow(brand);
         return main && main->width > 1 && IsViewable(main->id);
     }, std::chrono::milliseconds(timeoutMs));
 }
@@ -104,5 +106,13 @@ bool XDo(const std::vector<std::string>& args) {
 }
 
 bool Screenshot(const std::string& pngPath) { return RunProcess({ToolsDir() + "/qm_xshot", pngPath}, 10s) == 0; }
+
+std::optional<std::string> XClient(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{ToolsDir() + "/qm_xclient"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::string out;
+    if (RunProcess(argv, 30s, {}, &out) != 0) return std::nullopt;
+    return out;
+}
 
 }  // namespace qmtest

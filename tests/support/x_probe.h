@@ -22,16 +22,20 @@ std::optional<XWindowInfo> FindXWindow(const std::string& resClass, const std::s
 // The client's tray icon: a window of class "qm_main" inside the tray host's panel.
 std::optional<XWindowInfo> FindTrayIcon();
 bool IsViewable(const std::string& id);
-// The client's main window ("Rawen" of its window class), if it exists.
-std::optional<XWindowInfo> FindMainWindow();
+// The client's main window (its window class, titled with the channel's
+// brand), if it exists.
+std::optional<XWindowInfo> FindMainWindow(const std::string& brand = "Rawen");
 // Waits until the main window is laid out at the skin's size and shown (it
 // exists at 1x1 before); false when that does not happen in `timeoutMs`.
-bool WaitMainWindowShown(int timeoutMs);
+bool WaitMainWindowShown(int timeoutMs, const std::string& brand = "Rawen");
 // "R G B" of a screen pixel.
 bool Pixel(int x, int y, int rgb[3]);
 // Runs xdotool with these arguments (e.g. {"mousemove","10","10","click","1"}).
 bool XDo(const std::vector<std::string>& args);
 bool Screenshot(const std::string& pngPath);
+// Runs qm_xclient (tools/xclient) with these arguments; its output, or
+// nothing when it failed.
+std::optional<std::string> XClient(const std::vector<std::string>& args);
 std::string ToolsDir();
 
 }  // namespace qmtest
