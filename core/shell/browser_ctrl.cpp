@@ -97,6 +97,8 @@ void CBrowserCtrl::InstallDragHook() {
         }
     }
     if (!browserWnd) return;
+    // A link or file dropped on the page must not take the front-end's place.
+    UiLib::RevokeDragDrop(browserWnd);
     record.browserWnd = browserWnd;
     record.moveTarget = GetManager()->GetPaintWindow();
     hook_ = ::InstallDragHook(record);

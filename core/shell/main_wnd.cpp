@@ -61,6 +61,8 @@ CQNMainWnd::CQNMainWnd(std::wstring skinPath, IWebWndManager* registry)
 CQNMainWnd::~CQNMainWnd() = default;
 
 void CQNMainWnd::Init() {
+    // The title band names the channel's brand, as the window title does.
+    if (UiLib::CControlUI* title = paintManager_.FindControl(L"title")) title->SetText(GetWndText().c_str());
     if (!trayAdded_) AddTrayIcon();
     if (!menu_) {
         menu_ = std::make_unique<CQNPopWnd>(kMenuClassName, SkinPath(L"MenuWnd.xml"), GetHWND());

@@ -12,6 +12,33 @@ namespace {
 
 bool g_installed = false;
 
+// GDK follows the second (third) press of a quick series with a double
+// (triple) press event for the same window, queued right behind it. A view
+// that counts clicks itself (the browser) looks ahead in the queue and drops
+// a press that such an event follows: a press it were handed now, through
+// the window's messages (a windowless browser), would be lost. The window
+// therefore hears of such a press only once GDK's own event for it is being
+// handled, when the queue no longer holds it. GTK itself gets every event in
+// its usual order.
+GdkEvent* g_heldPress = nullptr;
+
+bool MultiPressFollows(const GdkEvent* press) {
+    GdkEvent* next = gdk_event_peek();
+    if (!next) return false;
+    bool follows = (next->type == GDK_2BUTTON_PRESS || next->type == GDK_3BUTTON_PRESS) &&
+                   next->button.window == press->button.window && next->button.button == press->button.button;
+    gdk_event_free(next);
+    return follows;
+}
+
+void RouteHeldPress() {
+    if (!g_heldPress) return;
+    GdkEvent* held = g_heldPress;
+    g_heldPress = nullptr;
+    RouteMouseEvent(held);
+    gdk_event_free(held);
+}
+
 void RouteKey(GdkEvent* event) {
     TrackKeyEvent(event->key);
     gpointer data = nullptr;
@@ -31,9 +58,21 @@ void Route(GdkEvent* event, gpointer) {
         RouteKey(event);
         break;
     case GDK_BUTTON_PRESS:
+        RouteHeldPress();
+        if (MultiPressFollows(event)) {
+            g_heldPress = gdk_event_copy(event);
+        } else if (!RouteMouseEvent(event)) {
+            return;
+        }
+        break;
+    case GDK_2BUTTON_PRESS:
+    case GDK_3BUTTON_PRESS:
+        RouteHeldPress();
+        break;
     case GDK_BUTTON_RELEASE:
     case GDK_MOTION_NOTIFY:
     case GDK_SCROLL:
+        RouteHeldPress();
         if (!RouteMouseEvent(event)) return;
         break;
     case GDK_ENTER_NOTIFY:

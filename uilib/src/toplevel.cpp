@@ -7,9 +7,14 @@
 #include "x11_bridge.h"
 
 // A GtkFixed that requests no size: the client area is as large as the window
-// is made, whatever native children it holds.
+// is made, whatever native children it holds. A new size is announced to the
+// window (WM_SIZE) before the children are placed, so that a child the window
+// resizes for it gets its new size in this same pass: a size asked for after
+// the pass would wait for the next one (GTK drops resizes queued while a
+// container allocates).
 struct QmClientFixed {
     GtkFixed parent;
+    HWND hwnd;
 };
 struct QmClientFixedClass {
     GtkFixedClass parentClass;
@@ -20,12 +25,18 @@ static void qm_client_fixed_preferred_size(GtkWidget*, gint* minimum, gint* natu
     *minimum = 0;
     *natural = 0;
 }
+static void qm_client_fixed_size_allocate(GtkWidget* widget, GtkAllocation* allocation) {
+    if (HWND hwnd = reinterpret_cast<QmClientFixed*>(widget)->hwnd)
+        UiLib::detail::OnClientResized(hwnd, allocation->width, allocation->height);
+    GTK_WIDGET_CLASS(qm_client_fixed_parent_class)->size_allocate(widget, allocation);
+}
 static void qm_client_fixed_class_init(QmClientFixedClass* klass) {
     GtkWidgetClass* widgetClass = GTK_WIDGET_CLASS(klass);
     widgetClass->get_preferred_width = qm_client_fixed_preferred_size;
     widgetClass->get_preferred_height = qm_client_fixed_preferred_size;
+    widgetClass->size_allocate = qm_client_fixed_size_allocate;
 }
-static void qm_client_fixed_init(QmClientFixed*) {}
+static void qm_client_fixed_init(QmClientFixed* self) { self->hwnd = nullptr; }
 
 namespace UiLib {
 namespace detail {
@@ -34,8 +45,9 @@ namespace {
 HWND HandleOf(gpointer data) { return static_cast<HWND>(data); }
 
 gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer data) {
-    // The window manager's close: the window decides (default: destroy).
-    SendMessageW(HandleOf(data), WM_CLOSE, 0, 0);
+    // The window manager's close (its close button, Alt+F4) is the system
+    // menu's Close: the window decides; by default it becomes WM_CLOSE.
+    SendMessageW(HandleOf(data), WM_SYSCOMMAND, SC_CLOSE, 0);
     return TRUE;
 }
 
@@ -52,10 +64,6 @@ gboolean OnFocusOut(GtkWidget*, GdkEvent*, gpointer data) {
 gboolean OnConfigure(GtkWidget*, GdkEventConfigure* event, gpointer data) {
     OnToplevelConfigured(HandleOf(data), event->x, event->y);
     return FALSE;
-}
-
-void OnClientAllocated(GtkWidget*, GdkRectangle* allocation, gpointer data) {
-    OnClientResized(HandleOf(data), allocation->width, allocation->height);
 }
 
 gboolean OnWindowState(GtkWidget*, GdkEventWindowState* event, gpointer data) {
@@ -124,6 +132,7 @@ bool BuildToplevel(WndObject& window, int width, int height) {
                                          GDK_KEY_PRESS_MASK | GDK_KEY_RELEASE_MASK | GDK_FOCUS_CHANGE_MASK |
                                          GDK_STRUCTURE_MASK);
     GtkWidget* fixed = GTK_WIDGET(g_object_new(qm_client_fixed_get_type(), nullptr));
+    reinterpret_cast<QmClientFixed*>(fixed)->hwnd = window.hwnd;
     gtk_container_add(GTK_CONTAINER(gtkWindow), fixed);
     gtk_widget_show(fixed);
     gtk_window_resize(GTK_WINDOW(gtkWindow), width > 0 ? width : 1, height > 0 ? height : 1);
@@ -135,7 +144,6 @@ bool BuildToplevel(WndObject& window, int width, int height) {
     g_signal_connect(gtkWindow, "focus-out-event", G_CALLBACK(OnFocusOut), data);
     g_signal_connect(gtkWindow, "configure-event", G_CALLBACK(OnConfigure), data);
     g_signal_connect(gtkWindow, "window-state-event", G_CALLBACK(OnWindowState), data);
-    g_signal_connect(fixed, "size-allocate", G_CALLBACK(OnClientAllocated), data);
     g_signal_connect(fixed, "draw", G_CALLBACK(OnDraw), data);
 
     window.widget = gtkWindow;
@@ -152,7 +160,10 @@ void TearDownToplevel(WndObject& window) {
     window.widget = nullptr;
     window.fixed = nullptr;
     g_signal_handlers_disconnect_by_data(gtkWindow, window.hwnd);
-    if (fixed) g_signal_handlers_disconnect_by_data(fixed, window.hwnd);
+    if (fixed) {
+        g_signal_handlers_disconnect_by_data(fixed, window.hwnd);
+        reinterpret_cast<QmClientFixed*>(fixed)->hwnd = nullptr;
+    }
     gtk_widget_destroy(gtkWindow);
 }
 

@@ -207,6 +207,11 @@ void DestroyLocal(HWND hwnd) {
     }
 }
 
+void UnsetDropTargets(GtkWidget* widget, gpointer) {
+    gtk_drag_dest_unset(widget);
+    if (GTK_IS_CONTAINER(widget)) gtk_container_forall(GTK_CONTAINER(widget), &UnsetDropTargets, nullptr);
+}
+
 bool TextMatches(const std::wstring& actual, const wchar_t* wanted) {
     return !wanted || platform::EqualsIgnoreCaseAscii(actual, wanted);
 }
@@ -386,6 +391,15 @@ std::wstring GetWindowClassName(HWND hwnd) {
         if (IsForeignHandle(hwnd)) return GtkReady() ? FromUtf8(x11::WindowClass(ForeignXid(hwnd))) : L"";
         WndObject* window = FindWindowObject(hwnd);
         return window ? window->className : L"";
+    });
+}
+
+BOOL RevokeDragDrop(HWND hwnd) {
+    return OnUiThread([&]() -> BOOL {
+        WndObject* window = FindWindowObject(hwnd);
+        if (!window) return FALSE;
+        if (window->widget) UnsetDropTargets(window->widget, nullptr);
+        return TRUE;
     });
 }
 

@@ -73,6 +73,9 @@ UILIB_API BOOL ClientToScreen(HWND hwnd, POINT* point);
 UILIB_API HWND WindowFromPoint(POINT screenPoint);
 // A top-level window of any process by class (WM_CLASS) and title (_NET_WM_NAME).
 UILIB_API HWND FindWindowW(const wchar_t* className, const wchar_t* title);
+// The window and everything in it stop taking drops (links, files) dragged
+// from other programs; a drag over it is refused. FALSE for no such window.
+UILIB_API BOOL RevokeDragDrop(HWND hwnd);
 
 // --- Focus, capture, keyboard, mouse -----------------------------------------------------
 UILIB_API HWND SetFocus(HWND hwnd);
