@@ -4,6 +4,7 @@
 #include "common/client_config.h"
 #include "common/cmdline_parser.h"
 #include "common/log_record.h"
+#include "common/log_text.h"
 #include "common/qm_core_exports.h"
 #include "core/services/business/wnd_ui_status_business.h"
 #include "core/services/identity/http_launch_app.h"
@@ -44,7 +45,7 @@ QN_EXPORT QNInterface::WND::IQNWebWnd* QNCreateWebWnd(void* /*reserved*/, const 
 
     StartAddress start = BuildStartAddress(switches, cid, config->GetChannelInfo());
     if (start.fromSwitch) config->launchArguments = commandLine;
-    platform::OutputDebugStringW(L"<qm> " + start.address);
+    platform::OutputDebugStringW(L"<qm> " + MaskUrlsIn(start.address));
 
     LaunchParameters& launch = Launch();
     launch.cid = start.cid;
@@ -69,7 +70,7 @@ QN_EXPORT bool QNModuleStart(const wchar_t* /*commandLine*/) {
     WriteDesktopShortcut(config->GetChannelInfo().productName, config->launchArguments);
 
     const LaunchParameters& launch = Launch();
-    QM_LOG(kLog) << "<qm> launch:" << launch.cid;
+    QM_LOG(kLog) << "<qm> launch:" << EscapeForLog(launch.cid);
     SendLaunchReport(launch.cid, launch.ccid, launch.tgid, launch.pid);
 
     UITaskDispatcher::Get()->PostDelayedTask(

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/log_record.h"
+#include "common/log_text.h"
 #include "platform/text.h"
 
 namespace QNInterface {
@@ -12,20 +13,7 @@ namespace {
 const char kLog[] = "QNWebWndManager";
 // A page may call in a loop: past this many lines refusals are only counted.
 constexpr size_t kMaxRefusalLines = 100;
-constexpr size_t kMaxLoggedChars = 120;
-
-// Page-supplied text made safe for one log line: printable ASCII only, bounded.
-std::string LogSafe(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (out.size() >= kMaxLoggedChars) {
-            out += "...";
-            break;
-        }
-        out += (c >= 0x20 && c < 0x7f) ? c : '?';
-    }
-    return out;
-}
+constexpr size_t kMaxLoggedBytes = 120;
 
 }  // namespace
 
@@ -79,8 +67,8 @@ void QNWebWndManager::LogRefused(const std::string& origin, const std::string& r
         QM_LOG(kLog) << "<Quenor> more page calls from foreign origins refused; no further lines for them";
         return;
     }
-    QM_LOG(kLog) << "<Quenor> page call \"" << LogSafe(request) << "\" from origin "
-                 << (origin.empty() ? std::string("(unknown)") : LogSafe(origin))
+    QM_LOG(kLog) << "<Quenor> page call \"" << PageTextForLog(request, kMaxLoggedBytes) << "\" from origin "
+                 << (origin.empty() ? std::string("(unknown)") : PageTextForLog(origin, kMaxLoggedBytes))
                  << " refused: not the front-end";
 }
 

@@ -208,7 +208,8 @@ TEST_F(NimTest, JoinRoomArgumentRules) {
     EXPECT_EQ(CommandCalls(), (std::vector<std::string>{"JoinRoom(5,,1,2)", "JoinRoom(6,rtmp://h/a?b=c,0,0)",
                                                                "JoinRoom(7,,1,-3)"}));
     EXPECT_EQ(log_.CountLine("NimBusiness Join Room room_id 5rtmp_url = "), 1u);
-    EXPECT_EQ(log_.CountLine("NimBusiness Join Room room_id 6rtmp_url = rtmp://h/a?b=c"), 1u);
+    // The address's query may carry a token: it is not written in clear.
+    EXPECT_EQ(log_.CountLine("NimBusiness Join Room room_id 6rtmp_url = rtmp://h/a?***"), 1u);
 }
 
 TEST_F(NimTest, JoinedRoomAnswersThroughTheMainWindowWithAccountAndChannel) {

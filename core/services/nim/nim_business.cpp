@@ -4,6 +4,7 @@
 #include <json/value.h>
 
 #include "common/log_record.h"
+#include "common/log_text.h"
 #include "core/services/reply/js_reply.h"
 #include "core/services/reply/main_web_wnd.h"
 #include "platform/debug_output.h"
@@ -124,7 +125,7 @@ bool NimBusiness::OnJoinRoom(const char* json) {
     }
     std::string reply = BuildCallbackJson(data, "_nim_join_room");
     platform::OutputDebugStringA("OnJoinRoom");
-    platform::OutputDebugStringW(platform::Utf8ToWide(reply));
+    platform::OutputDebugStringW(platform::Utf8ToWide(MaskUrlsIn(reply)));
     SendJsCallback(reply, MainBrowserId());
     return true;
 }

@@ -4,10 +4,10 @@
 #include <memory>
 
 #include "common/log_record.h"
+#include "common/log_text.h"
 #include "core/services/nim/nim_business.h"
 #include "core/services/reply/js_reply.h"
 #include "core/services/reply/request_param.h"
-#include "platform/text.h"
 
 namespace {
 
@@ -19,12 +19,6 @@ void WipeSecret(std::string& secret) {
     volatile char* p = secret.data();
     for (size_t i = 0; i < secret.size(); ++i) p[i] = 0;
     secret.clear();
-}
-
-// Page texts are UTF-8, log lines are ANSI: convert what goes into a line.
-std::string LogText(const std::string& utf8) {
-    std::string ansi = platform::Utf8ToAnsi(utf8);
-    return ansi.empty() ? utf8 : ansi;
 }
 
 }  // namespace
@@ -114,8 +108,8 @@ void NimBusiness::OnNimJoinRoom(const Request& request, const std::string&) {
     if (GetRequestParam("audio_mode", request.data, value)) audioMode = ParamInt(value);
     Queue([this, roomId, rtmpUrl, highRate, audioMode] {
         WithNim([&](IXNimObject& nim) {
-            QM_LOG(kLogSource) << "NimBusiness Join Room room_id " << LogText(roomId) << "rtmp_url = "
-                               << LogText(rtmpUrl);
+            QM_LOG(kLogSource) << "NimBusiness Join Room room_id " << PageTextForLog(roomId) << "rtmp_url = "
+                               << PageTextForLog(MaskUrl(rtmpUrl));
             nim.JoinRoom(roomId.c_str(), rtmpUrl.c_str(), highRate, audioMode);
         });
     });
@@ -162,7 +156,7 @@ void NimBusiness::OnNimStartAudioPlayDevice(const Request& request, const std::s
     GetRequestParam("path", request.data, path);
     Queue([this, path] {
         WithNim([&](IXNimObject& nim) {
-            QM_LOG(kLogSource) << "NimBusiness Start Audio Play Device" << LogText(path);
+            QM_LOG(kLogSource) << "NimBusiness Start Audio Play Device" << PageTextForLog(path);
             nim.StartAudioPlayDevice(path.c_str());
         });
     });
@@ -182,7 +176,7 @@ void NimBusiness::OnNimStartAudioDevice(const Request& request, const std::strin
     GetRequestParam("path", request.data, path);
     Queue([this, path] {
         WithNim([&](IXNimObject& nim) {
-            QM_LOG(kLogSource) << "NimBusiness Start Audio Device" << LogText(path);
+            QM_LOG(kLogSource) << "NimBusiness Start Audio Device" << PageTextForLog(path);
             nim.StartAudioDevice(path.c_str());
         });
     });
