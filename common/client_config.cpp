@@ -1,6 +1,9 @@
 #include "common/client_config.h"
 
+#include <cwchar>
+
 #include "common/log_record.h"
+#include "common/log_text.h"
 #include "platform/dynlib.h"
 #include "platform/ini.h"
 #include "platform/paths.h"
@@ -41,17 +44,20 @@ DeployConfig DeployConfig::Load() { return LoadFrom(DefaultPath()); }
 DeployConfig DeployConfig::LoadFrom(const std::wstring& path) {
     DeployConfig d;
     std::string bytes;
-    if (!platform::ReadFileBytes(path, bytes)) {
-        QM_LOG(kLogSource) << "<qm> deployment file missing, front-end and statistics hosts are empty: "
-                           << platform::WideToAnsi(path);
+    platform::ReadStatus status = platform::ReadConfigFile(path, bytes);
+    if (status != platform::ReadStatus::Ok) {
+        QM_LOG(kLogSource) << "<qm> deployment file " << platform::ReadStatusText(status)
+                           << ", front-end and statistics hosts are empty: "
+                           << EscapeForLog(platform::WideToAnsi(path));
         return d;
     }
     auto frontend = platform::ParseIniSection(bytes, L"frontend");
     auto statistics = platform::ParseIniSection(bytes, L"statistics");
     auto voice = platform::ParseIniSection(bytes, L"voice");
+    auto limits = platform::ParseIniSection(bytes, L"limits");
     if (frontend.empty() && statistics.empty() && voice.empty()) {
         QM_LOG(kLogSource) << "<qm> deployment file malformed (no [frontend], [statistics] or [voice] section): "
-                           << platform::WideToAnsi(path);
+                           << EscapeForLog(platform::WideToAnsi(path));
         return d;
     }
     auto value = [](const std::vector<std::wstring>& lines, const std::wstring& key) {
@@ -76,6 +82,19 @@ DeployConfig DeployConfig::LoadFrom(const std::wstring& path) {
     d.hasVoice = !voice.empty();
     d.voiceHost = value(voice, L"host");
     d.voiceFingerprint = value(voice, L"fingerprint");
+    std::wstring rate = value(limits, L"page_calls_per_second");
+    if (!rate.empty()) {
+        wchar_t* end = nullptr;
+        double v = std::wcstod(rate.c_str(), &end);
+        if (end && *end == L'\0' && v >= 1 && v <= 1e7) {
+            d.pageCallsPerSecond = v;
+            QM_LOG(kLogSource) << "<qm> page commands limited to " << v << " a second per page";
+        } else {
+            QM_LOG(kLogSource) << "<qm> deployment file: page_calls_per_second " << EscapeForLog(platform::WideToAnsi(rate))
+                               << " is no number from 1 to 10000000; the default "
+                               << DeployConfig::kDefaultPageCallsPerSecond << " applies";
+        }
+    }
     return d;
 }
 

@@ -29,6 +29,10 @@ struct DeployConfig {
     bool hasVoice = false;
     std::wstring voiceHost;
     std::wstring voiceFingerprint;
+    // [limits] page_calls_per_second: page commands one page may send a second
+    // (twice that in a burst). The default suits any front-end; a load test raises it.
+    double pageCallsPerSecond = kDefaultPageCallsPerSecond;
+    static constexpr double kDefaultPageCallsPerSecond = 100;
 
     // Loads the file; a missing or malformed file logs one line and leaves every host empty.
     static DeployConfig Load();

@@ -24,6 +24,7 @@ struct LogFile {
     std::wstring moduleName;
     std::wstring logDir;
     int openDay = -1;
+    bool full = false;  // today's file reached its size limit
 };
 
 struct LogState {
@@ -32,6 +33,7 @@ struct LogState {
     std::wstring line;        // reused composition buffer
     std::function<platform::LocalTime()> clock;
     std::wstring exePath;
+    size_t dailyLimit = qmlog::kMaxDailyLogBytes;
 };
 
 LogState& State() {
@@ -75,22 +77,43 @@ std::wstring DailyPath(const LogFile& f, const platform::LocalTime& t) {
     return platform::JoinPath(f.logDir, f.moduleName + date);
 }
 
-void OpenForDay(LogFile& f, const platform::LocalTime& now) {
+void OpenForDay(LogFile& f, const platform::LocalTime& now, size_t limit) {
     if (f.stream) std::fclose(f.stream);
     f.stream = nullptr;
     f.openDay = now.day;
-    std::string path = platform::NativePath(DailyPath(f, now));
-    f.stream = std::fopen(path.c_str(), "ab");
+    f.full = false;
+    std::wstring path = DailyPath(f, now);
+    f.stream = platform::OpenFileForAppend(path);
     if (!f.stream) {
         // Nobody reads a log that cannot be written: say so once where a
         // developer looks, and carry on without it.
-        platform::OutputDebugStringA("<qm> cannot write the log file " + path + ": " + std::strerror(errno) +
-                                     "; log lines are dropped");
+        platform::OutputDebugStringA("<qm> cannot write the log file " + platform::NativePath(path) + ": " +
+                                     std::strerror(errno) + "; log lines are dropped");
         return;
     }
     // A new UTF-16LE text file starts with its byte-order mark.
     std::fseek(f.stream, 0, SEEK_END);
-    if (std::ftell(f.stream) == 0) std::fwrite("\xFF\xFE", 1, 2, f.stream);
+    long size = std::ftell(f.stream);
+    if (size == 0) std::fwrite("\xFF\xFE", 1, 2, f.stream);
+    // Full from an earlier run today: its closing line is already there.
+    f.full = size >= static_cast<long>(limit);
+}
+
+// Writes the entry unless today's file is full; the entry that fills it is
+// followed by one line saying that the rest of the day is dropped.
+void WriteEntry(LogFile& f, const std::string& bytes, const std::wstring& header, size_t limit) {
+    std::lock_guard<std::mutex> fileLock(f.fileLock);
+    if (f.full) return;
+    std::fwrite(bytes.data(), 1, bytes.size(), f.stream);
+    std::fflush(f.stream);
+    // Appending puts the position at the end of the file, entries of the other module included.
+    if (std::ftell(f.stream) < static_cast<long>(limit)) return;
+    f.full = true;
+    std::string closing = platform::WideToUtf16LEBytes(
+        header + L"[LogRecord:0]\r\n<qm> today's log reached " + std::to_wstring(limit) +
+        L" bytes; further entries of today are dropped\r\n");
+    std::fwrite(closing.data(), 1, closing.size(), f.stream);
+    std::fflush(f.stream);
 }
 
 }  // namespace
@@ -111,7 +134,7 @@ void WriteLogLine(const std::wstring& text) {
         std::wstring exe = ExePath();
         s.file->moduleName = platform::FileStem(exe);
         s.file->logDir = platform::JoinPath(platform::DirPart(exe), L"LOG");
-        if (!platform::DirectoryExists(s.file->logDir)) platform::CreateDirectories(s.file->logDir);
+        platform::CreatePrivateDirectory(s.file->logDir);
         PruneOldLogs(*s.file);
     }
     platform::LocalTime now = s.clock ? s.clock() : platform::Now();
@@ -131,17 +154,15 @@ void WriteLogLine(const std::wstring& text) {
     line += L"][TID:";
     line += std::to_wstring(platform::CurrentThreadId());
     line += L']';
+    size_t headerChars = line.size();
     line += text;
     line += L"\r\n";
     if (line.size() > kLineBufferChars) line.resize(kLineBufferChars);
 
     LogFile& f = *s.file;
-    if (f.openDay != now.day) OpenForDay(f, now);
+    if (f.openDay != now.day) OpenForDay(f, now, s.dailyLimit);
     if (!f.stream) return;
-    std::string bytes = platform::WideToUtf16LEBytes(line);
-    std::lock_guard<std::mutex> fileLock(f.fileLock);
-    std::fwrite(bytes.data(), 1, bytes.size(), f.stream);
-    std::fflush(f.stream);
+    WriteEntry(f, platform::WideToUtf16LEBytes(line), line.substr(0, headerChars), s.dailyLimit);
 }
 
 void SetClockForTesting(std::function<platform::LocalTime()> clock) {
@@ -152,6 +173,11 @@ void SetClockForTesting(std::function<platform::LocalTime()> clock) {
 void SetExecutablePathForTesting(const std::wstring& exePath) {
     std::lock_guard<std::mutex> lock(State().logLock);
     State().exePath = exePath;
+}
+
+void SetDailyLimitForTesting(size_t bytes) {
+    std::lock_guard<std::mutex> lock(State().logLock);
+    State().dailyLimit = bytes ? bytes : kMaxDailyLogBytes;
 }
 
 void ResetForTesting() {

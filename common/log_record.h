@@ -43,6 +43,10 @@ public:
 
 namespace qmlog {
 
+// A day's file stops growing at this size (a page that calls in a loop must
+// not fill the disk); the file count is limited as well (30 days).
+constexpr size_t kMaxDailyLogBytes = 32 * 1024 * 1024;
+
 // Sends "!FB378B" + text + "\n" to the debugger output.
 void TraceToDebugger(const std::wstring& text);
 // Writes one entry (header line + text) to the daily file.
@@ -52,6 +56,8 @@ void WriteLogLine(const std::wstring& text);
 // re-evaluation of the cached switch files. Production code never calls these.
 void SetClockForTesting(std::function<platform::LocalTime()> clock);
 void SetExecutablePathForTesting(const std::wstring& exePath);
+// 0 restores kMaxDailyLogBytes.
+void SetDailyLimitForTesting(size_t bytes);
 void ResetForTesting();
 
 }  // namespace qmlog

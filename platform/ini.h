@@ -7,14 +7,19 @@
 #include <string>
 #include <vector>
 
+#include "platform/paths.h"
+
 namespace platform {
 
 // Lines of `section` in file `path`, in order, without comments and blank lines.
-// Empty when the file or the section is missing or unreadable.
-std::vector<std::wstring> ReadIniSection(const std::wstring& path, const std::wstring& section);
+// Empty when the file or the section is missing or unreadable, or when the file
+// is larger than kMaxConfigFileBytes (`status` tells which).
+std::vector<std::wstring> ReadIniSection(const std::wstring& path, const std::wstring& section,
+                                         ReadStatus* status = nullptr);
 
 // Replaces the whole body of `section` with `lines` (creating file and section as
-// needed), keeping the rest of the file. False when the file cannot be written.
+// needed), keeping the rest of the file (unless it is too large to read). The
+// file is readable by this user only. False when it cannot be written.
 bool WriteIniSection(const std::wstring& path, const std::wstring& section,
                      const std::vector<std::wstring>& lines);
 

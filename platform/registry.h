@@ -1,12 +1,15 @@
 // Read-only machine registry: HKEY_LOCAL_MACHINE values from a file in the
 // Windows ".reg" export format. The file is "/etc/qm/machine.reg" unless the
 // environment variable QM_REGISTRY_FILE names another; a missing file holds no keys.
+// Safe to use from any thread.
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
+
+#include "platform/paths.h"
 
 namespace platform {
 
@@ -34,6 +37,9 @@ private:
 
 // The path of the registry file in use.
 std::wstring RegistryFilePath();
+// How the registry file was last read: a file over kMaxConfigFileBytes, or not a
+// regular file, holds no keys. The file is read again only when it changed.
+ReadStatus RegistryFileStatus();
 
 // Parses ".reg" text into key (upper-cased full path) -> value name (upper-cased) -> value.
 struct RegValue {

@@ -1,6 +1,7 @@
 #include "core/shell/main_wnd.h"
 
 #include "common/client_config.h"
+#include "common/log_record.h"
 #include "core/shell/browser_ctrl.h"
 #include "core/shell/module_state.h"
 #include "platform/debug_output.h"
@@ -129,7 +130,10 @@ void CQNMainWnd::StopFlashTrayIcon() {
 
 void CQNMainWnd::ReportStartChannel() {
     std::wstring ini = platform::JoinPath(platform::ExecutableDir(), L"out_start.ini");
-    std::vector<std::wstring> lines = platform::ReadIniSection(ini, L"Start_Cid");
+    platform::ReadStatus status = platform::ReadStatus::Ok;
+    std::vector<std::wstring> lines = platform::ReadIniSection(ini, L"Start_Cid", &status);
+    if (status != platform::ReadStatus::Ok && status != platform::ReadStatus::Missing)
+        QM_LOG("CQNMainWnd") << "<qm> out_start.ini " << platform::ReadStatusText(status) << ", no start channel reported";
     if (lines.empty() || lines.front().empty()) return;
     SendLaunchReport(platform::WideToAnsi(lines.front()), "", "", "");
 }

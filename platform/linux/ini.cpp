@@ -68,9 +68,11 @@ std::vector<std::wstring> ParseIniSection(const std::string& fileBytes, const st
     return SectionBody(SplitLines(text), section);
 }
 
-std::vector<std::wstring> ReadIniSection(const std::wstring& path, const std::wstring& section) {
+std::vector<std::wstring> ReadIniSection(const std::wstring& path, const std::wstring& section, ReadStatus* status) {
     std::string bytes;
-    if (!ReadFileBytes(path, bytes)) return {};
+    ReadStatus read = ReadConfigFile(path, bytes);
+    if (status) *status = read;
+    if (read != ReadStatus::Ok) return {};
     return ParseIniSection(bytes, section);
 }
 
@@ -87,7 +89,7 @@ bool WriteIniSection(const std::wstring& path, const std::wstring& section, cons
     std::string bytes;
     TextEncoding enc = TextEncoding::Ansi;
     std::vector<std::wstring> old;
-    if (ReadFileBytes(path, bytes) && !bytes.empty()) {
+    if (ReadConfigFile(path, bytes) == ReadStatus::Ok && !bytes.empty()) {
         bool ok = false;
         std::wstring text = DecodeTextFile(bytes, &enc, &ok);
         if (ok) old = SplitLines(text);  // an unreadable file is replaced

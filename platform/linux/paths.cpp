@@ -2,11 +2,13 @@
 
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 
 #include "platform/text.h"
@@ -73,13 +75,80 @@ bool DirectoryExists(const std::wstring& path) {
     return !path.empty() && stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+namespace {
+
+constexpr mode_t kPrivateDirMode = 0700;
+constexpr mode_t kPrivateFileMode = 0600;
+
+// Only what this user owns is changed; a folder shared on purpose stays as it is.
+bool NarrowMode(int fd, const struct stat& st, mode_t mode) {
+    if (st.st_uid != geteuid()) return false;
+    if ((st.st_mode & 07777) == mode) return true;
+    return fchmod(fd, mode) == 0;
+}
+
+bool NarrowPath(const std::string& native, mode_t dirMode, mode_t fileMode) {
+    int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return false;
+    struct stat st{};
+    bool ok = fstat(fd, &st) == 0 && (S_ISDIR(st.st_mode) || S_ISREG(st.st_mode)) &&
+              NarrowMode(fd, st, S_ISDIR(st.st_mode) ? dirMode : fileMode);
+    close(fd);
+    return ok;
+}
+
+// mkdir's mode passes through the umask: the mode is set again afterwards.
+bool MakePrivateDirectory(const std::string& native) {
+    if (mkdir(native.c_str(), kPrivateDirMode) != 0) return false;
+    chmod(native.c_str(), kPrivateDirMode);
+    return true;
+}
+
+}  // namespace
+
 bool CreateDirectories(const std::wstring& path) {
     if (path.empty()) return false;
     if (DirectoryExists(path)) return true;
     std::wstring parent = DirPart(path);
     if (!parent.empty() && parent != path && !DirectoryExists(parent)) CreateDirectories(parent);
-    if (mkdir(NativePath(path).c_str(), 0755) == 0) return true;
+    if (MakePrivateDirectory(NativePath(path))) return true;
     return errno == EEXIST && DirectoryExists(path);
+}
+
+bool CreatePrivateDirectory(const std::wstring& path) {
+    if (!CreateDirectories(path)) return false;
+    RestrictToOwner(path);
+    return true;
+}
+
+bool RestrictToOwner(const std::wstring& path) {
+    return NarrowPath(NativePath(path), kPrivateDirMode, kPrivateFileMode);
+}
+
+bool EnsurePrivateFile(const std::wstring& path) {
+    std::string native = NativePath(path);
+    int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, kPrivateFileMode);
+    if (fd >= 0) {
+        fchmod(fd, kPrivateFileMode);
+        close(fd);
+        return true;
+    }
+    return errno == EEXIST && NarrowPath(native, kPrivateDirMode, kPrivateFileMode);
+}
+
+std::FILE* OpenFileForAppend(const std::wstring& path) {
+    int fd = open(NativePath(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY,
+                  kPrivateFileMode);
+    if (fd < 0) return nullptr;
+    struct stat st{};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) NarrowMode(fd, st, kPrivateFileMode);
+    std::FILE* f = fdopen(fd, "ab");
+    if (!f) {
+        int error = errno;
+        close(fd);
+        errno = error;
+    }
+    return f;
 }
 
 bool DeleteFileAt(const std::wstring& path) { return unlink(NativePath(path).c_str()) == 0; }
@@ -105,7 +174,7 @@ std::vector<std::wstring> ListFiles(const std::wstring& dir, const std::wstring&
 
 bool ReadFileBytes(const std::wstring& path, std::string& out) {
     out.clear();
-    FILE* f = std::fopen(NativePath(path).c_str(), "rb");
+    FILE* f = std::fopen(NativePath(path).c_str(), "rbe");
     if (!f) return false;
     char buf[65536];
     size_t n;
@@ -117,14 +186,58 @@ bool ReadFileBytes(const std::wstring& path, std::string& out) {
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
     std::string native = NativePath(path);
-    std::string tmp = native + ".tmp";
-    FILE* f = std::fopen(tmp.c_str(), "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = (std::fclose(f) == 0) && ok;
+    // A fresh name each time: a temporary left by a crash never blocks the next write.
+    std::string tmp = native + ".XXXXXX";
+    int fd = mkostemp(tmp.data(), O_CLOEXEC);  // created 0600
+    if (fd < 0) return false;
+    fchmod(fd, kPrivateFileMode);
+    bool ok = true;
+    for (size_t done = 0; ok && done < bytes.size();) {
+        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0) done += static_cast<size_t>(n);
+        else ok = n < 0 && errno == EINTR;
+    }
+    ok = (close(fd) == 0) && ok;
     if (ok) ok = std::rename(tmp.c_str(), native.c_str()) == 0;
     if (!ok) unlink(tmp.c_str());
     return ok;
+}
+
+ReadStatus ReadConfigFile(const std::wstring& path, std::string& out, std::size_t maxBytes) {
+    out.clear();
+    // Non-blocking: a FIFO put in the file's place must not hang the reader.
+    int fd = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? ReadStatus::Missing : ReadStatus::Unreadable;
+    struct stat st{};
+    ReadStatus status = ReadStatus::Ok;
+    if (fstat(fd, &st) != 0) status = ReadStatus::Unreadable;
+    else if (!S_ISREG(st.st_mode)) status = ReadStatus::NotAFile;
+    else if (static_cast<std::uint64_t>(st.st_size) > maxBytes) status = ReadStatus::TooLarge;
+    char buf[65536];
+    while (status == ReadStatus::Ok) {
+        ssize_t n = read(fd, buf, sizeof(buf));
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno != EINTR) status = ReadStatus::Unreadable;
+            continue;
+        }
+        out.append(buf, static_cast<size_t>(n));
+        if (out.size() > maxBytes) status = ReadStatus::TooLarge;  // it grew while we read
+    }
+    close(fd);
+    if (status != ReadStatus::Ok) out.clear();
+    return status;
+}
+
+std::string ReadStatusText(ReadStatus status, std::size_t maxBytes) {
+    switch (status) {
+        case ReadStatus::Ok: return "read";
+        case ReadStatus::Missing: return "missing";
+        case ReadStatus::NotAFile: return "not a regular file";
+        case ReadStatus::TooLarge: return "too large (over " + std::to_string(maxBytes) + " bytes)";
+        case ReadStatus::Unreadable: return "unreadable";
+    }
+    return "unreadable";
 }
 
 }  // namespace platform

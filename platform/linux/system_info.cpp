@@ -28,7 +28,7 @@ LocalTime FromEpoch(time_t secs, int ms) {
 
 bool ReadText(const char* path, std::string& out) {
     out.clear();
-    FILE* f = std::fopen(path, "rb");
+    FILE* f = std::fopen(path, "rbe");
     if (!f) return false;
     char buf[4096];
     size_t n;

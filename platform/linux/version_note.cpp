@@ -135,7 +135,7 @@ std::wstring Format(const std::array<std::uint16_t, 4>& v) {
 }  // namespace
 
 bool ReadVersionNote(const std::wstring& path, VersionInfo& info) {
-    FILE* f = std::fopen(NativePath(path).c_str(), "rb");
+    FILE* f = std::fopen(NativePath(path).c_str(), "rbe");
     if (!f) return false;
     bool ok = DecodeVersion(FileReader(f), info);
     std::fclose(f);
@@ -153,7 +153,7 @@ std::wstring ProductVersionString(const std::wstring& path) {
 }
 
 bool ReadStringResource(const std::wstring& path, std::uint32_t id, std::wstring& text) {
-    FILE* f = std::fopen(NativePath(path).c_str(), "rb");
+    FILE* f = std::fopen(NativePath(path).c_str(), "rbe");
     if (!f) return false;
     std::map<std::uint32_t, std::wstring> table;
     DecodeStrings(FileReader(f), table);

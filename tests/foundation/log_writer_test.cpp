@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <thread>
@@ -29,6 +30,7 @@ protected:
         qmlog::SetClockForTesting([] { return At(8, 14, 5, 9); });
     }
     void TearDown() override {
+        qmlog::SetDailyLimitForTesting(0);
         qmlog::ResetForTesting();
         qmlog::SetClockForTesting(nullptr);
         qmlog::SetExecutablePathForTesting(L"");
@@ -192,4 +194,48 @@ TEST_F(LogWriter, ConcurrentRecordsNeverTear) {
         pos = end;
     }
     EXPECT_EQ(entries, static_cast<size_t>(threads * perThread));
+}
+
+TEST_F(LogWriter, ADayStopsGrowingAtItsLimitWithOneClosingLine) {
+    qmlog::SetDailyLimitForTesting(4096);
+    for (int i = 0; i < 200; ++i) LogRecord("F", i) << "entry " << i << std::string(40, 'x');
+    std::wstring log = ReadLog(8);
+    // Whole entries up to the limit, then the closing line, then nothing of that day.
+    std::string bytes = qmtest::ReadFile(LogPath(8));
+    EXPECT_LT(bytes.size(), 4096u + 1024u);
+    size_t closing = log.find(L"<qm> today's log reached 4096 bytes; further entries of today are dropped\r\n");
+    ASSERT_NE(closing, std::wstring::npos);
+    EXPECT_EQ(closing + std::wstring(L"<qm> today's log reached 4096 bytes; further entries of today are dropped\r\n").size(),
+              log.size());
+    EXPECT_EQ(log.find(L"entry 199"), std::wstring::npos);
+
+    // A later run on the same day adds nothing; the next day starts afresh.
+    qmlog::ResetForTesting();
+    LogRecord("F", 1) << "after restart";
+    EXPECT_EQ(ReadLog(8).find(L"after restart"), std::wstring::npos);
+    qmlog::SetClockForTesting([] { return At(9, 0, 0, 1); });
+    LogRecord("F", 2) << "next day";
+    EXPECT_NE(ReadLog(9).find(L"next day"), std::wstring::npos);
+}
+
+TEST_F(LogWriter, FolderAndFileAreTheUsersOnlyWhateverTheUmask) {
+    mode_t old = umask(0);
+    std::string logDir = dir_.path() + "/LOG";
+    ASSERT_EQ(mkdir(logDir.c_str(), 0777), 0);  // left by an older run, open to all
+    LogRecord("F", 1) << "private";
+    umask(old);
+    struct stat st{};
+    ASSERT_EQ(stat(logDir.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    ASSERT_EQ(stat(LogPath(8).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    // Not inherited by programs the client starts.
+    int flags = -1;
+    for (int fd = 0; fd < 1024; ++fd) {
+        char link[512] = {};
+        ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), link, sizeof(link) - 1);
+        if (n > 0 && std::string(link, static_cast<size_t>(n)) == LogPath(8)) flags = fcntl(fd, F_GETFD);
+    }
+    ASSERT_NE(flags, -1);
+    EXPECT_TRUE(flags & FD_CLOEXEC);
 }

@@ -90,7 +90,10 @@ std::shared_ptr<ProfileContext> ProfileContext::Acquire(const std::wstring& dir,
 }
 
 void ProfileContext::Create() {
-    platform::CreateDirectories(dir_);
+    // The profile holds the cookie jar: this user's only. The jar is created
+    // private before the engine opens it; its journals take the jar's mode.
+    platform::CreatePrivateDirectory(dir_);
+    platform::EnsurePrivateFile(platform::FromNativePath(CookieDbPath(dir_)));
     std::string path = platform::NativePath(dir_);
     PreloadSanitizerRuntime();
 

@@ -1,11 +1,14 @@
 // Machine identity: cafe group id, host name, boot id, client version.
 #include <glib.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 
 #include <fmt/format.h>
 
+#include "common/log_record.h"
+#include "common/log_text.h"
 #include "core/services/identity/http_launch_app.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
@@ -43,6 +46,13 @@ HttpLaunchApp::~HttpLaunchApp() {
 }
 
 std::string HttpLaunchApp::ReadGid() const {
+    platform::ReadStatus status = platform::RegistryFileStatus();
+    static std::atomic<bool> reported{false};
+    if (status != platform::ReadStatus::Ok && status != platform::ReadStatus::Missing && !reported.exchange(true)) {
+        QM_LOG("Logic\\Http_Interface\\HttpLaunchApp")
+            << "<qm> machine registry file " << platform::ReadStatusText(status) << ", no group id read: "
+            << EscapeForLog(platform::WideToAnsi(platform::RegistryFilePath()));
+    }
     for (const GidLocation& location : kGidLocations) {
         platform::RegistryKey key;
         std::wstring text;

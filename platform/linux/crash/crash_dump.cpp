@@ -141,6 +141,7 @@ bool WriteDumpFile(const CrashContext& crash, const char* directory, const char*
     if (tempName.overflowed()) return false;
     int fd = open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return false;
+    fchmod(fd, 0600);  // whatever the umask: a dump holds the process's memory
     int go[2];
     if (pipe2(go, O_CLOEXEC) != 0) {
         close(fd);
@@ -201,7 +202,7 @@ void WriteCrashDump() {
     fullPath.Text(g_setup.dumpDirectory).Text("/").Text(name);
     if (fullPath.overflowed()) return;
 
-    mkdir(g_setup.dumpDirectory, 0755);  // an existing directory is fine
+    mkdir(g_setup.dumpDirectory, 0700);  // an existing directory is fine
     WriteDumpFile(g_crash, g_setup.dumpDirectory, path);
 }
 
@@ -245,6 +246,7 @@ const char kDumpDirectoryVariable[] = "QM_DUMP_DIR";
 void Install(const std::wstring& modulePath, const std::string& directory) {
     if (directory.size() + 1 + kMaxDumpNameBytes >= PATH_MAX) return;
     std::memcpy(g_setup.dumpDirectory, directory.c_str(), directory.size() + 1);
+    RestrictToOwner(FromNativePath(directory));  // dumps of an older run stay this user's only
     std::string version = WideToUtf8(FileVersionString(modulePath));
     FormatDumpNamePrefix(g_setup.namePrefix, NativePath(FilePart(modulePath)).c_str(), version.c_str());
 
