@@ -4,6 +4,7 @@
 
 #include "launcher/win_main_implement.h"
 #include "platform/crash_dump.h"
+#include "platform/debug_output.h"
 #include "platform/dynlib.h"
 #include "platform/text.h"
 
@@ -43,6 +44,8 @@ void RunTestCrashSwitch(const std::wstring& commandLine) {
 
 int main(int argc, char** argv) {
     platform::InstallCrashDumpWriter();
+    // Nothing the client or its libraries write to standard error may block it.
+    platform::RouteLibraryMessagesToDebugOutput();
 
     std::string joined;
     for (int i = 1; i < argc; ++i) {

@@ -1,8 +1,6 @@
 #include "log.h"
 
-#include <cstdio>
-#include <mutex>
-
+#include "platform/debug_output.h"
 #include "platform/system_info.h"
 
 namespace kxcef {
@@ -22,11 +20,9 @@ LogSeverity ReadMinLevel() {
     return LogSeverity::Info;
 }
 
+// Standard error may be a pipe nobody reads: the line never waits for it.
 void Write(const char* severity, const char* source, const std::string& text) {
-    static std::mutex mutex;
-    std::lock_guard<std::mutex> lock(mutex);
-    std::fprintf(stderr, "[KXCEF2:%s:%s] %s\n", severity, source, text.c_str());
-    std::fflush(stderr);
+    platform::WriteStandardError(std::string("[KXCEF2:") + severity + ":" + source + "] " + text);
 }
 
 }  // namespace
