@@ -1,5 +1,7 @@
 #include "launcher/process_helpers.h"
 
+#include "common/log_record.h"
+#include "common/log_text.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -17,8 +19,16 @@ bool LaunchProcess(const std::wstring& path, const std::wstring& parameters, con
     if (argv.empty()) return false;
     std::wstring program = argv.front();
     argv.erase(argv.begin());
-    if (platform::SpawnProcess(program, argv, workingDirectory)) return true;
-    return platform::OpenWithSystem(platform::NativePath(path));
+    std::string spawnError;
+    if (platform::SpawnProcess(program, argv, workingDirectory, &spawnError)) return true;
+    // The desktop's handler takes addresses, not bare paths.
+    std::string uri = platform::FileUri(platform::NativePath(path));
+    if (!uri.empty() && platform::OpenWithSystem(uri)) return true;
+    QM_LOG("WinMainImplement") << "<Quenor> cannot start " << EscapeForLog(platform::WideToAnsi(path)) << ": "
+                               << spawnError << "; the desktop's handler could not open it either ("
+                               << EscapeForLog(uri.empty() ? std::string("no file address") : platform::LastOpenError())
+                               << ")";
+    return false;
 }
 
 std::wstring GetFileVersionString(const std::wstring& path) { return platform::FileVersionString(path); }

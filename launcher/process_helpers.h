@@ -8,7 +8,8 @@ void LaunchUpdater(const std::wstring& exeDir);
 
 // Starts `path` with `parameters` in `workingDirectory` (empty: the caller's).
 // The command line is "\"path\" parameters", cut to 1023 characters. When the
-// program cannot be spawned it is handed to the desktop's opener, without dialogs.
+// program cannot be spawned, its file is handed to the desktop's opener (as a
+// file address), without dialogs; when that fails too, a log line says why.
 bool LaunchProcess(const std::wstring& path, const std::wstring& parameters, const std::wstring& workingDirectory);
 
 // "a.b.c.d" file version of a binary, empty when it has none.

@@ -2,11 +2,15 @@
 // launcher starts it at every primary start and never waits for it; it
 // records that it ran and exits. The line goes to standard error and, when
 // the environment names one in QM_UPDATE_MARKER, is appended to that file.
+// QM_UPDATE_STAY_MS keeps it running that long afterwards (for tests that look
+// at what it inherited).
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "platform/process.h"
 
@@ -24,5 +28,7 @@ int main(int argc, char** argv) {
         out << line;  // one short write: lines of concurrent starts do not mix
         if (!out) return 1;
     }
+    if (const char* stay = std::getenv("QM_UPDATE_STAY_MS"); stay && *stay)
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(stay)));
     return 0;
 }

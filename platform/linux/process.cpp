@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <gio/gio.h>
 #include <limits.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
@@ -26,10 +27,17 @@ extern char** environ;
 namespace platform {
 namespace {
 
+thread_local std::string t_lastOpenError;
+
 bool LaunchWithGio(const std::string& uri) {
     GError* error = nullptr;
     gboolean ok = g_app_info_launch_default_for_uri(uri.c_str(), nullptr, &error);
-    if (error) g_error_free(error);
+    if (error) {
+        t_lastOpenError = error->message ? error->message : "unknown error";
+        g_error_free(error);
+    } else if (!ok) {
+        t_lastOpenError = "unknown error";
+    }
     return ok;
 }
 
@@ -42,7 +50,7 @@ bool IsWindowsPath(const std::string& s) {
 
 bool ReadSmallFile(const std::string& path, std::string& out) {
     out.clear();
-    FILE* f = std::fopen(path.c_str(), "rb");
+    FILE* f = std::fopen(path.c_str(), "rbe");
     if (!f) return false;
     char buf[4096];
     size_t n;
@@ -63,7 +71,7 @@ void ReapInBackground(pid_t pid) {
 }  // namespace
 
 bool SpawnProcess(const std::wstring& path, const std::vector<std::wstring>& arguments,
-                  const std::wstring& workingDir) {
+                  const std::wstring& workingDir, std::string* error) {
     std::vector<std::string> args;
     args.push_back(NativePath(path));
     for (const auto& a : arguments) args.push_back(WideToUtf8(a));
@@ -75,10 +83,26 @@ bool SpawnProcess(const std::wstring& path, const std::vector<std::wstring>& arg
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+    // Whatever a library opened without close-on-exec stays with us.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+    // The engine and the UI library ignore SIGPIPE and our threads block
+    // signals: none of that is the program's business.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t all, none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     pid_t pid = -1;
-    int rc = posix_spawn(&pid, args[0].c_str(), &actions, nullptr, argv.data(), environ);
+    int rc = posix_spawn(&pid, args[0].c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0 || pid <= 0) return false;
+    if (rc != 0 || pid <= 0) {
+        if (error) *error = std::strerror(rc != 0 ? rc : EINVAL);
+        return false;
+    }
     // glibc's posix_spawn reports a failed exec as its result.
     ReapInBackground(pid);
     return true;
@@ -105,7 +129,21 @@ std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine) {
     return out;
 }
 
-bool OpenWithSystem(const std::string& uri) { return g_uriLauncher.load()(uri); }
+bool OpenWithSystem(const std::string& uri) {
+    t_lastOpenError.clear();
+    bool ok = g_uriLauncher.load()(uri);
+    if (!ok && t_lastOpenError.empty()) t_lastOpenError = "refused";
+    return ok;
+}
+
+std::string LastOpenError() { return t_lastOpenError; }
+
+std::string FileUri(const std::string& nativePath) {
+    gchar* uri = g_filename_to_uri(nativePath.c_str(), nullptr, nullptr);
+    std::string out = uri ? uri : "";
+    g_free(uri);
+    return out;
+}
 
 UriLauncher SetUriLauncher(UriLauncher launcher) {
     return g_uriLauncher.exchange(launcher ? launcher : &LaunchWithGio);
@@ -124,6 +162,14 @@ std::vector<std::string> CurrentProcessArguments() {
     }
     return args;
 }
+
+bool HasProcessTypeSwitch(const std::vector<std::string>& args) {
+    for (size_t i = 1; i < args.size(); ++i)
+        if (args[i].compare(0, 7, "--type=") == 0) return true;
+    return false;
+}
+
+bool IsEngineHelperProcess() { return HasProcessTypeSwitch(CurrentProcessArguments()); }
 
 std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(getpid()); }
 std::uint32_t CurrentThreadId() { return static_cast<std::uint32_t>(syscall(SYS_gettid)); }

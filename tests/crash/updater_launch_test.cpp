@@ -11,9 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "common/log_record.h"
 #include "launcher/process_helpers.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "tests/support/logs.h"
 #include "tests/support/process.h"
 
 using namespace std::chrono_literals;
@@ -36,6 +38,37 @@ bool RefuseOpen(const std::string& uri) {
     g_opened.push_back(uri);
     return false;
 }
+
+// A private desktop for the real opener: a handler for shell scripts and text
+// that appends the address it gets to "opened.txt". GLib reads these folders
+// once per process, so they are set before any test runs.
+qmtest::TempDir* g_desktop = nullptr;
+
+class PrivateDesktop : public ::testing::Environment {
+public:
+    void SetUp() override {
+        g_desktop = new qmtest::TempDir();
+        std::string data = g_desktop->File("data"), config = g_desktop->File("config");
+        std::filesystem::create_directories(data + "/applications");
+        std::filesystem::create_directories(config);
+        std::string handler = g_desktop->File("handler.sh");
+        qmtest::WriteFile(handler, "#!/bin/sh\necho \"$1\" >> " + g_desktop->File("opened.txt") + "\n");
+        chmod(handler.c_str(), 0755);
+        qmtest::WriteFile(data + "/applications/qmtest-open.desktop",
+                          "[Desktop Entry]\nType=Application\nName=qmtest open\nExec=" + handler +
+                              " %u\nMimeType=application/x-shellscript;text/plain;\n");
+        qmtest::WriteFile(config + "/mimeapps.list",
+                          "[Default Applications]\napplication/x-shellscript=qmtest-open.desktop\n"
+                          "text/plain=qmtest-open.desktop\n");
+        setenv("XDG_DATA_HOME", data.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        setenv("XDG_DATA_DIRS", "/usr/share", 1);  // the MIME database, no other handlers
+        setenv("XDG_CONFIG_DIRS", config.c_str(), 1);
+        unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    }
+    void TearDown() override { delete g_desktop; }
+};
+const auto* const kDesktop = ::testing::AddGlobalTestEnvironment(new PrivateDesktop);
 
 class UpdaterLaunchTest : public ::testing::Test {
 protected:
@@ -112,17 +145,48 @@ TEST_F(UpdaterLaunchTest, LaunchProcessPassesParametersAndWorkingDirectory) {
     EXPECT_NE(lines[0].find(" cwd=" + work + " args=2 [one] [two three]"), std::string::npos) << lines[0];
 }
 
-TEST_F(UpdaterLaunchTest, ProgramThatCannotBeStartedGoesToTheDesktopOpener) {
+TEST_F(UpdaterLaunchTest, ProgramThatCannotBeStartedGoesToTheDesktopOpenerAsAFileAddress) {
     std::string document = dir_.File("notes.txt");
     ASSERT_TRUE(qmtest::WriteFile(document, "not a program"));
     EXPECT_TRUE(LaunchProcess(platform::Utf8ToWide(document), L"", L""));
     ASSERT_EQ(g_opened.size(), 1u);
-    EXPECT_EQ(g_opened[0], document);
+    EXPECT_EQ(g_opened[0], "file://" + document);
 
-    // The opener's answer is the result.
+    // The opener's answer is the result, and a failure is logged.
+    qmtest::TempDir logDir;
+    qmlog::ResetForTesting();
+    qmlog::SetExecutablePathForTesting(platform::Utf8ToWide(logDir.File("qm_main")));
     platform::SetUriLauncher(RefuseOpen);
     EXPECT_FALSE(LaunchProcess(platform::Utf8ToWide(dir_.File("missing")), L"", L""));
     EXPECT_EQ(g_opened.size(), 2u);
+    std::string log = qmtest::DailyLogs(logDir.path());
+    EXPECT_NE(log.find("<Quenor> cannot start " + dir_.File("missing") + ": No such file or directory; the desktop's "
+                       "handler could not open it either (refused)"),
+              std::string::npos)
+        << log;
+    qmlog::ResetForTesting();
+    qmlog::SetExecutablePathForTesting(L"");
+}
+
+// The real desktop opener (GIO), in a private desktop whose handler for the
+// updater's file type records what it was given.
+TEST_F(UpdaterLaunchTest, AnUpdaterThatCannotBeSpawnedIsOpenedByTheRealDesktopHandler) {
+    platform::SetUriLauncher(nullptr);
+    std::string opened = g_desktop->File("opened.txt");
+    std::string exeDir = dir_.File("client");
+    std::filesystem::create_directories(exeDir);
+    // A script without execute permission: the spawn is refused (EACCES).
+    std::string updater = exeDir + "/qm_update";
+    ASSERT_TRUE(qmtest::WriteFile(updater, "#!/bin/sh\necho update\n"));
+    chmod(updater.c_str(), 0644);
+    unlink(opened.c_str());
+    LaunchUpdater(platform::Utf8ToWide(exeDir));
+    ASSERT_TRUE(qmtest::WaitUntil([&] { return !qmtest::ReadFile(opened).empty(); }, 30s))
+        << "the desktop's handler was not started";
+    // GIO hands a local file to the handler as its path.
+    std::vector<std::string> lines = Lines(qmtest::ReadFile(opened));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(lines[0] == updater || lines[0] == "file://" + updater) << lines[0];
 }
 
 TEST_F(UpdaterLaunchTest, FileVersionComesFromTheVersionNote) {

@@ -49,13 +49,6 @@ std::string JoinLine(const std::vector<std::string>& line) {
     return out;
 }
 
-bool IsSubProcess() {
-    std::vector<std::string> args = platform::CurrentProcessArguments();
-    for (size_t i = 1; i < args.size(); ++i)
-        if (args[i].find("type=") != std::string::npos) return true;
-    return false;
-}
-
 }  // namespace
 
 namespace kxcef {
@@ -140,7 +133,7 @@ int CCEF3Manager::CEFInit(HINSTANCE /*instance*/) {
     if (!instance || !instance->m_app) return 0;
     // The engine's helper processes run their own entry points; a process
     // started with a process type has nothing left to do here.
-    if (IsSubProcess()) return 0;
+    if (platform::IsEngineHelperProcess()) return 0;
 
     kxcef::SetUiThread();
     platform::SetEnv("GDK_BACKEND", "x11");
