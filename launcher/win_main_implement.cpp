@@ -1,5 +1,7 @@
 #include "launcher/win_main_implement.h"
 
+#include <chrono>
+
 #include "common/client_config.h"
 #include "common/cmdline_parser.h"
 #include "common/log_record.h"
@@ -7,17 +9,21 @@
 #include "kxcef/cef3_manager.h"
 #include "launcher/bridge/cef_handler.h"
 #include "launcher/front_end_origins.h"
+#include "launcher/hand_over.h"
+#include "launcher/instance_names.h"
 #include "launcher/process_helpers.h"
 #include "platform/dynlib.h"
-#include "platform/ini.h"
 #include "platform/instance_guard.h"
 #include "platform/paths.h"
+#include "platform/process.h"
 #include "platform/text.h"
 #include "uilib/UiLib.h"
 
 namespace {
 const char kLog[] = "WinMainImplement";
 const wchar_t kCoreModule[] = L"qm_core.so";
+// A running instance that is still starting answers once its window exists.
+constexpr std::chrono::milliseconds kHandOverWait{20000};
 }  // namespace
 
 WinMainImplement::WinMainImplement(HINSTANCE instance, std::wstring commandLine)
@@ -29,11 +35,27 @@ int WinMainImplement::Run() {
     CCmdLineParser parser;
     if (!commandLine_.empty()) parser.Parse(commandLine_);
 
-    // The engine's helper processes carry a process type; they skip the guard.
+    // The engine's helper processes carry a process-type switch; they skip the guard.
     bool primary = false;
-    if (commandLine_.find(L"type=") == std::wstring::npos) {
-        platform::GuardResult guard = platform::AcquireInstanceGuard(kInstanceGuardName);
-        if (guard == platform::GuardResult::AlreadyHeld) return HandOverToFirstInstance(parser.GetVal(L"start_cid"));
+    bool guarded = false;
+    if (!platform::IsEngineHelperProcess()) {
+        platform::InstanceGuard guard(platform::SessionGuardName(instance_names::kGuard));
+        switch (guard.Acquire()) {
+            case platform::GuardResult::AlreadyHeld:
+                return HandOverToFirstInstance(guard, parser);
+            case platform::GuardResult::Acquired:
+                guarded = true;
+                break;
+            case platform::GuardResult::HeldByStranger:
+                // Nobody else may keep this user's client from starting.
+                QM_LOG(kLog) << "<Quenor> the single-instance name " << guard.Name() << " is not ours ("
+                             << guard.Detail() << "); starting without the single-instance guard";
+                break;
+            case platform::GuardResult::Failed:
+                QM_LOG(kLog) << "<Quenor> the single-instance guard " << guard.Name() << " could not be created ("
+                             << guard.Detail() << "); starting without it";
+                break;
+        }
         primary = true;
     }
 
@@ -53,6 +75,10 @@ int WinMainImplement::Run() {
     } else if (primary) {
         UiLib::CPaintManagerUI::SetInstance(instance_);
         if (StartCoreModule()) {
+            if (guarded) {
+                platform::ReceiveHandOvers(
+                    [exeDir = exeDir_](const platform::HandOverEvent& event) { AcceptHandOver(exeDir, event); });
+            }
             UiLib::CPaintManagerUI::MessageLoop();
             StopCoreModule();
         } else {
@@ -76,20 +102,24 @@ void WinMainImplement::AllowFrontEndOrigins(const CCmdLineParser& switches) {
     QM_LOG(kLog) << "<Quenor> page commands accepted from: " << (list.empty() ? std::string("(none)") : list);
 }
 
-int WinMainImplement::HandOverToFirstInstance(const std::wstring& startCid) {
-    CClientConfig* config = CClientConfig::Get();
-    config->ResolveChannel(platform::WideToAnsi(config->GetChannelId()));
-    ChannelInfo channel = config->GetChannelInfo();
-
-    HWND first = UiLib::FindWindowW(kMainWindowClass, channel.displayName.c_str());
-    if (first) {
-        UiLib::ShowWindow(first, SW_RESTORE);
-        UiLib::SetForegroundWindow(first);
-        if (!startCid.empty()) {
-            platform::WriteIniSection(platform::JoinPath(exeDir_, L"out_start.ini"), L"Start_Cid", {startCid});
-            UiLib::PostMessageW(first, kStartChannelMessage, 0, 0);
-        }
-        QM_LOG(kLog) << "<Quenor> Has already run one instance. exit...";
+int WinMainImplement::HandOverToFirstInstance(platform::InstanceGuard& guard, const CCmdLineParser& switches) {
+    // The running instance restores its window, writes the start channel to
+    // "out_start.ini" and reports it; the request travels on the guard itself.
+    HandOverRequest request;
+    request.hasStartCid = switches.HasKey(L"start_cid");
+    request.startCid = switches.GetVal(L"start_cid");
+    switch (guard.HandOver(EncodeHandOver(request), kHandOverWait)) {
+        case platform::HandOverResult::Delivered:
+            QM_LOG(kLog) << "<Quenor> Has already run one instance. exit...";
+            break;
+        case platform::HandOverResult::NotAcknowledged:
+            QM_LOG(kLog) << "<Quenor> Has already run one instance (" << guard.Detail()
+                         << "); it did not confirm the hand-over in time. exit...";
+            break;
+        case platform::HandOverResult::Failed:
+            QM_LOG(kLog) << "<Quenor> Has already run one instance (" << guard.Detail()
+                         << "); nothing could be handed over. exit...";
+            break;
     }
     return 3;
 }

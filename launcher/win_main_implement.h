@@ -11,6 +11,9 @@
 #include "platform/win_types.h"
 
 class CCmdLineParser;
+namespace platform {
+class InstanceGuard;
+}
 
 namespace QNInterface::QNCEF {
 class CQNCefHandler;
@@ -24,12 +27,10 @@ public:
     // Exit code: 0 normal end, 1 engine not started or nothing to run, 3 another instance runs.
     int Run();
 
-    static constexpr const char* kInstanceGuardName = "PX_843E199F-B0EC-41B9-8DB7-DB3928E6523C";
-    static constexpr const wchar_t* kMainWindowClass = L"RW_843E199F-B0EC-41B9-8DB7-DB3928E6523C";
-    static constexpr UINT kStartChannelMessage = 2026;
 
 private:
-    int HandOverToFirstInstance(const std::wstring& startCid);
+    // Exit code 3, with the reason in the log.
+    int HandOverToFirstInstance(platform::InstanceGuard& guard, const CCmdLineParser& switches);
     // The bridge serves page commands only to the front-end's pages.
     void AllowFrontEndOrigins(const CCmdLineParser& switches);
     // False when the core module gave the message loop nothing to end it.

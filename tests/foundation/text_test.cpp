@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "platform/instance_guard.h"
 #include "platform/text.h"
 #include "platform/variant.h"
 
@@ -77,11 +76,4 @@ TEST(Variant, BstrKeepsLengthAndEmbeddedNulls) {
     EXPECT_EQ(v.vt, VT_EMPTY);
     VARIANT i = MakeI4Variant(5);
     EXPECT_EQ(VariantText(i), L"");
-}
-
-TEST(InstanceGuard, SecondAcquireOfTheSameNameIsRefused) {
-    std::string name = "qm-test-guard-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                       std::to_string(reinterpret_cast<uintptr_t>(&name));
-    EXPECT_EQ(AcquireInstanceGuard(name), GuardResult::Acquired);
-    EXPECT_EQ(AcquireInstanceGuard(name), GuardResult::AlreadyHeld);
 }

@@ -101,14 +101,33 @@ TEST_F(Launcher, SecondInstanceRestoresTheFirstAndHandsOverItsStartChannel) {
     EXPECT_TRUE(first.Running());
 }
 
-TEST_F(Launcher, TypeSwitchAnywhereMeansASubProcessThatSkipsTheGuard) {
+TEST_F(Launcher, StartCidWithoutAValueWritesAnEmptySectionAndStillTellsTheWindow) {
+    qmtest::ChildProcess first;
+    ASSERT_TRUE(first.Start(Args({}), Env(), install_.Path("first.txt")));
+    ASSERT_TRUE(CoreLogHas("window ready", 60s)) << qmtest::ReadFile(install_.Path("first.txt"));
+    ASSERT_TRUE(qmtest::WriteFile(install_.Path("out_start.ini"), "[Start_Cid]\r\nOLD\r\n"));
+
+    EXPECT_EQ(qmtest::RunProcess(Args({"*start_cid"}), 60s, Env()), 3);
+    // The hand-over is confirmed only after the window handled it.
+    EXPECT_NE(CoreLog().find("2026 visible=1"), std::string::npos) << CoreLog();
+    std::string ini = qmtest::ReadFile(install_.Path("out_start.ini"));
+    EXPECT_NE(ini.find("[Start_Cid]"), std::string::npos) << ini;
+    EXPECT_EQ(platform::ReadIniSection(platform::Utf8ToWide(install_.Path("out_start.ini")), L"Start_Cid"),
+              std::vector<std::wstring>{});
+}
+
+TEST_F(Launcher, OnlyARealTypeSwitchMarksASubProcessThatSkipsTheGuard) {
     qmtest::ChildProcess first;
     ASSERT_TRUE(first.Start(Args({}), Env(), install_.Path("first.txt")));
     ASSERT_TRUE(CoreLogHas("window ready", 60s));
-    // Even with an instance running, a "type=" line is no second instance (that would be 3).
-    EXPECT_EQ(qmtest::RunProcess(Args({"*x:abctype=renderer"}), 30s, Env()), 1);
+    // "type=" inside a value is a normal start: a second instance, 3.
+    EXPECT_EQ(qmtest::RunProcess(Args({"*x:abctype=renderer"}), 30s, Env()), 3);
+    EXPECT_EQ(qmtest::RunProcess(Args({"*url:\"http://127.0.0.1:8000/?type=renderer\""}), 30s, Env()), 3);
+    // The engine's helper switch is a sub-process: no guard, no UI, 1.
     EXPECT_EQ(qmtest::RunProcess(Args({"--type=gpu-process"}), 30s, Env()), 1);
-    EXPECT_NE(qmtest::DailyLogs(install_.dir()).find("<Quenor> init cef framework fail! exit..."), std::string::npos);
+    std::string logs = qmtest::DailyLogs(install_.dir());
+    EXPECT_NE(logs.find("<Quenor> init cef framework fail! exit..."), std::string::npos);
+    EXPECT_NE(logs.find("<Quenor> Has already run one instance. exit..."), std::string::npos);
     std::string log = CoreLog();
     EXPECT_EQ(log.find("QNInitUI"), log.rfind("QNInitUI")) << "a sub-process bound the core module";
 }

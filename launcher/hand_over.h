@@ -1,0 +1,23 @@
+// What a second start hands to the running instance through the single-instance
+// guard, and what the running instance does with it: restore its main window
+// and, when a start channel came with it, write it to "out_start.ini" and let
+// the main window report it (message 2026). The channel travels with the
+// message, so each start's channel is reported exactly once however many
+// starts arrive together.
+#pragma once
+
+#include <string>
+
+#include "platform/instance_guard.h"
+
+struct HandOverRequest {
+    bool hasStartCid = false;  // the switch was given (its value may be empty)
+    std::wstring startCid;
+};
+
+std::string EncodeHandOver(const HandOverRequest& request);
+// False for anything that is not a hand-over of this client.
+bool DecodeHandOver(const std::string& message, HandOverRequest& request);
+
+// The running instance's side, on the UI thread. `exeDir` holds "out_start.ini".
+void AcceptHandOver(const std::wstring& exeDir, const platform::HandOverEvent& event);
