@@ -99,6 +99,8 @@ bool Alive(int pid) {
 int CommandSoak(long total) {
     const long warmup = std::min<long>(5000, total), batch = 300;
     qmfault::ClientRun run;
+    // A load test: the per-page limit on page commands would pace it.
+    run.WriteDeploy("[limits]\npage_calls_per_second=10000000\n");
     std::mutex lock;
     long sent = 0;
     long rssBefore = 0, webBefore = 0, rssAfter = 0, webAfter = 0;

@@ -2,6 +2,7 @@
 
 #include <cwctype>
 
+#include "common/client_config.h"
 #include "core/shell/browser_ctrl.h"
 #include "platform/text.h"
 
@@ -9,7 +10,9 @@ namespace QNInterface {
 namespace WND {
 
 CQNWebWnd::CQNWebWnd(std::wstring className, std::wstring skinPath, IWebWndManager* registry)
-    : CQNNormalWnd(std::move(className), std::move(skinPath)), registry_(registry) {
+    : CQNNormalWnd(std::move(className), std::move(skinPath)),
+      budget_(PageCallBudget::ForRate(DeployConfig::Load().pageCallsPerSecond)),
+      registry_(registry) {
     if (registry_) registry_->AddWebWnd(this);
 }
 
@@ -23,6 +26,7 @@ bool CQNWebWnd::RegisterCaller(const std::string& name, const std::string& callb
 }
 
 void CQNWebWnd::Dispatch(const QNCEF::CEFRequest& request) {
+    if (!budget_.Take(request.name)) return;
     if (PreDispatch(request)) return;
     callers_.Dispatch(request);
 }

@@ -6,6 +6,7 @@
 #include "common/qn_interfaces.h"
 #include "core/shell/caller_manager.h"
 #include "core/shell/normal_wnd.h"
+#include "core/shell/page_call_budget.h"
 
 class CBrowserCtrl;
 
@@ -23,6 +24,7 @@ public:
     int GetBrowserId() override;
     bool PreDispatch(const QNCEF::CEFRequest&) override { return false; }
     bool RegisterCaller(const std::string& name, const std::string& callbackName, QNCEF::CEFCaller handler) override;
+    // Runs the command unless the page has used up its budget (PageCallBudget).
     void Dispatch(const QNCEF::CEFRequest& request) override;
     void SetWndString(const std::wstring& text) override { wndString_ = text; }
 
@@ -36,6 +38,7 @@ protected:
 
 private:
     QNCEF::CEFCallerManager callers_;
+    PageCallBudget budget_;
     RECT dragRect_;
     CBrowserCtrl* browserCtrl_ = nullptr;  // owned by the control tree
     bool dragEnabled_ = false;

@@ -78,6 +78,8 @@ public:
     std::map<std::string, std::string>& env() { return env_; }
     qmtest::ChildProcess& process() { return client_; }
 
+    // Rewrites "deploy.ini" with `extraSections` after the hosts (before Start).
+    bool WriteDeploy(const std::string& extraSections) { return install_.WriteDeploy(stats_.port(), extraSections); }
     // Starts qm_main on `path` of the web server (`*url:"..."` plus `extra` switches).
     bool Start(const std::string& path = "/remote.html", const std::vector<std::string>& extra = {});
     // Starts it and waits until the remote page has loaded once.

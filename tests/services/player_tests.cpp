@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <future>
 #include <memory>
 
 #include <json/reader.h>
 
 #include "core/services/nim/nim_business.h"
 #include "core/services/player/media_players.h"
+#include "core/services/player/player_scan.h"
 #include "platform/process.h"
 #include "tests/services/services_test_support.h"
 
@@ -66,10 +68,26 @@ protected:
         if (AnyPlayerRuns()) GTEST_SKIP() << "a real music player runs on this machine";
         nim_.RegisterCommands(&window_);
     }
-    // The data member of the single "_nim_enum_player" reply.
-    Json::Value Enumerate() {
+    void TearDown() override {
+        // Answers come from the worker pool: none may arrive after the fixture is gone.
+        EXPECT_TRUE(qmtest::WaitUntil([] { return PlayerScanIdle(); }, std::chrono::seconds(20)));
+    }
+    static bool PlayerScanIdle() {
+        // A request of its own is answered only after every earlier one.
+        auto done = std::make_shared<std::promise<void>>();
+        auto answered = done->get_future();
+        PlayerScan::Get()->Request([done](const Json::Value&) { done->set_value(); });
+        return answered.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    }
+    // Sends "_nim_enum_player" and waits for its one answer.
+    void SendAndWait() {
         replies_.Clear();
         window_.Send("_nim_enum_player", "");
+        EXPECT_TRUE(replies_.WaitFor("_nim_enum_player", 1, std::chrono::seconds(20)));
+    }
+    // The data member of the single "_nim_enum_player" reply.
+    Json::Value Enumerate() {
+        SendAndWait();
         auto replies = replies_.Replies();
         EXPECT_EQ(replies.size(), 1u);
         if (replies.empty()) return Json::Value("no reply");
@@ -89,7 +107,7 @@ protected:
 };
 
 TEST_F(PlayerTest, NoneRunningGivesNullDataAndFourLogLines) {
-    window_.Send("_nim_enum_player", "");
+    SendAndWait();
     auto replies = replies_.Replies();
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0].text, L"{\"result\":{\"cbfn\":\"_nim_enum_player\",\"data\":null}}\n");
@@ -151,6 +169,41 @@ TEST_F(PlayerTest, UnreadableProcessIsLeftOutWithOneLogLine) {
     EXPECT_TRUE(Enumerate().isNull());
     EXPECT_EQ(log_.CountLine("NimBusiness >> Can't Open Process QQMusic.exe"), 1u);
     EXPECT_EQ(log_.CountLine("NimBusiness >> Can't Find Process QQMusic.exe"), 0u);
+}
+
+TEST_F(PlayerTest, NativeLinuxPlayersAreFoundByTheirNameWithoutExe) {
+    FakePlayer qq(dir_.File("native"), "qqmusic");
+    FakePlayer netease(dir_.File("native2"), "NeteaseMusic");
+    ASSERT_TRUE(qq.ready() && netease.ready());
+    Json::Value data = Enumerate();
+    EXPECT_EQ(data["QQMusic"].asString(), qq.path());
+    EXPECT_EQ(data["CloudMusic"].asString(), netease.path());
+    // Only the whole name counts.
+    FakePlayer other(dir_.File("other"), "kugou2");
+    ASSERT_TRUE(other.ready());
+    EXPECT_FALSE(Enumerate().isMember("KuGou"));
+}
+
+TEST_F(PlayerTest, APageAskingInALoopCostsFewScansAndEveryRequestIsAnswered) {
+    FakePlayer qq(dir_.File("loop"), "QQMusic.exe");
+    ASSERT_TRUE(qq.ready());
+    replies_.Clear();
+    const std::string kMiss = "NimBusiness >> Can't Find Process KuGou.exe";
+    size_t scansBefore = log_.CountLine(kMiss), callsBefore = log_.CountLine("NimBusiness Enum Player");
+    constexpr size_t kCalls = 200;
+    auto begin = std::chrono::steady_clock::now();
+    for (size_t i = 0; i < kCalls; ++i) window_.Send("_nim_enum_player", "");
+    auto sent = std::chrono::steady_clock::now() - begin;
+    ASSERT_TRUE(replies_.WaitFor("_nim_enum_player", kCalls, std::chrono::seconds(30)));
+    for (const std::string& text : replies_.Texts("_nim_enum_player"))
+        EXPECT_NE(text.find("\"QQMusic\":\""), std::string::npos) << text;
+    // Every scan logs its three misses; the calls share a handful of scans
+    // (one per 250 ms at most while they keep coming, plus the first).
+    size_t scans = log_.CountLine(kMiss) - scansBefore;
+    size_t bound = 2 + static_cast<size_t>(std::chrono::duration_cast<std::chrono::milliseconds>(sent).count() / 250);
+    EXPECT_GE(scans, 1u);
+    EXPECT_LE(scans, bound);
+    EXPECT_EQ(log_.CountLine("NimBusiness Enum Player") - callsBefore, kCalls);
 }
 
 }  // namespace

@@ -31,8 +31,11 @@ protected:
         qmtest::WriteFile(dir_.File("machine.reg"),
                           "Windows Registry Editor Version 5.00\r\n\r\n"
                           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Mervane Network\\Quenor]\r\n\"GID\"=\"G7\"\r\n");
+        // Short pauses between retries: these tests count requests, one test times them.
+        app_.SetRetryPolicy({std::chrono::milliseconds(5), std::chrono::milliseconds(20)});
         server_.Fallback([this](const qmtest::HttpRequest&) {
             std::lock_guard<std::mutex> lock(lock_);
+            arrivals_.push_back(std::chrono::steady_clock::now());
             qmtest::HttpResponse r;
             r.status = statuses_.empty() ? 200 : statuses_.front();
             if (statuses_.size() > 1) statuses_.erase(statuses_.begin());
@@ -57,6 +60,7 @@ protected:
     std::mutex lock_;
     std::vector<int> statuses_;
     std::vector<std::pair<std::string, std::string>> headers_;
+    std::vector<std::chrono::steady_clock::time_point> arrivals_;
     HttpLaunchApp app_{platform::FromNativePath(dir_.path())};
 };
 
@@ -106,6 +110,32 @@ TEST_F(ReportTest, AlwaysFailingServerGetsExactlyTwelveRequests) {
     ASSERT_TRUE(app_.SendVeskLaunchApp("c", "", "", "", "", Url()));
     Drain();
     EXPECT_EQ(server_.RequestCount(), 12u);
+}
+
+TEST_F(ReportTest, RetriesOfAFailingServerComeFurtherAndFurtherApart) {
+    const HttpLaunchApp::RetryPolicy policy{std::chrono::milliseconds(20), std::chrono::milliseconds(160)};
+    app_.SetRetryPolicy(policy);
+    Answer({500});
+    EXPECT_FALSE(app_.PostTask(Url(), "{}", 3));
+    std::vector<std::chrono::steady_clock::time_point> arrivals;
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        arrivals = arrivals_;
+    }
+    ASSERT_EQ(arrivals.size(), 12u);
+    // Each pause is at least the schedule's (20, 40, 80, then 160 ms each), whatever the load.
+    for (size_t i = 1; i < arrivals.size(); ++i) {
+        auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(arrivals[i] - arrivals[i - 1]);
+        EXPECT_GE(gap, HttpLaunchApp::NominalPause(policy, static_cast<int>(i) - 1)) << "before request " << i + 1;
+    }
+    EXPECT_EQ(HttpLaunchApp::NominalPause(policy, 0), std::chrono::milliseconds(20));
+    EXPECT_EQ(HttpLaunchApp::NominalPause(policy, 3), std::chrono::milliseconds(160));
+    EXPECT_EQ(HttpLaunchApp::NominalPause(policy, 40), std::chrono::milliseconds(160));
+    // The default spreads twelve requests over about a minute, not half a second.
+    HttpLaunchApp::RetryPolicy defaults;
+    std::chrono::milliseconds total{0};
+    for (int i = 0; i < 11; ++i) total += HttpLaunchApp::NominalPause(defaults, i);
+    EXPECT_GE(total, std::chrono::seconds(60));
 }
 
 TEST_F(ReportTest, OnlyStatus200CountsAsSuccess) {

@@ -2,6 +2,7 @@
 // and the launch statistics report that carries it to the statistics service.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -45,8 +46,18 @@ public:
     bool SendVeskLaunchApp(const std::string& cid, const std::string& ccid, const std::string& tgid,
                            const std::string& pid, const std::string& version, std::string url);
     // One report: up to `count` attempts of up to 4 requests each, stopping at
-    // the first answer 200. True when one came.
+    // the first answer 200. True when one came. Between two requests it waits,
+    // longer each time (RetryPause), so a failing service is not hammered.
     bool PostTask(const std::string& url, const std::string& body, int count);
+
+    // The pause after the n-th failed request (0-based): first × 2^n, at most
+    // `longest`, plus up to a quarter more so that many clients spread out.
+    struct RetryPolicy {
+        std::chrono::milliseconds first{500};
+        std::chrono::milliseconds longest{8000};
+    };
+    void SetRetryPolicy(RetryPolicy policy);
+    static std::chrono::milliseconds NominalPause(const RetryPolicy& policy, int failedRequests);
 
     // The report body; every value is escaped for a JSON string but keeps its
     // '&' and '=' as they are.
@@ -60,13 +71,18 @@ public:
     int ReportsRunning();
 
 private:
-    bool Attempt(void* curl, const std::string& url, const std::string& body);
+    // `failed` counts the failed requests of this report so far.
+    bool Attempt(void* curl, const std::string& url, const std::string& body, int& failed, int remaining);
+    void PauseAfterFailure(int failed);
     void SaveCookies(void* curl);
 
     std::wstring installDir_;
 
     std::mutex pcNameLock_;
     std::string pcNameCache_;
+
+    mutable std::mutex policyLock_;
+    RetryPolicy policy_;
 
     mutable std::mutex cookieLock_;
     std::vector<std::string> savedCookies_;

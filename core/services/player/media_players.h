@@ -17,7 +17,8 @@ const std::vector<MediaPlayerRow>& MediaPlayerTable();
 
 // Full image path of the first process (ascending pid) whose executable name
 // equals `exeName` without regard to case, in the ANSI code page; empty when
-// none runs or its image cannot be read (both logged).
+// none runs or its image cannot be read (both logged). A native program counts
+// too: "QQMusic.exe" also matches a process "qqmusic" (by argv[0] or the file it runs).
 std::string FindProcessImagePath(const std::wstring& exeName);
 // The same path as wide text, without the lossy trip through the ANSI code page.
 std::wstring FindProcessImagePathWide(const std::wstring& exeName);

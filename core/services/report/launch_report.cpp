@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
+#include <random>
 #include <thread>
 
 #include <fmt/format.h>
@@ -18,7 +20,6 @@ namespace {
 
 constexpr const char kLogSource[] = "Logic\\Http_Interface\\HttpLaunchApp";
 constexpr int kPerformsPerAttempt = 4;
-constexpr auto kRetryPause = std::chrono::milliseconds(50);
 constexpr long kTimeoutSeconds = 5;
 constexpr long kDnsCacheSeconds = 259200;  // three days
 // The answer is never read: only its start is kept, however much the server sends.
@@ -68,18 +69,44 @@ bool HttpLaunchApp::SendVeskLaunchApp(const std::string& cid, const std::string&
     return true;
 }
 
+void HttpLaunchApp::SetRetryPolicy(RetryPolicy policy) {
+    std::lock_guard<std::mutex> lock(policyLock_);
+    policy_ = policy;
+}
+
+std::chrono::milliseconds HttpLaunchApp::NominalPause(const RetryPolicy& policy, int failedRequests) {
+    auto pause = policy.first;
+    for (int i = 0; i < failedRequests && pause < policy.longest; ++i) pause *= 2;
+    return std::min(pause, policy.longest);
+}
+
+void HttpLaunchApp::PauseAfterFailure(int failed) {
+    RetryPolicy policy;
+    {
+        std::lock_guard<std::mutex> lock(policyLock_);
+        policy = policy_;
+    }
+    auto pause = NominalPause(policy, failed);
+    thread_local std::minstd_rand spread(static_cast<unsigned>(
+        std::chrono::steady_clock::now().time_since_epoch().count() ^ std::hash<std::thread::id>()(std::this_thread::get_id())));
+    auto extra = std::chrono::milliseconds(pause.count() / 4 > 0 ? spread() % (pause.count() / 4 + 1) : 0);
+    std::this_thread::sleep_for(pause + extra);
+}
+
 bool HttpLaunchApp::PostTask(const std::string& url, const std::string& body, int count) {
     CURL* curl = curl_easy_init();
     if (!curl) return false;
     bool sent = false;
     if (!url.empty() && !body.empty()) {
-        for (int i = 0; i < count && !sent; ++i) sent = Attempt(curl, url, body);
+        int failed = 0;
+        for (int i = 0; i < count && !sent; ++i) sent = Attempt(curl, url, body, failed, count - i - 1);
     }
     curl_easy_cleanup(curl);
     return sent;
 }
 
-bool HttpLaunchApp::Attempt(void* handle, const std::string& url, const std::string& body) {
+bool HttpLaunchApp::Attempt(void* handle, const std::string& url, const std::string& body, int& failed,
+                            int remaining) {
     CURL* curl = static_cast<CURL*>(handle);
     std::string response;
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
@@ -110,7 +137,9 @@ bool HttpLaunchApp::Attempt(void* handle, const std::string& url, const std::str
             SaveCookies(curl);
             return true;
         }
-        std::this_thread::sleep_for(kRetryPause);
+        // No pause after the very last request of the report: nothing follows it.
+        if (remaining > 0 || i + 1 < kPerformsPerAttempt) PauseAfterFailure(failed);
+        ++failed;
     }
     return false;
 }
