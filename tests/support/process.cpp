@@ -115,6 +115,7 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const std::map<st
                 close(fd);
             }
         }
+        if (stderrFd_ >= 0) dup2(stderrFd_, 2);
         if (!workingDir.empty() && chdir(workingDir.c_str()) != 0) _exit(126);
         execv(cargv[0], cargv.data());
         _exit(127);
@@ -186,9 +187,9 @@ std::map<std::string, std::string> ClientInstall::PrepareHome() const {
     return {{"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"QM_REGISTRY_FILE", home + "/none.reg"}};
 }
 
-bool ClientInstall::WriteDeploy(int statsPort) const {
-    return WriteFile(Path("deploy.ini"),
-                     "[frontend]\ndefault=127.0.0.1:1\n[statistics]\nhost=127.0.0.1:" + std::to_string(statsPort) + "\n");
+bool ClientInstall::WriteDeploy(int statsPort, const std::string& extraSections) const {
+    return WriteFile(Path("deploy.ini"), "[frontend]\ndefault=127.0.0.1:1\n[statistics]\nhost=127.0.0.1:" +
+                                             std::to_string(statsPort) + "\n" + extraSections);
 }
 
 std::vector<std::string> ClientInstall::ClientArgv(const std::string& url, const std::vector<std::string>& extra) const {

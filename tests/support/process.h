@@ -21,6 +21,8 @@ public:
     // argv[0] is the program path. Output goes to `logFile` when given.
     bool Start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {},
                const std::string& logFile = "", const std::string& workingDir = "");
+    // Standard error of the next Start goes to `fd` (borrowed; after `logFile`).
+    void SetStandardError(int fd) { stderrFd_ = fd; }
     // Exit code (128 + signal when killed), or -1 when the time ran out.
     int Wait(std::chrono::milliseconds timeout);
     bool Running();
@@ -31,6 +33,7 @@ public:
 private:
     int pid_ = -1;
     int exitCode_ = -1;
+    int stderrFd_ = -1;
 };
 
 // Runs to completion; -1 on timeout (the process is killed then).
@@ -63,8 +66,8 @@ public:
     // machine registry file: the environment to start the client with.
     std::map<std::string, std::string> PrepareHome() const;
     // "deploy.ini" with an unreachable default front-end and the statistics
-    // endpoint on 127.0.0.1:`statsPort`.
-    bool WriteDeploy(int statsPort) const;
+    // endpoint on 127.0.0.1:`statsPort`, followed by `extraSections`.
+    bool WriteDeploy(int statsPort, const std::string& extraSections = "") const;
     // qm_main on `url` (`*url:"..."`) followed by `extra` switches.
     std::vector<std::string> ClientArgv(const std::string& url, const std::vector<std::string>& extra = {}) const;
 

@@ -1,0 +1,52 @@
+#include "tests/support/network.h"
+
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace qmtest {
+namespace {
+bool g_private = false;
+
+bool BringUpLoopback() {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    ifreq ifr{};
+    std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
+    bool ok = ioctl(fd, SIOCGIFFLAGS, &ifr) == 0;
+    if (ok) {
+        ifr.ifr_flags = static_cast<short>(ifr.ifr_flags | IFF_UP | IFF_RUNNING);
+        ok = ioctl(fd, SIOCSIFFLAGS, &ifr) == 0;
+    }
+    close(fd);
+    return ok;
+}
+
+}  // namespace
+
+bool EnterPrivateNetwork() {
+    if (g_private) return true;
+    if (const char* shared = std::getenv("QM_TEST_SHARED_NETWORK"); shared && *shared == '1') return false;
+    if (unshare(CLONE_NEWNET) != 0) {
+        std::fprintf(stderr, "test: no private network namespace (%s); sharing the machine's network\n",
+                     std::strerror(errno));
+        return false;
+    }
+    if (!BringUpLoopback()) {
+        std::fprintf(stderr, "test: the loopback of the private network namespace did not come up\n");
+        return false;
+    }
+    g_private = true;
+    return true;
+}
+
+bool InPrivateNetwork() { return g_private; }
+
+}  // namespace qmtest
