@@ -32,9 +32,16 @@ void AppendEscaped(std::string& out, unsigned char c) {
 }
 
 // One address, masked; without "://" only its query and fragment are hidden.
+bool IsScheme(const std::string& text, size_t end) {
+    if (end == 0 || !std::isalpha(static_cast<unsigned char>(text[0]))) return false;
+    for (size_t i = 1; i < end; ++i)
+        if (!IsSchemeChar(text[i])) return false;
+    return true;
+}
+
 std::string MaskAddress(const std::string& url) {
     size_t sep = url.find("://");
-    if (sep == std::string::npos) {
+    if (sep == std::string::npos || !IsScheme(url, sep)) {
         size_t q = url.find_first_of("?#");
         return q == std::string::npos ? url : url.substr(0, q + 1) + kHidden;
     }

@@ -129,13 +129,27 @@ TEST(CorruptFiles, BinaryDeploymentFileLeavesTheStartAddressWorking) {
     ExpectCleanEnd(run);
 }
 
-TEST(CorruptFiles, DeploymentFileWithEndlessLinesAndNullsIsRead) {
+TEST(CorruptFiles, DeploymentFileWithLongLinesAndNullsIsRead) {
     ClientRun run;
-    std::string bytes = "[frontend]\ndefault=" + std::string(1 << 20, 'h') + "\n[statistics]\nhost=127.0.0.1:" +
+    std::string bytes = "[frontend]\ndefault=" + std::string(512 << 10, 'h') + "\n[statistics]\nhost=127.0.0.1:" +
                         std::to_string(run.stats().port()) + std::string("\0\0garbage\n", 10);
     ASSERT_TRUE(qmtest::WriteFile(run.Path("deploy.ini"), bytes));
     ASSERT_TRUE(run.StartAndLoad()) << run.Output();
-    ExpectAnswers(run, "with a huge deployment file");
+    ExpectAnswers(run, "with a long deployment file");
+    ExpectCleanEnd(run);
+}
+
+TEST(CorruptFiles, EndlessOrOversizedConfigurationFilesAreRefusedUnreadWithALogLine) {
+    ClientRun run;
+    // A device that never ends and a registry file past 1 MiB: neither is read.
+    run.env()["QM_DEPLOY_FILE"] = "/dev/zero";
+    std::string reg = run.Path("machine.reg");
+    ASSERT_TRUE(qmtest::WriteFile(reg, "Windows Registry Editor Version 5.00\r\n" + std::string(2 << 20, ';')));
+    run.env()["QM_REGISTRY_FILE"] = reg;
+    ASSERT_TRUE(run.StartAndLoad()) << run.Output();
+    ExpectAnswers(run, "with endless and oversized configuration files");
+    EXPECT_TRUE(run.LogsHave("<qm> deployment file not a regular file", 10s)) << run.Logs();
+    EXPECT_TRUE(run.LogsHave("<qm> machine registry file too large (over 1048576 bytes)", 10s)) << run.Logs();
     ExpectCleanEnd(run);
 }
 

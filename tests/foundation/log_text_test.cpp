@@ -39,6 +39,7 @@ TEST(LogText, AddressesKeepTheirPlaceButNotTheirSecrets) {
     EXPECT_EQ(MaskUrl("https://host/a@b"), "https://host/a@b");  // an '@' in the path is no user information
     EXPECT_EQ(MaskUrl("https://host"), "https://host");
     EXPECT_EQ(MaskUrl("plain?key=1"), "plain?***");
+    EXPECT_EQ(MaskUrl("a?b://c"), "a?***");  // a scheme holds no question mark
     EXPECT_EQ(MaskUrl(""), "");
 }
 

@@ -1,0 +1,50 @@
+// The running instance's side of a hand-over: restore, record, report.
+#include <atomic>
+
+#include "common/log_record.h"
+#include "common/log_text.h"
+#include "launcher/hand_over.h"
+#include "launcher/instance_names.h"
+#include "platform/ini.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+#include "uilib/UiLib.h"
+
+namespace {
+
+const char kLog[] = "WinMainImplement";
+constexpr int kMaxRefusalLines = 10;
+std::atomic<int> g_refusals{0};
+
+}  // namespace
+
+void AcceptHandOver(const std::wstring& exeDir, const platform::HandOverEvent& event) {
+    if (!event.fromThisUser) {
+        if (g_refusals.fetch_add(1) < kMaxRefusalLines)
+            QM_LOG(kLog) << "<Quenor> a connection of user " << event.peerUid << " to the instance guard refused";
+        return;
+    }
+    HandOverRequest request;
+    if (!DecodeHandOver(event.message, request)) {
+        QM_LOG(kLog) << "<Quenor> a malformed hand-over of " << event.message.size() << " bytes ignored";
+        return;
+    }
+    HWND main = UiLib::FindWindowW(instance_names::kMainWindowClass, nullptr);
+    if (main) {
+        UiLib::ShowWindow(main, SW_RESTORE);
+        UiLib::SetForegroundWindow(main);
+    }
+    if (!request.hasStartCid) {
+        QM_LOG(kLog) << "<Quenor> a second start asked for the window";
+        return;
+    }
+    std::vector<std::wstring> body;
+    if (!request.startCid.empty()) body.push_back(request.startCid);
+    std::wstring ini = platform::JoinPath(exeDir, L"out_start.ini");
+    if (!platform::WriteIniSection(ini, L"Start_Cid", body))
+        QM_LOG(kLog) << "<Quenor> cannot write " << EscapeForLog(platform::WideToAnsi(ini));
+    QM_LOG(kLog) << "<Quenor> a second start handed over the start channel \""
+                 << EscapeForLog(platform::WideToAnsi(request.startCid)) << "\"";
+    // Handled before the next hand-over is read: the section holds this start's channel.
+    if (main) UiLib::SendMessageW(main, instance_names::kStartChannelMessage, 0, 0);
+}
