@@ -176,7 +176,7 @@ TEST(JitterBuffer, WaitsForItsTargetPlaysThenTrimsASurplus) {
     auto now = audio::JitterBuffer::Clock::now();
     std::vector<std::int16_t> frame = Tone(440, audio::kFrameSamples);
     std::vector<std::int16_t> out(480, 0);
-    jb.Push(frame.data(), frame.size(), true, now);
+    jb.Push(frame.data(), frame.size() / 2, true, now);
     EXPECT_EQ(jb.MixInto(out.data(), out.size(), 1.0f), 0u) << "played before reaching its target";
     jb.Push(frame.data(), frame.size(), false, now);
     EXPECT_EQ(jb.MixInto(out.data(), out.size(), 1.0f), 480u);

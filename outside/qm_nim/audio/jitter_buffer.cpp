@@ -7,7 +7,7 @@
 namespace qmnim::audio {
 namespace {
 constexpr auto kWindow = std::chrono::seconds(1);
-constexpr auto kCalmBeforeShrink = std::chrono::seconds(10);
+constexpr auto kCalmBeforeShrink = std::chrono::seconds(30);
 constexpr size_t kDropPerPull = kSamplesPerMs;  // at most 1 ms dropped per playback request
 constexpr size_t kHardLimitMs = 400;            // beyond this nobody waits: cut to the target at once
 }  // namespace

@@ -15,8 +15,11 @@
 namespace qmnim::audio {
 namespace {
 
-constexpr uint32_t kFragmentBytes = 10 * kSamplesPerMs * sizeof(std::int16_t);   // 10 ms pieces
-constexpr uint32_t kPlaybackBytes = 20 * kSamplesPerMs * sizeof(std::int16_t);   // 20 ms queued at the server
+// Capture in pieces of one frame: a frame is complete when its last sample
+// comes anyway, and half as many wake-ups cost half the time.
+constexpr uint32_t kFragmentBytes = 20 * kSamplesPerMs * sizeof(std::int16_t);
+constexpr uint32_t kMonitorBytes = 10 * kSamplesPerMs * sizeof(std::int16_t);    // shared sound, 10 ms pieces
+constexpr uint32_t kPlaybackBytes = 15 * kSamplesPerMs * sizeof(std::int16_t);   // 15 ms queued at the server
 constexpr uint32_t kPlaybackRequest = 5 * kSamplesPerMs * sizeof(std::int16_t);  // asked for 5 ms at a time
 
 const pa_sample_spec kFormat = {PA_SAMPLE_S16LE, kSampleRate, 1};
@@ -368,7 +371,7 @@ public:
         pa_stream_set_monitor_stream(stream_, streamIndex);
         pa_buffer_attr attr;
         attr.maxlength = static_cast<uint32_t>(-1);
-        attr.fragsize = kFragmentBytes;
+        attr.fragsize = kMonitorBytes;
         attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
         pa_stream_set_read_callback(stream_, &PulseStream::OnRead, this);
         return pa_stream_connect_record(stream_, monitorSource.c_str(), &attr,
