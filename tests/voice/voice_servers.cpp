@@ -25,6 +25,13 @@ namespace {
 bool IsRoot() { return geteuid() == 0; }
 constexpr unsigned kNobody = 65534;
 
+// Asks a server to stop with `sig` and waits for it; kills it when it does not.
+void Stop(qmtest::ChildProcess& process, int sig) {
+    if (process.pid() <= 0 || !process.Running()) return;
+    process.Signal(sig);
+    if (process.Wait(10s) < 0) process.Kill();
+}
+
 }  // namespace
 
 int FreePort() {
@@ -166,12 +173,7 @@ bool PulseServer::Start(std::chrono::milliseconds timeout) {
     return false;
 }
 
-PulseServer::~PulseServer() {
-    if (process_.pid() > 0 && process_.Running()) {
-        process_.Signal(SIGTERM);
-        if (process_.Wait(10s) < 0) process_.Kill();
-    }
-}
+PulseServer::~PulseServer() { Stop(process_, SIGTERM); }
 
 std::string PulseServer::Log() const { return qmtest::ReadFile(dir_.File("pulse.out")); }
 
@@ -207,12 +209,7 @@ bool RtmpIngest::Start(std::chrono::milliseconds timeout) {
     return false;
 }
 
-RtmpIngest::~RtmpIngest() {
-    if (process_.pid() > 0 && process_.Running()) {
-        process_.Signal(SIGQUIT);
-        if (process_.Wait(10s) < 0) process_.Kill();
-    }
-}
+RtmpIngest::~RtmpIngest() { Stop(process_, SIGQUIT); }
 
 std::string RtmpIngest::Log() const { return qmtest::ReadFile(dir_.File("error.log")); }
 

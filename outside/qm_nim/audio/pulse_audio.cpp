@@ -283,12 +283,9 @@ void OnSinkInput(pa_context*, const pa_sink_input_info* i, int eol, void* ud) {
 
 }  // namespace
 
-std::vector<PlayingProgram> PulseAudio::Programs(std::string* errorOut) {
-    std::string error;
-    if (!EnsureConnected(error)) {
-        if (errorOut) *errorOut = error;
-        return {};
-    }
+bool PulseAudio::ListPrograms(std::vector<PlayingProgram>& programs, std::map<std::uint32_t, std::uint32_t>* sinkOf,
+                              std::string& error) {
+    if (!EnsureConnected(error)) return false;
     auto result = std::make_shared<SinkInputList>();
     auto* held = new std::shared_ptr<SinkInputList>(result);
     pa_operation* op;
@@ -297,18 +294,27 @@ std::vector<PlayingProgram> PulseAudio::Programs(std::string* errorOut) {
         op = pa_context_get_sink_input_info_list(context_, OnSinkInput, held);
     }
     bool ok = op && result->waiter.Wait(timeout_);
-    std::vector<PlayingProgram> out;
     {
         MainloopLock l(loop_);
         if (op) {
-            if (!ok) pa_operation_cancel(op);
+            if (!ok) pa_operation_cancel(op);  // the answer must not come after `held` is gone
             pa_operation_unref(op);
         }
-        if (ok) out = result->programs;
+        if (ok) {
+            programs = result->programs;
+            if (sinkOf) *sinkOf = result->sinkOf;
+        }
     }
     delete held;
-    if (!ok && errorOut) *errorOut = "the sound server did not answer in time";
-    return out;
+    if (!ok) error = "the sound server did not answer in time";
+    return ok;
+}
+
+std::vector<PlayingProgram> PulseAudio::Programs(std::string* errorOut) {
+    std::vector<PlayingProgram> programs;
+    std::string error;
+    if (!ListPrograms(programs, nullptr, error) && errorOut) *errorOut = error;
+    return programs;
 }
 
 // --- streams -------------------------------------------------------------------------------
@@ -577,33 +583,16 @@ private:
 
 std::unique_ptr<PulseAudio::Stream> PulseAudio::CaptureProgram(const std::string& exePath, Samples samples,
                                                                std::string& error) {
-    if (!EnsureConnected(error)) return nullptr;
-    auto list = std::make_shared<SinkInputList>();
-    auto* held = new std::shared_ptr<SinkInputList>(list);
-    pa_operation* op;
-    {
-        MainloopLock l(loop_);
-        op = pa_context_get_sink_input_info_list(context_, OnSinkInput, held);
-    }
-    bool ok = op && list->waiter.Wait(timeout_);
+    std::vector<PlayingProgram> programs;
+    std::map<std::uint32_t, std::uint32_t> sinkOf;
+    if (!ListPrograms(programs, &sinkOf, error)) return nullptr;
     auto capture = std::make_unique<ProgramCapture>(this, exePath, std::move(samples));
     {
         MainloopLock l(loop_);
-        if (op) {
-            if (!ok) pa_operation_cancel(op);
-            pa_operation_unref(op);
+        capture->Start();
+        for (const PlayingProgram& p : programs) {
+            if (capture->Matches(p)) capture->Add(p.streamIndex, sinkOf[p.streamIndex]);
         }
-        if (ok) {
-            capture->Start();
-            for (const PlayingProgram& p : list->programs) {
-                if (capture->Matches(p)) capture->Add(p.streamIndex, list->sinkOf[p.streamIndex]);
-            }
-        }
-    }
-    delete held;
-    if (!ok) {
-        error = "the sound server did not answer in time";
-        return nullptr;
     }
     // Everything always works; one program must at least be running (its
     // streams join as soon as it plays).

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -69,6 +70,9 @@ private:
     friend class PulseStream;
     friend class ProgramCapture;
     bool EnsureConnected(std::string& error);
+    // The program streams playing now and the sink each plays on.
+    bool ListPrograms(std::vector<PlayingProgram>& programs, std::map<std::uint32_t, std::uint32_t>* sinkOf,
+                      std::string& error);
     void Disconnect();
 
     const std::chrono::milliseconds timeout_;

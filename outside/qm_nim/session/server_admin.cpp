@@ -43,6 +43,22 @@ bool ReadUntil(net::TlsLink& link, proto::FrameParser& frames, Clock::time_point
     }
 }
 
+// Asks for the root channel's access list and reads the answer.
+bool QueryRootAcl(net::TlsLink& link, proto::FrameParser& frames, Clock::time_point deadline, proto::AclMsg& acl,
+                  std::string& error) {
+    proto::AclMsg query;
+    query.channelId = 0;
+    query.query = true;
+    link.Send(MessageType::ACL, query.Encode());
+    return ReadUntil(link, frames, deadline, [&](std::uint16_t type, std::string_view payload) {
+        if (type == static_cast<std::uint16_t>(MessageType::PermissionDenied)) {
+            error = "not allowed to read or change the access list";
+            return false;
+        }
+        return type == static_cast<std::uint16_t>(MessageType::ACL) && acl.Decode(payload) && acl.channelId == 0;
+    }, error);
+}
+
 }  // namespace
 
 bool GrantTemporaryChannels(const net::ServerEndpoint& server, const std::string& superUserPassword,
@@ -69,19 +85,8 @@ bool GrantTemporaryChannels(const net::ServerEndpoint& server, const std::string
     }, error);
     if (!synced) return false;
 
-    proto::AclMsg query;
-    query.channelId = 0;
-    query.query = true;
-    link.Send(MessageType::ACL, query.Encode());
     proto::AclMsg acl;
-    bool got = ReadUntil(link, frames, deadline, [&](std::uint16_t type, std::string_view payload) {
-        if (type == static_cast<std::uint16_t>(MessageType::PermissionDenied)) {
-            error = "not allowed to change the access list";
-            return false;
-        }
-        return type == static_cast<std::uint16_t>(MessageType::ACL) && acl.Decode(payload) && acl.channelId == 0;
-    }, error);
-    if (!got) return false;
+    if (!QueryRootAcl(link, frames, deadline, acl, error)) return false;
 
     // Only the channel's own groups and entries are sent back; inherited ones come by themselves.
     proto::AclMsg update;
@@ -106,16 +111,8 @@ bool GrantTemporaryChannels(const net::ServerEndpoint& server, const std::string
     }
     link.Send(MessageType::ACL, update.Encode());
     // The server answers nothing on success: ask again and check.
-    link.Send(MessageType::ACL, query.Encode());
     proto::AclMsg after;
-    bool checked = ReadUntil(link, frames, deadline, [&](std::uint16_t type, std::string_view payload) {
-        if (type == static_cast<std::uint16_t>(MessageType::PermissionDenied)) {
-            error = "the server refused the access list";
-            return false;
-        }
-        return type == static_cast<std::uint16_t>(MessageType::ACL) && after.Decode(payload) && after.channelId == 0;
-    }, error);
-    if (!checked) return false;
+    if (!QueryRootAcl(link, frames, deadline, after, error)) return false;
     for (const proto::AclMsg::Entry& e : after.acls) {
         if (e.group == "all" && (e.grant & proto::kPermMakeTempChannel)) return true;
     }

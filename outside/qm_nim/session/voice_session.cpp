@@ -232,6 +232,7 @@ void VoiceSession::HandleCommand(Command& c) {
     case Command::Login:
         if (link_->connected() || state_ != State::Idle) Drop("a new login", false);
         if (cancelAttempt_.load() == c.attempt) return;
+        lastLogin_ = c.attempt;
         user_ = c.text;
         Wipe(password_);
         password_.swap(c.password);
@@ -243,7 +244,7 @@ void VoiceSession::HandleCommand(Command& c) {
         ConnectNow();
         break;
     case Command::Logout:
-        if (c.attempt && c.attempt != attempt_ && state_ == State::Online) return;  // an old timeout
+        if (c.attempt && c.attempt != lastLogin_) return;  // undoes a login that a newer one replaced already
         wantConnection_ = false;
         wantedRoom_.clear();
         if (joinPending_) joinPending_ = false;

@@ -164,6 +164,7 @@ private:
     std::string user_;
     std::string password_;
     std::uint64_t attempt_ = 0;      // login attempt in progress (0: reconnecting)
+    std::uint64_t lastLogin_ = 0;    // the latest login asked for
     bool wantConnection_ = false;
     bool selfMute_ = false;
     Clock::time_point nextTry_;
