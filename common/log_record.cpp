@@ -10,6 +10,7 @@
 #include "platform/debug_output.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/state_dirs.h"
 #include "platform/text.h"
 
 namespace {
@@ -133,7 +134,7 @@ void WriteLogLine(const std::wstring& text) {
         s.file = new LogFile();
         std::wstring exe = ExePath();
         s.file->moduleName = platform::FileStem(exe);
-        s.file->logDir = platform::JoinPath(platform::DirPart(exe), L"LOG");
+        s.file->logDir = s.exePath.empty() ? platform::ProcessStateDirs().logDir : platform::StateDirsFor(exe).logDir;
         platform::CreatePrivateDirectory(s.file->logDir);
         PruneOldLogs(*s.file);
     }

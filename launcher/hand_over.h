@@ -19,5 +19,6 @@ std::string EncodeHandOver(const HandOverRequest& request);
 // False for anything that is not a hand-over of this client.
 bool DecodeHandOver(const std::string& message, HandOverRequest& request);
 
-// The running instance's side, on the UI thread. `exeDir` holds "out_start.ini".
-void AcceptHandOver(const std::wstring& exeDir, const platform::HandOverEvent& event);
+// The running instance's side, on the UI thread. `startIni` is the path of
+// "out_start.ini" (platform/state_dirs.h).
+void AcceptHandOver(const std::wstring& startIni, const platform::HandOverEvent& event);

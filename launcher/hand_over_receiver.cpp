@@ -18,7 +18,7 @@ std::atomic<int> g_refusals{0};
 
 }  // namespace
 
-void AcceptHandOver(const std::wstring& exeDir, const platform::HandOverEvent& event) {
+void AcceptHandOver(const std::wstring& ini, const platform::HandOverEvent& event) {
     if (!event.fromThisUser) {
         if (g_refusals.fetch_add(1) < kMaxRefusalLines)
             QM_LOG(kLog) << "<Quenor> a connection of user " << event.peerUid << " to the instance guard refused";
@@ -40,7 +40,7 @@ void AcceptHandOver(const std::wstring& exeDir, const platform::HandOverEvent& e
     }
     std::vector<std::wstring> body;
     if (!request.startCid.empty()) body.push_back(request.startCid);
-    std::wstring ini = platform::JoinPath(exeDir, L"out_start.ini");
+    platform::CreatePrivateDirectory(platform::DirPart(ini));
     if (!platform::WriteIniSection(ini, L"Start_Cid", body))
         QM_LOG(kLog) << "<Quenor> cannot write " << EscapeForLog(platform::WideToAnsi(ini));
     QM_LOG(kLog) << "<Quenor> a second start handed over the start channel \""

@@ -16,6 +16,7 @@
 #include "platform/instance_guard.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/state_dirs.h"
 #include "platform/text.h"
 #include "uilib/UiLib.h"
 
@@ -63,7 +64,10 @@ int WinMainImplement::Run() {
     cefHandler_ = std::make_unique<QNInterface::QNCEF::CQNCefHandler>();
     webWndManager_ = std::make_unique<QNInterface::QNCEF::QNWebWndManager>();
     observer_.SetWebWndManager(webWndManager_.get());
-    if (primary) AllowFrontEndOrigins(parser);
+    if (primary) {
+        LogStateDirs();
+        AllowFrontEndOrigins(parser);
+    }
     cefReady_ = std::make_unique<bool>(false);
 
     CCEF3Manager::SetProcessHandler(cefHandler_.get());
@@ -77,7 +81,9 @@ int WinMainImplement::Run() {
         if (StartCoreModule()) {
             if (guarded) {
                 platform::ReceiveHandOvers(
-                    [exeDir = exeDir_](const platform::HandOverEvent& event) { AcceptHandOver(exeDir, event); });
+                    [ini = platform::ProcessStateDirs().startIniPath](const platform::HandOverEvent& event) {
+                        AcceptHandOver(ini, event);
+                    });
             }
             UiLib::CPaintManagerUI::MessageLoop();
             StopCoreModule();
@@ -91,6 +97,14 @@ int WinMainImplement::Run() {
     webWndManager_.reset();
     cefHandler_.reset();
     return result;
+}
+
+void WinMainImplement::LogStateDirs() {
+    const platform::StateDirs& dirs = platform::ProcessStateDirs();
+    QM_LOG(kLog) << "<Quenor> files written " << (dirs.besideExecutable ? "beside the executable" : "to the user's folders")
+                 << ": log " << platform::WideToAnsi(dirs.logDir) << ", dumps " << platform::WideToAnsi(dirs.dumpDir)
+                 << ", browser profile " << platform::WideToAnsi(dirs.ProfileDirFor(platform::ExecutablePath()))
+                 << ", start channel " << platform::WideToAnsi(dirs.startIniPath);
 }
 
 void WinMainImplement::AllowFrontEndOrigins(const CCmdLineParser& switches) {

@@ -31,6 +31,8 @@ public:
 private:
     // Exit code 3, with the reason in the log.
     int HandOverToFirstInstance(platform::InstanceGuard& guard, const CCmdLineParser& switches);
+    // Names the folders the client writes to, once at start.
+    void LogStateDirs();
     // The bridge serves page commands only to the front-end's pages.
     void AllowFrontEndOrigins(const CCmdLineParser& switches);
     // False when the core module gave the message loop nothing to end it.

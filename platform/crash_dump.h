@@ -1,5 +1,6 @@
 // The crash-dump writer: on a fatal signal of any thread it writes a minidump
-// into "Dump" beside the executable and lets the process end.
+// into the dump folder (platform/state_dirs.h: "Dump" beside the executable
+// while its folder is writable) and lets the process end.
 #pragma once
 
 namespace platform {

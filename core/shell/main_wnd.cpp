@@ -7,6 +7,7 @@
 #include "platform/debug_output.h"
 #include "platform/ini.h"
 #include "platform/paths.h"
+#include "platform/state_dirs.h"
 #include "platform/text.h"
 
 using namespace QNInterface::WND;
@@ -129,7 +130,7 @@ void CQNMainWnd::StopFlashTrayIcon() {
 }
 
 void CQNMainWnd::ReportStartChannel() {
-    std::wstring ini = platform::JoinPath(platform::ExecutableDir(), L"out_start.ini");
+    std::wstring ini = platform::ProcessStateDirs().startIniPath;
     platform::ReadStatus status = platform::ReadStatus::Ok;
     std::vector<std::wstring> lines = platform::ReadIniSection(ini, L"Start_Cid", &status);
     if (status != platform::ReadStatus::Ok && status != platform::ReadStatus::Missing)

@@ -5,15 +5,13 @@
 #include "kxcef/profile.h"
 
 #include "platform/paths.h"
+#include "platform/state_dirs.h"
 #include "platform/system_info.h"
 
 namespace kxcef {
 
 std::wstring ProfileDirectory() {
-    std::wstring exe = platform::ExecutablePath();
-    std::wstring name = platform::FileStem(exe);
-    if (name.size() > 255) name.resize(255);
-    return platform::JoinPath(platform::JoinPath(platform::DirPart(exe), L"tmp"), name);
+    return platform::ProcessStateDirs().ProfileDirFor(platform::ExecutablePath());
 }
 
 std::string WebExtensionDirectory() {

@@ -1,4 +1,5 @@
-// The profile directory of this process: "<exe dir>/tmp/<exe name>".
+// The profile directory of this process: "tmp/<exe name>" in the state folders
+// (platform/state_dirs.h), beside the executable when its folder is writable.
 #pragma once
 
 #include <string>

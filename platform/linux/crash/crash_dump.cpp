@@ -29,6 +29,7 @@
 #include "platform/linux/crash/local_time.h"
 #include "platform/linux/crash/thread_stacks.h"
 #include "platform/paths.h"
+#include "platform/state_dirs.h"
 #include "platform/system_info.h"
 #include "platform/text.h"
 #include "platform/version_note.h"
@@ -288,7 +289,10 @@ void InstallCrashDumpWriter() {
     if (g_setup.installed) return;
     std::wstring exe = ExecutablePath();
     if (exe.empty()) return;  // nowhere to write: the process ends as it would anyway
-    std::string directory = NativePath(JoinPath(DirPart(exe), L"Dump"));
+    const StateDirs& dirs = ProcessStateDirs();
+    // The handler creates only the last level: the user's state folder must exist beforehand.
+    if (!dirs.besideExecutable) CreateDirectories(DirPart(dirs.dumpDir));
+    std::string directory = NativePath(dirs.dumpDir);
     Install(exe, directory);
     if (g_setup.installed) SetEnv(kDumpDirectoryVariable, directory);
 }
