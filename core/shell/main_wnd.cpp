@@ -71,6 +71,8 @@ void CQNMainWnd::Init() {
         menu_->Create(GetHWND(), L"Menu", WS_POPUP, WS_EX_TOPMOST | WS_EX_TOOLWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                       CW_USEDEFAULT, CW_USEDEFAULT);
         menu_->ShowWindow(false, false);
+        // Trays that draw menus themselves offer this window's items.
+        UiLib::SetNotifyIconMenu(GetHWND(), kTrayIconId, menu_->GetHWND());
     }
     if (!startAddress_.empty() && browserCtrl()) browserCtrl()->SetHomePage(startAddress_);
 }
@@ -118,6 +120,7 @@ void CQNMainWnd::StartFlashTrayIcon() {
     if (UiLib::SetTimer(GetHWND(), kFlashTimerId, kFlashPeriodMs)) flashing_ = true;
     else platform::OutputDebugStringA("StartFlashTrayIcon, SetTimer fail");
     ModifyTrayIcon(false);
+    RequestAttention(true);
 }
 
 void CQNMainWnd::StopFlashTrayIcon() {
@@ -127,6 +130,16 @@ void CQNMainWnd::StopFlashTrayIcon() {
         else platform::OutputDebugStringA("StopFlashTrayIcon, KillTimer fail");
     }
     ModifyTrayIcon(true);
+    RequestAttention(false);
+}
+
+void CQNMainWnd::RequestAttention(bool attention) {
+    // The taskbar and trays that show attention themselves (instead of the
+    // blinking icon) learn it from the window.
+    UiLib::FLASHWINFO info;
+    info.hwnd = GetHWND();
+    info.dwFlags = attention ? (UiLib::FLASHW_TRAY | UiLib::FLASHW_TIMER) : UiLib::FLASHW_STOP;
+    UiLib::FlashWindowEx(&info);
 }
 
 void CQNMainWnd::ReportStartChannel() {

@@ -42,6 +42,7 @@ private:
     void ModifyTrayIcon(bool showIcon);
     void StartFlashTrayIcon();
     void StopFlashTrayIcon();
+    void RequestAttention(bool attention);
     void ReportStartChannel();
 
     std::wstring startAddress_;

@@ -2,6 +2,7 @@
 
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -17,6 +18,9 @@
 
 struct HICON__ {
     GdkPixbuf* pixbuf = nullptr;
+    GdkPixbuf* doubled = nullptr;
+    GdkPixbuf* attention = nullptr;         // made on first use
+    GdkPixbuf* attentionDoubled = nullptr;  // made on first use
 };
 struct HCURSOR__ {
     GdkCursor* cursor = nullptr;
@@ -36,19 +40,20 @@ std::set<HCURSOR> g_validCursors;
 HCURSOR g_currentCursor = nullptr;
 
 // A plain generated icon for a missing file: a coloured rounded square with a
-// light dot, the colour derived from the resource id.
-GdkPixbuf* GeneratedIcon(int resourceId) {
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, kIconSize, kIconSize);
+// light dot, the colour derived from the resource id; `size` pixels wide.
+GdkPixbuf* GeneratedIcon(int resourceId, int size) {
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size, size);
     cairo_t* cr = cairo_create(surface);
+    cairo_scale(cr, size / static_cast<double>(kIconSize), size / static_cast<double>(kIconSize));
     unsigned hash = static_cast<unsigned>(resourceId) * 2654435761u;
     double r = 0.25 + ((hash >> 8) & 0xFF) / 512.0;
     double g = 0.35 + ((hash >> 16) & 0xFF) / 512.0;
     double b = 0.55 + ((hash >> 24) & 0xFF) / 700.0;
-    double radius = 6, size = kIconSize - 2;
+    double radius = 6, side = kIconSize - 2;
     cairo_new_sub_path(cr);
-    cairo_arc(cr, 1 + size - radius, 1 + radius, radius, -G_PI / 2, 0);
-    cairo_arc(cr, 1 + size - radius, 1 + size - radius, radius, 0, G_PI / 2);
-    cairo_arc(cr, 1 + radius, 1 + size - radius, radius, G_PI / 2, G_PI);
+    cairo_arc(cr, 1 + side - radius, 1 + radius, radius, -G_PI / 2, 0);
+    cairo_arc(cr, 1 + side - radius, 1 + side - radius, radius, 0, G_PI / 2);
+    cairo_arc(cr, 1 + radius, 1 + side - radius, radius, G_PI / 2, G_PI);
     cairo_arc(cr, 1 + radius, 1 + radius, radius, G_PI, 3 * G_PI / 2);
     cairo_close_path(cr);
     cairo_set_source_rgb(cr, r, g, b);
@@ -57,16 +62,57 @@ GdkPixbuf* GeneratedIcon(int resourceId) {
     cairo_set_source_rgb(cr, 1, 1, 1);
     cairo_fill(cr);
     cairo_destroy(cr);
-    GdkPixbuf* pixbuf = gdk_pixbuf_get_from_surface(surface, 0, 0, kIconSize, kIconSize);
+    GdkPixbuf* pixbuf = gdk_pixbuf_get_from_surface(surface, 0, 0, size, size);
     cairo_surface_destroy(surface);
+    return pixbuf;
+}
+
+// The picture with a red dot in its top right corner.
+GdkPixbuf* WithAttentionMark(GdkPixbuf* picture) {
+    if (!picture) return nullptr;
+    int width = gdk_pixbuf_get_width(picture), height = gdk_pixbuf_get_height(picture);
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    cairo_t* cr = cairo_create(surface);
+    gdk_cairo_set_source_pixbuf(cr, picture, 0, 0);
+    cairo_paint(cr);
+    double radius = std::min(width, height) * 0.22;
+    cairo_arc(cr, width - radius - 0.5, radius + 0.5, radius, 0, 2 * G_PI);
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_fill_preserve(cr);
+    cairo_arc(cr, width - radius - 0.5, radius + 0.5, radius * 0.75, 0, 2 * G_PI);
+    cairo_set_source_rgb(cr, 0.86, 0.16, 0.13);
+    cairo_fill(cr);
+    cairo_destroy(cr);
+    GdkPixbuf* marked = gdk_pixbuf_get_from_surface(surface, 0, 0, width, height);
+    cairo_surface_destroy(surface);
+    return marked;
+}
+
+GdkPixbuf* ReadPicture(const std::wstring& path) {
+    if (!platform::FileExists(path)) return nullptr;
+    GError* error = nullptr;
+    GdkPixbuf* pixbuf = gdk_pixbuf_new_from_file(platform::NativePath(path).c_str(), &error);
+    if (!pixbuf) Log("LoadIconW: cannot read " + platform::NativePath(path) + ": " + (error ? error->message : "?"));
+    if (error) g_error_free(error);
     return pixbuf;
 }
 
 }  // namespace
 
-GdkPixbuf* IconPixbuf(HICON icon) {
+GdkPixbuf* IconPixbuf(HICON icon) { return PicturesOf(icon).normal; }
+
+IconPictures PicturesOf(HICON icon) {
     std::lock_guard<std::mutex> lock(g_lock);
-    return icon && g_validIcons.count(icon) ? icon->pixbuf : nullptr;
+    if (!icon || !g_validIcons.count(icon)) return {};
+    return {icon->pixbuf, icon->doubled};
+}
+
+IconPictures AttentionPicturesOf(HICON icon) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    if (!icon || !g_validIcons.count(icon)) return {};
+    if (!icon->attention) icon->attention = WithAttentionMark(icon->pixbuf);
+    if (!icon->attentionDoubled) icon->attentionDoubled = WithAttentionMark(icon->doubled);
+    return {icon->attention, icon->attentionDoubled};
 }
 
 GdkPixbuf* BlankPixbuf() {
@@ -86,8 +132,12 @@ HICON SetWindowIcon(HWND hwnd, WPARAM which, HICON icon) {
     slot = icon;
     if (window->kind == WndKind::TopLevel && window->widget) {
         // Both sizes go to the window manager; the big one wins when both are set.
-        GdkPixbuf* picture = IconPixbuf(window->iconBig ? window->iconBig : window->iconSmall);
-        gtk_window_set_icon(GTK_WINDOW(window->widget), picture);
+        IconPictures pictures = PicturesOf(window->iconBig ? window->iconBig : window->iconSmall);
+        GList* list = nullptr;
+        if (pictures.normal) list = g_list_append(list, pictures.normal);
+        if (pictures.doubled) list = g_list_append(list, pictures.doubled);
+        gtk_window_set_icon_list(GTK_WINDOW(window->widget), list);
+        g_list_free(list);
     }
     return previous;
 }
@@ -122,18 +172,17 @@ HICON LoadIconW(HINSTANCE module, int resourceId) {
     std::lock_guard<std::mutex> lock(g_lock);
     auto it = g_icons.find(path);
     if (it != g_icons.end()) return it->second.get();
-    GdkPixbuf* pixbuf = nullptr;
-    if (platform::FileExists(path)) {
-        GError* error = nullptr;
-        pixbuf = gdk_pixbuf_new_from_file(platform::NativePath(path).c_str(), &error);
-        if (!pixbuf) {
-            Log("LoadIconW: cannot read " + platform::NativePath(path) + ": " + (error ? error->message : "?"));
-        }
-        if (error) g_error_free(error);
+    GdkPixbuf* pixbuf = ReadPicture(path);
+    GdkPixbuf* doubled = nullptr;
+    if (pixbuf) {
+        doubled = ReadPicture(platform::JoinPath(platform::DirPart(path), std::to_wstring(resourceId) + L"@2x.png"));
+    } else {
+        pixbuf = GeneratedIcon(resourceId, kIconSize);
+        doubled = GeneratedIcon(resourceId, 2 * kIconSize);
     }
-    if (!pixbuf) pixbuf = GeneratedIcon(resourceId);
     auto object = std::make_unique<HICON__>();
     object->pixbuf = pixbuf;
+    object->doubled = doubled;
     HICON handle = object.get();
     g_icons[path] = std::move(object);
     g_validIcons.insert(handle);

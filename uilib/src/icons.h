@@ -10,7 +10,16 @@
 namespace UiLib {
 namespace detail {
 
-// The picture of an icon; null for null or unknown handles.
+// The pictures of an icon: as loaded, and at twice the pixels for a screen
+// scale of 2 ("<id>@2x.png", else drawn at that size); null members for null
+// or unknown handles.
+struct IconPictures {
+    GdkPixbuf* normal = nullptr;
+    GdkPixbuf* doubled = nullptr;
+};
+IconPictures PicturesOf(HICON icon);
+// The same pictures with a mark that asks for the user's attention.
+IconPictures AttentionPicturesOf(HICON icon);
 GdkPixbuf* IconPixbuf(HICON icon);
 // A fully transparent picture of tray size (a "no icon" tray entry keeps its place).
 GdkPixbuf* BlankPixbuf();

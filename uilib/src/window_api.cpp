@@ -8,7 +8,7 @@
 #include "runtime.h"
 #include "timers.h"
 #include "toplevel.h"
-#include "tray.h"
+#include "tray/tray.h"
 #include "uilib/win32.h"
 #include "window_procs.h"
 #include "window_registry.h"
@@ -328,6 +328,19 @@ BOOL ShowWindow(HWND hwnd, int command) {
         });
     }
     return OnUiThread([&]() -> BOOL { return ShowLocal(hwnd, command); });
+}
+
+BOOL FlashWindowEx(const FLASHWINFO* info) {
+    if (!info || !IsLocalWindow(info->hwnd)) return FALSE;
+    return OnUiThread([&]() -> BOOL {
+        WndObject* window = ToplevelObjectOf(info->hwnd);
+        if (!window || !window->widget) return FALSE;
+        bool before = gtk_window_get_urgency_hint(GTK_WINDOW(window->widget));
+        bool attention = info->dwFlags != FLASHW_STOP;
+        gtk_window_set_urgency_hint(GTK_WINDOW(window->widget), attention);
+        SetTrayAttentionOf(window->hwnd, attention);
+        return before ? TRUE : FALSE;
+    });
 }
 
 BOOL SetForegroundWindow(HWND hwnd) {

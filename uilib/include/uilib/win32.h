@@ -149,13 +149,49 @@ struct NOTIFYICONDATAW {
     HICON hIcon = nullptr;
     wchar_t szTip[128] = {};
 };
-// The notification-area icon: a tray icon; left and right button releases reach
-// hWnd as uCallbackMessage with lParam WM_LBUTTONUP / WM_RBUTTONUP.
+// The notification-area icon: a tray icon; left and right button presses and
+// releases reach hWnd as uCallbackMessage with lParam WM_LBUTTONUP / WM_RBUTTONUP
+// (and the DOWN messages), wParam uID.
+// Where the desktop shows them: as a StatusNotifierItem on the session bus
+// when a StatusNotifierWatcher with a host runs there, else as an XEmbed tray
+// icon; an icon follows the watcher as it comes and goes. A host's primary
+// click ("Activate") reaches hWnd as WM_LBUTTONDOWN and WM_LBUTTONUP, a request
+// for the icon's own menu ("ContextMenu") as WM_RBUTTONDOWN and WM_RBUTTONUP.
+// While a status notifier host shows the icon, an icon set to none keeps its
+// picture: flashing shows there through FlashWindowEx.
 UILIB_API BOOL Shell_NotifyIconW(DWORD message, NOTIFYICONDATAW* data);
-// Whether the icon (hWnd, uID) is embedded in a tray host right now.
+// The skinned popup window that is the icon's menu. Hosts that draw menus
+// themselves offer its visible buttons as items (labelled with their texts);
+// choosing one sends that button's "click" notification to the window, as a
+// click on it would.
+UILIB_API BOOL SetNotifyIconMenu(HWND hwnd, UINT id, HWND menu);
+enum class NotifyIconHost { Nobody, XEmbed, StatusNotifier };
+// Who shows the icon (hWnd, uID) right now: an XEmbed tray that embedded it,
+// a status notifier watcher that accepted it, or nobody (yet).
+UILIB_API NotifyIconHost GetNotifyIconHost(HWND hwnd, UINT id);
+// Whether the icon (hWnd, uID) is embedded in an XEmbed tray host right now.
 UILIB_API BOOL IsNotifyIconEmbedded(HWND hwnd, UINT id);
-// Screen rectangle of an embedded icon (for placing a menu beside it).
+// Screen rectangle of an embedded XEmbed icon (for placing a menu beside it).
 UILIB_API BOOL Shell_NotifyIconGetRect(HWND hwnd, UINT id, RECT* rect);
+
+// Asking for the user's attention: any flag but FLASHW_STOP sets the urgency
+// hint of hwnd's top-level window (the taskbar shows it) and puts its tray
+// icons in their attention state ("NeedsAttention" of a status notifier item);
+// FLASHW_STOP clears both. Returns whether the window asked for attention before.
+constexpr DWORD FLASHW_STOP = 0;
+constexpr DWORD FLASHW_CAPTION = 0x1;
+constexpr DWORD FLASHW_TRAY = 0x2;
+constexpr DWORD FLASHW_ALL = 0x3;
+constexpr DWORD FLASHW_TIMER = 0x4;
+constexpr DWORD FLASHW_TIMERNOFG = 0xC;
+struct FLASHWINFO {
+    UINT cbSize = sizeof(FLASHWINFO);
+    HWND hwnd = nullptr;
+    DWORD dwFlags = 0;
+    UINT uCount = 0;
+    DWORD dwTimeout = 0;
+};
+UILIB_API BOOL FlashWindowEx(const FLASHWINFO* info);
 
 // --- Process ---------------------------------------------------------------------------------
 // SIGTERM and SIGINT post `message` to `hwnd` (instead of ending the process at once).
