@@ -17,6 +17,9 @@ packages=(
   libssl-dev libopus-dev libpulse-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-pulseaudio
   gstreamer1.0-tools mumble-server pulseaudio pulseaudio-utils nginx libnginx-mod-rtmp ffmpeg espeak-ng
+  # The tray over D-Bus (a private session bus in the tests) and the Debian
+  # package (shared-library dependencies, lintian).
+  dbus-daemon dpkg-dev lintian
 )
 
 missing=()
