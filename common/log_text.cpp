@@ -18,6 +18,9 @@ bool EndsAddress(char c) {
     return static_cast<unsigned char>(c) <= 0x20 || c == '"' || c == '\'' || c == '<' || c == '>' || c == '`';
 }
 
+// The second byte of a double-byte character of code page 936.
+bool IsTrailByte(unsigned char c) { return c >= 0x40 && c <= 0xFE && c != 0x7F; }
+
 void AppendEscaped(std::string& out, unsigned char c) {
     static const char kHex[] = "0123456789ABCDEF";
     switch (c) {
@@ -73,9 +76,13 @@ std::string EscapeForLog(const std::string& ansi, size_t maxBytes) {
     size_t i = 0;
     while (i < ansi.size()) {
         unsigned char c = static_cast<unsigned char>(ansi[i]);
-        // A double-byte character stays whole; its second byte is never a control byte.
-        size_t width = (c >= 0x81 && c <= 0xFE && i + 1 < ansi.size()) ? 2 : 1;
-        bool control = c < 0x20 || c == 0x7F;
+        // A double-byte character stays whole. A lead byte without a valid
+        // second byte (text from outside need not be well formed) is shown
+        // escaped on its own, so whatever follows it (a line break, a NUL) is
+        // escaped as well and the line stays decodable.
+        bool lead = c >= 0x81 && c <= 0xFE;
+        size_t width = lead && i + 1 < ansi.size() && IsTrailByte(static_cast<unsigned char>(ansi[i + 1])) ? 2 : 1;
+        bool control = c < 0x20 || c == 0x7F || (lead && width == 1);
         size_t shown = !control ? width : (c == '\r' || c == '\n' || c == '\t') ? 2 : 4;
         if (out.size() + shown > maxBytes) {
             out += "...";

@@ -12,6 +12,11 @@ TEST(LogText, LineBreaksAndControlBytesCannotStartANewEntry) {
     EXPECT_EQ(line, "1\\r\\n[00:00:00][qm_main][PID:1][TID:1][forged:1]\\r\\nfake\\x01\\x7F\\tend");
     // A NUL inside the text is shown, not an end of the text.
     EXPECT_EQ(EscapeForLog(std::string("a\0b", 3)), "a\\x00b");
+    // A lead byte of a double-byte character does not carry the byte after it
+    // through unescaped: ANSI text from outside need not be well formed.
+    EXPECT_EQ(EscapeForLog("x\x81\r\nforged"), "x\\x81\\r\\nforged");
+    EXPECT_EQ(EscapeForLog(std::string("\x8B\0", 2)), "\\x8B\\x00");
+    EXPECT_EQ(EscapeForLog("\xFE"), "\\xFE");  // a lead byte at the end
 }
 
 TEST(LogText, PageTextIsConvertedToTheAnsiCodePageAndKeepsItsCharacters) {
