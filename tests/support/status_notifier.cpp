@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <cstring>
 #include <functional>
 
 namespace qmtest {
@@ -184,6 +185,8 @@ void StatusNotifierHost::StopWatcher() {
     RunOnThread([this] {
         g_dbus_connection_unregister_object(connection_, registration_);
         registration_ = 0;
+        for (unsigned watch : nameWatches_) g_bus_unwatch_name(watch);
+        nameWatches_.clear();
     });
 }
 
@@ -201,6 +204,30 @@ void StatusNotifierHost::OnMethodCall(GDBusConnection* connection, const char* s
             std::lock_guard<std::mutex> lock(self->lock_);
             self->items_.push_back(item);
         }
+        // An item is gone when its connection's name is.
+        std::string owner = service[0] == '/' ? sender : service;
+        self->nameWatches_.push_back(g_bus_watch_name_on_connection(
+            connection, owner.c_str(), G_BUS_NAME_WATCHER_FLAGS_NONE, nullptr,
+            [](GDBusConnection* connection, const char* name, gpointer data) {
+                auto* host = static_cast<StatusNotifierHost*>(data);
+                std::vector<std::string> gone;
+                {
+                    std::lock_guard<std::mutex> lock(host->lock_);
+                    for (auto it = host->items_.begin(); it != host->items_.end();) {
+                        if (it->compare(0, std::strlen(name) + 1, std::string(name) + "/") == 0) {
+                            gone.push_back(*it);
+                            it = host->items_.erase(it);
+                        } else {
+                            ++it;
+                        }
+                    }
+                }
+                for (const auto& item : gone)
+                    g_dbus_connection_emit_signal(connection, nullptr, kWatcherPath, kWatcherInterface,
+                                                  "StatusNotifierItemUnregistered",
+                                                  g_variant_new("(s)", item.c_str()), nullptr);
+            },
+            self, nullptr));
         g_dbus_connection_emit_signal(connection, nullptr, kWatcherPath, kWatcherInterface,
                                       "StatusNotifierItemRegistered", g_variant_new("(s)", item.c_str()), nullptr);
     }

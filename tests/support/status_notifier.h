@@ -52,7 +52,8 @@ public:
 
     // How often an item asked whether a host is registered.
     int HostQueries() const;
-    // Items registered since the watcher started, as "busname/path".
+    // Items registered since the watcher started whose connection is still
+    // there, as "busname/path".
     std::vector<std::string> Items() const;
     std::optional<std::string> WaitForItem(std::chrono::milliseconds timeout) const;
 
@@ -83,6 +84,7 @@ private:
     unsigned registration_ = 0;
     unsigned nameOwner_ = 0;
     bool withHost_ = true;
+    std::vector<unsigned> nameWatches_;  // the items' names (host thread)
     mutable std::mutex lock_;
     std::vector<std::string> items_;
     int hostQueries_ = 0;

@@ -175,7 +175,9 @@ TEST_F(StatusNotifierTray, TheItemRegistersAndItsHostClicksReachTheWindow) {
         mouse.push_back(m.lParam);
     }
     EXPECT_EQ(mouse, (std::vector<LPARAM>{WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONDOWN, WM_RBUTTONUP}));
+    // Deleting the icon takes the item off the host.
     EXPECT_TRUE(Shell_NotifyIconW(NIM_DELETE, &data));
+    EXPECT_TRUE(uitest::PumpUntil([&] { return host_->Items().empty(); }));
 }
 
 TEST_F(StatusNotifierTray, TheMenuWindowsButtonsAreTheItemsMenu) {

@@ -1,5 +1,7 @@
 #include "tray/status_notifier_item.h"
 
+#include <unistd.h>
+
 #include <atomic>
 
 #include "runtime.h"
@@ -88,79 +90,145 @@ GVariant* Pixmaps(const std::vector<GdkPixbuf*>& pictures) {
     return g_variant_ref_sink(g_variant_builder_end(&builder));
 }
 
-// Every item of the process has a path of its own on the one connection; the
-// watcher learns the path and takes the connection's name as the item's.
-std::string NextItemPath() {
+const char kItemPath[] = "/StatusNotifierItem";
+const char kMenuPath[] = "/StatusNotifierItem/Menu";
+
+std::string NextBusName() {
     static std::atomic<int> counter{0};
-    return "/StatusNotifierItem/" + std::to_string(++counter);
+    return "org.kde.StatusNotifierItem-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
 }
 
 struct RegisterCall {
     std::weak_ptr<bool> alive;
-    std::function<void(bool)> done;
+    StatusNotifierItem* item;
 };
 
-void OnRegistered(GObject* source, GAsyncResult* result, gpointer data) {
-    std::unique_ptr<RegisterCall> call(static_cast<RegisterCall*>(data));
-    GError* error = nullptr;
-    GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-    if (reply) g_variant_unref(reply);
-    if (error) {
-        Log(std::string("tray: the status notifier watcher refused the item: ") + error->message);
-        g_error_free(error);
-    }
-    if (call->alive.lock()) call->done(reply != nullptr);
+// The connection of an item that went before it was open is closed at once.
+struct ConnectCall {
+    std::weak_ptr<bool> alive;
+    StatusNotifierItem* item;
+};
+
+void CloseConnection(GDBusConnection* connection) {
+    g_dbus_connection_close(connection, nullptr, nullptr, nullptr);
+    g_object_unref(connection);
 }
 
 }  // namespace
 
-StatusNotifierItem::StatusNotifierItem(GDBusConnection* connection, std::string id, Handlers handlers)
-    : connection_(G_DBUS_CONNECTION(g_object_ref(connection))),
-      id_(std::move(id)),
-      path_(NextItemPath()),
-      menuPath_(path_ + "/Menu"),
-      handlers_(std::move(handlers)) {
+StatusNotifierItem::StatusNotifierItem(const std::string& address, std::string id, Handlers handlers)
+    : id_(std::move(id)), busName_(NextBusName()), handlers_(std::move(handlers)) {
     pixmaps_ = Pixmaps({});
     attentionPixmaps_ = Pixmaps({});
-    static const GDBusInterfaceVTable vtable = {&StatusNotifierItem::OnMethodCall, &StatusNotifierItem::OnGetProperty,
-                                                nullptr, {}};
-    GError* error = nullptr;
-    if (GDBusInterfaceInfo* info = InterfaceInfo())
-        registration_ =
-            g_dbus_connection_register_object(connection_, path_.c_str(), info, &vtable, this, nullptr, &error);
-    if (error) {
-        Log(std::string("tray: status notifier item not exported: ") + error->message);
-        g_error_free(error);
-    }
-    menu_ = std::make_unique<DbusMenu>(connection_, menuPath_.c_str(), handlers_.menuItems, handlers_.menuClicked);
+    g_dbus_connection_new_for_address(
+        address.c_str(),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, &StatusNotifierItem::OnConnected, new ConnectCall{alive_, this});
 }
 
 StatusNotifierItem::~StatusNotifierItem() {
     *alive_ = false;
     menu_.reset();
-    if (registration_) g_dbus_connection_unregister_object(connection_, registration_);
+    if (connection_) {
+        if (registration_) g_dbus_connection_unregister_object(connection_, registration_);
+        if (nameOwner_) g_bus_unown_name(nameOwner_);
+        // The watcher sees the connection's names go and drops the item.
+        CloseConnection(connection_);
+    }
     g_variant_unref(pixmaps_);
     g_variant_unref(attentionPixmaps_);
-    g_object_unref(connection_);
+}
+
+void StatusNotifierItem::OnConnected(GObject*, GAsyncResult* result, gpointer data) {
+    std::unique_ptr<ConnectCall> call(static_cast<ConnectCall*>(data));
+    GError* error = nullptr;
+    GDBusConnection* connection = g_dbus_connection_new_for_address_finish(result, &error);
+    if (!call->alive.lock()) {
+        if (connection) CloseConnection(connection);
+        if (error) g_error_free(error);
+        return;
+    }
+    StatusNotifierItem* self = call->item;
+    if (!connection) {
+        Log(std::string("tray: no connection for the status notifier item: ") + (error ? error->message : "?"));
+        if (error) g_error_free(error);
+        self->FinishRegistration(false);
+        return;
+    }
+    g_dbus_connection_set_exit_on_close(connection, FALSE);
+    self->connection_ = connection;
+    self->Export();
+}
+
+void StatusNotifierItem::Export() {
+    static const GDBusInterfaceVTable vtable = {&StatusNotifierItem::OnMethodCall, &StatusNotifierItem::OnGetProperty,
+                                                nullptr, {}};
+    GError* error = nullptr;
+    if (GDBusInterfaceInfo* info = InterfaceInfo())
+        registration_ = g_dbus_connection_register_object(connection_, kItemPath, info, &vtable, this, nullptr, &error);
+    if (error) {
+        Log(std::string("tray: status notifier item not exported: ") + error->message);
+        g_error_free(error);
+        FinishRegistration(false);
+        return;
+    }
+    menu_ = std::make_unique<DbusMenu>(connection_, kMenuPath, handlers_.menuItems, handlers_.menuClicked);
+    // The watcher learns the item by this name once it is ours.
+    nameOwner_ = g_bus_own_name_on_connection(connection_, busName_.c_str(), G_BUS_NAME_OWNER_FLAGS_DO_NOT_QUEUE,
+                                              &StatusNotifierItem::OnNameAcquired, &StatusNotifierItem::OnNameLost,
+                                              this, nullptr);
+}
+
+void StatusNotifierItem::OnNameAcquired(GDBusConnection*, const char*, gpointer data) {
+    auto* self = static_cast<StatusNotifierItem*>(data);
+    self->nameOwned_ = true;
+    if (self->registered_) self->SendRegistration();
+}
+
+void StatusNotifierItem::OnNameLost(GDBusConnection*, const char*, gpointer data) {
+    auto* self = static_cast<StatusNotifierItem*>(data);
+    self->nameOwned_ = false;
+    Log("tray: the status notifier item's bus name was refused or lost");
+    self->FinishRegistration(false);
 }
 
 void StatusNotifierItem::Register(std::function<void(bool)> done) {
-    if (!registration_) {
-        done(false);
-        return;
-    }
-    auto* call = new RegisterCall{alive_, std::move(done)};
-    g_dbus_connection_call(connection_, kWatcherBusName, kWatcherPath, kWatcherInterface, "RegisterStatusNotifierItem",
-                           g_variant_new("(s)", path_.c_str()), nullptr, G_DBUS_CALL_FLAGS_NONE,
-                           kBusCallTimeoutMs, nullptr, &OnRegistered, call);
+    registered_ = std::move(done);
+    if (nameOwned_) SendRegistration();
+}
+
+void StatusNotifierItem::SendRegistration() {
+    auto* call = new RegisterCall{alive_, this};
+    g_dbus_connection_call(
+        connection_, kWatcherBusName, kWatcherPath, kWatcherInterface, "RegisterStatusNotifierItem",
+        g_variant_new("(s)", busName_.c_str()), nullptr, G_DBUS_CALL_FLAGS_NONE, kBusCallTimeoutMs, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<RegisterCall> call(static_cast<RegisterCall*>(data));
+            GError* error = nullptr;
+            GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+            if (reply) g_variant_unref(reply);
+            if (error) {
+                Log(std::string("tray: the status notifier watcher refused the item: ") + error->message);
+                g_error_free(error);
+            }
+            if (call->alive.lock()) call->item->FinishRegistration(reply != nullptr);
+        },
+        call);
+}
+
+void StatusNotifierItem::FinishRegistration(bool accepted) {
+    std::function<void(bool)> done = std::move(registered_);
+    registered_ = nullptr;
+    if (done) done(accepted);
 }
 
 void StatusNotifierItem::Emit(const char* signal, GVariant* parameters) {
-    if (!registration_) {
+    if (!connection_ || !registration_) {
         if (parameters) g_variant_unref(g_variant_ref_sink(parameters));
         return;
     }
-    g_dbus_connection_emit_signal(connection_, nullptr, path_.c_str(), kInterface, signal, parameters, nullptr);
+    g_dbus_connection_emit_signal(connection_, nullptr, kItemPath, kInterface, signal, parameters, nullptr);
 }
 
 void StatusNotifierItem::SetIcon(const std::vector<GdkPixbuf*>& pictures) {
@@ -230,7 +298,7 @@ GVariant* StatusNotifierItem::OnGetProperty(GDBusConnection*, const char*, const
                              self->tooltip_.c_str(), "");
     }
     if (name == "ItemIsMenu") return g_variant_new_boolean(FALSE);
-    if (name == "Menu") return g_variant_new_object_path(self->menu_ && self->menu_->exported() ? self->menuPath_.c_str() : "/");
+    if (name == "Menu") return g_variant_new_object_path(self->menu_ && self->menu_->exported() ? kMenuPath : "/");
     g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_PROPERTY, "unknown property %s", property);
     return nullptr;
 }

@@ -26,15 +26,19 @@ public:
         DbusMenu::ClickHandler menuClicked;
     };
 
-    // Exports the item and its menu at a path of their own.
-    StatusNotifierItem(GDBusConnection* connection, std::string id, Handlers handlers);
+    // Opens a connection of its own to the bus at `address`, takes the name
+    // "org.kde.StatusNotifierItem-<pid>-<n>" and exports the item and its menu
+    // there. Closing that connection (when the item goes) takes the item off
+    // every host.
+    StatusNotifierItem(const std::string& address, std::string id, Handlers handlers);
     ~StatusNotifierItem();
     StatusNotifierItem(const StatusNotifierItem&) = delete;
     StatusNotifierItem& operator=(const StatusNotifierItem&) = delete;
 
-    const std::string& path() const { return path_; }
-    // Asks the watcher to show the item; `done(true)` once it accepted. The
-    // callback never runs after the item is gone.
+    const std::string& busName() const { return busName_; }
+    // Asks the watcher to show the item (once the connection and the name are
+    // there); `done(true)` once it accepted. The callback never runs after the
+    // item is gone.
     void Register(std::function<void(bool)> done);
 
     // Pictures of the icon (any sizes; none leaves the item without a picture).
@@ -49,6 +53,12 @@ public:
     bool attention() const { return attention_; }
 
 private:
+    static void OnConnected(GObject*, GAsyncResult* result, gpointer data);
+    static void OnNameAcquired(GDBusConnection*, const char*, gpointer data);
+    static void OnNameLost(GDBusConnection*, const char*, gpointer data);
+    void Export();
+    void SendRegistration();
+    void FinishRegistration(bool accepted);
     static void OnMethodCall(GDBusConnection*, const char* sender, const char* path, const char* interface,
                              const char* method, GVariant* parameters, GDBusMethodInvocation* invocation,
                              gpointer self);
@@ -56,11 +66,13 @@ private:
                                    const char* property, GError** error, gpointer self);
     void Emit(const char* signal, GVariant* parameters = nullptr);
 
-    GDBusConnection* connection_;
+    GDBusConnection* connection_ = nullptr;  // null until connected
     std::string id_;
-    std::string path_;
-    std::string menuPath_;
+    std::string busName_;
     Handlers handlers_;
+    unsigned nameOwner_ = 0;
+    bool nameOwned_ = false;
+    std::function<void(bool)> registered_;  // a registration waiting for the connection and the name
     unsigned registration_ = 0;
     std::unique_ptr<DbusMenu> menu_;
     GVariant* pixmaps_ = nullptr;           // a(iiay), owned

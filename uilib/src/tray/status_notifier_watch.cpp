@@ -61,13 +61,13 @@ void StatusNotifierWatch::SetState(State state) {
 void StatusNotifierWatch::Start() {
     if (started_) return;
     started_ = true;
-    std::string address = SessionBusAddress();
-    if (address.empty()) {
+    address_ = SessionBusAddress();
+    if (address_.empty()) {
         SetState(State::Unavailable);
         return;
     }
     g_dbus_connection_new_for_address(
-        address.c_str(),
+        address_.c_str(),
         static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                           G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
         nullptr, nullptr, &StatusNotifierWatch::OnConnectionReady, this);

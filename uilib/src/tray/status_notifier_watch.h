@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <map>
+#include <string>
 
 namespace UiLib {
 namespace detail {
@@ -33,8 +34,8 @@ public:
     // than a moment counts as Unavailable until it arrives.
     void Start();
     State state() const { return state_; }
-    // The session bus connection (null before it is open).
-    GDBusConnection* connection() const { return connection_; }
+    // The session bus's address (empty without one).
+    const std::string& address() const { return address_; }
 
     // Called after every change of state.
     int AddListener(std::function<void()> listener);
@@ -54,6 +55,7 @@ private:
     static void OnClosed(GDBusConnection*, gboolean, GError*, gpointer);
 
     bool started_ = false;
+    std::string address_;
     State state_ = State::Unknown;
     GDBusConnection* connection_ = nullptr;
     bool watcherPresent_ = false;

@@ -95,7 +95,7 @@ std::unique_ptr<StatusNotifierItem> MakeItem(TrayIcon& t) {
     handlers.menuClicked = [key](int id) {
         if (TrayIcon* icon = Find(key)) ChooseMenuWindowItem(icon->menu, id);
     };
-    auto item = std::make_unique<StatusNotifierItem>(StatusNotifierWatch::Get().connection(), ItemId(key.first),
+    auto item = std::make_unique<StatusNotifierItem>(StatusNotifierWatch::Get().address(), ItemId(key.first),
                                                      std::move(handlers));
     if (WndObject* window = FindWindowObject(key.first)) item->SetWindowId(static_cast<unsigned>(window->xid));
     item->SetTooltip(t.tooltip);
