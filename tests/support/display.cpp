@@ -33,7 +33,7 @@ void XvfbEnvironment::SetUp() {
         std::string fd = std::to_string(fds[1]);
         setpgid(0, 0);
         DieWithParent(parent);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen_.c_str(), "-nolisten", "tcp",
                "-noreset", static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -61,7 +61,9 @@ void XvfbEnvironment::TearDown() {
     }
 }
 
-void UsePrivateDisplay() { ::testing::AddGlobalTestEnvironment(new XvfbEnvironment()); }
+void UsePrivateDisplay(const std::string& screen) {
+    ::testing::AddGlobalTestEnvironment(new XvfbEnvironment(screen));
+}
 
 int StartTrayHost() {
     pid_t parent = getpid();

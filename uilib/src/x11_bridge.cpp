@@ -4,6 +4,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "message_queue.h"
@@ -223,10 +224,13 @@ bool WindowGeometry(unsigned long xid, RECT* rect) {
         if (status) XTranslateCoordinates(XDisplay(), xid, DefaultRootWindow(XDisplay()), 0, 0, &x, &y, &child);
     });
     if (!ok || !status) return false;
-    rect->left = x;
-    rect->top = y;
-    rect->right = x + attributes.width;
-    rect->bottom = y + attributes.height;
+    // The X server counts device pixels; the library's coordinates are GDK's
+    // (logical) ones, smaller by the screen's scale.
+    int scale = std::max(1, gdk_window_get_scale_factor(gdk_get_default_root_window()));
+    rect->left = x / scale;
+    rect->top = y / scale;
+    rect->right = (x + attributes.width) / scale;
+    rect->bottom = (y + attributes.height) / scale;
     return true;
 }
 

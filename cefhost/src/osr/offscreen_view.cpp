@@ -159,13 +159,17 @@ void OffscreenView::Grab() {
         cairo_region_destroy(damage);
         return;
     }
-    int width = gdk_window_get_width(gdkWindow);
-    int height = gdk_window_get_height(gdkWindow);
-    if (width <= 0 || height <= 0) {
+    // Frames are in device pixels: at a screen scale of 2 the view renders, and
+    // is copied out, at twice its size.
+    int scale = std::max(1, gdk_window_get_scale_factor(gdkWindow));
+    int logicalWidth = gdk_window_get_width(gdkWindow);
+    int logicalHeight = gdk_window_get_height(gdkWindow);
+    if (logicalWidth <= 0 || logicalHeight <= 0) {
         cairo_region_destroy(damage);
         return;
     }
-    cairo_rectangle_int_t whole{0, 0, width, height};
+    int width = logicalWidth * scale, height = logicalHeight * scale;
+    cairo_rectangle_int_t whole{0, 0, logicalWidth, logicalHeight};
     if (!staging_ || stagingWidth_ != width || stagingHeight_ != height) {
         // A new size: the whole view is copied into a fresh frame.
         if (staging_) cairo_surface_destroy(staging_);
@@ -181,7 +185,9 @@ void OffscreenView::Grab() {
         cairo_region_destroy(damage);
         return;
     }
+    // The damage is in the view's (logical) coordinates, as is the source surface.
     cairo_t* cr = cairo_create(staging_);
+    cairo_scale(cr, scale, scale);
     gdk_cairo_region(cr, damage);
     cairo_clip(cr);
     cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
@@ -197,10 +203,10 @@ void OffscreenView::Grab() {
         cairo_rectangle_int_t r;
         cairo_region_get_rectangle(damage, i, &r);
         RECT rect;
-        rect.left = r.x;
-        rect.top = r.y;
-        rect.right = r.x + r.width;
-        rect.bottom = r.y + r.height;
+        rect.left = r.x * scale;
+        rect.top = r.y * scale;
+        rect.right = (r.x + r.width) * scale;
+        rect.bottom = (r.y + r.height) * scale;
         dirty.push_back(rect);
     }
     cairo_region_destroy(damage);

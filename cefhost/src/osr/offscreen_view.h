@@ -17,7 +17,8 @@ namespace kxcef {
 class OffscreenView {
 public:
     // A frame: the rectangles that changed, and the whole view's pixels
-    // (32-bit ARGB, rows of width * 4 bytes), valid during the call.
+    // (32-bit ARGB, rows of width * 4 bytes), valid during the call. Both are
+    // in device pixels: the view's size times the screen's scale.
     using FrameSink = std::function<void(const std::vector<RECT>& dirty, const void* pixels, int width, int height)>;
     using CursorSink = std::function<void(HCURSOR cursor)>;
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 
+#include "uilib/native.h"
 #include "uilib/win32.h"
 
 namespace kxcef {
@@ -89,9 +90,16 @@ bool CCEF3OSRHandler::GetViewRect(CefRect& rect) const {
     return true;
 }
 
+int CCEF3OSRHandler::DeviceScale() const {
+    HWND host = this->host();
+    GtkWidget* toplevel = host ? UiLib::Native::GetToplevel(host) : nullptr;
+    return toplevel ? std::max(1, gtk_widget_get_scale_factor(toplevel)) : 1;
+}
+
 void CCEF3OSRHandler::OnPaint(const std::vector<RECT>& dirtyRects, const void* buffer, int width, int height) {
     RECT rect = this->rect();
-    if (!buffer || width <= 0 || height <= 0 || width != Width(rect) || height != Height(rect)) return;
+    int scale = DeviceScale();
+    if (!buffer || width <= 0 || height <= 0 || width != Width(rect) * scale || height != Height(rect) * scale) return;
     const auto* source = static_cast<const unsigned char*>(buffer);
     const size_t sourceStride = static_cast<size_t>(width) * 4;
     bool copied = false;

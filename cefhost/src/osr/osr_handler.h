@@ -32,8 +32,12 @@ public:
     // Render callbacks (UI thread).
     // The view's place and size; false without a host window.
     bool GetViewRect(CefRect& rect) const;
-    // `buffer` holds width x height pixels, rows of width * 4 bytes.
+    // `buffer` holds width x height pixels, rows of width * 4 bytes: the view's
+    // size in device pixels (its rectangle times the host window's scale), so
+    // the bitmap keeps every pixel of a scaled screen; other sizes are stale.
     void OnPaint(const std::vector<RECT>& dirtyRects, const void* buffer, int width, int height);
+    // The host window's scale factor (1 without one).
+    int DeviceScale() const;
     void OnCursorChange(HCURSOR cursor);
 
     // The bitmap, under its lock (re-entrant, like a critical section).
