@@ -21,6 +21,7 @@
 
 #include "bench/figures.h"
 #include "outside/qm_nim/audio/opus_codec.h"
+#include "outside/qm_nim/audio/thread_priority.h"
 #include "outside/qm_nim/audio/transmitter.h"
 #include "outside/qm_nim/net/endpoint.h"
 #include "outside/qm_nim/session/voice_session.h"
@@ -100,6 +101,7 @@ MouthToEar MeasureMouthToEar(voicetest::MurmurServer& server, std::chrono::secon
     Clock::time_point start = Clock::now();
 
     std::thread speaker([&] {
+        qmnim::audio::RaiseThisThreadForAudio();  // the instrument must not wait for the busy machine
         pa_sample_spec format{PA_SAMPLE_S16LE, kRate, 1};
         pa_buffer_attr attr{static_cast<uint32_t>(-1), 480 * 2 * 2, static_cast<uint32_t>(-1), 240 * 2,
                             static_cast<uint32_t>(-1)};
@@ -131,6 +133,7 @@ MouthToEar MeasureMouthToEar(voicetest::MurmurServer& server, std::chrono::secon
     });
 
     std::thread ear([&] {
+        qmnim::audio::RaiseThisThreadForAudio();  // the instrument must not wait for the busy machine
         pa_sample_spec format{PA_SAMPLE_S16LE, kRate, 1};
         pa_buffer_attr attr{static_cast<uint32_t>(-1), static_cast<uint32_t>(-1), static_cast<uint32_t>(-1),
                             static_cast<uint32_t>(-1), 120 * 2};

@@ -208,6 +208,16 @@ TEST(JitterBuffer, AnUnderrunRaisesTheTarget) {
     for (int i = 0; i < 5; ++i) jb.MixInto(out.data(), out.size(), 1.0f);
     EXPECT_EQ(jb.underruns(), 1u);
     EXPECT_GT(jb.targetMs(), before);
+    // One stall of a busy machine costs delay for a few seconds only: a steady
+    // speaker brings the target back down to one frame.
+    auto t = audio::JitterBuffer::Clock::now();
+    for (int f = 0; f < 600; ++f) {
+        jb.Push(frame.data(), frame.size(), false, t + std::chrono::milliseconds(20 * f));
+        jb.MixInto(out.data(), out.size(), 1.0f);
+        jb.MixInto(out.data(), out.size(), 1.0f);
+    }
+    EXPECT_EQ(jb.targetMs(), audio::JitterBuffer::kMinTargetMs);
+    EXPECT_EQ(jb.underruns(), 1u);
 }
 
 TEST(SendPath, FramesAreNumberedInTenMillisecondUnitsAndMuteStopsThem) {

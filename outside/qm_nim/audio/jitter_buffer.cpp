@@ -6,8 +6,8 @@
 
 namespace qmnim::audio {
 namespace {
-constexpr auto kWindow = std::chrono::seconds(1);
-constexpr auto kCalmBeforeShrink = std::chrono::seconds(30);
+constexpr auto kWindow = std::chrono::milliseconds(500);
+constexpr auto kCalmBeforeShrink = std::chrono::seconds(5);
 constexpr size_t kDropPerPull = kSamplesPerMs;  // at most 1 ms dropped per playback request
 constexpr size_t kHardLimitMs = 400;            // beyond this nobody waits: cut to the target at once
 }  // namespace
@@ -61,7 +61,7 @@ size_t JitterBuffer::MixInto(std::int16_t* out, size_t count, float gain) {
         playing_ = false;  // fill up to the target again before playing on
         if (!ending_) {
             ++underruns_;
-            targetMs_ = std::min(kMaxTargetMs, targetMs_ + 10);
+            targetMs_ = std::min(kMaxTargetMs, targetMs_ + kUnderrunStepMs);
             lastTargetChange_ = Clock::now();
         }
         ending_ = false;

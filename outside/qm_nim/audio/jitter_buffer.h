@@ -1,10 +1,12 @@
 // One speaker's decoded sound waiting to be played. Frames arrive in bursts
 // (20 ms each, over TCP), playback takes a few milliseconds at a time: the
-// buffer first fills to its target, then plays; an underrun raises the target
-// (up to kMaxTargetMs) and a quiet stretch lowers it again. Drift control: when
-// even the lowest fill of the last second stays well above what the target
-// needs, the surplus is dropped a millisecond at a time, so the delay cannot
-// grow over a long call.
+// buffer first fills to its target, then plays. The target starts at one
+// frame (what a steady sender needs); an underrun raises it a little (up to
+// kMaxTargetMs) and a few calm seconds lower it again, so that one stall of a
+// busy machine does not cost delay for long. Drift control: when even the
+// lowest fill of the last half second stays well above what the target needs,
+// the surplus is dropped a millisecond at a time, so the delay cannot grow
+// over a long call.
 #pragma once
 
 #include <chrono>
@@ -17,7 +19,8 @@ namespace qmnim::audio {
 class JitterBuffer {
 public:
     using Clock = std::chrono::steady_clock;
-    static constexpr int kMinTargetMs = 30;
+    static constexpr int kMinTargetMs = 20;
+    static constexpr int kUnderrunStepMs = 5;
     static constexpr int kMaxTargetMs = 120;
 
     // A decoded frame; `first` starts a new transmission.

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "outside/qm_nim/audio/audio_format.h"
+#include "outside/qm_nim/audio/thread_priority.h"
 
 namespace qmnim::audio {
 namespace {
@@ -393,6 +394,7 @@ public:
 private:
     static void OnRead(pa_stream* s, size_t, void* ud) {
         auto* self = static_cast<PulseStream*>(ud);
+        RaiseOnce();
         while (pa_stream_readable_size(s) > 0) {
             const void* data = nullptr;
             size_t bytes = 0;
@@ -410,11 +412,19 @@ private:
 
     static void OnWrite(pa_stream* s, size_t bytes, void* ud) {
         auto* self = static_cast<PulseStream*>(ud);
+        RaiseOnce();
         void* buffer = nullptr;
         if (pa_stream_begin_write(s, &buffer, &bytes) < 0 || !buffer) return;
         bytes -= bytes % sizeof(std::int16_t);
         self->fill_(static_cast<std::int16_t*>(buffer), bytes / sizeof(std::int16_t));
         pa_stream_write(s, buffer, bytes, nullptr, 0, PA_SEEK_RELATIVE);
+    }
+
+    // The server's thread is made by the sound library: it is raised from its first sample callback.
+    static void RaiseOnce() {
+        thread_local bool raised = false;
+        if (!raised) RaiseThisThreadForAudio();
+        raised = true;
     }
 
     PulseAudio* const owner_;

@@ -7,6 +7,7 @@
 #include <openssl/crypto.h>
 
 #include "common/log_record.h"
+#include "outside/qm_nim/audio/thread_priority.h"
 #include "outside/qm_nim/net/tls_link.h"
 #include "outside/qm_nim/proto/messages.h"
 #include "outside/qm_nim/proto/room_name.h"
@@ -56,7 +57,10 @@ void Wipe(std::string& s) {
 VoiceSession::VoiceSession(SessionOptions options, SessionListener* listener)
     : options_(std::move(options)), listener_(listener) {
     wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    thread_ = std::thread([this] { Run(); });
+    thread_ = std::thread([this] {
+        audio::RaiseThisThreadForAudio();  // it carries voice both ways
+        Run();
+    });
 }
 
 VoiceSession::~VoiceSession() {
