@@ -102,7 +102,7 @@ TEST(VoiceClient, TheDemoPageHearsAnotherParticipantAndACrashLeavesThePasswordNo
     Json::Value r;
     Json::Reader reader;
     ASSERT_TRUE(reader.parse(result, r)) << result;
-    EXPECT_FALSE(r.isMember("error")) << result;
+    EXPECT_FALSE(r.isMember("error")) << result << "\n" << qmtest::DailyLogs(install.dir());
     EXPECT_TRUE(r["_nim_login"]["res"].asBool()) << result;
     EXPECT_EQ(r["_nim_join_room"]["res"].asInt(), 200) << result;
     EXPECT_EQ(r["_nim_join_room"]["account"].asString(), "webuser");
