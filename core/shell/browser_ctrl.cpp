@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/shell/drag_hook.h"
+#include "core/shell/ui_task_dispatcher.h"
 #include "kxcef/cef3_manager.h"
 #include "platform/text.h"
 
@@ -33,6 +34,8 @@ void CBrowserCtrl::SetPos(RECT rc) {
         if (handler_) {
             if (!initImage_.IsEmpty()) handler_->ShowBrowser(false);
             handler_->SetBrowserEventCallBack(CCEF3BrowserDelegate<CBrowserCtrl>(this, &CBrowserCtrl::OnBrowserEvent));
+            handler_->SetBrowserEventDetailCallBack(
+                CCEF3BrowserDelegate<CBrowserCtrl>(this, &CBrowserCtrl::OnEventDetail));
         }
     }
     UiLib::CControlUI::SetPos(rc);
@@ -57,7 +60,9 @@ int CBrowserCtrl::GetBrowserId() {
 }
 
 void CBrowserCtrl::Reload() {
-    if (handler_) handler_->Reload();
+    // While the offline page stands in, a reload is a try of the page it stands for.
+    if (offline()) recovery_->RetryNow();
+    else if (handler_) handler_->Reload();
 }
 
 void CBrowserCtrl::ShowDevTools() {
@@ -67,13 +72,45 @@ void CBrowserCtrl::ShowDevTools() {
 bool CBrowserCtrl::OnBrowserEvent(int eventCode, CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame>, int) {
     if (eventCode == 2 && hookPending_) {
         InstallDragHook();
-    } else if (eventCode == 3 && !shown_ && handler_) {
-        handler_->ShowBrowser(true);
-        if (browser) browser->GetHost()->SendFocusEvent(true);
-        shown_ = true;
-        Invalidate();
+    } else if (eventCode == 3) {
+        if (recovery_) recovery_->OnLoadEnd();
+        if (!shown_ && handler_) {
+            handler_->ShowBrowser(true);
+            if (browser) browser->GetHost()->SendFocusEvent(true);
+            shown_ = true;
+            Invalidate();
+        }
     }
     return true;
+}
+
+bool CBrowserCtrl::OnEventDetail(CEF3EventDetail detail) {
+    if (detail.eventCode == 4) Recovery().OnLoadFailed(detail.text1, detail.value, detail.text2);
+    return true;
+}
+
+OfflineRecovery& CBrowserCtrl::Recovery() {
+    if (!recovery_) {
+        OfflineRecovery::Host host;
+        host.showPage = [this](const std::wstring& html, const std::wstring& address) {
+            CefRefPtr<CefBrowser> browser = handler_ ? handler_->GetBrowser() : nullptr;
+            if (browser) browser->GetMainFrame()->LoadString(html, address);
+        };
+        host.load = [this](const std::wstring& address) {
+            CefRefPtr<CefBrowser> browser = handler_ ? handler_->GetBrowser() : nullptr;
+            if (browser) browser->GetMainFrame()->LoadURL(address);
+        };
+        host.schedule = [](std::function<void()> task, unsigned delayMs) {
+            UITaskDispatcher::Get()->PostDelayedTask(std::move(task), delayMs);
+        };
+        if (GetManager()) {
+            wchar_t title[256] = {};
+            UiLib::GetWindowTextW(GetManager()->GetPaintWindow(), title, 256);
+            host.brand = title;
+        }
+        recovery_ = std::make_unique<OfflineRecovery>(std::move(host));
+    }
+    return *recovery_;
 }
 
 void CBrowserCtrl::InstallDragHook() {

@@ -1,11 +1,14 @@
 // CBrowserCtrl: the skin control that hosts one embedded browser. The browser
 // is created at the control's first layout, kept sized to it, shown after its
 // first page when "initimage" asks for that, painted here when windowless, and
-// the window can be dragged by a band of the page.
+// the window can be dragged by a band of the page. When a page cannot be
+// loaded, the built-in offline page stands in until it can.
 #pragma once
 
 #include <array>
+#include <memory>
 
+#include "core/shell/offline_recovery.h"
 #include "kxcef/cef3_handler.h"
 #include "uilib/UiLib.h"
 
@@ -31,9 +34,13 @@ public:
 
     // Browser events (load start installs the drag hook, load end shows the browser).
     bool OnBrowserEvent(int eventCode, CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame, int value);
+    // A failed load's details: the offline page takes its place.
+    bool OnEventDetail(CEF3EventDetail detail);
+    bool offline() const { return recovery_ && recovery_->offline(); }
 
 private:
     void InstallDragHook();
+    OfflineRecovery& Recovery();
 
     CefRefPtr<CCEF3Handler> handler_;
     UiLib::CDuiString initImage_;
@@ -44,4 +51,5 @@ private:
     bool shown_ = false;
     std::array<RECT, 5> dragRects_{};
     HHOOK hook_ = nullptr;
+    std::unique_ptr<OfflineRecovery> recovery_;  // made at the first failed load
 };

@@ -248,6 +248,45 @@ TEST_F(BridgeTest, AsynchronousPageCallsWithoutARegisteredWindowAreDropped) {
     manager.RemoveWebWnd(&other);
 }
 
+// An error page shown in place of a front-end address never speaks for the
+// front-end: its calls carry no front-end origin.
+TEST_F(BridgeTest, ADocumentShownInPlaceOfAFrontEndAddressGetsNoPageCommands) {
+    QNInterface::QNCEF::QNWebWndManager manager;
+    std::string origin = Url("/");
+    manager.AllowOrigin(origin.substr(0, origin.size() - 1));
+    CCEF3Manager::SetJSCallBackHandler(&manager);
+    auto call = [](const std::string& who) {
+        return "<script>KXVantorAsyn.VantorCommunicateAsyn('_x','" + who + "');</script>";
+    };
+    Page("/front.html", call("front-end"));
+    BrowserRecorder rec;
+    auto h = Open(Url("/front.html"), &rec);
+    CCEF3Manager::SetJSCallBackHandler(&JsHandler());
+    FakeWebWnd window(h->GetBrowserId());
+    manager.AddWebWnd(&window);
+    auto heard = [&](const std::string& who) {
+        for (const auto& r : window.requests)
+            if (r.second == who) return true;
+        return false;
+    };
+    // The front-end's own page is heard...
+    h->Reload();
+    ASSERT_TRUE(PumpUntil([&] { return heard("front-end"); }));
+    // ...the same call from a page standing in for it is not.
+    window.requests.clear();
+    int ends = rec.Count(3);
+    h->GetBrowser()->GetMainFrame()->LoadString(platform::Utf8ToWide(call("stand-in") + "<p>stand-in</p>"),
+                                                platform::Utf8ToWide(Url("/front.html")));
+    ASSERT_TRUE(PumpUntil([&] { return rec.Count(3) > ends; }));
+    // The front-end itself, loaded again, is heard again; its call comes
+    // after the stand-in's over the same channel.
+    EXPECT_EQ(platform::WideToUtf8(h->GetBrowser()->GetMainFrame()->GetURL()), "about:blank");
+    h->GetBrowser()->GetMainFrame()->LoadURL(platform::Utf8ToWide(Url("/front.html")));
+    ASSERT_TRUE(PumpUntil([&] { return heard("front-end"); }));
+    EXPECT_FALSE(heard("stand-in"));
+    manager.RemoveWebWnd(&window);
+}
+
 // --- Bad input never breaks either process -------------------------------------------
 
 TEST_F(BridgeTest, LargeStringsAndEmbeddedNullsCrossIntactBothWays) {

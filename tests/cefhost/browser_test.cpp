@@ -207,7 +207,7 @@ TEST_F(BrowserTest, AnUnreachableAddressReportsTheErrorThenItsDetail) {
     EXPECT_EQ(rec.Count(3), 0) << "a failed load has no load end";
     const auto& failure = rec.events.back();
     EXPECT_EQ(failure.code, 4);
-    EXPECT_NE(failure.value, 0);
+    EXPECT_EQ(failure.value, ERR_CONNECTION_REFUSED);
     ASSERT_EQ(rec.details.size(), 1u);
     EXPECT_EQ(rec.details[0].eventCode, 4);
     EXPECT_EQ(rec.details[0].value, failure.value);

@@ -1,6 +1,8 @@
 #include "tests/support/network.h"
 
 #include <net/if.h>
+#include <net/route.h>
+#include <netinet/in.h>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -29,6 +31,21 @@ bool BringUpLoopback() {
     return ok;
 }
 
+bool ChangeDefaultRoute(unsigned long request) {
+    if (!g_private) return false;
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    rtentry route{};
+    reinterpret_cast<sockaddr_in*>(&route.rt_dst)->sin_family = AF_INET;
+    reinterpret_cast<sockaddr_in*>(&route.rt_genmask)->sin_family = AF_INET;
+    char device[] = "lo";
+    route.rt_dev = device;
+    route.rt_flags = RTF_UP;
+    bool ok = ioctl(fd, request, &route) == 0;
+    close(fd);
+    return ok;
+}
+
 }  // namespace
 
 bool EnterPrivateNetwork() {
@@ -48,5 +65,7 @@ bool EnterPrivateNetwork() {
 }
 
 bool InPrivateNetwork() { return g_private; }
+bool AddDefaultRoute() { return ChangeDefaultRoute(SIOCADDRT); }
+bool RemoveDefaultRoute() { return ChangeDefaultRoute(SIOCDELRT); }
 
 }  // namespace qmtest

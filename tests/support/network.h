@@ -15,5 +15,10 @@ namespace qmtest {
 bool EnterPrivateNetwork();
 // Whether this program runs in a namespace of its own.
 bool InPrivateNetwork();
+// A default route over loopback, which makes the network count as available
+// (to the desktop's network monitor), and its removal. Only in a private
+// namespace; false elsewhere.
+bool AddDefaultRoute();
+bool RemoveDefaultRoute();
 
 }  // namespace qmtest

@@ -18,7 +18,49 @@ public:
     virtual CefString GetURL() const = 0;
     virtual std::int64_t GetIdentifier() const = 0;
     virtual void LoadURL(const CefString& url) = 0;
+    // Shows `html` (UTF-16) in place of what `url` would load (an error page).
+    // The document is "about:blank" to the engine, with an opaque origin,
+    // never `url`'s: it gets no page commands, and trying `url` again is the
+    // caller's part. Main frame only.
+    virtual void LoadString(const CefString& html, const CefString& url) = 0;
     virtual CefRefPtr<CefBrowser> GetBrowser() const = 0;
+};
+
+// Why a load failed: the engine's network error codes (the value of browser
+// event 4). Names and values as the engine's own list; these are the ones
+// the engine can report here.
+enum cef_errorcode_t {
+    ERR_NONE = 0,
+    ERR_FAILED = -2,
+    ERR_ABORTED = -3,  // cancelled: stopped, replaced by another load, a download
+    ERR_FILE_NOT_FOUND = -6,
+    ERR_TIMED_OUT = -7,
+    ERR_ACCESS_DENIED = -10,
+    ERR_NETWORK_CHANGED = -21,
+    ERR_CONNECTION_CLOSED = -100,
+    ERR_CONNECTION_RESET = -101,
+    ERR_CONNECTION_REFUSED = -102,
+    ERR_CONNECTION_ABORTED = -103,
+    ERR_CONNECTION_FAILED = -104,
+    ERR_NAME_NOT_RESOLVED = -105,
+    ERR_INTERNET_DISCONNECTED = -106,
+    ERR_SSL_PROTOCOL_ERROR = -107,
+    ERR_ADDRESS_INVALID = -108,
+    ERR_ADDRESS_UNREACHABLE = -109,
+    ERR_CONNECTION_TIMED_OUT = -118,
+    ERR_NAME_RESOLUTION_FAILED = -137,
+    ERR_CERT_COMMON_NAME_INVALID = -200,
+    ERR_CERT_DATE_INVALID = -201,
+    ERR_CERT_AUTHORITY_INVALID = -202,
+    ERR_CERT_REVOKED = -206,
+    ERR_CERT_INVALID = -207,
+    ERR_CERT_END = -299,  // certificate errors run from ERR_CERT_COMMON_NAME_INVALID down to here
+    ERR_INVALID_URL = -300,
+    ERR_UNKNOWN_URL_SCHEME = -302,
+    ERR_TOO_MANY_REDIRECTS = -310,
+    ERR_UNSAFE_PORT = -312,
+    ERR_INVALID_RESPONSE = -320,
+    ERR_EMPTY_RESPONSE = -324,
 };
 
 // Mouse buttons of the off-screen input events.

@@ -4,6 +4,7 @@
 
 #include "bridge/wire_format.h"
 #include "browser/view_signals.h"
+#include "common/log_text.h"
 #include "engine/engine_state.h"
 #include "engine/profile.h"
 #include "log.h"
@@ -188,6 +189,14 @@ void BrowserImpl::StopLoad() {
 
 void BrowserImpl::LoadUrl(const std::string& utf8Url) {
     RunOnView([utf8Url](WebKitWebView* view) { webkit_web_view_load_uri(view, utf8Url.c_str()); });
+}
+
+void BrowserImpl::LoadStandIn(const std::string& html, const std::string& utf8Url) {
+    // Not the engine's alternate HTML: its document keeps the failed address
+    // as the frame's address, from which the web process would take the
+    // front-end's origin. "about:blank" has none.
+    LogInfo(kLogHandler, "a page of the client's own in place of " + PageTextForLog(MaskUrl(utf8Url)));
+    RunOnView([html](WebKitWebView* view) { webkit_web_view_load_html(view, html.c_str(), "about:blank"); });
 }
 
 void BrowserImpl::RunOnView(std::function<void(WebKitWebView*)> action) {
@@ -395,6 +404,10 @@ CefString FrameImpl::GetURL() const { return url_; }
 
 void FrameImpl::LoadURL(const CefString& url) {
     if (main_ && browser_) browser_->LoadUrl(platform::WideToUtf8(url));
+}
+
+void FrameImpl::LoadString(const CefString& html, const CefString& url) {
+    if (main_ && browser_) browser_->LoadStandIn(platform::WideToUtf8(html), platform::WideToUtf8(url));
 }
 
 CefRefPtr<CefBrowser> FrameImpl::GetBrowser() const { return CefRefPtr<CefBrowser>(browser_.get()); }

@@ -69,6 +69,7 @@ public:
     CefString GetURL() const override;
     std::int64_t GetIdentifier() const override { return main_ ? 1 : -1; }
     void LoadURL(const CefString& url) override;
+    void LoadString(const CefString& html, const CefString& url) override;
     CefRefPtr<CefBrowser> GetBrowser() const override;
 
 private:
@@ -110,6 +111,8 @@ public:
     void SendProcessMessage(CefProcessId target, CefRefPtr<CefProcessMessage> message);
     void SendEncodedMessage(const std::string& name, GVariant* params);  // takes `params`
     void LoadUrl(const std::string& utf8Url);
+    // `html` (UTF-8) in place of `utf8Url`, as an "about:blank" document.
+    void LoadStandIn(const std::string& html, const std::string& utf8Url);
     void Show(bool show, const RECT& boundary);
     void SetBounds(const RECT& area);
     void Focus();

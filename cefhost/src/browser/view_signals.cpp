@@ -3,6 +3,8 @@
 #include "bridge/wire_format.h"
 #include "browser/browser.h"
 #include "browser/key_codes.h"
+#include "browser/load_errors.h"
+#include "common/log_text.h"
 #include "log.h"
 #include "platform/text.h"
 #include "ui_thread.h"
@@ -58,7 +60,10 @@ void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
 gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer data) {
     BrowserImpl* b = Of(data);
     b->load_failed() = true;
-    int code = error ? error->code : 0;
+    int code = LoadErrorCode(error);
+    LogInfo(kLogHandler, "load failed: " + PageTextForLog(MaskUrl(uri ? uri : "")) + " (" +
+                             (error ? g_quark_to_string(error->domain) : "?") + " " +
+                             std::to_string(error ? error->code : 0) + " -> " + std::to_string(code) + ")");
     std::wstring text = Wide(error ? error->message : nullptr);
     std::wstring failed = Wide(uri);
     WithClient(b, [&](CCEF3Handler* c, CefRefPtr<BrowserImpl>& br) {

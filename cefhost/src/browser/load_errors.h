@@ -1,0 +1,12 @@
+// The engine's load failures as the network error codes callers know
+// (cef_errorcode_t).
+#pragma once
+
+#include <glib.h>
+
+namespace kxcef {
+
+// The error code of a failed load, ERR_FAILED when nothing closer fits.
+int LoadErrorCode(const GError* error);
+
+}  // namespace kxcef
