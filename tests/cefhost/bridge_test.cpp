@@ -8,6 +8,7 @@
 #include "launcher/bridge/web_wnd_manager.h"
 #include "platform/text.h"
 #include "tests/cefhost/support/page_fixture.h"
+#include "tests/support/fake_web_wnd.h"
 
 namespace kxtest {
 namespace {
@@ -177,25 +178,6 @@ TEST_F(BridgeTest, SynchronousCallsWithoutARenderHandlerGiveUndefined) {
     EXPECT_EQ(WaitReport(h.get()), "[\"undefined\",\"undefined\",\"object\"]");
 }
 
-// A web window of the core module, as the launcher's registry sees it.
-class FakeWebWnd : public QNInterface::WND::IQNWebWnd {
-public:
-    explicit FakeWebWnd(int id) : id_(id) {}
-    int GetBrowserId() override { return id_; }
-    bool PreDispatch(const QNInterface::QNCEF::CEFRequest&) override { return true; }
-    bool RegisterCaller(const std::string&, const std::string&, QNInterface::QNCEF::CEFCaller) override {
-        return true;
-    }
-    void Dispatch(const QNInterface::QNCEF::CEFRequest& request) override {
-        requests.emplace_back(request.name, request.data);
-    }
-    void SetWndString(const std::wstring&) override {}
-    std::vector<std::pair<std::string, std::string>> requests;
-
-private:
-    int id_;
-};
-
 TEST_F(BridgeTest, AsynchronousPageCallsReachTheWindowOfTheCallingBrowserOnly) {
     QNInterface::QNCEF::QNWebWndManager manager;
     std::string origin = Url("/");
@@ -212,20 +194,22 @@ TEST_F(BridgeTest, AsynchronousPageCallsReachTheWindowOfTheCallingBrowserOnly) {
     auto b = Open(Url("/b.html"), &rb, nullptr, false);
     CCEF3Manager::SetJSCallBackHandler(&JsHandler());
     ASSERT_TRUE(PumpUntil([&] { return a->GetBrowserId() != 0 && b->GetBrowserId() != 0; }));
-    FakeWebWnd wa(a->GetBrowserId()), wb(b->GetBrowserId());
+    qmtest::FakeWebWnd wa(a->GetBrowserId()), wb(b->GetBrowserId());
     manager.AddWebWnd(&wb);
     manager.AddWebWnd(&wa);
     // The page may already have run: load it again now that the windows are registered.
     a->Reload();
     ASSERT_TRUE(PumpUntil([&] {
-        return !wa.requests.empty() && wa.requests.back().first == "_done";
+        auto requests = wa.Dispatched();
+        return !requests.empty() && requests.back().first == "_done";
     }));
-    ASSERT_GE(wa.requests.size(), 2u);
-    size_t start = wa.requests.size() - 2;  // the last load's two dispatches
-    EXPECT_EQ(wa.requests[start], std::make_pair(std::string("_x"), std::string("y \xe4\xb8\xad")));
+    auto requests = wa.Dispatched();
+    ASSERT_GE(requests.size(), 2u);
+    size_t start = requests.size() - 2;  // the last load's two dispatches
+    EXPECT_EQ(requests[start], std::make_pair(std::string("_x"), std::string("y \xe4\xb8\xad")));
     // The short call and PostCPPTask (no request name) dispatch nothing.
-    for (const auto& r : wa.requests) EXPECT_NE(r.first, "");
-    EXPECT_TRUE(wb.requests.empty());
+    for (const auto& r : requests) EXPECT_NE(r.first, "");
+    EXPECT_TRUE(wb.Dispatched().empty());
     manager.RemoveWebWnd(&wa);
     manager.RemoveWebWnd(&wb);
 }
@@ -239,12 +223,12 @@ TEST_F(BridgeTest, AsynchronousPageCallsWithoutARegisteredWindowAreDropped) {
     BrowserRecorder rc;
     auto c = Open(Url("/c.html"), &rc);
     CCEF3Manager::SetJSCallBackHandler(&JsHandler());
-    FakeWebWnd other(c->GetBrowserId() + 1000);
+    qmtest::FakeWebWnd other(c->GetBrowserId() + 1000);
     manager.AddWebWnd(&other);
     c->Reload();
     ASSERT_TRUE(PumpUntil([&] { return rc.Count(3) >= 2; }));
     PumpFor(std::chrono::milliseconds(200));
-    EXPECT_TRUE(other.requests.empty());
+    EXPECT_TRUE(other.Dispatched().empty());
     manager.RemoveWebWnd(&other);
 }
 

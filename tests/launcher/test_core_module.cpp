@@ -11,6 +11,7 @@
 #include "common/qm_core_exports.h"
 #include "common/qn_interfaces.h"
 #include "platform/text.h"
+#include "tests/support/fake_web_wnd.h"
 #include "uilib/UiLib.h"
 
 namespace {
@@ -44,17 +45,8 @@ protected:
     }
 };
 
-class FakeWebWnd : public QNInterface::WND::IQNWebWnd {
-public:
-    int GetBrowserId() override { return -1; }
-    bool PreDispatch(const QNInterface::QNCEF::CEFRequest&) override { return false; }
-    bool RegisterCaller(const std::string&, const std::string&, QNInterface::QNCEF::CEFCaller) override { return true; }
-    void Dispatch(const QNInterface::QNCEF::CEFRequest&) override {}
-    void SetWndString(const std::wstring&) override {}
-};
-
 TestMainWindow* g_window = nullptr;
-FakeWebWnd g_webWnd;
+qmtest::FakeWebWnd g_webWnd;
 
 }  // namespace
 

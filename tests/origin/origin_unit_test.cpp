@@ -9,6 +9,7 @@
 #include "launcher/front_end_origins.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "tests/support/fake_web_wnd.h"
 #include "tests/support/logs.h"
 #include "tests/support/process.h"
 
@@ -57,23 +58,6 @@ TEST(FrontEndOrigins, Url2IsDecodedAndUrlWinsOverIt) {
     EXPECT_TRUE(FrontEndOrigins(CCmdLineParser(L"*cid:83302ACB1052"), none).empty());
 }
 
-// A web window that records what reaches it.
-class RecordingWnd : public QNInterface::WND::IQNWebWnd {
-public:
-    explicit RecordingWnd(int id) : id_(id) {}
-    int GetBrowserId() override { return id_; }
-    bool PreDispatch(const QNInterface::QNCEF::CEFRequest&) override { return false; }
-    bool RegisterCaller(const std::string&, const std::string&, QNInterface::QNCEF::CEFCaller) override {
-        return true;
-    }
-    void Dispatch(const QNInterface::QNCEF::CEFRequest& request) override { names.push_back(request.name); }
-    void SetWndString(const std::wstring&) override {}
-    std::vector<std::string> names;
-
-private:
-    int id_;
-};
-
 class Args {
 public:
     Args(const std::wstring& name, const std::wstring& text) {
@@ -110,7 +94,7 @@ protected:
     }
     qmtest::TempDir dir_;
     QNWebWndManager manager_;
-    RecordingWnd wnd_{7};
+    qmtest::FakeWebWnd wnd_{7};
 };
 
 TEST_F(ManagerTest, OnlyTheAllowedOriginReachesTheWindowAndEveryRefusalIsLogged) {
@@ -119,7 +103,7 @@ TEST_F(ManagerTest, OnlyTheAllowedOriginReachesTheWindowAndEveryRefusalIsLogged)
     EXPECT_TRUE(Call("https://127.0.0.1:8000"));       // another scheme
     EXPECT_TRUE(Call("null"));                         // a document without a host
     EXPECT_TRUE(Call(""));                             // unknown
-    EXPECT_EQ(wnd_.names, std::vector<std::string>{"_get_client_info"});
+    EXPECT_EQ(wnd_.DispatchedNames(), std::vector<std::string>{"_get_client_info"});
     EXPECT_EQ(manager_.RefusedCount(), 4u);
     std::string log = qmtest::DailyLogs(dir_.path());
     EXPECT_NE(log.find("page call \"_get_client_info\" from origin http://127.0.0.1:8001 refused"),
@@ -134,7 +118,7 @@ TEST_F(ManagerTest, TheOldSlotWithoutAnOriginIsRefusedAndNullIsNeverAllowed) {
     manager_.AllowOrigin("null");
     manager_.AllowOrigin("");
     EXPECT_TRUE(Call("null"));
-    EXPECT_TRUE(wnd_.names.empty());
+    EXPECT_TRUE(wnd_.DispatchedNames().empty());
     EXPECT_FALSE(manager_.IsAllowedOrigin("null"));
     EXPECT_FALSE(manager_.IsAllowedOrigin(""));
 }
@@ -145,7 +129,7 @@ TEST_F(ManagerTest, CallsWithoutACommandNameAreNeitherDispatchedNorLogged) {
     std::vector<VARIANT> two(postTask.v.begin(), postTask.v.begin() + 2);
     EXPECT_TRUE(manager_.OnAsynJsEventFrom(7, "VantorCommunicateAsyn", two, "http://evil.example"));
     EXPECT_EQ(manager_.RefusedCount(), 0u);
-    EXPECT_TRUE(wnd_.names.empty());
+    EXPECT_TRUE(wnd_.DispatchedNames().empty());
 }
 
 TEST_F(ManagerTest, AFloodOfForeignCallsWritesABoundedNumberOfSafeLines) {

@@ -14,6 +14,7 @@
 #include "core/services/identity/http_launch_app.h"
 #include "platform/system_info.h"
 #include "tests/services/services_test_support.h"
+#include "tests/support/fake_web_wnd.h"
 
 namespace {
 
@@ -151,7 +152,7 @@ TEST_F(IdentityTest, VersionComesFromQmVersionBesideTheExecutable) {
 TEST_F(IdentityTest, ClientInfoReplyCarriesEveryMember) {
     RegistryFile registry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Mervane Network\\Tessaly]\r\n\"NetbarId\"=\"N-9\"\r\n");
     svctest::ReplyRecorder replies;
-    svctest::TestWebWnd window(12);
+    qmtest::FakeWebWnd window(12);
     WndUIStatusBusiness business(&app_);
     EXPECT_TRUE(business.Init());
     window.RegisterCaller("_get_client_info", "_get_client_info",

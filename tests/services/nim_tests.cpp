@@ -11,6 +11,7 @@
 #include "core/services/reply/main_web_wnd.h"
 #include "platform/dynlib.h"
 #include "tests/services/services_test_support.h"
+#include "tests/support/fake_web_wnd.h"
 
 namespace {
 
@@ -79,8 +80,8 @@ protected:
     svctest::LogCapture log_;
     svctest::ReplyRecorder replies_;
     ModuleTrace trace_;
-    svctest::TestWebWnd window_{kBrowserId};
-    svctest::TestWebWnd mainWindow_{kMainBrowserId};
+    qmtest::FakeWebWnd window_{kBrowserId};
+    qmtest::FakeWebWnd mainWindow_{kMainBrowserId};
     NimBusiness nim_{ModulePath()};
 };
 
@@ -123,7 +124,7 @@ TEST(NimBusinessLifeCycle, CommandsWithoutTheModuleDoNothingButVolumeLogs) {
     svctest::LogCapture log;
     svctest::ReplyRecorder replies;
     NimBusiness nim(ModulePath());  // never initialised
-    svctest::TestWebWnd window(kBrowserId);
+    qmtest::FakeWebWnd window(kBrowserId);
     nim.RegisterCommands(&window);
     window.Send("_nim_login", "user=a&pass=b");
     window.Send("_nim_join_room", "room_id=5");
@@ -139,7 +140,7 @@ TEST(NimBusinessLifeCycle, CommandsWithoutTheModuleDoNothingButVolumeLogs) {
 
 TEST(NimBusinessCommands, TableHasEveryCommandWithItsCallbackName) {
     NimBusiness nim(ModulePath());
-    svctest::TestWebWnd window(1);
+    qmtest::FakeWebWnd window(1);
     nim.RegisterCommands(&window);
     const std::vector<std::pair<std::string, std::string>> expected = {
         {"_nim_login", "_nim_login"}, {"_nim_logout", ""}, {"_nim_join_room", "_nim_join_room"},
@@ -154,7 +155,7 @@ TEST(NimBusinessCommands, TableHasEveryCommandWithItsCallbackName) {
         EXPECT_EQ(NimBusiness::Commands()[i].name, expected[i].first) << "registration order at " << i;
         EXPECT_EQ(window.CallbackNameOf(expected[i].first), expected[i].second) << expected[i].first;
     }
-    EXPECT_EQ(window.Names().size(), expected.size());
+    EXPECT_EQ(window.Registered().size(), expected.size());
 }
 
 TEST_F(NimTest, LoginNeedsBothValuesInAnyOrder) {
@@ -357,7 +358,7 @@ TEST_F(NimTest, JoinRoomEventStoresChannelIdsOfEverySize) {
 
 TEST_F(NimTest, UnreadableChannelIdKeepsTheLastOneAndStillAnswers) {
     NimBusiness nim(ModulePath());
-    svctest::TestWebWnd window(kBrowserId);
+    qmtest::FakeWebWnd window(kBrowserId);
     nim.RegisterCommands(&window);
     IXNimCallback& callback = nim;
     ASSERT_TRUE(callback.OnJoinRoom("{\"channelId\":123}"));

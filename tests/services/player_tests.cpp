@@ -13,6 +13,7 @@
 #include "core/services/player/player_scan.h"
 #include "platform/process.h"
 #include "tests/services/services_test_support.h"
+#include "tests/support/fake_web_wnd.h"
 
 namespace {
 
@@ -101,7 +102,7 @@ protected:
 
     svctest::LogCapture log_;
     svctest::ReplyRecorder replies_;
-    svctest::TestWebWnd window_{kBrowserId};
+    qmtest::FakeWebWnd window_{kBrowserId};
     NimBusiness nim_;  // the player command needs no voice module
     qmtest::TempDir dir_;
 };

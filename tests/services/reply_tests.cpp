@@ -9,6 +9,7 @@
 #include "core/services/reply/request_param.h"
 #include "core/services/report/json_escape.h"
 #include "tests/services/services_test_support.h"
+#include "tests/support/fake_web_wnd.h"
 
 namespace {
 
@@ -108,7 +109,7 @@ TEST(SendJsCallback, EmptyOrUnconvertibleTextSendsNothing) {
 
 TEST(MainWebWnd, EventRepliesFollowTheRegisteredMainWindow) {
     EXPECT_EQ(MainBrowserId(), -1);
-    svctest::TestWebWnd window(42);
+    qmtest::FakeWebWnd window(42);
     SetMainWebWnd(&window);
     EXPECT_EQ(MainWebWnd(), &window);
     EXPECT_EQ(MainBrowserId(), 42);

@@ -88,55 +88,6 @@ private:
     JsCommandSender previous_;
 };
 
-// A web window with its own command table, as the core shell's window has.
-class TestWebWnd : public QNInterface::WND::IQNWebWnd {
-public:
-    explicit TestWebWnd(int browserId) : browserId_(browserId) {}
-    int GetBrowserId() override { return browserId_; }
-    bool PreDispatch(const QNInterface::QNCEF::CEFRequest&) override { return false; }
-    bool RegisterCaller(const std::string& name, const std::string& callbackName,
-                        QNInterface::QNCEF::CEFCaller handler) override {
-        std::lock_guard<std::mutex> lock(lock_);
-        return callers_.emplace(name, std::make_pair(callbackName, std::move(handler))).second;
-    }
-    void Dispatch(const QNInterface::QNCEF::CEFRequest& request) override {
-        std::pair<std::string, QNInterface::QNCEF::CEFCaller> entry;
-        {
-            std::lock_guard<std::mutex> lock(lock_);
-            auto it = callers_.find(request.name);
-            if (it == callers_.end()) return;
-            entry = it->second;
-        }
-        if (entry.second) entry.second(request, entry.first);
-    }
-    void SetWndString(const std::wstring&) override {}
-
-    // Dispatches `name` with `data` from this window.
-    void Send(const std::string& name, const std::string& data) {
-        QNInterface::QNCEF::CEFRequest request;
-        request.name = name;
-        request.data = data;
-        request.window = this;
-        Dispatch(request);
-    }
-    std::vector<std::string> Names() const {
-        std::vector<std::string> out;
-        std::lock_guard<std::mutex> lock(lock_);
-        for (const auto& c : callers_) out.push_back(c.first);
-        return out;
-    }
-    std::string CallbackNameOf(const std::string& name) const {
-        std::lock_guard<std::mutex> lock(lock_);
-        auto it = callers_.find(name);
-        return it == callers_.end() ? std::string("<none>") : it->second.first;
-    }
-
-private:
-    int browserId_;
-    mutable std::mutex lock_;
-    std::map<std::string, std::pair<std::string, QNInterface::QNCEF::CEFCaller>> callers_;
-};
-
 // Sends the daily log to a fresh directory for its lifetime and reads it back.
 class LogCapture {
 public:

@@ -6,30 +6,13 @@
 #include "core/shell/caller_manager.h"
 #include "core/shell/command_table.h"
 #include "core/shell/web_wnd.h"
+#include "tests/support/fake_web_wnd.h"
 
 using QNInterface::QNCEF::CEFCallerManager;
 using QNInterface::QNCEF::CEFRequest;
 
-namespace {
-
-// Records what the command table registers, in order.
-class RecordingWindow : public QNInterface::WND::IQNWebWnd {
-public:
-    int GetBrowserId() override { return 7; }
-    bool PreDispatch(const CEFRequest&) override { return false; }
-    bool RegisterCaller(const std::string& name, const std::string& cb, QNInterface::QNCEF::CEFCaller) override {
-        registered.emplace_back(name, cb);
-        return true;
-    }
-    void Dispatch(const CEFRequest&) override {}
-    void SetWndString(const std::wstring&) override {}
-    std::vector<std::pair<std::string, std::string>> registered;
-};
-
-}  // namespace
-
 TEST(CommandTable, RegistersTheTwentyFourCommandsInOrderWithTheirCallbackNames) {
-    RecordingWindow window;
+    qmtest::FakeWebWnd window(7);
     RegisterPageCommands(&window);
     std::vector<std::pair<std::string, std::string>> expected = {
         {"_notify_new_info", ""},
@@ -57,7 +40,7 @@ TEST(CommandTable, RegistersTheTwentyFourCommandsInOrderWithTheirCallbackNames) 
         {"_nim_enum_device", "_nim_enum_device"},
         {"_nim_enum_player", "_nim_enum_player"},
     };
-    EXPECT_EQ(window.registered, expected);
+    EXPECT_EQ(window.Registered(), expected);
 }
 
 TEST(CallerManager, NamesAreCaseSensitiveAndTheFirstRegistrationStays) {
