@@ -1,8 +1,8 @@
 #include "tests/uilib/test_util.h"
 
 #include <chrono>
-#include <thread>
 
+#include "tests/support/main_loop.h"
 #include "uilib/native.h"
 
 namespace uitest {
@@ -44,12 +44,7 @@ std::vector<Message>& Recorded() {
 }
 
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline) return done();
-        if (!g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    return qmtest::PumpMainLoopUntil(done, std::chrono::milliseconds(timeoutMs));
 }
 
 void Pump(int ms) {
