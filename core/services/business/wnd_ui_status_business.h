@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "common/qn_interfaces.h"
 #include "core/services/business/base_business.h"
@@ -11,12 +12,18 @@ class HttpLaunchApp;
 class WndUIStatusBusiness : public IBaseBusiness {
 public:
     using Request = QNInterface::QNCEF::CEFRequest;
+    using Command = PageCommand<WndUIStatusBusiness>;
 
     // The process-wide instance, created on first use and never destroyed.
     static WndUIStatusBusiness* Get();
 
     // `identity` answers "_get_client_info" (null: the process-wide HttpLaunchApp).
     explicit WndUIStatusBusiness(HttpLaunchApp* identity = nullptr);
+
+    // The page commands of this business, in registration order.
+    static const std::vector<Command>& Commands();
+    // Registers every command with `window`, in that order.
+    void RegisterCommands(QNInterface::WND::IQNWebWnd* window);
 
     // Nothing to start or stop.
     bool Init() override { return true; }

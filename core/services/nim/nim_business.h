@@ -23,14 +23,7 @@
 class NimBusiness : public IBaseBusiness, public IXNimCallback {
 public:
     using Request = QNInterface::QNCEF::CEFRequest;
-    using Handler = void (NimBusiness::*)(const Request& request, const std::string& callbackName);
-
-    // One page command of this business: name, registered callback name, handler.
-    struct Command {
-        const char* name;
-        const char* callbackName;
-        Handler handler;
-    };
+    using Command = PageCommand<NimBusiness>;
 
     // The process-wide instance, created on first use and never destroyed.
     static NimBusiness* Get();

@@ -58,14 +58,7 @@ const std::vector<NimBusiness::Command>& NimBusiness::Commands() {
 }
 
 void NimBusiness::RegisterCommands(QNInterface::WND::IQNWebWnd* window) {
-    if (!window) return;
-    for (const Command& c : Commands()) {
-        Handler handler = c.handler;
-        window->RegisterCaller(c.name, c.callbackName,
-                               [this, handler](const Request& request, const std::string& callbackName) {
-                                   (this->*handler)(request, callbackName);
-                               });
-    }
+    RegisterCommandTable(this, Commands(), window);
 }
 
 void NimBusiness::OnNimLogin(const Request& request, const std::string& callbackName) {
