@@ -37,3 +37,18 @@ void WndUIStatusBusiness::OnCloseWindow(const Request& request, const std::strin
         },
         0);
 }
+
+// The table names the window commands, so it lives with them.
+const std::vector<WndUIStatusBusiness::Command>& WndUIStatusBusiness::Commands() {
+    static const std::vector<Command> commands = {
+        {"_notify_new_info", "", &WndUIStatusBusiness::OnNotifyNewInfo},
+        {"_min_window", "", &WndUIStatusBusiness::OnMinWindow},
+        {"_close_window", "", &WndUIStatusBusiness::OnCloseWindow},
+        {"_get_client_info", "_get_client_info", &WndUIStatusBusiness::OnGetClientInfo},
+    };
+    return commands;
+}
+
+void WndUIStatusBusiness::RegisterCommands(QNInterface::WND::IQNWebWnd* window) {
+    RegisterCommandTable(this, Commands(), window);
+}

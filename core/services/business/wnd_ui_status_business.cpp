@@ -12,20 +12,6 @@ WndUIStatusBusiness* WndUIStatusBusiness::Get() {
 
 WndUIStatusBusiness::WndUIStatusBusiness(HttpLaunchApp* identity) : identity_(identity) {}
 
-const std::vector<WndUIStatusBusiness::Command>& WndUIStatusBusiness::Commands() {
-    static const std::vector<Command> commands = {
-        {"_notify_new_info", "", &WndUIStatusBusiness::OnNotifyNewInfo},
-        {"_min_window", "", &WndUIStatusBusiness::OnMinWindow},
-        {"_close_window", "", &WndUIStatusBusiness::OnCloseWindow},
-        {"_get_client_info", "_get_client_info", &WndUIStatusBusiness::OnGetClientInfo},
-    };
-    return commands;
-}
-
-void WndUIStatusBusiness::RegisterCommands(QNInterface::WND::IQNWebWnd* window) {
-    RegisterCommandTable(this, Commands(), window);
-}
-
 void WndUIStatusBusiness::OnGetClientInfo(const Request& request, const std::string& callbackName) {
     HttpLaunchApp* identity = identity_ ? identity_ : HttpLaunchApp::Get();
     std::string version = identity->Version();

@@ -20,7 +20,8 @@ public:
     // `identity` answers "_get_client_info" (null: the process-wide HttpLaunchApp).
     explicit WndUIStatusBusiness(HttpLaunchApp* identity = nullptr);
 
-    // The page commands of this business, in registration order.
+    // The page commands of this business, in registration order (defined
+    // with the window commands, in the shell).
     static const std::vector<Command>& Commands();
     // Registers every command with `window`, in that order.
     void RegisterCommands(QNInterface::WND::IQNWebWnd* window);
