@@ -246,10 +246,10 @@ TEST_F(BridgeTest, ADocumentShownInPlaceOfAFrontEndAddressGetsNoPageCommands) {
     BrowserRecorder rec;
     auto h = Open(Url("/front.html"), &rec);
     CCEF3Manager::SetJSCallBackHandler(&JsHandler());
-    FakeWebWnd window(h->GetBrowserId());
+    qmtest::FakeWebWnd window(h->GetBrowserId());
     manager.AddWebWnd(&window);
     auto heard = [&](const std::string& who) {
-        for (const auto& r : window.requests)
+        for (const auto& r : window.Dispatched())
             if (r.second == who) return true;
         return false;
     };
@@ -257,7 +257,7 @@ TEST_F(BridgeTest, ADocumentShownInPlaceOfAFrontEndAddressGetsNoPageCommands) {
     h->Reload();
     ASSERT_TRUE(PumpUntil([&] { return heard("front-end"); }));
     // ...the same call from a page standing in for it is not.
-    window.requests.clear();
+    window.ClearDispatched();
     int ends = rec.Count(3);
     h->GetBrowser()->GetMainFrame()->LoadString(platform::Utf8ToWide(call("stand-in") + "<p>stand-in</p>"),
                                                 platform::Utf8ToWide(Url("/front.html")));

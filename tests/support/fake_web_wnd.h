@@ -70,6 +70,10 @@ public:
         std::lock_guard<std::mutex> lock(lock_);
         return dispatched_;
     }
+    void ClearDispatched() {
+        std::lock_guard<std::mutex> lock(lock_);
+        dispatched_.clear();
+    }
     // The names of the dispatched requests, in order.
     std::vector<std::string> DispatchedNames() const {
         std::vector<std::string> out;
