@@ -188,10 +188,12 @@ constexpr int VK_LEFT = 0x25;
 constexpr int VK_UP = 0x26;
 constexpr int VK_RIGHT = 0x27;
 constexpr int VK_DOWN = 0x28;
+constexpr int VK_SNAPSHOT = 0x2C;
 constexpr int VK_INSERT = 0x2D;
 constexpr int VK_DELETE = 0x2E;
 constexpr int VK_LWIN = 0x5B;
 constexpr int VK_RWIN = 0x5C;
+constexpr int VK_APPS = 0x5D;
 constexpr int VK_NUMPAD0 = 0x60;
 constexpr int VK_NUMPAD9 = 0x69;
 constexpr int VK_MULTIPLY = 0x6A;
@@ -211,6 +213,18 @@ constexpr int VK_LCONTROL = 0xA2;
 constexpr int VK_RCONTROL = 0xA3;
 constexpr int VK_LMENU = 0xA4;
 constexpr int VK_RMENU = 0xA5;
+// The punctuation keys, named by what they type on a US keyboard unshifted/shifted.
+constexpr int VK_OEM_1 = 0xBA;       // ;:
+constexpr int VK_OEM_PLUS = 0xBB;    // =+
+constexpr int VK_OEM_COMMA = 0xBC;   // ,<
+constexpr int VK_OEM_MINUS = 0xBD;   // -_
+constexpr int VK_OEM_PERIOD = 0xBE;  // .>
+constexpr int VK_OEM_2 = 0xBF;       // /?
+constexpr int VK_OEM_3 = 0xC0;       // `~
+constexpr int VK_OEM_4 = 0xDB;       // [{
+constexpr int VK_OEM_5 = 0xDC;       // \|
+constexpr int VK_OEM_6 = 0xDD;       // ]}
+constexpr int VK_OEM_7 = 0xDE;       // '"
 
 // Notification-area icon.
 constexpr DWORD NIM_ADD = 0x00000000;

@@ -5,6 +5,7 @@
 
 #include "message_queue.h"
 #include "runtime.h"
+#include "uilib/keys.h"
 #include "uilib/win32.h"
 #include "window_procs.h"
 
@@ -14,122 +15,6 @@ namespace {
 
 std::array<std::atomic<bool>, 256> g_down{};
 std::array<std::atomic<bool>, 256> g_toggled{};
-
-constexpr int VK_OEM_1 = 0xBA;
-constexpr int VK_OEM_PLUS = 0xBB;
-constexpr int VK_OEM_COMMA = 0xBC;
-constexpr int VK_OEM_MINUS = 0xBD;
-constexpr int VK_OEM_PERIOD = 0xBE;
-constexpr int VK_OEM_2 = 0xBF;
-constexpr int VK_OEM_3 = 0xC0;
-constexpr int VK_OEM_4 = 0xDB;
-constexpr int VK_OEM_5 = 0xDC;
-constexpr int VK_OEM_6 = 0xDD;
-constexpr int VK_OEM_7 = 0xDE;
-constexpr int VK_APPS = 0x5D;
-constexpr int VK_SNAPSHOT = 0x2C;
-
-int VirtualKeyOfKeyval(guint keyval) {
-    if (keyval >= GDK_KEY_a && keyval <= GDK_KEY_z) return 'A' + static_cast<int>(keyval - GDK_KEY_a);
-    if (keyval >= GDK_KEY_A && keyval <= GDK_KEY_Z) return 'A' + static_cast<int>(keyval - GDK_KEY_A);
-    if (keyval >= GDK_KEY_0 && keyval <= GDK_KEY_9) return '0' + static_cast<int>(keyval - GDK_KEY_0);
-    if (keyval >= GDK_KEY_F1 && keyval <= GDK_KEY_F24) return VK_F1 + static_cast<int>(keyval - GDK_KEY_F1);
-    if (keyval >= GDK_KEY_KP_0 && keyval <= GDK_KEY_KP_9) return VK_NUMPAD0 + static_cast<int>(keyval - GDK_KEY_KP_0);
-    switch (keyval) {
-    case GDK_KEY_BackSpace: return VK_BACK;
-    case GDK_KEY_Tab:
-    case GDK_KEY_ISO_Left_Tab: return VK_TAB;
-    case GDK_KEY_Clear:
-    case GDK_KEY_KP_Begin: return VK_CLEAR;
-    case GDK_KEY_Return:
-    case GDK_KEY_KP_Enter: return VK_RETURN;
-    case GDK_KEY_Shift_L:
-    case GDK_KEY_Shift_R: return VK_SHIFT;
-    case GDK_KEY_Control_L:
-    case GDK_KEY_Control_R: return VK_CONTROL;
-    case GDK_KEY_Alt_L:
-    case GDK_KEY_Alt_R:
-    case GDK_KEY_ISO_Level3_Shift:
-    case GDK_KEY_Meta_L:
-    case GDK_KEY_Meta_R: return VK_MENU;
-    case GDK_KEY_Pause: return VK_PAUSE;
-    case GDK_KEY_Caps_Lock: return VK_CAPITAL;
-    case GDK_KEY_Escape: return VK_ESCAPE;
-    case GDK_KEY_space:
-    case GDK_KEY_KP_Space: return VK_SPACE;
-    case GDK_KEY_Page_Up:
-    case GDK_KEY_KP_Page_Up: return VK_PRIOR;
-    case GDK_KEY_Page_Down:
-    case GDK_KEY_KP_Page_Down: return VK_NEXT;
-    case GDK_KEY_End:
-    case GDK_KEY_KP_End: return VK_END;
-    case GDK_KEY_Home:
-    case GDK_KEY_KP_Home: return VK_HOME;
-    case GDK_KEY_Left:
-    case GDK_KEY_KP_Left: return VK_LEFT;
-    case GDK_KEY_Up:
-    case GDK_KEY_KP_Up: return VK_UP;
-    case GDK_KEY_Right:
-    case GDK_KEY_KP_Right: return VK_RIGHT;
-    case GDK_KEY_Down:
-    case GDK_KEY_KP_Down: return VK_DOWN;
-    case GDK_KEY_Print: return VK_SNAPSHOT;
-    case GDK_KEY_Insert:
-    case GDK_KEY_KP_Insert: return VK_INSERT;
-    case GDK_KEY_Delete:
-    case GDK_KEY_KP_Delete: return VK_DELETE;
-    case GDK_KEY_Super_L: return VK_LWIN;
-    case GDK_KEY_Super_R: return VK_RWIN;
-    case GDK_KEY_Menu: return VK_APPS;
-    case GDK_KEY_KP_Multiply: return VK_MULTIPLY;
-    case GDK_KEY_KP_Add: return VK_ADD;
-    case GDK_KEY_KP_Separator: return VK_SEPARATOR;
-    case GDK_KEY_KP_Subtract: return VK_SUBTRACT;
-    case GDK_KEY_KP_Decimal: return VK_DECIMAL;
-    case GDK_KEY_KP_Divide: return VK_DIVIDE;
-    case GDK_KEY_Num_Lock: return VK_NUMLOCK;
-    case GDK_KEY_Scroll_Lock: return VK_SCROLL;
-    case GDK_KEY_semicolon:
-    case GDK_KEY_colon: return VK_OEM_1;
-    case GDK_KEY_equal:
-    case GDK_KEY_plus: return VK_OEM_PLUS;
-    case GDK_KEY_comma:
-    case GDK_KEY_less: return VK_OEM_COMMA;
-    case GDK_KEY_minus:
-    case GDK_KEY_underscore: return VK_OEM_MINUS;
-    case GDK_KEY_period:
-    case GDK_KEY_greater: return VK_OEM_PERIOD;
-    case GDK_KEY_slash:
-    case GDK_KEY_question: return VK_OEM_2;
-    case GDK_KEY_grave:
-    case GDK_KEY_asciitilde: return VK_OEM_3;
-    case GDK_KEY_bracketleft:
-    case GDK_KEY_braceleft: return VK_OEM_4;
-    case GDK_KEY_backslash:
-    case GDK_KEY_bar: return VK_OEM_5;
-    case GDK_KEY_bracketright:
-    case GDK_KEY_braceright: return VK_OEM_6;
-    case GDK_KEY_apostrophe:
-    case GDK_KEY_quotedbl: return VK_OEM_7;
-    default: return 0;
-    }
-}
-
-// The left/right twin of a modifier key, tracked alongside the generic code.
-int SidedKey(guint keyval) {
-    switch (keyval) {
-    case GDK_KEY_Shift_L: return VK_LSHIFT;
-    case GDK_KEY_Shift_R: return VK_RSHIFT;
-    case GDK_KEY_Control_L: return VK_LCONTROL;
-    case GDK_KEY_Control_R: return VK_RCONTROL;
-    case GDK_KEY_Alt_L:
-    case GDK_KEY_Meta_L: return VK_LMENU;
-    case GDK_KEY_Alt_R:
-    case GDK_KEY_Meta_R:
-    case GDK_KEY_ISO_Level3_Shift: return VK_RMENU;
-    default: return 0;
-    }
-}
 
 bool Down(int vk) { return vk > 0 && vk < 256 && g_down[vk].load(); }
 
@@ -149,7 +34,7 @@ void SyncGeneric() {
 LPARAM KeyLParam(const GdkEventKey& event, bool up, bool wasDown, bool alt) {
     std::uint32_t scan = event.hardware_keycode >= 8 ? (event.hardware_keycode - 8) & 0xFF : 0;
     std::uint32_t value = 1 | (scan << 16);
-    if (IsExtendedKey(event.keyval)) value |= 1u << 24;
+    if (Keys::IsExtendedKey(event.keyval)) value |= 1u << 24;
     if (alt) value |= 1u << 29;
     if (wasDown || up) value |= 1u << 30;
     if (up) value |= 1u << 31;
@@ -158,55 +43,10 @@ LPARAM KeyLParam(const GdkEventKey& event, bool up, bool wasDown, bool alt) {
 
 }  // namespace
 
-int VirtualKeyOf(const GdkEventKey& event) {
-    // The key's own meaning without Shift, so that '!' still reports '1'.
-    GdkKeymap* keymap = gdk_keymap_get_for_display(gdk_display_get_default());
-    guint base = 0;
-    if (event.hardware_keycode != 0 && keymap &&
-        gdk_keymap_translate_keyboard_state(keymap, event.hardware_keycode, static_cast<GdkModifierType>(0),
-                                            event.group, &base, nullptr, nullptr, nullptr)) {
-        // Keypad keys keep their Num Lock meaning from the event itself.
-        bool keypad = event.keyval >= GDK_KEY_KP_Space && event.keyval <= GDK_KEY_KP_9;
-        if (!keypad) {
-            int vk = VirtualKeyOfKeyval(base);
-            if (vk) return vk;
-        }
-    }
-    return VirtualKeyOfKeyval(event.keyval);
-}
-
-bool IsExtendedKey(guint keyval) {
-    switch (keyval) {
-    case GDK_KEY_Insert:
-    case GDK_KEY_Delete:
-    case GDK_KEY_Home:
-    case GDK_KEY_End:
-    case GDK_KEY_Page_Up:
-    case GDK_KEY_Page_Down:
-    case GDK_KEY_Left:
-    case GDK_KEY_Right:
-    case GDK_KEY_Up:
-    case GDK_KEY_Down:
-    case GDK_KEY_Control_R:
-    case GDK_KEY_Alt_R:
-    case GDK_KEY_ISO_Level3_Shift:
-    case GDK_KEY_KP_Enter:
-    case GDK_KEY_KP_Divide:
-    case GDK_KEY_Num_Lock:
-    case GDK_KEY_Print:
-    case GDK_KEY_Super_L:
-    case GDK_KEY_Super_R:
-    case GDK_KEY_Menu:
-        return true;
-    default:
-        return false;
-    }
-}
-
 void TrackKeyEvent(const GdkEventKey& event) {
     bool down = event.type == GDK_KEY_PRESS;
-    int vk = VirtualKeyOf(event);
-    if (int sided = SidedKey(event.keyval)) {
+    int vk = Keys::VirtualKeyOfEvent(event);
+    if (int sided = Keys::SidedVirtualKeyOfKeyval(event.keyval)) {
         SetDown(sided, down);
         SyncGeneric();
         if (down) g_toggled[vk] = !g_toggled[vk].load();
@@ -226,7 +66,7 @@ void TrackMouseButton(guint button, bool down) {
 
 void DeliverKeyEvent(HWND hwnd, const GdkEventKey& event) {
     bool up = event.type == GDK_KEY_RELEASE;
-    int vk = VirtualKeyOf(event);
+    int vk = Keys::VirtualKeyOfEvent(event);
     if (!vk) vk = 0xFF;  // a key without a virtual key still reports its scan code
     bool alt = Down(VK_MENU) || (event.state & GDK_MOD1_MASK);
     bool ctrl = Down(VK_CONTROL) || (event.state & GDK_CONTROL_MASK);

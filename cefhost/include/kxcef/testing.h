@@ -23,3 +23,10 @@ extern "C" KXCEF2_API int KXCEF2_LiveProfileCountForTesting();
 // ticks so far; false when the handler has no off-screen rendering).
 extern "C" KXCEF2_API long KXCEF2_OsrInvalidationsForTesting(HWND host);
 extern "C" KXCEF2_API bool KXCEF2_OsrTimerForTesting(CCEF3Handler* handler, int* periodMs, long long* ticks);
+
+// Sees every key event the browsers' client is given (OnKeyEvent), before the
+// client acts on it: the browser's id, the native message and the virtual key.
+// Null stops it. Returns the previous observer.
+using KXCEF2KeyEventObserver = void (*)(int browserId, UINT nativeMessage, int windowsKeyCode);
+extern "C" KXCEF2_API KXCEF2KeyEventObserver
+KXCEF2_SetKeyEventObserverForTesting(KXCEF2KeyEventObserver observer);

@@ -1,7 +1,10 @@
 // The engine's per-browser callbacks of CCEF3Handler, fanned out to the
 // caller's delegates.
+#include <atomic>
+
 #include "browser/handler_impl.h"
 #include "engine/js_command_listener.h"
+#include "kxcef/testing.h"
 #include "log.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -9,6 +12,12 @@
 
 namespace {
 const wchar_t kIgnoredDownload[] = L"RuvikBrowser.exe";
+std::atomic<KXCEF2KeyEventObserver> g_keyObserver{nullptr};
+}  // namespace
+
+extern "C" KXCEF2_API KXCEF2KeyEventObserver
+KXCEF2_SetKeyEventObserverForTesting(KXCEF2KeyEventObserver observer) {
+    return g_keyObserver.exchange(observer);
 }
 
 void CCEF3Handler::OnAfterCreated(CefRefPtr<CefBrowser> browser) {
@@ -140,6 +149,8 @@ void CCEF3Handler::OnBeforeDownload(CefRefPtr<CefBrowser>, const CefString& url,
 }
 
 bool CCEF3Handler::OnKeyEvent(CefRefPtr<CefBrowser>, UINT nativeMessage, int windowsKeyCode) {
+    if (KXCEF2KeyEventObserver observer = g_keyObserver.load())
+        observer(GetBrowserId(), nativeMessage, windowsKeyCode);
     if (nativeMessage != WM_KEYDOWN) return false;
     if (windowsKeyCode == VK_F5) {
         Reload();

@@ -2,12 +2,12 @@
 
 #include "bridge/wire_format.h"
 #include "browser/browser.h"
-#include "browser/key_codes.h"
 #include "browser/load_errors.h"
 #include "common/log_text.h"
 #include "log.h"
 #include "platform/text.h"
 #include "ui_thread.h"
+#include "uilib/keys.h"
 
 namespace kxcef {
 namespace {
@@ -146,7 +146,7 @@ gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu* menu, GdkEvent*, WebKi
 }
 
 gboolean OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer data) {
-    int vk = VirtualKeyFromKeyval(event->keyval);
+    int vk = UiLib::Keys::VirtualKeyOfEvent(*event);
     if (!vk) return FALSE;
     bool consumed = false;
     WithClient(Of(data), [&](CCEF3Handler* c, CefRefPtr<BrowserImpl>& br) {

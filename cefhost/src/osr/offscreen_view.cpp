@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "osr/gdk_keys.h"
+#include "uilib/keys.h"
 #include "uilib/native.h"
 
 namespace kxcef {
@@ -292,7 +293,7 @@ void OffscreenView::PostKey(GdkEventType type, guint keyval, guint16 keycode, gu
     event->key.keyval = keyval;
     event->key.hardware_keycode = keycode;
     event->key.group = 0;
-    event->key.is_modifier = IsModifierKeyval(keyval) ? 1 : 0;
+    event->key.is_modifier = UiLib::Keys::IsModifierKeyval(keyval) ? 1 : 0;
     Deliver(window_, event, Keyboard());
 }
 
@@ -339,7 +340,7 @@ void OffscreenView::SendKey(const CefKeyEvent& key) {
         // Text without a key press of its own (composed input): press and release.
         if (!printable) return;
         guint keyval = gdk_unicode_to_keyval(ch);
-        guint16 keycode = KeycodeOfKeyval(keyval);
+        guint16 keycode = UiLib::Keys::KeycodeOfKeyval(keyval);
         PostKey(GDK_KEY_PRESS, keyval, keycode, state);
         PostKey(GDK_KEY_RELEASE, keyval, keycode, state);
         return;
@@ -358,9 +359,9 @@ void OffscreenView::SendKey(const CefKeyEvent& key) {
             keyval = 0;
     }
     if (!keyval) {
-        keyval = KeyvalFromVirtualKey(key.windows_key_code, (key.modifiers & EVENTFLAG_SHIFT_DOWN) != 0);
+        keyval = UiLib::Keys::KeyvalOfVirtualKey(key.windows_key_code, (key.modifiers & EVENTFLAG_SHIFT_DOWN) != 0);
         if (!keyval) return;
-        keycode = KeycodeOfKeyval(keyval);
+        keycode = UiLib::Keys::KeycodeOfKeyval(keyval);
     }
     if (key.type == KEYEVENT_KEYUP) {
         // A key goes up as what it went down as.
