@@ -30,7 +30,7 @@ using kxbench::NowMs;
 struct LoadWatch {
     bool loaded = false;
     bool OnEvent(int code, CefRefPtr<CefBrowser>, CefRefPtr<CefFrame>, int) {
-        if (code == 3) loaded = true;
+        if (code == CEF3_EVENT_LOAD_END) loaded = true;
         return true;
     }
 };

@@ -70,9 +70,9 @@ void CBrowserCtrl::ShowDevTools() {
 }
 
 bool CBrowserCtrl::OnBrowserEvent(int eventCode, CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame>, int) {
-    if (eventCode == 2 && hookPending_) {
+    if (eventCode == CEF3_EVENT_LOAD_START && hookPending_) {
         InstallDragHook();
-    } else if (eventCode == 3) {
+    } else if (eventCode == CEF3_EVENT_LOAD_END) {
         if (recovery_) recovery_->OnLoadEnd();
         if (!shown_ && handler_) {
             handler_->ShowBrowser(true);
@@ -85,7 +85,7 @@ bool CBrowserCtrl::OnBrowserEvent(int eventCode, CefRefPtr<CefBrowser> browser, 
 }
 
 bool CBrowserCtrl::OnEventDetail(CEF3EventDetail detail) {
-    if (detail.eventCode == 4) Recovery().OnLoadFailed(detail.text1, detail.value, detail.text2);
+    if (detail.eventCode == CEF3_EVENT_LOAD_ERROR) Recovery().OnLoadFailed(detail.text1, detail.value, detail.text2);
     return true;
 }
 

@@ -226,7 +226,7 @@ TEST_F(BridgeTest, AsynchronousPageCallsWithoutARegisteredWindowAreDropped) {
     qmtest::FakeWebWnd other(c->GetBrowserId() + 1000);
     manager.AddWebWnd(&other);
     c->Reload();
-    ASSERT_TRUE(PumpUntil([&] { return rc.Count(3) >= 2; }));
+    ASSERT_TRUE(PumpUntil([&] { return rc.Count(CEF3_EVENT_LOAD_END) >= 2; }));
     PumpFor(std::chrono::milliseconds(200));
     EXPECT_TRUE(other.Dispatched().empty());
     manager.RemoveWebWnd(&other);

@@ -152,17 +152,22 @@ protected:
 
 // --- Load events ----------------------------------------------------------------------
 
+// The numbers are an interface: delegates built against them compare them.
+static_assert(CEF3_EVENT_CREATED == 1 && CEF3_EVENT_LOAD_START == 2 && CEF3_EVENT_LOAD_END == 3 &&
+                  CEF3_EVENT_LOAD_ERROR == 4,
+              "browser event codes");
+
 TEST_F(BrowserTest, APageThatLoadsReportsCreatedStartedEndedWithItsStatus) {
     Page("/ok.html", "<title>\xe4\xb8\xad\xe6\x96\x87 title</title><p>ok</p>");
     BrowserRecorder rec;
     auto h = Open(Url("/ok.html"), &rec);
     ASSERT_GE(rec.events.size(), 3u);
-    EXPECT_EQ(rec.events[0].code, 1);
+    EXPECT_EQ(rec.events[0].code, CEF3_EVENT_CREATED);
     EXPECT_EQ(rec.events[0].value, 0);
     EXPECT_TRUE(rec.events[0].mainFrame);
-    EXPECT_EQ(rec.events[1].code, 2);
+    EXPECT_EQ(rec.events[1].code, CEF3_EVENT_LOAD_START);
     EXPECT_EQ(rec.events[1].value, 0);
-    EXPECT_EQ(rec.events[2].code, 3);
+    EXPECT_EQ(rec.events[2].code, CEF3_EVENT_LOAD_END);
     EXPECT_EQ(rec.events[2].value, 200);
     EXPECT_TRUE(rec.events[2].mainFrame);
     EXPECT_GT(rec.loadStates, 0);
@@ -190,10 +195,10 @@ TEST_F(BrowserTest, AMissingPageEndsWithItsHttpStatus) {
     });
     BrowserRecorder rec;
     Open(Url("/missing.html"), &rec);
-    ASSERT_EQ(rec.Count(3), 1);
-    EXPECT_EQ(rec.events.back().code, 3);
+    ASSERT_EQ(rec.Count(CEF3_EVENT_LOAD_END), 1);
+    EXPECT_EQ(rec.events.back().code, CEF3_EVENT_LOAD_END);
     EXPECT_EQ(rec.events.back().value, 404);
-    EXPECT_EQ(rec.Count(4), 0);
+    EXPECT_EQ(rec.Count(CEF3_EVENT_LOAD_ERROR), 0);
 }
 
 TEST_F(BrowserTest, AnUnreachableAddressReportsTheErrorThenItsDetail) {
@@ -203,13 +208,13 @@ TEST_F(BrowserTest, AnUnreachableAddressReportsTheErrorThenItsDetail) {
     closed.Stop();
     BrowserRecorder rec;
     Open(url, &rec);
-    ASSERT_EQ(rec.Count(4), 1);
-    EXPECT_EQ(rec.Count(3), 0) << "a failed load has no load end";
+    ASSERT_EQ(rec.Count(CEF3_EVENT_LOAD_ERROR), 1);
+    EXPECT_EQ(rec.Count(CEF3_EVENT_LOAD_END), 0) << "a failed load has no load end";
     const auto& failure = rec.events.back();
-    EXPECT_EQ(failure.code, 4);
+    EXPECT_EQ(failure.code, CEF3_EVENT_LOAD_ERROR);
     EXPECT_EQ(failure.value, ERR_CONNECTION_REFUSED);
     ASSERT_EQ(rec.details.size(), 1u);
-    EXPECT_EQ(rec.details[0].eventCode, 4);
+    EXPECT_EQ(rec.details[0].eventCode, CEF3_EVENT_LOAD_ERROR);
     EXPECT_EQ(rec.details[0].value, failure.value);
     EXPECT_EQ(platform::WideToUtf8(rec.details[0].text1), url);
     EXPECT_FALSE(rec.details[0].text2.empty());
@@ -227,7 +232,7 @@ TEST_F(BrowserTest, AnEqualDelegateIsAddedOnceAndAFalseAnswerStopsTheOthers) {
     h->SetBrowserEventCallBack(D(&third, &BrowserRecorder::OnBrowserEvent));
     size_t before = first.events.size();
     h->Reload();
-    ASSERT_TRUE(PumpUntil([&] { return first.Count(3) >= 2; }));
+    ASSERT_TRUE(PumpUntil([&] { return first.Count(CEF3_EVENT_LOAD_END) >= 2; }));
     EXPECT_EQ(first.events.size() - before, second.events.size()) << "each event once per delegate";
     EXPECT_FALSE(second.events.empty());
     EXPECT_TRUE(third.events.empty()) << "the false answer stopped the fan-out";
@@ -476,7 +481,7 @@ TEST_F(BrowserTest, ABrowserCreatedOnAnotherThreadComesUpOnTheUiThread) {
     rec.Attach(h.get());
     handlers_.push_back(h);
     ASSERT_TRUE(PumpUntil([&] { return rec.SawLoadEnd(); }));
-    EXPECT_EQ(rec.events.front().code, 1);
+    EXPECT_EQ(rec.events.front().code, CEF3_EVENT_CREATED);
     EXPECT_EQ(h->GetMainWindowHandle(), host);
     EXPECT_EQ(UiLib::GetParent(h->GetBrowser()->GetHost()->GetWindowHandle()), host);
 }

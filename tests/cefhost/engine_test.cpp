@@ -93,7 +93,7 @@ TEST_F(EngineTest, TheEngineStartsStopsAndStartsAgain) {
         CefRefPtr<CCEF3Handler> h = CCEF3Manager::CreateBrowser(nullptr, rect, "about:blank", false, false, 0);
         ASSERT_TRUE(h);
         rec.Attach(h.get());
-        ASSERT_TRUE(PumpUntil([&] { return rec.Count(1) == 1; })) << "round " << round;
+        ASSERT_TRUE(PumpUntil([&] { return rec.Count(CEF3_EVENT_CREATED) == 1; })) << "round " << round;
         CCEF3Manager::CEFShutDown();
         EXPECT_EQ(KXCEF2_LiveBrowserCountForTesting(), 0);
         EXPECT_EQ(h->GetBrowser(), nullptr);

@@ -368,7 +368,7 @@ TEST_F(CookieTest, SyncCookieKeepsThePagesSessionCookiesAndWritesThem) {
     EXPECT_TRUE(Find(Get("/"), "synced")) << Names(Get("/"));
     // A reload reopens the store once more before it asks again.
     h->Reload();
-    ASSERT_TRUE(PumpUntil([&] { return rec.Count(3) >= 2; }));
+    ASSERT_TRUE(PumpUntil([&] { return rec.Count(CEF3_EVENT_LOAD_END) >= 2; }));
     EXPECT_NE(SentCookies("/set.html").find("synced=1"), std::string::npos) << SentCookies("/set.html");
 
     // With every browser and the store closed, the cookie comes back from disk.

@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
             CefRefPtr<CCEF3Handler> h = CCEF3Manager::CreateBrowser(nullptr, rect, argv[2], false, false, 0);
             kxtest::BrowserRecorder recorder;
             recorder.Attach(h.get());
-            if (!kxtest::PumpUntil([&] { return recorder.SawLoadEnd() || recorder.Count(4) > 0; })) code = 6;
+            if (!kxtest::PumpUntil([&] { return recorder.SawLoadEnd() || recorder.Count(CEF3_EVENT_LOAD_ERROR) > 0; })) code = 6;
             if (h->GetBrowser()) h->GetBrowser()->GetHost()->CloseBrowser(true);
             kxtest::PumpFor(std::chrono::milliseconds(100));
         } else {

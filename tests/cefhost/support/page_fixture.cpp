@@ -30,7 +30,7 @@ CefRefPtr<CCEF3Handler> PageTest::Open(const std::string& url, BrowserRecorder* 
     if (recorder) recorder->Attach(handler.get());
     handlers_.push_back(handler);
     if (waitForLoad && recorder) {
-        EXPECT_TRUE(PumpUntil([&] { return recorder->SawLoadEnd() || recorder->Count(4) > 0; })) << url;
+        EXPECT_TRUE(PumpUntil([&] { return recorder->SawLoadEnd() || recorder->Count(CEF3_EVENT_LOAD_ERROR) > 0; })) << url;
     }
     return handler;
 }

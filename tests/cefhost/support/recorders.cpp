@@ -76,9 +76,9 @@ bool BrowserRecorder::OnLoadState(bool, bool, bool) {
 bool BrowserRecorder::OnNewBrowserLink(std::wstring url, std::wstring referrer, std::wstring frameUrl,
                                        std::wstring frameName, int kind, bool* cancel) {
     links.push_back({url, referrer, frameUrl, frameName, kind});
-    if (kind == 2 && handlePopups) *cancel = true;
-    if (kind == 1 && cancelSubFrames && frameName == L"SubFrame") *cancel = true;
-    if (kind == 1 && cancelUrlsContaining && url.find(cancelPattern) != std::wstring::npos) *cancel = true;
+    if (kind == CEF3_LINK_POPUP && handlePopups) *cancel = true;
+    if (kind == CEF3_LINK_NAVIGATION && cancelSubFrames && frameName == L"SubFrame") *cancel = true;
+    if (kind == CEF3_LINK_NAVIGATION && cancelUrlsContaining && url.find(cancelPattern) != std::wstring::npos) *cancel = true;
     return true;
 }
 

@@ -80,7 +80,7 @@ public:
     // Subscribes to every list of `handler`.
     void Attach(CCEF3Handler* handler);
     int Count(int code) const;
-    bool SawLoadEnd() const { return Count(3) > 0; }
+    bool SawLoadEnd() const { return Count(CEF3_EVENT_LOAD_END) > 0; }
 
     std::vector<Event> events;
     std::vector<CEF3EventDetail> details;
