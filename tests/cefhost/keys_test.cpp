@@ -2,7 +2,8 @@
 // the window library's WM_KEYDOWN, in the browser client's OnKeyEvent for a
 // windowed browser, and for a windowless one, whether its key arrives with the
 // key's scan code or with the virtual key alone. Then real key presses from
-// the display (xdotool) reach OnKeyEvent with the punctuation keys.
+// the display (xdotool) reach a window's WM_KEYDOWN and OnKeyEvent alike with
+// the punctuation keys.
 #include <gtk/gtk.h>
 
 #include <optional>
@@ -93,6 +94,8 @@ protected:
         previous_ = KXCEF2_SetKeyEventObserverForTesting(&RecordKeyEvent);
     }
     void TearDown() override {
+        windowed_ = nullptr;
+        windowless_ = nullptr;
         PageTest::TearDown();
         KXCEF2_SetKeyEventObserverForTesting(previous_);
     }
@@ -158,6 +161,17 @@ protected:
         }
         return false;
     }
+    // A plain window of the window library, a windowed and a windowless
+    // browser, each in a host window of its own, side by side.
+    void OpenAll() {
+        plain_ = Host(L"plain", 410, 0);
+        windowedHost_ = Host(L"windowed", 0, 0);
+        osrHost_ = Host(L"windowless", 0, 310);
+        windowed_ = OpenIn(windowedHost_, false);
+        windowless_ = OpenIn(osrHost_, true);
+    }
+    HWND plain_ = nullptr, windowedHost_ = nullptr, osrHost_ = nullptr;
+    CefRefPtr<CCEF3Handler> windowed_, windowless_;
     std::vector<std::unique_ptr<uitest::RecordingWindow>> hosts_;
     std::vector<std::unique_ptr<BrowserRecorder>> recorders_;
     KXCEF2KeyEventObserver previous_ = nullptr;
@@ -170,12 +184,10 @@ std::string VkText(int vk) {
 }
 
 TEST_F(Keys, EveryUserOfTheKeyMapGivesAKeyTheSameVirtualKey) {
-    HWND plain = Host(L"plain", 0, 0);
-    HWND windowedHost = Host(L"windowed", 410, 0);
-    HWND osrHost = Host(L"windowless", 0, 310);
-    CefRefPtr<CCEF3Handler> windowed = OpenIn(windowedHost, false);
-    CefRefPtr<CCEF3Handler> windowless = OpenIn(osrHost, true);
-    ASSERT_TRUE(windowed && windowless);
+    OpenAll();
+    ASSERT_TRUE(windowed_ && windowless_);
+    HWND plain = plain_, osrHost = osrHost_;
+    CefRefPtr<CCEF3Handler> windowed = windowed_, windowless = windowless_;
     GtkWidget* view = ViewOf(windowed.get());
     ASSERT_TRUE(view);
     gtk_widget_grab_focus(view);
@@ -226,14 +238,39 @@ TEST_F(Keys, EveryUserOfTheKeyMapGivesAKeyTheSameVirtualKey) {
     }
 }
 
-// Real key presses from the display, as a user types them.
-TEST_F(Keys, RealPunctuationKeysReachOnKeyEventAndThePage) {
-    HWND windowedHost = Host(L"windowed", 0, 0);
-    HWND osrHost = Host(L"windowless", 0, 310);
-    CefRefPtr<CCEF3Handler> windowed = OpenIn(windowedHost, false);
-    CefRefPtr<CCEF3Handler> windowless = OpenIn(osrHost, true);
-    ASSERT_TRUE(windowed && windowless);
+// Real key presses from the display, as a user types them: the window's
+// WM_KEYDOWN and both kinds of browser see the same keys.
+TEST_F(Keys, RealPunctuationKeysReachWmKeyDownOnKeyEventAndThePage) {
+    OpenAll();
+    ASSERT_TRUE(windowed_ && windowless_);
+    HWND plain = plain_, windowedHost = windowedHost_, osrHost = osrHost_;
+    CefRefPtr<CCEF3Handler> windowed = windowed_, windowless = windowless_;
     const std::vector<int> expected{VK_OEM_1, VK_OEM_2, '1'};
+
+    // The window library's WM_KEYDOWN of a plain window with the focus.
+    std::optional<qmtest::XWindowInfo> plainX = qmtest::FindXWindow("UiLibTestRecorder", "plain");
+    ASSERT_TRUE(plainX);
+    ASSERT_TRUE(qmtest::XDo({"windowfocus", "--sync", plainX->id}));
+    auto& recorded = uitest::Recorded();
+    auto plainKeys = [&] {
+        std::vector<int> keys;
+        for (const uitest::Message& m : recorded)
+            if (m.hwnd == plain && m.message == WM_KEYDOWN && !IsModifierVk(static_cast<int>(m.wParam)))
+                keys.push_back(static_cast<int>(m.wParam));
+        return keys;
+    };
+    bool focused = false;
+    for (int attempt = 0; attempt < 5 && !focused; ++attempt) {  // until the focus has arrived
+        recorded.clear();
+        ASSERT_TRUE(qmtest::XDo({"key", "Escape"}));
+        focused = uitest::PumpUntil([&] { return !plainKeys().empty(); }, 5000);
+    }
+    ASSERT_TRUE(focused);
+    recorded.clear();
+    ASSERT_TRUE(qmtest::XDo({"key", "--delay", "40", "semicolon", "slash", "shift+1"}));
+    ASSERT_TRUE(uitest::PumpUntil([&] { return plainKeys().size() >= 3; }));
+    EXPECT_EQ(plainKeys(), expected) << "window WM_KEYDOWN";
+
     const std::vector<std::string> pageKeys{"keydown ;", "keydown /", "keydown !"};
     struct Target {
         const char* title;
