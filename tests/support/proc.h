@@ -1,13 +1,17 @@
 // Processes as /proc shows them: the table of every process, the processes
-// below one, and the "Key: N kB" figures of their status files.
+// below one, and the "Key: N kB" figures of their status files. Processes come
+// and go while they are read: every reader here reports "gone" and never
+// throws (a stream over /proc would: the read of an exiting process's file
+// fails, and the stream buffer turns that into an exception).
 #pragma once
 
 #include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <sstream>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -20,26 +24,56 @@ struct ProcStat {
     long long cpuTicks = 0;   // user + system
 };
 
-// One process's /proc/PID/stat; false when it is gone.
-inline bool ReadProcStat(int pid, ProcStat& out) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+// The whole of a small file (up to `limit` bytes); false when it cannot be
+// opened or read (a process that ended meanwhile).
+inline bool ReadProcFile(const std::string& path, std::string& out, size_t limit = 1 << 20) noexcept {
+    out.clear();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = true;
+    char buf[4096];
+    while (out.size() < limit) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        out.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return ok;
+}
+
+// Parses the text of a /proc/PID/stat file.
+inline bool ParseProcStat(int pid, const std::string& stat, ProcStat& out) noexcept {
     size_t open = stat.find('('), close = stat.rfind(')');
-    if (open == std::string::npos || close == std::string::npos || close + 2 > stat.size()) return false;
+    if (open == std::string::npos || close == std::string::npos || close < open || close + 2 > stat.size())
+        return false;
+    // After the name: state, ppid, … utime (12th), stime (13th).
+    const char* fields[13];
+    size_t count = 0;
+    const char* p = stat.c_str() + close + 1;
+    while (count < 13) {
+        while (*p == ' ') ++p;
+        if (!*p || *p == '\n') break;
+        fields[count++] = p;
+        while (*p && *p != ' ' && *p != '\n') ++p;
+    }
+    if (count < 13) return false;
     out.pid = pid;
     out.name = stat.substr(open + 1, close - open - 1);
-    // After the name: state, ppid, … utime (12th), stime (13th).
-    std::istringstream rest(stat.substr(close + 2));
-    std::vector<std::string> f;
-    for (std::string field; f.size() < 13 && rest >> field;) f.push_back(field);
-    if (f.size() < 13) return false;
-    out.state = f[0][0];
-    out.ppid = std::atoi(f[1].c_str());
-    out.cpuTicks = std::atoll(f[11].c_str()) + std::atoll(f[12].c_str());
+    out.state = fields[0][0];
+    out.ppid = std::atoi(fields[1]);
+    out.cpuTicks = std::atoll(fields[11]) + std::atoll(fields[12]);
     return true;
 }
 
-inline std::vector<ProcStat> ProcessTable() {
+// One process's /proc/PID/stat; false when it is gone.
+inline bool ReadProcStat(int pid, ProcStat& out) noexcept {
+    std::string stat;
+    return ReadProcFile("/proc/" + std::to_string(pid) + "/stat", stat) && ParseProcStat(pid, stat, out);
+}
+
+inline std::vector<ProcStat> ProcessTable() noexcept {
     std::vector<ProcStat> out;
     if (DIR* proc = opendir("/proc")) {
         while (dirent* e = readdir(proc)) {
@@ -63,14 +97,19 @@ inline std::vector<int> Descendants(int root, const std::vector<ProcStat>& table
 }
 
 // The number after `key` in /proc/`pid`/`file` ("self" for this process), 0 when missing.
-inline long ReadProcKb(const std::string& pid, const char* file, const char* key) {
-    std::ifstream in("/proc/" + pid + "/" + file);
-    std::string line, k = key;
-    while (std::getline(in, line))
-        if (line.rfind(k, 0) == 0) return std::atol(line.c_str() + k.size());
+inline long ReadProcKb(const std::string& pid, const char* file, const char* key) noexcept {
+    std::string text;
+    if (!ReadProcFile("/proc/" + pid + "/" + file, text)) return 0;
+    size_t keyLength = std::strlen(key);
+    for (size_t line = 0; line < text.size();) {
+        if (text.compare(line, keyLength, key) == 0) return std::atol(text.c_str() + line + keyLength);
+        size_t next = text.find('\n', line);
+        if (next == std::string::npos) break;
+        line = next + 1;
+    }
     return 0;
 }
-inline long ReadProcKb(int pid, const char* file, const char* key) {
+inline long ReadProcKb(int pid, const char* file, const char* key) noexcept {
     return ReadProcKb(std::to_string(pid), file, key);
 }
 
