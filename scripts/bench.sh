@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Builds and runs every benchmark and prints one table: each figure of the
 # client next to the same figure of a bare WebKitGTK program measured in the
-# same run, with their ratio. The benchmarks' own printouts go to
-# build/bench-logs/. Usage: scripts/bench.sh [build dir]
+# same run, with their ratio. A figure measured several times shows its
+# median and, below it, its spread (min-max) and the number of samples; a
+# ratio is the median of the ratios of interleaved client/bare pairs. The
+# benchmarks' own printouts go to build/bench-logs/. Exits 1 when a benchmark
+# failed. Usage: scripts/bench.sh [build dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -28,6 +31,8 @@ fi
 trap '[ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true' EXIT
 export WEBKIT_DISABLE_COMPOSITING_MODE=1 NO_AT_BRIDGE=1 GDK_BACKEND=x11
 
+echo "bench: load before the run: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
+failed=()
 for b in "$build"/bench/bench_* "$build"/bench/cefhost_bench "$build"/bench/soak_bench; do
   name=$(basename "$b")
   case "$name" in bench_bare_window|*_bare|*bare_*) continue ;; esac
@@ -35,8 +40,10 @@ for b in "$build"/bench/bench_* "$build"/bench/cefhost_bench "$build"/bench/soak
   echo "bench: running $name" >&2
   if ! timeout 1800 "$b" > "$logs/$name.txt" 2>&1; then
     echo "bench: $name failed (see $logs/$name.txt)" >&2
+    failed+=("$name")
   fi
 done
+echo "bench: load after the run: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 
 python3 - "$figures" <<'PY'
 import sys
@@ -44,7 +51,9 @@ fig = {}
 for line in open(sys.argv[1]):
     parts = line.split()
     if len(parts) == 2:
-        fig[parts[0]] = float(parts[1])
+        fig[parts[0]] = (float(parts[1]), None, None, None)
+    elif len(parts) == 5:
+        fig[parts[0]] = (float(parts[1]), float(parts[2]), float(parts[3]), int(parts[4]))
 
 rows = [
     ("cold start to first paint (ms)", "first_paint_ms_client", "first_paint_ms_bare"),
@@ -74,18 +83,35 @@ rows = [
     ("voice: frames the worst of 20 listeners got (%)", "voice_20_listeners_min_delivery_pct", None),
 ]
 
-def fmt(v):
-    if v is None:
-        return "-"
+def num(v):
     return f"{v:,.0f}" if abs(v) >= 100 else f"{v:.3g}"
 
-print(f"| {'figure':48} | {'client':>12} | {'bare WebKitGTK':>14} | {'ratio':>6} |")
-print(f"|{'-'*50}|{'-'*14}|{'-'*16}|{'-'*8}|")
+def value(f):
+    return "-" if f is None else num(f[0])
+
+def spread(f):
+    if f is None or f[3] is None:
+        return ""
+    return f"{num(f[1])}-{num(f[2])} n={f[3]}"
+
+print(f"| {'figure':50} | {'client':>17} | {'bare WebKitGTK':>17} | {'ratio':>14} |")
+print(f"|{'-'*52}|{'-'*19}|{'-'*19}|{'-'*16}|")
 for label, ck, bk in rows:
     c = fig.get(ck)
     b = fig.get(bk) if bk else None
     if c is None and b is None:
         continue
-    ratio = f"{c / b:.2f}" if c is not None and b else "-"
-    print(f"| {label:48} | {fmt(c):>12} | {fmt(b):>14} | {ratio:>6} |")
+    r = fig.get("ratio:" + ck)
+    if r is None and c is not None and b is not None and b[0]:
+        r = (c[0] / b[0], None, None, None)
+    ratio = "-" if r is None else f"{r[0]:.2f}"
+    print(f"| {label:50} | {value(c):>17} | {value(b):>17} | {ratio:>14} |")
+    if any(f is not None and f[3] is not None for f in (c, b, r)):
+        rs = "" if r is None or r[3] is None else f"{r[1]:.2f}-{r[2]:.2f}"
+        print(f"| {'':50} | {spread(c):>17} | {spread(b):>17} | {rs:>14} |")
 PY
+
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "bench: failed: ${failed[*]}" >&2
+  exit 1
+fi

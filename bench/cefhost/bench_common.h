@@ -47,19 +47,4 @@ inline std::string WritePage(const std::string& dir, const std::string& name, co
     return "file://" + path;
 }
 
-// The page of the round-trip figure: each reply triggers the next call.
-inline std::string RoundTripPage(const std::string& call) {
-    return "<html><body><script>var i=0;function JsHandleCallBack(t){next();}"
-           "function next(){if(i++>2100){" + call + "('_done','');return;}" + call +
-           "('_ping','{\"i\":'+i+'}');}"
-           "setTimeout(next,300);</script></body></html>";
-}
-
-// The page of the synchronous-call figure.
-inline std::string SyncPage(const std::string& call, const std::string& report) {
-    return "<html><body><script>setTimeout(function(){var n=200000,t=performance.now();"
-           "for(var k=0;k<n;k++)" + call + "('a','b');var ms=performance.now()-t;" + report +
-           "('_sync',''+Math.round(n*1000/ms));},300);</script></body></html>";
-}
-
 }  // namespace kxbench

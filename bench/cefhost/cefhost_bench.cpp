@@ -1,11 +1,9 @@
-// Figures of the browser host, each next to a bare WebKitGTK program run in
-// the same session:
-//   1. CreateBrowser to the first load end of a small local page, and the
-//      resident memory of all processes once it has loaded;
-//   2. the bridge round trip page → KXVantorAsyn.VantorCommunicateAsyn →
-//      IQNWebWnd::Dispatch → SendJsCommand("JsHandleCallBack") → page,
-//      2,000 sequential calls;
-//   3. synchronous page calls per second (KXVantorSyn.VantorCommunicateSync).
+// Figures of the browser host, each next to bare WebKitGTK doing the same in
+// this process, in interleaved pairs (the order alternates from pair to pair):
+// CreateBrowser to the first load end of a small local page, and the memory
+// of all processes once it has loaded. (The page bridge is measured through
+// the whole client: bench/client/bridge_bench.cpp.)
+//   cefhost_bench [pairs]      (default 5)
 // Needs an X display (DISPLAY).
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
@@ -32,32 +30,6 @@ struct LoadWatch {
     bool OnEvent(int code, CefRefPtr<CefBrowser>, CefRefPtr<CefFrame>, int) {
         if (code == CEF3_EVENT_LOAD_END) loaded = true;
         return true;
-    }
-};
-
-// The core module's web window, reduced to what the round trip needs.
-class BenchWnd : public QNInterface::WND::IQNWebWnd {
-public:
-    int id = 0;
-    std::vector<double> stamps;
-    bool done = false;
-    std::string syncRate;
-    int GetBrowserId() override { return id; }
-    bool PreDispatch(const QNInterface::QNCEF::CEFRequest&) override { return true; }
-    bool RegisterCaller(const std::string&, const std::string&, QNInterface::QNCEF::CEFCaller) override { return true; }
-    void SetWndString(const std::wstring&) override {}
-    void Dispatch(const QNInterface::QNCEF::CEFRequest& request) override {
-        if (request.name == "_ping") {
-            stamps.push_back(NowMs());
-            std::string json = "{\"result\":{\"cbfn\":\"_ping\",\"data\":" + request.data + "}}\n";
-            std::vector<VARIANT> args{platform::MakeBstrVariant(platform::Utf8ToWide(json))};
-            CCEF3Manager::SendJsCommand("JsHandleCallBack", args, id);
-            VariantClear(&args[0]);
-        } else if (request.name == "_done") {
-            done = true;
-        } else if (request.name == "_sync") {
-            syncRate = request.data;
-        }
     }
 };
 
@@ -98,24 +70,13 @@ double BareLoadInProcess(const std::string& page, const std::string& profile) {
                      }),
                      &finished);
     webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), page.c_str());
-    kxbench::PumpUntil([&] { return finished; }, 30000);
-    double ms = NowMs() - t0;
+    bool loaded = kxbench::PumpUntil([&] { return finished; }, 30000);
+    double ms = loaded ? NowMs() - t0 : -1;
     gtk_widget_destroy(window);
     g_object_unref(context);
     g_object_unref(data);
     return ms;
 }
-
-// The bench's pages are files, which have no origin of their own: their calls
-// are taken as the front-end's.
-class BenchWndManager : public QNInterface::QNCEF::QNWebWndManager {
-public:
-    static constexpr const char* kPageOrigin = "file://bench";
-    bool OnAsynJsEventFrom(int browserId, const std::string& name, std::vector<VARIANT>& args,
-                           const std::string&) override {
-        return QNWebWndManager::OnAsynJsEventFrom(browserId, name, args, kPageOrigin);
-    }
-};
 
 void WaitIdle() {
     kxbench::PumpUntil([] { return KXCEF2_LiveBrowserCountForTesting() == 0 && KXCEF2_LiveProfileCountForTesting() == 0; },
@@ -128,14 +89,13 @@ void WaitIdle() {
 int main(int argc, char** argv) {
     if (!getenv("DISPLAY")) {
         std::printf("cefhost_bench: no DISPLAY (run it under an X server, e.g. xvfb-run)\n");
-        return 0;
+        return 1;
     }
-    int rounds = argc > 1 ? std::atoi(argv[1]) : 5;
+    int pairs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     setenv("KXCEF2_WEBEXT_DIR", KXBENCH_RENDER_EXT, 1);
     setenv("KXCEF2_LOG_SEVERITY", "warning", 0);
     static QNInterface::QNCEF::CQNCefHandler processHandler;
-    static BenchWndManager manager;
-    manager.AllowOrigin(BenchWndManager::kPageOrigin);
+    static QNInterface::QNCEF::QNWebWndManager manager;
     CCEF3Manager::SetProcessHandler(&processHandler);
     CCEF3Manager::SetJSCallBackHandler(&manager);
     if (CCEF3Manager::CEFInit(nullptr) >= 0) return 1;
@@ -145,84 +105,41 @@ int main(int argc, char** argv) {
     std::string page = kxbench::WritePage(
         dir, "small.html", "<html><head><title>small</title></head><body><p>A small local page.</p></body></html>");
 
-    // 1. Creation to load end, and memory.
-    std::vector<double> ours, bare, bareInProcess, oursRss, bareRss, oursPss, barePss;
+    std::vector<double> ours, bare, oursRss, oursPss;
     HWND host = HostWindow();
-    for (int r = 0; r < rounds; ++r) {
-        std::string b = qmbench::RunCapture(std::string(KXBENCH_BARE) + " load " + page + " " + dir + "/bare-profile");
-        bare.push_back(qmbench::Field(b, "load_ms"));
-        bareRss.push_back(qmbench::Field(b, "rss_kb") / 1024.0);
-        barePss.push_back(qmbench::Field(b, "pss_kb") / 1024.0);
-        if (r == rounds - 1) std::printf("bare program: %s", b.c_str());
-        bareInProcess.push_back(BareLoadInProcess(page, dir + "/bare-profile"));
-        WaitIdle();
-
-        LoadWatch watch;
-        RECT rect{0, 0, 640, 480};
-        double t0 = NowMs();
-        CefRefPtr<CCEF3Handler> h = CCEF3Manager::CreateBrowser(host, rect, page, false, false, 0);
-        h->SetBrowserEventCallBack(CCEF3BrowserDelegate<LoadWatch>(&watch, &LoadWatch::OnEvent));
-        kxbench::PumpUntil([&] { return watch.loaded; }, 30000);
-        ours.push_back(NowMs() - t0);
-        kxbench::PumpUntil([] { return false; }, 300);
-        oursRss.push_back(qmbench::MeasureTree(getpid()).rssKb / 1024.0);
-        oursPss.push_back(qmbench::MeasureTree(getpid()).pssKb / 1024.0);
-        if (r == rounds - 1) std::printf("KXCEF2 processes (MB): %s\n", qmbench::MeasureTree(getpid()).Breakdown().c_str());
-        h->GetBrowser()->GetHost()->CloseBrowser(true);
-        h = nullptr;
-        WaitIdle();
+    for (int i = 0; i < pairs; ++i) {
+        for (int k = 0; k < 2; ++k) {
+            if ((k == 0) != (i % 2 == 0)) {
+                bare.push_back(BareLoadInProcess(page, dir + "/bare-profile"));
+                WaitIdle();
+                continue;
+            }
+            LoadWatch watch;
+            RECT rect{0, 0, 640, 480};
+            double t0 = NowMs();
+            CefRefPtr<CCEF3Handler> h = CCEF3Manager::CreateBrowser(host, rect, page, false, false, 0);
+            h->SetBrowserEventCallBack(CCEF3BrowserDelegate<LoadWatch>(&watch, &LoadWatch::OnEvent));
+            bool loaded = kxbench::PumpUntil([&] { return watch.loaded; }, 30000);
+            ours.push_back(loaded ? NowMs() - t0 : -1);
+            kxbench::PumpUntil([] { return false; }, 300);
+            qmbench::TreeUsage mem = qmbench::MeasureTree(getpid());
+            oursRss.push_back(mem.rssKb / 1024.0);
+            oursPss.push_back(mem.pssKb / 1024.0);
+            if (i == pairs - 1) std::printf("KXCEF2 processes (MB): %s\n", mem.Breakdown().c_str());
+            h->GetBrowser()->GetHost()->CloseBrowser(true);
+            h = nullptr;
+            WaitIdle();
+        }
     }
-    std::printf("create-to-load-end (ms, median of %d): KXCEF2 %.1f   bare WebKitGTK in this process %.1f"
-                "   ratio %.2f   (bare program of its own %.1f)\n",
-                rounds, kxbench::Percentile(ours, 0.5), kxbench::Percentile(bareInProcess, 0.5),
-                kxbench::Percentile(ours, 0.5) / kxbench::Percentile(bareInProcess, 0.5),
-                kxbench::Percentile(bare, 0.5));
-    qmbench::Figure("create_to_load_ms_client", kxbench::Percentile(ours, 0.5));
-    qmbench::Figure("create_to_load_ms_bare", kxbench::Percentile(bareInProcess, 0.5));
-    std::printf("RSS of all processes after load (MB, median): KXCEF2 %.0f   bare WebKitGTK %.0f\n",
-                kxbench::Percentile(oursRss, 0.5), kxbench::Percentile(bareRss, 0.5));
-    std::printf("PSS of all processes after load (MB, median): KXCEF2 %.0f   bare WebKitGTK %.0f\n",
-                kxbench::Percentile(oursPss, 0.5), kxbench::Percentile(barePss, 0.5));
-
-    // 2. and 3. The bridge.
-    std::string rtPage = kxbench::WritePage(dir, "rt.html", kxbench::RoundTripPage("KXVantorAsyn.VantorCommunicateAsyn"));
-    std::string syncPage = kxbench::WritePage(
-        dir, "sync.html", kxbench::SyncPage("KXVantorSyn.VantorCommunicateSync", "KXVantorAsyn.VantorCommunicateAsyn"));
-    BenchWnd wnd;
-    manager.AddWebWnd(&wnd);
-    LoadWatch watch;
-    RECT rect{0, 0, 640, 480};
-    CefRefPtr<CCEF3Handler> h = CCEF3Manager::CreateBrowser(host, rect, rtPage, false, false, 0);
-    h->SetBrowserEventCallBack(CCEF3BrowserDelegate<LoadWatch>(&watch, &LoadWatch::OnEvent));
-    kxbench::PumpUntil([&] { return h->GetBrowserId() != 0; }, 30000);
-    wnd.id = h->GetBrowserId();
-    kxbench::PumpUntil([&] { return wnd.done; }, 60000);
-    std::vector<double> rt;
-    for (size_t i = 101; i < wnd.stamps.size(); ++i) rt.push_back(wnd.stamps[i] - wnd.stamps[i - 1]);
-    h->NavigateTo(syncPage);
-    kxbench::PumpUntil([&] { return !wnd.syncRate.empty(); }, 60000);
-    manager.RemoveWebWnd(&wnd);
-    h->GetBrowser()->GetHost()->CloseBrowser(true);
-    h = nullptr;
-    WaitIdle();
-
-    std::string bareRt = kxbench::WritePage(dir, "bare-rt.html", kxbench::RoundTripPage("bareCall"));
-    std::string bareSync = kxbench::WritePage(dir, "bare-sync.html", kxbench::SyncPage("bareSync", "bareCall"));
-    std::string b = qmbench::RunCapture(std::string(KXBENCH_BARE) + " bridge " + bareRt + " " + KXBENCH_BARE_EXT + " " + bareSync);
-    double p50 = kxbench::Percentile(rt, 0.5), p99 = kxbench::Percentile(rt, 0.99);
-    std::printf("bridge round trip (ms, %zu calls): KXCEF2 p50 %.3f p99 %.3f   bare WebKitGTK p50 %.3f p99 %.3f"
-                "   ratio p50 %.2f\n",
-                rt.size(), p50, p99, qmbench::Field(b, "p50_ms"), qmbench::Field(b, "p99_ms"), p50 / qmbench::Field(b, "p50_ms"));
-    std::printf("synchronous page calls per second: KXCEF2 %s   bare WebKitGTK %.0f\n", wnd.syncRate.c_str(),
-                qmbench::Field(b, "sync_per_s"));
-    qmbench::Figure("bridge_rt_p50_ms_client", p50);
-    qmbench::Figure("bridge_rt_p99_ms_client", p99);
-    qmbench::Figure("bridge_rt_p50_ms_bare", qmbench::Field(b, "p50_ms"));
-    qmbench::Figure("bridge_rt_p99_ms_bare", qmbench::Field(b, "p99_ms"));
-    qmbench::Figure("sync_calls_per_s_client", std::atof(wnd.syncRate.c_str()));
-    qmbench::Figure("sync_calls_per_s_bare", qmbench::Field(b, "sync_per_s"));
+    qmbench::PrintPairs("create-to-load-end (ms), KXCEF2 vs bare WebKitGTK in this process", ours, bare, "%.1f");
+    std::printf("memory of all processes after load (MB): RSS %s   PSS %s\n",
+                qmbench::Describe(qmbench::Summarise(oursRss), "%.0f").c_str(),
+                qmbench::Describe(qmbench::Summarise(oursPss), "%.0f").c_str());
+    bool ok = qmbench::Pairs("create_to_load_ms_client", "create_to_load_ms_bare", ours, bare);
+    for (double v : ours) ok = ok && v >= 0;
+    for (double v : bare) ok = ok && v >= 0;
 
     CCEF3Manager::CEFShutDown();
     qmbench::RunCapture("rm -rf " + dir);
-    return 0;
+    return ok ? 0 : 1;
 }

@@ -1,7 +1,10 @@
-// Figures of the whole client next to a bare WebKitGTK window in the same run:
-// launcher start to engine initialised and to QNInitUI; cold start to the first
-// paint of the demo front-end; memory of all processes after load; idle CPU
-// with the window shown and hidden. Prints "name: value" lines.
+// Figures of the whole client next to a bare WebKitGTK window with the same
+// engine settings, in interleaved pairs (the order alternates from pair to
+// pair): cold start to the first paint of the demo front-end (QM_BENCH_PAIRS
+// pairs, default 10); memory of all processes after load and idle CPU with
+// the window shown (the first 5 pairs) and hidden (client only). Before them,
+// launcher start to engine initialised and to QNInitUI (QM_BENCH_ROUNDS runs,
+// default 5). Prints each figure's median, spread and the pairs' ratio.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -27,12 +30,6 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-double Median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 // Spawns argv with stderr on a pipe and reports when each marker first appears.
 std::vector<double> StartupMarks(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
@@ -118,7 +115,8 @@ int main() {
     qmtest::XvfbEnvironment display;
     if (std::getenv("DISPLAY") == nullptr) display.SetUp();
     setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 0);
-    int rounds = std::getenv("QM_BENCH_ROUNDS") ? std::atoi(std::getenv("QM_BENCH_ROUNDS")) : 5;
+    int rounds = std::getenv("QM_BENCH_ROUNDS") ? std::max(1, std::atoi(std::getenv("QM_BENCH_ROUNDS"))) : 5;
+    int pairs = std::getenv("QM_BENCH_PAIRS") ? std::max(1, std::atoi(std::getenv("QM_BENCH_PAIRS"))) : 10;
 
     // Launcher start, with a stand-in core module that logs QNInitUI to stderr.
     {
@@ -131,10 +129,12 @@ int main() {
                                       {"CefInitiaLize Success", "QNInitUI"});
             if (marks.size() == 2) engine.push_back(marks[0]), init.push_back(marks[1]);
         }
-        std::printf("launcher start to engine initialised (ms): %.1f\n", Median(engine));
-        qmbench::Figure("launcher_to_engine_ms", Median(engine));
-        qmbench::Figure("launcher_to_qninitui_ms", Median(init));
-        std::printf("launcher start to QNInitUI called (ms): %.1f\n", Median(init));
+        qmbench::Samples("launcher_to_engine_ms", engine);
+        qmbench::Samples("launcher_to_qninitui_ms", init);
+        std::printf("launcher start to engine initialised (ms): %s\n",
+                    qmbench::Describe(qmbench::Summarise(engine), "%.1f").c_str());
+        std::printf("launcher start to QNInitUI called (ms): %s\n",
+                    qmbench::Describe(qmbench::Summarise(init), "%.1f").c_str());
     }
 
     qmtest::HttpServer web, stats;
@@ -149,64 +149,56 @@ int main() {
     std::map<std::string, std::string> env = install.PrepareHome();
     qmtest::TempDir bareProfile;
 
-    std::vector<double> client, bare;
-    qmbench::TreeUsage clientMem, bareMem;
-    double idleShown = 0, idleHidden = 0, idleBare = 0;
-    for (int i = 0; i < rounds; ++i) {
-        {
+    // Interleaved pairs, the order alternating from pair to pair; memory and
+    // idle CPU after load in the first `measured` pairs (they take seconds each).
+    std::vector<double> firstPaint[2], rss[2], pss[2], idle[2], idleHidden;
+    std::string clientBreakdown;
+    int measured = std::min(pairs, 5);
+    for (int i = 0; i < pairs; ++i) {
+        for (int k = 0; k < 2; ++k) {
+            bool isClient = (k == 0) == (i % 2 == 0);
+            int side = isClient ? 0 : 1;
             paint.Reset();
-            qmtest::ChildProcess c;
+            qmtest::ChildProcess p;
             Clock::time_point t0 = Clock::now();
-            c.Start(install.ClientArgv(url), env, install.Path("client.out"));
-            client.push_back(paint.WaitFrom(t0));
-            if (i == 0) {
+            if (isClient) p.Start(install.ClientArgv(url), env, install.Path("client.out"));
+            else p.Start({qmtest::BinDir() + "/../bench/bench_bare_window", url, bareProfile.path()});
+            firstPaint[side].push_back(paint.WaitFrom(t0));
+            if (i < measured) {
                 std::this_thread::sleep_for(3s);  // settle after load
-                clientMem = qmbench::MeasureTree(c.pid());
-                idleShown = IdleCpuPercent(c.pid(), 5s);
-                if (auto main = qmtest::FindMainWindow()) {
-                    qmtest::XDo({"mousemove", std::to_string(main->x + main->width - 20), std::to_string(main->y + 14),
-                                 "click", "1"});  // the close box hides to the tray
-                    std::this_thread::sleep_for(1s);
-                    idleHidden = IdleCpuPercent(c.pid(), 5s);
+                qmbench::TreeUsage mem = qmbench::MeasureTree(p.pid());
+                rss[side].push_back(mem.rssKb / 1024.0);
+                pss[side].push_back(mem.pssKb / 1024.0);
+                if (isClient && clientBreakdown.empty()) clientBreakdown = mem.Breakdown();
+                idle[side].push_back(IdleCpuPercent(p.pid(), 3s));
+                if (isClient) {
+                    if (auto main = qmtest::FindMainWindow()) {
+                        qmtest::XDo({"mousemove", std::to_string(main->x + main->width - 20),
+                                     std::to_string(main->y + 14), "click", "1"});  // the close box hides to the tray
+                        std::this_thread::sleep_for(1s);
+                        idleHidden.push_back(IdleCpuPercent(p.pid(), 3s));
+                    }
                 }
             }
-            c.Signal(SIGTERM);
-            c.Wait(20s);
-        }
-        {
-            paint.Reset();
-            qmtest::ChildProcess b;
-            Clock::time_point t0 = Clock::now();
-            b.Start({qmtest::BinDir() + "/../bench/bench_bare_window", url, bareProfile.path()});
-            bare.push_back(paint.WaitFrom(t0));
-            if (i == 0) {
-                std::this_thread::sleep_for(3s);
-                bareMem = qmbench::MeasureTree(b.pid());
-                idleBare = IdleCpuPercent(b.pid(), 5s);
-            }
+            p.Signal(SIGTERM);
+            if (p.Wait(20s) < 0) p.Kill();
+            std::printf("pair %d %-6s first paint %.0f ms\n", i + 1, isClient ? "client" : "bare", firstPaint[side].back());
+            std::fflush(stdout);
         }
     }
-    double c = Median(client), b = Median(bare);
-    qmbench::Figure("first_paint_ms_client", c);
-    qmbench::Figure("first_paint_ms_bare", b);
-    qmbench::Figure("memory_rss_mb_client", clientMem.rssKb / 1024.0);
-    qmbench::Figure("memory_rss_mb_bare", bareMem.rssKb / 1024.0);
-    qmbench::Figure("memory_pss_mb_client", clientMem.pssKb / 1024.0);
-    qmbench::Figure("memory_pss_mb_bare", bareMem.pssKb / 1024.0);
-    qmbench::Figure("idle_cpu_shown_client", idleShown);
-    qmbench::Figure("idle_cpu_hidden_client", idleHidden);
-    qmbench::Figure("idle_cpu_shown_bare", idleBare);
-    std::printf("cold start to first paint, client (ms): %.0f\n", c);
-    std::printf("cold start to first paint, bare WebKitGTK (ms): %.0f\n", b);
-    std::printf("cold start ratio client/bare: %.2f\n", b > 0 ? c / b : 0);
-    std::printf("memory after load, client, all processes RSS (MB): %.0f\n", clientMem.rssKb / 1024.0);
-    std::printf("memory after load, client, all processes PSS (MB): %.0f\n", clientMem.pssKb / 1024.0);
-    std::printf("memory after load, bare, all processes RSS (MB): %.0f\n", bareMem.rssKb / 1024.0);
-    std::printf("memory after load, bare, all processes PSS (MB): %.0f\n", bareMem.pssKb / 1024.0);
-    std::printf("client processes (RSS MB): %s\n", clientMem.Breakdown().c_str());
-    std::printf("idle CPU, window shown (%% of one core): %.2f\n", idleShown);
-    std::printf("idle CPU, window hidden (%% of one core): %.2f\n", idleHidden);
-    std::printf("idle CPU, bare window (%% of one core): %.2f\n", idleBare);
+    qmbench::PrintPairs("cold start to first paint (ms)", firstPaint[0], firstPaint[1], "%.0f");
+    qmbench::PrintPairs("memory after load, all processes, RSS (MB)", rss[0], rss[1], "%.0f");
+    qmbench::PrintPairs("memory after load, all processes, PSS (MB)", pss[0], pss[1], "%.0f");
+    qmbench::PrintPairs("idle CPU, window shown (% of one core)", idle[0], idle[1], "%.2f");
+    std::printf("idle CPU, window hidden (%% of one core): %s\n", qmbench::Describe(qmbench::Summarise(idleHidden), "%.2f").c_str());
+    std::printf("client processes (RSS MB): %s\n", clientBreakdown.c_str());
+    bool ok = qmbench::Pairs("first_paint_ms_client", "first_paint_ms_bare", firstPaint[0], firstPaint[1]);
+    ok = qmbench::Pairs("memory_rss_mb_client", "memory_rss_mb_bare", rss[0], rss[1]) && ok;
+    ok = qmbench::Pairs("memory_pss_mb_client", "memory_pss_mb_bare", pss[0], pss[1]) && ok;
+    qmbench::Pairs("idle_cpu_shown_client", "idle_cpu_shown_bare", idle[0], idle[1]);
+    qmbench::Samples("idle_cpu_hidden_client", idleHidden);
+    for (int side = 0; side < 2; ++side)
+        for (double v : firstPaint[side]) ok = ok && v >= 0;
     display.TearDown();
-    return 0;
+    return ok ? 0 : 1;
 }
