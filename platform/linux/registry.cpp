@@ -1,11 +1,10 @@
 #include "platform/registry.h"
 
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <memory>
 #include <mutex>
 
+#include "platform/file_stamp.h"
 #include "platform/paths.h"
 #include "platform/system_info.h"
 #include "platform/text.h"
@@ -143,23 +142,9 @@ std::wstring RegistryFilePath() {
 namespace {
 
 // The parsed file, kept until the file changes: a lookup costs one stat.
-struct FileIdentity {
-    bool present = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    timespec modified{};
-    timespec changed{};
-    bool operator==(const FileIdentity& o) const {
-        return present == o.present && device == o.device && inode == o.inode && size == o.size &&
-               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
-               changed.tv_sec == o.changed.tv_sec && changed.tv_nsec == o.changed.tv_nsec;
-    }
-};
-
 struct CachedRegistry {
     std::wstring path;
-    FileIdentity identity;
+    FileStamp stamp;
     ReadStatus status = ReadStatus::Missing;
     std::shared_ptr<const RegistryTree> tree;
 };
@@ -167,29 +152,17 @@ struct CachedRegistry {
 std::mutex g_cacheLock;
 CachedRegistry* g_cache = nullptr;  // lives until the process ends
 
-FileIdentity IdentityOf(const std::wstring& path) {
-    FileIdentity id;
-    struct stat st{};
-    if (stat(NativePath(path).c_str(), &st) != 0) return id;
-    id.present = true;
-    id.device = st.st_dev;
-    id.inode = st.st_ino;
-    id.size = st.st_size;
-    id.modified = st.st_mtim;
-    id.changed = st.st_ctim;
-    return id;
-}
-
 std::shared_ptr<const RegistryTree> CurrentTree() {
     std::wstring path = RegistryFilePath();
-    FileIdentity identity = IdentityOf(path);
+    FileStamp stamp = StampFile(path);
     std::lock_guard<std::mutex> lock(g_cacheLock);
     if (!g_cache) g_cache = new CachedRegistry();
-    if (g_cache->tree && g_cache->path == path && g_cache->identity == identity) return g_cache->tree;
+    if (g_cache->tree && g_cache->path == path && g_cache->stamp.settled && g_cache->stamp.SameContentAs(stamp))
+        return g_cache->tree;
     std::string bytes;
     g_cache->status = ReadConfigFile(path, bytes);
     g_cache->path = path;
-    g_cache->identity = identity;
+    g_cache->stamp = stamp;
     g_cache->tree = std::make_shared<const RegistryTree>(ParseRegFile(bytes));
     return g_cache->tree;
 }

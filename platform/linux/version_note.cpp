@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 
+#include "platform/file_stamp.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
@@ -132,14 +133,49 @@ std::wstring Format(const std::array<std::uint16_t, 4>& v) {
            std::to_wstring(v[3]);
 }
 
+struct VersionRead {
+    bool ok = false;
+    VersionInfo info;
+};
+
+// Each file is read once per change: callers ask for the version on every
+// page request.
+VersionRead LoadVersion(const std::wstring& path, bool exists) {
+    VersionRead r;
+    if (!exists) return r;
+    if (FILE* f = std::fopen(NativePath(path).c_str(), "rbe")) {
+        r.ok = DecodeVersion(FileReader(f), r.info);
+        std::fclose(f);
+    }
+    return r;
+}
+
+std::map<std::uint32_t, std::wstring> LoadStrings(const std::wstring& path, bool exists) {
+    std::map<std::uint32_t, std::wstring> table;
+    if (!exists) return table;
+    if (FILE* f = std::fopen(NativePath(path).c_str(), "rbe")) {
+        DecodeStrings(FileReader(f), table);
+        std::fclose(f);
+    }
+    return table;
+}
+
+FileCache<VersionRead>& VersionCache() {
+    static auto* cache = new FileCache<VersionRead>(&LoadVersion);  // lives until the process ends
+    return *cache;
+}
+
+FileCache<std::map<std::uint32_t, std::wstring>>& StringCache() {
+    static auto* cache = new FileCache<std::map<std::uint32_t, std::wstring>>(&LoadStrings);
+    return *cache;
+}
+
 }  // namespace
 
 bool ReadVersionNote(const std::wstring& path, VersionInfo& info) {
-    FILE* f = std::fopen(NativePath(path).c_str(), "rbe");
-    if (!f) return false;
-    bool ok = DecodeVersion(FileReader(f), info);
-    std::fclose(f);
-    return ok;
+    VersionRead r = VersionCache().Get(path);
+    if (r.ok) info = r.info;
+    return r.ok;
 }
 
 std::wstring FileVersionString(const std::wstring& path) {
@@ -153,11 +189,7 @@ std::wstring ProductVersionString(const std::wstring& path) {
 }
 
 bool ReadStringResource(const std::wstring& path, std::uint32_t id, std::wstring& text) {
-    FILE* f = std::fopen(NativePath(path).c_str(), "rbe");
-    if (!f) return false;
-    std::map<std::uint32_t, std::wstring> table;
-    DecodeStrings(FileReader(f), table);
-    std::fclose(f);
+    std::map<std::uint32_t, std::wstring> table = StringCache().Get(path);
     auto it = table.find(id);
     if (it == table.end()) return false;
     text = it->second;

@@ -120,3 +120,39 @@ TEST_F(RegistryFile, MissingOrMalformedFilesHoldNoKeys) {
     for (size_t i = 0; i < junk.size(); ++i) junk[i] = static_cast<char>(i * 31);
     EXPECT_TRUE(platform::ParseRegFile(junk).empty());
 }
+
+TEST_F(RegistryFile, AChangedFileIsReadAgainHoweverItChanged) {
+    auto body = [](const char* gid) {
+        return std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Mervane Network\\Quenor]\r\n\"GID\"=\"" + gid +
+               "\"\r\n";
+    };
+    auto gid = [] {
+        platform::RegistryKey key;
+        std::wstring text;
+        return key.Open(L"SOFTWARE\\Mervane Network\\Quenor") && key.QueryString(L"GID", text) ? text
+                                                                                               : L"(none)";
+    };
+    std::string path = dir_.File("machine.reg");
+    Use(body("Q-1"));
+    ASSERT_TRUE(qmtest::SetFileAge(path, 3600));  // long settled: its stamp is trusted
+    EXPECT_EQ(gid(), L"Q-1");
+    EXPECT_EQ(gid(), L"Q-1");
+    // Same size and modification time: rewritten in place, then through a new file.
+    ASSERT_TRUE(qmtest::ReplaceKeepingTime(path, body("Q-2"), true));
+    EXPECT_EQ(gid(), L"Q-2");
+    ASSERT_TRUE(qmtest::ReplaceKeepingTime(path, body("Q-3"), false));
+    EXPECT_EQ(gid(), L"Q-3");
+    // Just written, as a quick succession of writes may leave it.
+    Use(body("Q-4"));
+    EXPECT_EQ(gid(), L"Q-4");
+    Use(body("Q-5"));
+    EXPECT_EQ(gid(), L"Q-5");
+    ASSERT_EQ(std::remove(path.c_str()), 0);
+    EXPECT_EQ(gid(), L"(none)");
+    Use(body("Q-6"));
+    EXPECT_EQ(gid(), L"Q-6");
+    // Another file named by the environment.
+    qmtest::WriteFile(dir_.File("other.reg"), body("O-1"));
+    setenv("QM_REGISTRY_FILE", dir_.File("other.reg").c_str(), 1);
+    EXPECT_EQ(gid(), L"O-1");
+}

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "platform/version_note.h"
@@ -34,4 +36,39 @@ TEST(VersionNote, TruncatedAndCorruptFilesAreRejected) {
     std::map<std::uint32_t, std::wstring> table;
     platform::ParseStringTable(corrupt, table);
     EXPECT_FALSE(platform::ParseVersionNote("not an elf file", v));
+}
+
+// The carrier with its product version 1.0.9.1 patched to 2.3.4.5 (same size).
+std::string WithProductVersion2345(std::string bytes) {
+    const std::string note("\x01\x00\x00\x00\x09\x00\x01\x00\x01\x00\x00\x00\x09\x00\x01\x00", 16);
+    size_t at = bytes.find(note);
+    if (at == std::string::npos) return {};
+    bytes.replace(at + 8, 8, std::string("\x02\x00\x03\x00\x04\x00\x05\x00", 8));
+    return bytes;
+}
+
+TEST(VersionNote, AChangedFileIsReadAgainHoweverItChanged) {
+    qmtest::TempDir dir;
+    std::string path = dir.File("qm_version.so");
+    std::wstring wide = platform::Utf8ToWide(path);
+    std::string original = qmtest::ReadFile(qmtest::BinDir() + "/qm_version.so");
+    std::string patched = WithProductVersion2345(original);
+    ASSERT_FALSE(patched.empty());
+    EXPECT_EQ(platform::ProductVersionString(wide), L"");  // not there yet
+    ASSERT_TRUE(qmtest::WriteFile(path, original));
+    ASSERT_TRUE(qmtest::SetFileAge(path, 3600));
+    EXPECT_EQ(platform::ProductVersionString(wide), L"1.0.9.1");
+    EXPECT_EQ(platform::ProductVersionString(wide), L"1.0.9.1");
+    ASSERT_TRUE(qmtest::ReplaceKeepingTime(path, patched, true));
+    EXPECT_EQ(platform::ProductVersionString(wide), L"2.3.4.5");
+    EXPECT_EQ(platform::FileVersionString(wide), L"1.0.9.1");
+    ASSERT_TRUE(qmtest::ReplaceKeepingTime(path, original, false));
+    EXPECT_EQ(platform::ProductVersionString(wide), L"1.0.9.1");
+    std::wstring id;
+    EXPECT_TRUE(platform::ReadStringResource(wide, 101, id));
+    ASSERT_TRUE(qmtest::ReplaceKeepingTime(path, "no longer an ELF file, same length? no", true));
+    EXPECT_EQ(platform::ProductVersionString(wide), L"");
+    EXPECT_FALSE(platform::ReadStringResource(wide, 101, id));
+    ASSERT_EQ(std::remove(path.c_str()), 0);
+    EXPECT_EQ(platform::ProductVersionString(wide), L"");
 }

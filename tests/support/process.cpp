@@ -225,6 +225,30 @@ bool WriteFile(const std::string& path, const std::string& bytes) {
     return std::rename(tmp.c_str(), path.c_str()) == 0;
 }
 
+bool SetFileAge(const std::string& path, int secondsAgo) {
+    timespec times[2];
+    clock_gettime(CLOCK_REALTIME, &times[0]);
+    times[0].tv_sec -= secondsAgo;
+    times[1] = times[0];
+    return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+bool ReplaceKeepingTime(const std::string& path, const std::string& bytes, bool inPlace) {
+    struct stat st{};
+    if (stat(path.c_str(), &st) != 0) return false;
+    if (inPlace) {
+        int fd = open(path.c_str(), O_WRONLY | O_TRUNC);
+        if (fd < 0) return false;
+        bool ok = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+        ok = close(fd) == 0 && ok;
+        if (!ok) return false;
+    } else if (!WriteFile(path, bytes)) {
+        return false;
+    }
+    timespec times[2] = {st.st_atim, st.st_mtim};
+    return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
 bool Exists(const std::string& path) {
     struct stat st{};
     return stat(path.c_str(), &st) == 0;

@@ -78,6 +78,11 @@ private:
 std::string ReadFile(const std::string& path);
 bool WriteFile(const std::string& path, const std::string& bytes);
 bool Exists(const std::string& path);
+// For readers that cache a file by its stamp (inode, size, times): makes the
+// file look `secondsAgo` old, then replaces its content keeping that time, in
+// place (same inode) or through a new file renamed over it.
+bool SetFileAge(const std::string& path, int secondsAgo);
+bool ReplaceKeepingTime(const std::string& path, const std::string& bytes, bool inPlace);
 // Names in a folder without "." and "..", sorted; empty when it cannot be read.
 std::vector<std::string> ListDir(const std::string& path);
 // Sets an environment variable for its lifetime; restores or removes it after.
