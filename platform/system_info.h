@@ -14,8 +14,11 @@ struct LocalTime {
 LocalTime Now();
 // Host name (at most 99 bytes); false when the lookup fails.
 bool HostName(std::string& name);
-// Start time of process 1 (the boot), as local time; false when unknown.
+// Start time of process 1 (the boot), as local time; false when unknown. The
+// kernel derives it from the wall clock: it moves when the clock is stepped.
 bool BootTime(LocalTime& when);
+// The kernel's random id of the current boot; false when unknown.
+bool KernelBootId(std::string& id);
 // Setting an environment variable for this process and its children.
 void SetEnv(const std::string& name, const std::string& value);
 std::string GetEnv(const std::string& name);

@@ -83,6 +83,15 @@ bool BootTime(LocalTime& when) {
     return true;
 }
 
+bool KernelBootId(std::string& id) {
+    std::string text;
+    if (!ReadText("/proc/sys/kernel/random/boot_id", text)) return false;
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    if (text.empty() || text.size() > 64) return false;
+    id = text;
+    return true;
+}
+
 void SetEnv(const std::string& name, const std::string& value) { setenv(name.c_str(), value.c_str(), 1); }
 
 std::string GetEnv(const std::string& name) {

@@ -11,6 +11,7 @@
 #include <json/reader.h>
 
 #include "core/services/business/wnd_ui_status_business.h"
+#include "core/services/identity/boot_time.h"
 #include "core/services/identity/http_launch_app.h"
 #include "platform/system_info.h"
 #include "tests/services/services_test_support.h"
@@ -117,14 +118,93 @@ TEST_F(IdentityTest, BootIdIsStableWithinABootAndFollowsTheGid) {
 
 TEST_F(IdentityTest, BootTimeTextHasTheFixedShape) {
     std::string text = HttpLaunchApp::BootTimeText();
-    platform::LocalTime boot;
-    ASSERT_TRUE(platform::BootTime(boot));
     // Milliseconds, seconds, minutes, hours, then day/month/year, unpadded.
-    EXPECT_EQ(text, std::to_string(boot.millisecond) + ":" + std::to_string(boot.second) + ":" +
-                        std::to_string(boot.minute) + ":" + std::to_string(boot.hour) + "-" +
-                        std::to_string(boot.day) + "/" + std::to_string(boot.month) + "/" +
-                        std::to_string(boot.year));
-    EXPECT_GE(boot.year, 2000);
+    platform::LocalTime t;
+    ASSERT_EQ(std::sscanf(text.c_str(), "%d:%d:%d:%d-%d/%d/%d", &t.millisecond, &t.second, &t.minute, &t.hour,
+                          &t.day, &t.month, &t.year),
+              7)
+        << text;
+    EXPECT_EQ(FormatBootTime(t), text);
+    EXPECT_GE(t.year, 2000);
+    EXPECT_EQ(HttpLaunchApp::BootTimeText(), text);
+}
+
+// The machine as the boot time memo sees it, with a clock the test steps.
+class SteppedClock {
+public:
+    explicit SteppedClock(const std::string& memoFile) {
+        facts.kernelBootId = [this](std::string& id) {
+            id = bootId;
+            return !id.empty();
+        };
+        facts.bootTime = [this](platform::LocalTime& t) {
+            if (!known) return false;
+            t = boot;
+            t.second = boot.second + stepSeconds;  // what a stepped wall clock makes of the same boot
+            return true;
+        };
+        facts.memoFile = platform::FromNativePath(memoFile);
+        boot.year = 2026, boot.month = 3, boot.day = 9, boot.hour = 8, boot.minute = 15, boot.second = 10;
+        boot.millisecond = 250;
+    }
+    BootFacts facts;
+    std::string bootId = "5f1c0c1e-0000-4000-8000-000000000001";
+    platform::LocalTime boot;
+    int stepSeconds = 0;
+    bool known = true;
+};
+
+TEST(BootTimeMemo, TheTextStaysForTheWholeBootWhenTheClockIsStepped) {
+    qmtest::TempDir dir;
+    SteppedClock machine(dir.File("qm_boot_time"));
+    EXPECT_EQ(RememberedBootTimeText(machine.facts), "250:10:15:8-9/3/2026");
+    machine.stepSeconds = 3;  // a time sync after boot
+    EXPECT_EQ(RememberedBootTimeText(machine.facts), "250:10:15:8-9/3/2026");
+    // Another process of the same boot reads the same memo.
+    SteppedClock later(dir.File("qm_boot_time"));
+    later.stepSeconds = 40;
+    EXPECT_EQ(RememberedBootTimeText(later.facts), "250:10:15:8-9/3/2026");
+    // The next boot has a new kernel boot id: its own time, remembered in turn.
+    later.bootId = "5f1c0c1e-0000-4000-8000-000000000002";
+    EXPECT_EQ(RememberedBootTimeText(later.facts), "250:50:15:8-9/3/2026");
+    later.stepSeconds = 0;
+    EXPECT_EQ(RememberedBootTimeText(later.facts), "250:50:15:8-9/3/2026");
+}
+
+TEST(BootTimeMemo, ABadOrMissingMemoIsReplacedAndAnUnknownBootTimeIsEmpty) {
+    qmtest::TempDir dir;
+    std::string memo = dir.File("qm_boot_time");
+    SteppedClock machine(memo);
+    for (const std::string& junk :
+         {std::string("5f1c0c1e-0000-4000-8000-000000000001\n"), std::string("x\n1:2:3:4-5/6/2026\n"),
+          std::string("5f1c0c1e-0000-4000-8000-000000000001\n<script>\n"), std::string(4096, 'a')}) {
+        qmtest::WriteFile(memo, junk);
+        EXPECT_EQ(RememberedBootTimeText(machine.facts), "250:10:15:8-9/3/2026");
+        EXPECT_EQ(qmtest::ReadFile(memo), machine.bootId + "\n250:10:15:8-9/3/2026\n");
+    }
+    // Nowhere to remember it, or no kernel boot id: the clock's value as it is now.
+    machine.facts.memoFile.clear();
+    machine.stepSeconds = 2;
+    EXPECT_EQ(RememberedBootTimeText(machine.facts), "250:12:15:8-9/3/2026");
+    machine.facts.memoFile = platform::FromNativePath(memo);
+    machine.bootId.clear();
+    EXPECT_EQ(RememberedBootTimeText(machine.facts), "250:12:15:8-9/3/2026");
+    machine.known = false;
+    EXPECT_EQ(RememberedBootTimeText(machine.facts), "");
+}
+
+TEST(BootTimeMemo, TheMachinesMemoLivesInTheRuntimeDirectory) {
+    qmtest::TempDir dir;
+    {
+        qmtest::ScopedEnv runtime("XDG_RUNTIME_DIR", dir.path());
+        EXPECT_EQ(BootFacts::Machine().memoFile, platform::FromNativePath(dir.File("qm_boot_time")));
+        std::string text = RememberedBootTimeText(BootFacts::Machine());
+        std::string bootId;
+        ASSERT_TRUE(platform::KernelBootId(bootId));
+        EXPECT_EQ(qmtest::ReadFile(dir.File("qm_boot_time")), bootId + "\n" + text + "\n");
+    }
+    qmtest::ScopedEnv none("XDG_RUNTIME_DIR", "");
+    EXPECT_TRUE(BootFacts::Machine().memoFile.empty());
 }
 
 TEST_F(IdentityTest, IdentityTextJoinsTheFourValues) {
@@ -168,6 +248,50 @@ TEST_F(IdentityTest, ClientInfoReplyCarriesEveryMember) {
                         HttpLaunchApp::BootId("N-9", HostName()) + "\",\"gid\":\"N-9\",\"mac\":\"\",\"pc_name\":\"" +
                         HostName() + "\",\"version\":\"\"}}}\n");
     EXPECT_TRUE(business.Uninit());
+}
+
+TEST_F(IdentityTest, ClientInfoFollowsChangesOfTheVersionCarrierAndTheRegistry) {
+    RegistryFile registry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Mervane Network\\Quenor]\r\n\"GID\"=\"G-1\"\r\n");
+    std::string carrier = install_.File("qm_version.so");
+    svctest::ReplyRecorder replies;
+    svctest::TestWebWnd window(7);
+    WndUIStatusBusiness business(&app_);
+    window.RegisterCaller("_get_client_info", "_get_client_info",
+                          [&](const QNInterface::QNCEF::CEFRequest& r, const std::string& cb) {
+                              business.OnGetClientInfo(r, cb);
+                          });
+    auto reply = [&] {
+        window.Send("_get_client_info", "");
+        auto sent = replies.Replies();
+        return sent.empty() ? std::string() : platform::WideToUtf8(sent.back().text);
+    };
+    auto expected = [&](const std::string& gid, const std::string& version) {
+        return "{\"result\":{\"cbfn\":\"_get_client_info\",\"data\":{\"boot_id\":\"" +
+               HttpLaunchApp::BootId(gid, HostName()) + "\",\"gid\":\"" + gid + "\",\"mac\":\"\",\"pc_name\":\"" +
+               HostName() + "\",\"version\":\"" + version + "\"}}}\n";
+    };
+    EXPECT_EQ(reply(), expected("G-1", ""));
+    std::filesystem::copy_file(std::string(QM_TEST_BIN_DIR) + "/qm_version.so", carrier);
+    ASSERT_TRUE(qmtest::SetFileAge(carrier, 3600));
+    EXPECT_EQ(reply(), expected("G-1", "1.0.9.1"));
+    EXPECT_EQ(reply(), expected("G-1", "1.0.9.1"));
+    // An update replaces the carrier by one of the same size and time.
+    std::string bytes = qmtest::ReadFile(carrier);
+    const std::string note("\x01\x00\x00\x00\x09\x00\x01\x00\x01\x00\x00\x00\x09\x00\x01\x00", 16);
+    size_t at = bytes.find(note);
+    ASSERT_NE(at, std::string::npos);
+    bytes.replace(at + 8, 8, std::string("\x01\x00\x00\x00\x0a\x00\x00\x00", 8));
+    ASSERT_TRUE(qmtest::ReplaceKeepingTime(carrier, bytes, false));
+    EXPECT_EQ(reply(), expected("G-1", "1.0.10.0"));
+    // The cafe software writes another group id.
+    std::string reg = qmtest::ReadFile(platform::GetEnv("QM_REGISTRY_FILE"));
+    ASSERT_TRUE(qmtest::SetFileAge(platform::GetEnv("QM_REGISTRY_FILE"), 3600));
+    EXPECT_EQ(reply(), expected("G-1", "1.0.10.0"));
+    reg.replace(reg.find("G-1"), 3, "G-2");
+    ASSERT_TRUE(qmtest::ReplaceKeepingTime(platform::GetEnv("QM_REGISTRY_FILE"), reg, true));
+    EXPECT_EQ(reply(), expected("G-2", "1.0.10.0"));
+    std::remove(carrier.c_str());
+    EXPECT_EQ(reply(), expected("G-2", ""));
 }
 
 }  // namespace

@@ -3,12 +3,13 @@
 
 #include <atomic>
 #include <cctype>
-#include <cstdio>
+#include <mutex>
 
 #include <fmt/format.h>
 
 #include "common/log_record.h"
 #include "common/log_text.h"
+#include "core/services/identity/boot_time.h"
 #include "core/services/identity/http_launch_app.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
@@ -72,11 +73,12 @@ std::string HttpLaunchApp::PcName() {
 }
 
 std::string HttpLaunchApp::BootTimeText() {
-    platform::LocalTime boot;
-    if (!platform::BootTime(boot)) return {};
-    char text[128];
-    std::snprintf(text, sizeof(text), "%d:%d:%d:%d-%d/%d/%d", boot.millisecond, boot.second, boot.minute,
-                  boot.hour, boot.day, boot.month, boot.year);
+    // Once per process (and, through the memo, per boot); an unknown boot
+    // time is asked for again next time.
+    static std::mutex lock;
+    static std::string text;
+    std::lock_guard<std::mutex> guard(lock);
+    if (text.empty()) text = RememberedBootTimeText(BootFacts::Machine());
     return text;
 }
 
@@ -91,9 +93,7 @@ std::string HttpLaunchApp::BootId(const std::string& gidAnsi, const std::string&
 }
 
 std::string HttpLaunchApp::Version() const {
-    std::wstring path = platform::JoinPath(installDir_, L"qm_version.so");
-    if (!platform::FileExists(path)) return {};
-    return platform::WideToAnsi(platform::ProductVersionString(path));
+    return platform::WideToAnsi(platform::ProductVersionString(platform::JoinPath(installDir_, L"qm_version.so")));
 }
 
 void HttpLaunchApp::Prime() {
