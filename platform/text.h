@@ -3,6 +3,7 @@
 // an empty string, never an exception.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -18,6 +19,14 @@ inline std::wstring Utf8ToWideLenient(const std::string& text) { return Utf8ToWi
 std::string WideToUtf8Lenient(const std::wstring& text);
 // Valid UTF-8 comes back unchanged; anything malformed is repaired as above.
 std::string SanitizeUtf8(const char* data, size_t size);
+// Text as a JavaScript engine holds it, UTF-16 code units that may hold
+// unpaired surrogates: each unpaired surrogate becomes U+FFFD.
+std::string Utf16ToUtf8Lenient(const std::uint16_t* units, size_t count);
+std::wstring Utf16ToWideLenient(const std::uint16_t* units, size_t count);
+// Into UTF-16 code units: malformed UTF-8 sequences and values that are no
+// Unicode scalar value become U+FFFD.
+std::u16string Utf8ToUtf16Lenient(const char* data, size_t size);
+std::u16string WideToUtf16Lenient(const std::wstring& text);
 
 // ANSI here means code page 936 (GBK).
 std::string WideToAnsi(const std::wstring& text);

@@ -209,6 +209,64 @@ std::string SanitizeUtf8(const char* data, size_t size) {
     return out;
 }
 
+namespace {
+
+// The code point of the unit at `i` (and its pair), advancing `i` past it.
+std::uint32_t NextUtf16(const std::uint16_t* units, size_t count, size_t& i) {
+    std::uint32_t u = units[i++];
+    if (u < 0xD800 || u > 0xDFFF) return u;
+    if (u <= 0xDBFF && i < count && units[i] >= 0xDC00 && units[i] <= 0xDFFF)
+        return 0x10000 + ((u - 0xD800) << 10) + (units[i++] - 0xDC00);
+    return kReplacement;
+}
+
+void AppendUtf16(std::u16string& out, std::uint32_t cp) {
+    if (!ValidScalar(cp)) cp = kReplacement;
+    if (cp < 0x10000) {
+        out += static_cast<char16_t>(cp);
+    } else {
+        cp -= 0x10000;
+        out += static_cast<char16_t>(0xD800 + (cp >> 10));
+        out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    }
+}
+
+}  // namespace
+
+std::string Utf16ToUtf8Lenient(const std::uint16_t* units, size_t count) {
+    std::string out;
+    out.reserve(count);
+    size_t i = 0;
+    while (i < count && units[i] < 0x80) out += static_cast<char>(units[i++]);
+    while (i < count) AppendUtf8(out, NextUtf16(units, count, i));
+    return out;
+}
+
+std::wstring Utf16ToWideLenient(const std::uint16_t* units, size_t count) {
+    std::wstring out;
+    out.reserve(count);
+    for (size_t i = 0; i < count;) out += static_cast<wchar_t>(NextUtf16(units, count, i));
+    return out;
+}
+
+std::u16string Utf8ToUtf16Lenient(const char* data, size_t size) {
+    std::u16string out;
+    out.reserve(size);
+    const auto* p = reinterpret_cast<const unsigned char*>(data);
+    const auto* end = p + size;
+    while (p < end && *p < 0x80) out += static_cast<char16_t>(*p++);
+    bool ok = true;
+    while (p < end) AppendUtf16(out, DecodeOne(p, end, ok));
+    return out;
+}
+
+std::u16string WideToUtf16Lenient(const std::wstring& text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (wchar_t wc : text) AppendUtf16(out, static_cast<std::uint32_t>(wc));
+    return out;
+}
+
 std::string WideToAnsi(const std::wstring& text) {
     if (IsAscii(text)) return std::string(text.begin(), text.end());
     for (wchar_t wc : text)

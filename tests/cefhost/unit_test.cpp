@@ -1,7 +1,7 @@
 // The browser host's pieces that need no engine: list values and their wire
 // form, the VARIANT and page-value conversions, lenient text, the extension
 // code rewriting, the prepared command line and the session-cookie file.
-#include <jsc/jsc.h>
+#include <JavaScriptCore/JavaScript.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -238,40 +238,43 @@ TEST(ExtensionCode, TheWebAppCodeIsExactAndItsNativesAreFound) {
 
 class JsTest : public ::testing::Test {
 protected:
-    void SetUp() override { context_ = jsc_context_new(); }
-    void TearDown() override { g_object_unref(context_); }
-    JSCValue* Eval(const char* code) { return jsc_context_evaluate(context_, code, -1); }
-    JSCContext* context_ = nullptr;
+    void SetUp() override { context_ = JSGlobalContextCreate(nullptr); }
+    void TearDown() override { JSGlobalContextRelease(context_); }
+    JSValueRef Eval(const char* code) {
+        JsString script(code);
+        JSValueRef exception = nullptr;
+        JSValueRef v = JSEvaluateScript(context_, script.get(), nullptr, nullptr, 1, &exception);
+        EXPECT_EQ(exception, nullptr) << code;
+        return v;
+    }
+    std::string Text(JSValueRef v) { return JsStringUtf8(context_, v); }
+    JSObjectRef Object(JSValueRef v) { return JSValueToObject(context_, v, nullptr); }
+    void SetGlobal(const char* name, JSValueRef v) {
+        JsString n(name);
+        JSObjectSetProperty(context_, JSContextGetGlobalObject(context_), n.get(), v, 0, nullptr);
+    }
+    JSGlobalContextRef context_ = nullptr;
 };
 
 TEST_F(JsTest, RewrittenExtensionsCallTheirNativesWithTheCallbackFirst) {
-    JSCValue* h = Eval("var calls=[];var H={PostCPPTask:function(){calls.push([].slice.call(arguments));return 1;},"
-                       "SendCPPTask:function(a,b){return a+b;}};H");
-    g_object_unref(h);
+    Eval("var calls=[];var H={PostCPPTask:function(){calls.push([].slice.call(arguments));return 1;},"
+         "SendCPPTask:function(a,b){return a+b;}};H");
     RewrittenExtension r = RewriteNativeDeclarations(kWebAppExtensionCode, "H");
-    g_object_unref(Eval(r.code.c_str()));
-    JSCValue* v = Eval("KXWebApp.PostCPPTask('a','b');var f=function(){};KXWebApp.PostCPPTask('c','d',f);"
-                       "[calls[0][0]===_dummyCallback, calls[0][1], calls[0][2], calls[1][0]===f,"
-                       " KXWebApp.SendCPPTask('x','y')].join()");
-    char* s = jsc_value_to_string(v);
-    EXPECT_STREQ(s, "true,a,b,true,xy");
-    g_free(s);
-    g_object_unref(v);
+    Eval(r.code.c_str());
+    JSValueRef v = Eval("KXWebApp.PostCPPTask('a','b');var f=function(){};KXWebApp.PostCPPTask('c','d',f);"
+                        "[calls[0][0]===_dummyCallback, calls[0][1], calls[0][2], calls[1][0]===f,"
+                        " KXWebApp.SendCPPTask('x','y')].join()");
+    EXPECT_EQ(Text(v), "true,a,b,true,xy");
 }
 
 TEST_F(JsTest, PageValuesBecomeListEntries) {
-    InstallStringHelper(context_);
-    JSCValue* arr = Eval("[[1,[2.5,'x',[true]]], {a:1}, null, undefined, -0, 2147483648, NaN, 'a\\u0000b',"
-                         " 'x\\ud800y', function(){}, 7]");
+    JSObjectRef arr = Object(Eval("[[1,[2.5,'x',[true]]], {a:1}, null, undefined, -0, 2147483648, NaN, 'a\\u0000b',"
+                                  " 'x\\ud800y', function(){}, 7, '\\udc00\\u4e2d\\ud83d\\ude00\\ud83d']"));
     auto list = CefListValue::Create();
     CallBudget budget;
-    for (unsigned i = 0; i < 11; ++i) {
-        JSCValue* e = jsc_value_object_get_property_at_index(arr, i);
-        EXPECT_TRUE(JsToListEntry(e, *list, i, budget));
-        g_object_unref(e);
-    }
-    g_object_unref(arr);
-    ASSERT_EQ(list->GetSize(), 11u);
+    for (unsigned i = 0; i < 12; ++i)
+        EXPECT_TRUE(JsToListEntry(context_, JSObjectGetPropertyAtIndex(context_, arr, i, nullptr), *list, i, budget));
+    ASSERT_EQ(list->GetSize(), 12u);
     auto nested = list->GetList(0);
     ASSERT_TRUE(nested);
     EXPECT_EQ(nested->GetInt(0), 1);
@@ -287,26 +290,26 @@ TEST_F(JsTest, PageValuesBecomeListEntries) {
     EXPECT_EQ(list->GetStringUtf8(7), std::string("a\0b", 3));
     EXPECT_EQ(list->GetString(8), L"x\uFFFDy");
     EXPECT_EQ(list->GetInt(10), 7);
+    // Unpaired surrogates at either end, a pair in between.
+    EXPECT_EQ(list->GetStringUtf8(11), "\xEF\xBF\xBD\xE4\xB8\xAD\xF0\x9F\x98\x80\xEF\xBF\xBD");
 }
 
 TEST_F(JsTest, DeepAndCyclicArraysAreCutAtTheDepthLimit) {
-    JSCValue* deep = Eval("var a=[];for(var i=0;i<10000;i++)a=[a];a");
-    JSCValue* cyclic = Eval("var c=[1];c.push(c);c");
+    JSValueRef deep = Eval("var a=[];for(var i=0;i<10000;i++)a=[a];a");
+    JSValueRef cyclic = Eval("var c=[1];c.push(c);c");
     auto list = CefListValue::Create();
     CallBudget budget;
-    EXPECT_TRUE(JsToListEntry(deep, *list, 0, budget));
-    EXPECT_TRUE(JsToListEntry(cyclic, *list, 1, budget));
+    EXPECT_TRUE(JsToListEntry(context_, deep, *list, 0, budget));
+    EXPECT_TRUE(JsToListEntry(context_, cyclic, *list, 1, budget));
     int depth = 0;
     for (auto l = list->GetList(0); l; l = l->GetList(0)) ++depth;
     EXPECT_EQ(depth, kMaxListDepth);
     int cycles = 0;
     for (auto l = list->GetList(1); l; l = l->GetList(1)) ++cycles;
     EXPECT_EQ(cycles, kMaxListDepth);
-    for (JSCValue* v : {deep, cyclic}) g_object_unref(v);
 }
 
 TEST_F(JsTest, AValueBeyondTheMessageLimitsIsRefusedAndSpendsTheBudget) {
-    InstallStringHelper(context_);
     struct Case {
         const char* code;
         const char* why;
@@ -318,29 +321,22 @@ TEST_F(JsTest, AValueBeyondTheMessageLimitsIsRefusedAndSpendsTheBudget) {
         {"var t=[];for(var i=0;i<3;i++)t.push('y'.repeat(400000));t", "text adds up across elements"},
     };
     for (const Case& c : cases) {
-        JSCValue* v = Eval(c.code);
+        JSValueRef v = Eval(c.code);
         auto list = CefListValue::Create();
         CallBudget budget;
-        EXPECT_FALSE(JsToListEntry(v, *list, 0, budget)) << c.why;
+        EXPECT_FALSE(JsToListEntry(context_, v, *list, 0, budget)) << c.why;
         EXPECT_TRUE(budget.exceeded) << c.why;
         // Once spent, the budget refuses the smallest value too.
-        JSCValue* one = Eval("1");
-        EXPECT_FALSE(JsToListEntry(one, *list, 1, budget)) << c.why;
-        g_object_unref(one);
-        g_object_unref(v);
+        EXPECT_FALSE(JsToListEntry(context_, Eval("1"), *list, 1, budget)) << c.why;
     }
     // Right at the limits a value still fits.
-    JSCValue* full = Eval("[new Array(65534).fill(0)]");
     auto list = CefListValue::Create();
     CallBudget budget;
-    EXPECT_TRUE(JsToListEntry(full, *list, 0, budget));
+    EXPECT_TRUE(JsToListEntry(context_, Eval("[new Array(65534).fill(0)]"), *list, 0, budget));
     EXPECT_EQ(budget.entries, 0u);
-    g_object_unref(full);
-    JSCValue* text = Eval("'z'.repeat(1048576)");
     CallBudget textBudget;
-    EXPECT_TRUE(JsToListEntry(text, *list, 1, textBudget));
+    EXPECT_TRUE(JsToListEntry(context_, Eval("'z'.repeat(1048576)"), *list, 1, textBudget));
     EXPECT_EQ(list->GetStringUtf8(1).size(), kMaxMessageTextBytes);
-    g_object_unref(text);
 }
 
 TEST_F(JsTest, ListEntriesAndVariantsBecomePageValues) {
@@ -354,46 +350,57 @@ TEST_F(JsTest, ListEntriesAndVariantsBecomePageValues) {
     child->SetNull(1);
     list->SetList(4, child);
     list->SetNull(5);
-    GPtrArray* values = g_ptr_array_new_with_free_func(g_object_unref);
-    for (size_t i = 0; i < 6; ++i) g_ptr_array_add(values, ListEntryToJs(context_, *list, i));
-    JSCValue* arr = jsc_value_new_array_from_garray(context_, values);
-    g_ptr_array_unref(values);
-    jsc_context_set_value(context_, "v", arr);
-    g_object_unref(arr);
-    JSCValue* r = Eval("JSON.stringify(v)+'|'+v[3].length");
-    char* s = jsc_value_to_string(r);
-    EXPECT_STREQ(s, "[true,3,0.5,\"q\\u0000r\",[1,null],null]|3");
-    g_free(s);
-    g_object_unref(r);
+    list->SetStringUtf8(6, "\xE4\xB8\xAD\xF0\x9F\x98\x80\xFF");
+    JSObjectRef arr = JSObjectMakeArray(context_, 0, nullptr, nullptr);
+    for (size_t i = 0; i < 7; ++i)
+        JSObjectSetPropertyAtIndex(context_, arr, static_cast<unsigned>(i), ListEntryToJs(context_, *list, i), nullptr);
+    SetGlobal("v", arr);
+    EXPECT_EQ(Text(Eval("JSON.stringify(v.slice(0,6))+'|'+v[3].length+'|'+v[6].length")),
+              "[true,3,0.5,\"q\\u0000r\",[1,null],null]|3|4");
+    EXPECT_EQ(Text(Eval("v[6]")), "\xE4\xB8\xAD\xF0\x9F\x98\x80\xEF\xBF\xBD");
 
     VARIANT b;
     VariantInit(&b);
     b.vt = VT_BOOL;
     b.boolVal = 5;
-    JSCValue* jb = VariantToJs(context_, b);
-    EXPECT_TRUE(jsc_value_is_boolean(jb) && jsc_value_to_boolean(jb));
-    g_object_unref(jb);
+    JSValueRef jb = VariantToJs(context_, b);
+    EXPECT_TRUE(JSValueIsBoolean(context_, jb) && JSValueToBoolean(context_, jb));
     VARIANT d;
     VariantInit(&d);
     d.vt = VT_DATE;
     EXPECT_EQ(VariantToJs(context_, d), nullptr);
+    VARIANT s = platform::MakeBstrVariant(std::wstring(L"a\0\U0001F600", 3));
+    SetGlobal("s", VariantToJs(context_, s));
+    EXPECT_EQ(Text(Eval("s.length+':'+s.charCodeAt(1)+':'+s.codePointAt(2)")), "4:0:128512");
+    VariantClear(&s);
 }
 
 TEST_F(JsTest, PageValuesBecomeVariants) {
-    JSCValue* n = Eval("5");
-    JSCValue* t = Eval("true");
-    JSCValue* s = Eval("'\\u4e2d'");
-    JSCValue* o = Eval("({})");
-    VARIANT vn = JsToVariant(n), vt = JsToVariant(t), vs = JsToVariant(s), vo = JsToVariant(o);
+    VARIANT vn = JsToVariant(context_, Eval("5")), vt = JsToVariant(context_, Eval("true"));
+    VARIANT vs = JsToVariant(context_, Eval("'\\u4e2d\\ud800!\\ud83d\\ude00'"));
+    VARIANT vo = JsToVariant(context_, Eval("({})"));
     EXPECT_EQ(vn.vt, VT_R8) << "every number is a double";
     EXPECT_DOUBLE_EQ(vn.dblVal, 5);
     EXPECT_EQ(vt.vt, VT_BOOL);
     EXPECT_EQ(vt.boolVal, 1);
     EXPECT_EQ(vs.vt, VT_BSTR);
-    EXPECT_EQ(platform::VariantText(vs), L"\u4e2d");
+    EXPECT_EQ(platform::VariantText(vs), L"\u4e2d\uFFFD!\U0001F600");
     EXPECT_EQ(vo.vt, VT_EMPTY);
     VariantClear(&vs);
-    for (JSCValue* v : {n, t, s, o}) g_object_unref(v);
+}
+
+TEST_F(JsTest, ManyArgumentsStayAliveThroughCollections) {
+    JsArguments args;
+    for (int i = 0; i < 40; ++i) args.Add(context_, NewJsString(context_, "argument " + std::to_string(i)));
+    JSGarbageCollect(context_);
+    Eval("var big=[];for(var i=0;i<20000;i++)big.push({i:i,s:'x'+i});big=null;");
+    JSGarbageCollect(context_);
+    ASSERT_EQ(args.size(), 40u);
+    JSObjectRef join = Object(Eval("(function(){return [].join.call(arguments,',');})"));
+    JSValueRef joined = JSObjectCallAsFunction(context_, join, nullptr, args.size(), args.data(), nullptr);
+    std::string expected;
+    for (int i = 0; i < 40; ++i) expected += (i ? "," : "") + std::string("argument ") + std::to_string(i);
+    EXPECT_EQ(Text(joined), expected);
 }
 
 // --- Delegates -----------------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <webkit2/webkit-web-extension.h>
 
 #include <cctype>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "kxcef/render_extension.h"
 #include "log.h"
 #include "render/extension_code.h"
+#include "render/frame_context.h"
 #include "render/js_values.h"
 #include "render/v8_handler.h"
 
@@ -23,6 +25,7 @@ namespace {
 struct PageExtension {
     std::string name;
     std::string holder;
+    std::unique_ptr<JsString> holderString;  // `holder` for property lookups
     RewrittenExtension code;
     std::unique_ptr<CCEF3V8Handler> handler;
 };
@@ -37,8 +40,8 @@ struct RenderProcess {
 RenderProcess* g_render = nullptr;
 
 struct NativeBinding {
+    explicit NativeBinding(const std::string& name) : site(name) {}
     CCEF3V8Handler* handler = nullptr;
-    std::string name;
     NativeCallSite site;
 };
 
@@ -66,14 +69,6 @@ std::string OriginOf(const char* uri) {
     return out;
 }
 
-// Each frame's string helper for its current document, replaced with the
-// document and gone with the frame.
-const char kHelperKey[] = "kxcef-string-helper";
-
-JSCValue* HelperOf(WebKitFrame* frame) {
-    return frame ? static_cast<JSCValue*>(g_object_get_data(G_OBJECT(frame), kHelperKey)) : nullptr;
-}
-
 // The main frame of each page, remembered when its document is set up.
 const char kMainFrameKey[] = "kxcef-main-frame";
 
@@ -97,152 +92,152 @@ WebKitFrame* MainFrameOf(WebKitWebPage* page) {
     return ref ? static_cast<WebKitFrame*>(g_weak_ref_get(ref)) : nullptr;
 }
 
-void ClearException(JSCContext* context, const char* what) {
-    if (JSCException* e = jsc_context_get_exception(context)) {
-        if (what) {
-            gchar* report = jsc_exception_report(e);
-            LogWarning(kLogApp, std::string(what) + ": " + (report ? report : ""));
-            g_free(report);
-        }
-        jsc_context_clear_exception(context);
-    }
+void LogException(JSContextRef context, JSValueRef exception, const std::string& what) {
+    if (!exception) return;
+    LogWarning(kLogApp, what + ": " + JsStringUtf8(context, exception));
 }
 
-JSCValue* OnNativeCall(GPtrArray* arguments, gpointer data) {
-    auto* binding = static_cast<NativeBinding*>(data);
-    JSCContext* context = jsc_context_get_current();
-    WebKitFrame* frame = static_cast<WebKitFrame*>(g_weak_ref_get(&binding->site.frame));
-    JSCValue* result;
-    {
-        ScopedStringHelper helper(HelperOf(frame));
-        result = binding->handler->Execute(binding->name, context, arguments, binding->site);
-    }
-    if (frame) g_object_unref(frame);
-    return result ? result : jsc_value_new_undefined(context);
+JSValueRef OnNativeCall(JSContextRef context, JSObjectRef function, JSObjectRef /*receiver*/, size_t argc,
+                        const JSValueRef argv[], JSValueRef* /*exception*/) {
+    auto* binding = static_cast<NativeBinding*>(JSObjectGetPrivate(function));
+    JSValueRef result = binding ? binding->handler->Execute(context, argc, argv, binding->site) : nullptr;
+    return result ? result : JSValueMakeUndefined(context);
 }
 
-void FreeBinding(gpointer data) {
-    auto* binding = static_cast<NativeBinding*>(data);
+void FreeBinding(JSObjectRef function) {
+    auto* binding = static_cast<NativeBinding*>(JSObjectGetPrivate(function));
+    if (!binding) return;
     g_weak_ref_clear(&binding->site.frame);
     delete binding;
+}
+
+// The class of the native functions: callable objects that carry their binding.
+JSClassRef NativeFunctionClass() {
+    static JSClassRef cls = [] {
+        JSClassDefinition definition = kJSClassDefinitionEmpty;
+        definition.className = "Function";
+        definition.callAsFunction = &OnNativeCall;
+        definition.finalize = &FreeBinding;
+        return JSClassCreate(&definition);
+    }();
+    return cls;
+}
+
+constexpr JSPropertyAttributes kFixed = kJSPropertyAttributeReadOnly | kJSPropertyAttributeDontEnum |
+                                        kJSPropertyAttributeDontDelete;
+
+// Function.prototype of the document, as it is before any page script runs.
+JSValueRef FunctionPrototype(JSContextRef context, JSObjectRef global) {
+    static JsString* function = new JsString("Function");
+    static JsString* prototype = new JsString("prototype");
+    JSValueRef ctor = JSObjectGetProperty(context, global, function->get(), nullptr);
+    if (!ctor || !JSValueIsObject(context, ctor)) return nullptr;
+    return JSObjectGetProperty(context, JSValueToObject(context, ctor, nullptr), prototype->get(), nullptr);
 }
 
 void InstallExtensions(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame, gpointer) {
     if (!g_render) return;
     if (webkit_frame_is_main_frame(frame)) RememberMainFrame(page, frame);
-    JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
+    JSGlobalContextRef context = FrameContext(frame, world);
+    if (!context) return;
     g_render->pending.DropStale(frame, context);
-    g_object_set_data_full(G_OBJECT(frame), kHelperKey, InstallStringHelper(context), g_object_unref);
-    JSCValue* global = jsc_context_get_global_object(context);
+    JSObjectRef global = JSContextGetGlobalObject(context);
+    JSValueRef functionPrototype = FunctionPrototype(context, global);
     int browserId = static_cast<int>(webkit_web_page_get_id(page));
     std::string origin = OriginOf(webkit_frame_get_uri(frame));
     for (const auto& ext : g_render->extensions) {
-        if (jsc_value_object_has_property(global, ext->holder.c_str())) continue;
-        JSCValue* holder = jsc_value_new_object(context, nullptr, nullptr);
+        if (JSObjectHasProperty(context, global, ext->holderString->get())) continue;
+        JSObjectRef holder = JSObjectMake(context, nullptr, nullptr);
         for (const std::string& name : ext->code.natives) {
-            auto* binding = new NativeBinding();
+            auto* binding = new NativeBinding(name);
             binding->handler = ext->handler.get();
-            binding->name = name;
             binding->site.browserId = browserId;
             binding->site.origin = origin;
             g_weak_ref_init(&binding->site.frame, frame);
-            JSCValue* fn = jsc_value_new_function_variadic(context, name.c_str(), G_CALLBACK(&OnNativeCall),
-                                                           binding, &FreeBinding, JSC_TYPE_VALUE);
-            jsc_value_object_define_property_data(holder, name.c_str(), static_cast<JSCValuePropertyFlags>(0), fn);
-            g_object_unref(fn);
+            JSObjectRef fn = JSObjectMake(context, NativeFunctionClass(), binding);
+            // A function to the page in every respect (call, apply, bind).
+            if (functionPrototype) JSObjectSetPrototype(context, fn, functionPrototype);
+            JSObjectSetProperty(context, holder, binding->site.nameString.get(), fn, kFixed, nullptr);
         }
         // Neither writable nor configurable: pages cannot swap the natives.
-        jsc_value_object_define_property_data(global, ext->holder.c_str(), static_cast<JSCValuePropertyFlags>(0),
-                                              holder);
-        g_object_unref(holder);
-        std::string uri = "kxcef-extension:///" + ext->name;
-        JSCValue* r = jsc_context_evaluate_with_source_uri(context, ext->code.code.c_str(),
-                                                            static_cast<gssize>(ext->code.code.size()), uri.c_str(), 1);
-        if (r) g_object_unref(r);
-        ClearException(context, ("extension " + ext->name).c_str());
+        JSObjectSetProperty(context, global, ext->holderString->get(), holder, kFixed, nullptr);
+        JsString code(ext->code.code);
+        JsString uri("kxcef-extension:///" + ext->name);
+        JSValueRef exception = nullptr;
+        JSEvaluateScript(context, code.get(), nullptr, uri.get(), 1, &exception);
+        LogException(context, exception, "extension " + ext->name);
     }
-    g_object_unref(global);
-    g_object_unref(context);
 }
 
 // Page function arguments appended by the page-call handler, then the call's
 // result handed back to it.
-void AppendPreparedArguments(JSCContext* context, int browserId, const std::string& message,
-                             const std::string& function, GPtrArray* args) {
+void AppendPreparedArguments(JSContextRef context, int browserId, const std::string& message,
+                             const std::string& function, JsArguments& args) {
     CCEF3JSDelegateList& delegates = g_render->app->CommandArgumentDelegates();
     if (delegates.empty()) return;
     ScopedVariants extra;
     for (const auto& d : delegates.items())
         if (!d->InvokePrepareJsCommand(browserId, message, function, extra.get())) break;
     for (const VARIANT& v : extra.get()) {
-        JSCValue* value = VariantToJs(context, v);
-        g_ptr_array_add(args, value ? value : jsc_value_new_undefined(context));
+        JSValueRef value = VariantToJs(context, v);
+        args.Add(context, value ? value : JSValueMakeUndefined(context));
     }
 }
 
-void ReportResult(JSCValue* result, int browserId, const std::string& message, const std::string& function) {
+void ReportResult(JSContextRef context, JSValueRef result, int browserId, const std::string& message,
+                  const std::string& function) {
     CCEF3JSDelegateList& delegates = g_render->app->CommandResultDelegates();
     if (delegates.empty()) return;
-    VARIANT v = result ? JsToVariant(result) : VARIANT{};
-    if (!result) VariantInit(&v);
+    VARIANT v;
+    if (result) v = JsToVariant(context, result);
+    else VariantInit(&v);
     for (const auto& d : delegates.items()) d->InvokeJsCommandResult(browserId, message, function, &v);
     VariantClear(&v);
 }
 
-std::string FunctionName(JSCValue* function) {
-    JSCValue* name = jsc_value_object_get_property(function, "name");
-    std::string out;
-    if (jsc_value_is_string(name)) {
-        gchar* text = jsc_value_to_string(name);
-        out = text ? text : "";
-        g_free(text);
-    }
-    g_object_unref(name);
-    return out;
-}
-
-GPtrArray* ArgumentsFrom(JSCContext* context, const CefListValue& list) {
-    GPtrArray* args = g_ptr_array_new_with_free_func(g_object_unref);
-    for (size_t i = 1; i < list.GetSize(); ++i) g_ptr_array_add(args, ListEntryToJs(context, list, i));
-    return args;
+std::string FunctionName(JSContextRef context, JSObjectRef function) {
+    static JsString* name = new JsString("name");
+    JSValueRef value = JSObjectGetProperty(context, function, name->get(), nullptr);
+    return value && JSValueIsString(context, value) ? JsStringUtf8(context, value) : std::string();
 }
 
 // Calls a page function with the list's entries (after the callback id) and
-// what the browser side prepares, then reports the result. `invoke` makes the
-// call itself and returns the result (a reference, or null).
-template <class Invoke>
-void CallWithBridge(JSCContext* context, int browserId, const std::string& name, JSCValue* function,
-                    const CefListValue& list, Invoke invoke) {
-    GPtrArray* args = ArgumentsFrom(context, list);
-    std::string functionName = FunctionName(function);
+// what the browser side prepares, then reports the result. `receiver` is the
+// call's `this` (null: none).
+void CallWithBridge(JSContextRef context, int browserId, const std::string& name, JSObjectRef function,
+                    JSObjectRef receiver, const CefListValue& list) {
+    JsArguments args;
+    for (size_t i = 1; i < list.GetSize(); ++i) args.Add(context, ListEntryToJs(context, list, i));
+    std::string functionName = FunctionName(context, function);
     AppendPreparedArguments(context, browserId, name, functionName, args);
-    JSCValue* result = invoke(args);
-    ClearException(context, nullptr);
-    ReportResult(result, browserId, name, functionName);
-    if (result) g_object_unref(result);
-    g_ptr_array_unref(args);
+    JSValueRef exception = nullptr;
+    JSValueRef result = JSObjectCallAsFunction(context, function, receiver, args.size(), args.data(), &exception);
+    ReportResult(context, exception ? nullptr : result, browserId, name, functionName);
+}
+
+// The names of the page functions the browser process calls, made once each.
+JSStringRef FunctionNameString(const std::string& name) {
+    static auto* names = new std::map<std::string, std::unique_ptr<JsString>>();
+    auto it = names->find(name);
+    if (it != names->end()) return it->second->get();
+    if (names->size() >= 64) names->clear();  // a handful in practice
+    return names->emplace(name, std::make_unique<JsString>(name)).first->second->get();
 }
 
 void RunPageCommand(WebKitWebPage* page, const std::string& name, const CefListValue& list) {
     WebKitFrame* main = MainFrameOf(page);
     if (!main) return;
     int browserId = static_cast<int>(webkit_web_page_get_id(page));
-    JSCContext* context = webkit_frame_get_js_context(main);
-    ScopedStringHelper helper(HelperOf(main));
-    JSCValue* global = jsc_context_get_global_object(context);
-    JSCValue* function = jsc_value_object_get_property(global, name.c_str());
-    if (jsc_value_is_function(function)) {
+    if (JSGlobalContextRef context = FrameContext(main)) {
+        JSObjectRef global = JSContextGetGlobalObject(context);
+        JSValueRef value = JSObjectGetProperty(context, global, FunctionNameString(name), nullptr);
+        JSObjectRef function = value && JSValueIsObject(context, value) ? JSValueToObject(context, value, nullptr)
+                                                                       : nullptr;
         // A method call on the global object: `this` is the window, as for a
         // function the page calls itself.
-        CallWithBridge(context, browserId, name, function, list, [&](GPtrArray* args) {
-            return jsc_value_object_invoke_methodv(global, name.c_str(), args->len,
-                                                   reinterpret_cast<JSCValue**>(args->pdata));
-        });
+        if (function && JSObjectIsFunction(context, function))
+            CallWithBridge(context, browserId, name, function, global, list);
     }
-    ClearException(context, nullptr);
-    g_object_unref(function);
-    g_object_unref(global);
-    g_object_unref(context);
     g_object_unref(main);
 }
 
@@ -250,17 +245,10 @@ void RunCallbackReply(WebKitWebPage* page, const std::string& name, int id, cons
     PendingCallbackTable::Entry entry;
     if (!g_render->pending.Take(id, entry)) return;
     WebKitFrame* frame = static_cast<WebKitFrame*>(g_weak_ref_get(&entry.frame));
-    if (entry.context && entry.function && frame) {
-        // The callback runs only while its document is still the frame's.
-        JSCContext* current = webkit_frame_get_js_context(frame);
-        if (current == entry.context) {
-            ScopedStringHelper helper(HelperOf(frame));
-            int browserId = static_cast<int>(webkit_web_page_get_id(page));
-            CallWithBridge(entry.context, browserId, name, entry.function, list, [&](GPtrArray* args) {
-                return jsc_value_function_callv(entry.function, args->len, reinterpret_cast<JSCValue**>(args->pdata));
-            });
-        }
-        g_object_unref(current);
+    // The callback runs only while its document is still the frame's.
+    if (entry.context && entry.function && frame && FrameContext(frame) == entry.context) {
+        int browserId = static_cast<int>(webkit_web_page_get_id(page));
+        CallWithBridge(entry.context, browserId, name, entry.function, nullptr, list);
     }
     if (frame) g_object_unref(frame);
     PendingCallbackTable::Release(entry);
@@ -286,6 +274,7 @@ void AddExtension(const std::string& name, const std::string& code) {
     auto ext = std::make_unique<PageExtension>();
     ext->name = name;
     ext->holder = HolderName(name);
+    ext->holderString.reset(new JsString(ext->holder));
     ext->code = RewriteNativeDeclarations(code, ext->holder);
     ext->handler.reset(new CCEF3V8Handler(g_render->app, g_render->extension, &g_render->pending));
     g_render->extensions.push_back(std::move(ext));

@@ -3,21 +3,18 @@
 #include "bridge/variant_convert.h"
 #include "bridge/wire_format.h"
 #include "log.h"
-#include "render/js_values.h"
 
 namespace kxcef {
 namespace {
 
 // True when global[objectName] is an object with a property `functionName`.
-bool GlobalObjectHas(JSCContext* context, const std::string& objectName, const std::string& functionName) {
-    if (objectName.empty()) return false;
-    JSCValue* global = jsc_context_get_global_object(context);
-    JSCValue* object = jsc_value_object_get_property(global, objectName.c_str());
-    bool found = jsc_value_is_object(object) && jsc_value_object_has_property(object, functionName.c_str());
-    g_object_unref(object);
-    g_object_unref(global);
-    jsc_context_clear_exception(context);
-    return found;
+bool GlobalObjectHas(JSContextRef context, JSStringRef objectName, JSStringRef functionName) {
+    if (!objectName) return false;
+    JSValueRef exception = nullptr;
+    JSValueRef object = JSObjectGetProperty(context, JSContextGetGlobalObject(context), objectName, &exception);
+    if (exception || !object || !JSValueIsObject(context, object)) return false;
+    JSObjectRef o = JSValueToObject(context, object, nullptr);
+    return o && JSObjectHasProperty(context, o, functionName);
 }
 
 // One line per call refused for its size; a page may call in a loop, so past
@@ -43,22 +40,25 @@ PendingCallbackTable::~PendingCallbackTable() {
 }
 
 void PendingCallbackTable::Release(Entry& entry) {
-    if (entry.function) g_object_unref(entry.function);
-    if (entry.context) g_object_unref(entry.context);
+    if (entry.context) {
+        if (entry.function) JSValueUnprotect(entry.context, entry.function);
+        JSGlobalContextRelease(entry.context);
+    }
     g_weak_ref_clear(&entry.frame);
     entry.function = nullptr;
     entry.context = nullptr;
 }
 
-void PendingCallbackTable::Put(int id, JSCContext* context, JSCValue* function, WebKitFrame* frame) {
+void PendingCallbackTable::Put(int id, JSGlobalContextRef context, JSObjectRef function, WebKitFrame* frame) {
     auto it = entries_.find(id);
     if (it != entries_.end()) {
         Release(it->second);
         entries_.erase(it);
     }
     Entry& e = entries_[id];
-    e.context = JSC_CONTEXT(g_object_ref(context));
-    e.function = JSC_VALUE(g_object_ref(function));
+    e.context = JSGlobalContextRetain(context);
+    e.function = function;
+    JSValueProtect(context, function);
     g_weak_ref_init(&e.frame, frame);
 }
 
@@ -75,7 +75,7 @@ bool PendingCallbackTable::Take(int id, Entry& out) {
     return true;
 }
 
-void PendingCallbackTable::DropStale(WebKitFrame* frame, JSCContext* current) {
+void PendingCallbackTable::DropStale(WebKitFrame* frame, JSGlobalContextRef current) {
     for (auto it = entries_.begin(); it != entries_.end();) {
         WebKitFrame* f = static_cast<WebKitFrame*>(g_weak_ref_get(&it->second.frame));
         bool stale = !f || (f == frame && it->second.context != current);
@@ -89,27 +89,38 @@ void PendingCallbackTable::DropStale(WebKitFrame* frame, JSCContext* current) {
     }
 }
 
+JSStringRef CCEF3V8Handler::SlotName::For(const std::string& objectName) {
+    if (objectName.empty()) return nullptr;
+    if (!string || text != objectName) {
+        text = objectName;
+        string.reset(new JsString(objectName));
+    }
+    return string->get();
+}
+
 CCEF3V8Handler::CCEF3V8Handler(CefRefPtr<CCEF3APP> app, WebKitWebExtension* extension,
                                PendingCallbackTable* pending)
     : app_(std::move(app)), extension_(extension), pending_(pending) {}
 
-JsCallKind CCEF3V8Handler::Classify(const std::string& name, JSCContext* context) const {
-    if (name == "PostCPPTask") return JsCallKind::Asynchronous;
-    if (name == "SendCPPTask") return JsCallKind::Synchronous;
+JsCallKind CCEF3V8Handler::Classify(JSContextRef context, const NativeCallSite& site) const {
+    if (site.name == "PostCPPTask") return JsCallKind::Asynchronous;
+    if (site.name == "SendCPPTask") return JsCallKind::Synchronous;
     // The extensions call their natives as plain functions, so the receiver
     // is the global object: look for global[objectName][name].
-    if (GlobalObjectHas(context, app_->SyncSlot().objectName, name)) return JsCallKind::Synchronous;
-    if (GlobalObjectHas(context, app_->AsyncSlot().objectName, name)) return JsCallKind::Asynchronous;
+    if (GlobalObjectHas(context, syncObject_.For(app_->SyncSlot().objectName), site.nameString.get()))
+        return JsCallKind::Synchronous;
+    if (GlobalObjectHas(context, asyncObject_.For(app_->AsyncSlot().objectName), site.nameString.get()))
+        return JsCallKind::Asynchronous;
     return JsCallKind::None;
 }
 
-JSCValue* CCEF3V8Handler::Execute(const std::string& name, JSCContext* context, GPtrArray* arguments,
-                                  NativeCallSite& site) {
-    switch (Classify(name, context)) {
+JSValueRef CCEF3V8Handler::Execute(JSContextRef context, size_t argc, const JSValueRef argv[],
+                                   NativeCallSite& site) {
+    switch (Classify(context, site)) {
         case JsCallKind::Synchronous:
-            return ExecuteSynchronous(name, context, arguments, site.browserId);
+            return ExecuteSynchronous(context, argc, argv, site);
         case JsCallKind::Asynchronous:
-            ExecuteAsynchronous(name, context, arguments, site);
+            ExecuteAsynchronous(context, argc, argv, site);
             return nullptr;
         case JsCallKind::None:
         default:
@@ -117,43 +128,41 @@ JSCValue* CCEF3V8Handler::Execute(const std::string& name, JSCContext* context, 
     }
 }
 
-JSCValue* CCEF3V8Handler::ExecuteSynchronous(const std::string& name, JSCContext* context, GPtrArray* arguments,
-                                             int browserId) {
+JSValueRef CCEF3V8Handler::ExecuteSynchronous(JSContextRef context, size_t argc, const JSValueRef argv[],
+                                              NativeCallSite& site) {
     CCEF3JSDelegateList& delegates = app_->SyncCallDelegates();
     if (delegates.empty()) return nullptr;
     ScopedVariants args;
-    for (guint i = 0; arguments && i < arguments->len; ++i)
-        args.get().push_back(JsToVariant(JSC_VALUE(g_ptr_array_index(arguments, i))));
+    args.get().reserve(argc);
+    for (size_t i = 0; i < argc; ++i) args.get().push_back(JsToVariant(context, argv[i]));
     VARIANT result;
     VariantInit(&result);
     for (const auto& d : delegates.items())
-        if (!d->InvokeSyncJsCall(browserId, name, args.get(), &result)) break;
-    JSCValue* value = VariantToJs(context, result);
+        if (!d->InvokeSyncJsCall(site.browserId, site.name, args.get(), &result)) break;
+    JSValueRef value = VariantToJs(context, result);
     VariantClear(&result);
     return value;
 }
 
-void CCEF3V8Handler::ExecuteAsynchronous(const std::string& name, JSCContext* context, GPtrArray* arguments,
+void CCEF3V8Handler::ExecuteAsynchronous(JSContextRef context, size_t argc, const JSValueRef argv[],
                                          NativeCallSite& site) {
     WebKitWebPage* page = webkit_web_extension_get_page(extension_, static_cast<guint64>(site.browserId));
     if (!page) return;
     CefRefPtr<CefListValue> list = CefListValue::Create();
-    guint n = arguments ? arguments->len : 0;
-    if (n > 0) {
+    if (argc > 0) {
         // Converted before anything is kept or sent: a call beyond the
         // message limits stops here, in the page's own process.
         CallBudget budget;
         bool fits = budget.SpendEntries(1);  // the callback id
-        for (guint i = 0; fits && i < n; ++i)
-            fits = JsToListEntry(JSC_VALUE(g_ptr_array_index(arguments, i)), *list, i + 1, budget);
+        for (size_t i = 0; fits && i < argc; ++i) fits = JsToListEntry(context, argv[i], *list, i + 1, budget);
         if (!fits) {
-            LogRefusedCall(name, site.origin);
+            LogRefusedCall(site.name, site.origin);
             return;
         }
-        JSCValue* first = JSC_VALUE(g_ptr_array_index(arguments, 0));
-        if (jsc_value_is_function(first)) {
+        JSObjectRef first = JSValueIsObject(context, argv[0]) ? JSValueToObject(context, argv[0], nullptr) : nullptr;
+        if (first && JSObjectIsFunction(context, first)) {
             WebKitFrame* frame = static_cast<WebKitFrame*>(g_weak_ref_get(&site.frame));
-            pending_->Put(nextCallbackId_, context, first, frame);
+            pending_->Put(nextCallbackId_, JSContextGetGlobalContext(context), first, frame);
             if (frame) g_object_unref(frame);
             list->SetInt(0, nextCallbackId_);
             ++nextCallbackId_;
@@ -164,7 +173,7 @@ void CCEF3V8Handler::ExecuteAsynchronous(const std::string& name, JSCContext* co
     MessageExtras extras;
     extras.origin = site.origin;
     GVariant* params = EncodeMessageParams(*list, extras);
-    WebKitUserMessage* message = webkit_user_message_new(name.c_str(), params);
+    WebKitUserMessage* message = webkit_user_message_new(site.name.c_str(), params);
     g_variant_unref(params);
     webkit_web_page_send_message_to_view(page, message, nullptr, nullptr, nullptr);
 }

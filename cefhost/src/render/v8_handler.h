@@ -5,38 +5,45 @@
 // the browser process. Everything here runs on the web process's main thread.
 #pragma once
 
+#include <JavaScriptCore/JavaScript.h>
 #include <webkit2/webkit-web-extension.h>
 
 #include <map>
+#include <memory>
 #include <string>
 
 #include "engine/app.h"
+#include "render/js_values.h"
 
 namespace kxcef {
 
 enum class JsCallKind { None = 0, Asynchronous = 1, Synchronous = 2 };
 
-// Where a native function was bound: its page (browser) and frame.
+// One native function as bound in one document: its name, its page
+// (browser) and frame.
 struct NativeCallSite {
+    explicit NativeCallSite(const std::string& functionName) : name(functionName), nameString(functionName) {}
+    std::string name;
+    JsString nameString;  // `name` for property lookups
     int browserId = 0;
-    GWeakRef frame;      // WebKitFrame, may be gone
-    std::string origin;  // the frame's origin when its document was set up
+    GWeakRef frame;       // WebKitFrame, may be gone
+    std::string origin;   // the frame's origin when its document was set up
 };
 
 // page callbacks waiting for the browser process's reply, by callback id.
 class PendingCallbackTable {
 public:
     struct Entry {
-        JSCContext* context = nullptr;  // reference
-        JSCValue* function = nullptr;   // reference
-        GWeakRef frame;                 // WebKitFrame
+        JSGlobalContextRef context = nullptr;  // retained
+        JSObjectRef function = nullptr;        // protected
+        GWeakRef frame;                        // WebKitFrame
     };
     ~PendingCallbackTable();
-    void Put(int id, JSCContext* context, JSCValue* function, WebKitFrame* frame);
+    void Put(int id, JSGlobalContextRef context, JSObjectRef function, WebKitFrame* frame);
     // Takes the entry out of the table; false when there is none.
     bool Take(int id, Entry& out);
     // Drops the entries of a frame whose document has been replaced.
-    void DropStale(WebKitFrame* frame, JSCContext* current);
+    void DropStale(WebKitFrame* frame, JSGlobalContextRef current);
     size_t size() const { return entries_.size(); }
     static void Release(Entry& entry);
 
@@ -48,21 +55,27 @@ class CCEF3V8Handler {
 public:
     CCEF3V8Handler(CefRefPtr<CCEF3APP> app, WebKitWebExtension* extension, PendingCallbackTable* pending);
 
-    // A page call of native function `name`; returns the value for the page
-    // (a new reference) or null for undefined.
-    JSCValue* Execute(const std::string& name, JSCContext* context, GPtrArray* arguments, NativeCallSite& site);
+    // A page call of the native function of `site`; returns the value for the
+    // page, or null for undefined.
+    JSValueRef Execute(JSContextRef context, size_t argc, const JSValueRef argv[], NativeCallSite& site);
 
-    JsCallKind Classify(const std::string& name, JSCContext* context) const;
+    JsCallKind Classify(JSContextRef context, const NativeCallSite& site) const;
 
 private:
-    JSCValue* ExecuteSynchronous(const std::string& name, JSCContext* context, GPtrArray* arguments, int browserId);
-    void ExecuteAsynchronous(const std::string& name, JSCContext* context, GPtrArray* arguments,
-                             NativeCallSite& site);
+    JSValueRef ExecuteSynchronous(JSContextRef context, size_t argc, const JSValueRef argv[], NativeCallSite& site);
+    void ExecuteAsynchronous(JSContextRef context, size_t argc, const JSValueRef argv[], NativeCallSite& site);
+    // A slot's object name for property lookups, made again only when it changes.
+    struct SlotName {
+        std::string text;
+        std::unique_ptr<JsString> string;
+        JSStringRef For(const std::string& objectName);
+    };
 
     CefRefPtr<CCEF3APP> app_;
     WebKitWebExtension* extension_;
     PendingCallbackTable* pending_;
     int nextCallbackId_ = 0;
+    mutable SlotName syncObject_, asyncObject_;
 };
 
 }  // namespace kxcef
