@@ -77,6 +77,8 @@ int WinMainImplement::Run() {
         QM_LOG(kLog) << "<Quenor> init cef framework fail! exit...";
         result = 1;
     } else if (primary) {
+        // The engine's processes start up while the core module builds its windows.
+        CCEF3Manager::StartEngineProcesses();
         UiLib::CPaintManagerUI::SetInstance(instance_);
         if (StartCoreModule()) {
             if (guarded) {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include "kxcef/testing.h"
 #include "platform/text.h"
 #include "tests/cefhost/support/page_fixture.h"
+#include "tests/support/proc.h"
 #include "uilib/native.h"
 #include "uilib/win32.h"
 
@@ -184,6 +186,63 @@ TEST_F(BrowserTest, APageThatLoadsReportsCreatedStartedEndedWithItsStatus) {
     EXPECT_TRUE(sawTitle) << "the title arrives in the ANSI code page";
     EXPECT_TRUE(sawAddress) << "the address arrives as UTF-8";
     EXPECT_EQ(h->GetBrowserId(), h->GetBrowser()->GetIdentifier());
+}
+
+// The engine's web processes that are children of this process.
+std::set<int> WebProcesses() {
+    std::set<int> out;
+    std::vector<qmtest::ProcStat> table = qmtest::ProcessTable();
+    for (int pid : qmtest::Descendants(getpid(), table))
+        for (const auto& p : table)
+            if (p.pid == pid && p.name.rfind("WebKitWebProces", 0) == 0 && p.state != 'Z') out.insert(pid);
+    return out;
+}
+
+TEST_F(BrowserTest, EngineProcessesStartedEarlyServeTheFirstBrowserAsIfItWereNew) {
+    Page("/first.html", std::string(kReport) +
+                            "<title>first</title><script>report({history: history.length, bridge: typeof KXWebApp,"
+                            " href: location.href})</script>");
+    std::set<int> before = WebProcesses();
+    CCEF3Manager::StartEngineProcesses();
+    CCEF3Manager::StartEngineProcesses();  // once is enough
+    std::set<int> started;
+    ASSERT_TRUE(PumpUntil([&] {
+        started.clear();
+        for (int pid : WebProcesses())
+            if (!before.count(pid)) started.insert(pid);
+        return !started.empty();
+    })) << "a web process starts before any browser exists";
+    EXPECT_EQ(started.size(), 1u);
+
+    BrowserRecorder rec;
+    auto h = Open(Url("/first.html"), &rec);
+    ASSERT_GE(rec.events.size(), 3u);
+    EXPECT_EQ(rec.events[0].code, 1);
+    EXPECT_EQ(rec.events[1].code, 2);
+    EXPECT_EQ(rec.events[2].code, 3);
+    EXPECT_EQ(rec.events[2].value, 200);
+    EXPECT_EQ(rec.Count(4), 0);
+    EXPECT_EQ(WaitReport(h.get()), "{\"history\":1,\"bridge\":\"object\",\"href\":\"" + Url("/first.html") + "\"}");
+    EXPECT_FALSE(h->GetBrowser()->CanGoBack());
+    std::set<int> now;
+    for (int pid : WebProcesses())
+        if (!before.count(pid)) now.insert(pid);
+    EXPECT_EQ(now, started) << "the browser runs in the process started for it";
+
+    // A second browser is made as ever.
+    BrowserRecorder second;
+    auto h2 = Open(Url("/first.html"), &second);
+    EXPECT_NE(h2->GetBrowserId(), h->GetBrowserId());
+    EXPECT_EQ(second.Count(3), 1);
+}
+
+TEST_F(BrowserTest, EngineProcessesNobodyUsesEndWithTheEngine) {
+    // Started and never taken: they go after a while (or with the engine), and
+    // the profile with them.
+    CCEF3Manager::StartEngineProcesses();
+    EXPECT_EQ(KXCEF2_LiveProfileCountForTesting(), 1);
+    KXCEF2_ExpireSpareViewForTesting();
+    EXPECT_TRUE(PumpUntil([] { return KXCEF2_LiveProfileCountForTesting() == 0; }));
 }
 
 TEST_F(BrowserTest, AMissingPageEndsWithItsHttpStatus) {

@@ -30,6 +30,11 @@ public:
     // 0 or more: this process must end (a finished sub-process, or no
     // application object); negative: the engine runs in this browser process.
     static int CEFInit(HINSTANCE instance);
+    // After CEFInit, on the UI thread: starts the engine's web and network
+    // processes for the first browser (of the default profile), so that they
+    // start up while the host builds its windows; CreateBrowser takes them
+    // over. Unused, they end after a minute.
+    static void StartEngineProcesses();
     // `url` in UTF-8, as every text of the bridge: an address may carry any character.
     static CefRefPtr<CCEF3Handler> CreateBrowser(HWND parent, RECT rect, std::string url, bool windowless,
                                                  bool enablePlugins, int fps);

@@ -17,6 +17,9 @@ extern "C" KXCEF2_API KXCEF2UriOpener KXCEF2_SetUriOpenerForTesting(KXCEF2UriOpe
 // until its last browser has closed and its cookies are written).
 extern "C" KXCEF2_API int KXCEF2_LiveBrowserCountForTesting();
 extern "C" KXCEF2_API int KXCEF2_LiveProfileCountForTesting();
+// Lets the engine processes of StartEngineProcesses go now, as when no
+// browser takes them in time.
+extern "C" KXCEF2_API void KXCEF2_ExpireSpareViewForTesting();
 
 // Off-screen rendering: how often windowless browsers asked `host` to repaint
 // so far, and the repaint timer of a windowless browser (period in ms and

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "bridge/wire_format.h"
+#include "browser/spare_view.h"
 #include "browser/view_signals.h"
 #include "common/log_text.h"
 #include "engine/engine_state.h"
@@ -21,7 +22,9 @@ namespace {
 int Width(const RECT& r) { return std::max<int>(0, r.right - r.left); }
 int Height(const RECT& r) { return std::max<int>(0, r.bottom - r.top); }
 
-WebKitSettings* NewSettings(const EngineSwitches& switches, bool enablePlugins) {
+}  // namespace
+
+WebKitSettings* NewBrowserSettings(const EngineSwitches& switches, bool enablePlugins) {
     WebKitSettings* settings = webkit_settings_new();
     webkit_settings_set_enable_developer_extras(settings, TRUE);
     webkit_settings_set_enable_html5_local_storage(settings, TRUE);
@@ -41,8 +44,6 @@ WebKitSettings* NewSettings(const EngineSwitches& switches, bool enablePlugins) 
     return settings;
 }
 
-}  // namespace
-
 // --- Creation ------------------------------------------------------------------
 
 bool CreateBrowserAsync(CefRefPtr<CCEF3Handler> handler, const BrowserCreateParams& params) {
@@ -50,7 +51,7 @@ bool CreateBrowserAsync(CefRefPtr<CCEF3Handler> handler, const BrowserCreatePara
         if (!EngineRunning()) return false;
         std::shared_ptr<ProfileContext> profile = ProfileContext::Acquire(ProfileDirectory(), CurrentSwitches());
         CefRefPtr<BrowserImpl> browser(new BrowserImpl(handler, profile));
-        if (!browser->Create(params)) {
+        if (!browser->Create(params, TakeSpareView(profile))) {
             LogWarning(kLogHandler, "the web view could not be created");
             return false;
         }
@@ -91,13 +92,18 @@ BrowserImpl::~BrowserImpl() {
     });
 }
 
-bool BrowserImpl::Create(const BrowserCreateParams& params) {
-    WebKitSettings* settings = NewSettings(profile_->switches(), params.enablePlugins);
-    view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", profile_->web_context(), "settings",
-                                         settings, nullptr));
+bool BrowserImpl::Create(const BrowserCreateParams& params, WebKitWebView* spare) {
+    WebKitSettings* settings = NewBrowserSettings(profile_->switches(), params.enablePlugins);
+    if (spare) {
+        view_ = spare;  // its processes are starting or up already
+        webkit_web_view_set_settings(view_, settings);
+    } else {
+        view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", profile_->web_context(),
+                                             "settings", settings, nullptr));
+        if (view_) g_object_ref_sink(view_);
+    }
     g_object_unref(settings);
     if (!view_) return false;
-    g_object_ref_sink(view_);
     id_ = static_cast<int>(webkit_web_view_get_page_id(view_));
     ConnectViewSignals(this);
 

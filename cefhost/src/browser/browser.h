@@ -30,6 +30,8 @@ struct BrowserCreateParams {
 bool CreateBrowserAsync(CefRefPtr<CCEF3Handler> handler, const BrowserCreateParams& params);
 // Closes every live browser at once (engine shutdown).
 void CloseAllBrowsersNow();
+// A browser's engine settings (a new reference).
+WebKitSettings* NewBrowserSettings(const EngineSwitches& switches, bool enablePlugins);
 
 class BrowserImpl;
 
@@ -99,7 +101,8 @@ public:
     bool IsLoading() override;
 
     // Library side.
-    bool Create(const BrowserCreateParams& params);  // makes the view
+    // Makes the view, or takes `spare` (a reference) as its view.
+    bool Create(const BrowserCreateParams& params, WebKitWebView* spare = nullptr);
     void Start(const std::string& url);              // OnAfterCreated, then the first load
     WebKitWebView* view() const { return view_; }
     HWND hwnd() const { return hwnd_; }

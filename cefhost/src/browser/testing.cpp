@@ -2,6 +2,7 @@
 
 #include "browser/browser.h"
 #include "browser/handler_impl.h"
+#include "browser/spare_view.h"
 #include "engine/profile_context.h"
 #include "platform/process.h"
 
@@ -14,6 +15,8 @@ extern "C" KXCEF2_API int KXCEF2_LiveBrowserCountForTesting() {
 }
 
 extern "C" KXCEF2_API int KXCEF2_LiveProfileCountForTesting() { return kxcef::ProfileContext::LiveCount(); }
+
+extern "C" KXCEF2_API void KXCEF2_ExpireSpareViewForTesting() { kxcef::DropSpareView(); }
 
 extern "C" KXCEF2_API long KXCEF2_OsrInvalidationsForTesting(HWND host) { return kxcef::OsrInvalidationCount(host); }
 

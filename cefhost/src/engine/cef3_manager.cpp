@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "browser/browser.h"
+#include "browser/spare_view.h"
 #include "engine/app.h"
 #include "engine/engine_state.h"
 #include "engine/js_command_listener.h"
@@ -161,6 +162,10 @@ int CCEF3Manager::CEFInit(HINSTANCE /*instance*/) {
     return -1;
 }
 
+void CCEF3Manager::StartEngineProcesses() {
+    if (kxcef::EngineRunning() && kxcef::IsUiThread()) kxcef::StartSpareView();
+}
+
 CefRefPtr<CCEF3Handler> CCEF3Manager::CreateBrowser(HWND parent, RECT rect, std::string url, bool windowless,
                                                      bool enablePlugins, int fps) {
     CCEF3Manager* instance = g_instance.load();
@@ -214,6 +219,7 @@ void CCEF3Manager::RemoveJsCommandListener(CCEF3Handler* handler) { kxcef::Leave
 
 void CCEF3Manager::CEFShutDown() {
     if (kxcef::EngineRunning() && kxcef::IsUiThread()) {
+        kxcef::DropSpareView();
         kxcef::CloseAllBrowsersNow();
         kxcef::ProfileContext::FlushAll();
     }

@@ -1,0 +1,75 @@
+#include "browser/spare_view.h"
+
+#include "browser/browser.h"
+#include "engine/engine_state.h"
+#include "engine/profile.h"
+#include "log.h"
+
+namespace kxcef {
+namespace {
+
+// A spare nobody takes costs a web process: it goes after this long.
+constexpr guint kUnusedSeconds = 60;
+
+struct Spare {
+    std::shared_ptr<ProfileContext> profile;
+    WebKitWebView* view = nullptr;  // our reference
+    guint expiry = 0;
+};
+
+Spare*& Current() {
+    static Spare* spare = nullptr;
+    return spare;
+}
+
+}  // namespace
+
+void StartSpareView() {
+    if (Current() || !EngineRunning()) return;
+    auto* spare = new Spare();
+    spare->profile = ProfileContext::Acquire(ProfileDirectory(), CurrentSwitches());
+    WebKitSettings* settings = NewBrowserSettings(CurrentSwitches(), false);
+    spare->view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", spare->profile->web_context(),
+                                                "settings", settings, nullptr));
+    g_object_unref(settings);
+    g_object_ref_sink(spare->view);
+    // A view starts its web process at its first request of the page; a script
+    // is one that leaves no history entry and raises no load events.
+    webkit_web_view_evaluate_javascript(
+        spare->view, "0", -1, nullptr, nullptr, nullptr,
+        [](GObject* view, GAsyncResult* result, gpointer) {
+            JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), result, nullptr);
+            if (value) g_object_unref(value);
+        },
+        nullptr);
+    spare->expiry = g_timeout_add_seconds(kUnusedSeconds, [](gpointer) -> gboolean {
+        Current()->expiry = 0;
+        LogInfo(kLogManager, "the spare web view was not used; let go");
+        DropSpareView();
+        return G_SOURCE_REMOVE;
+    }, nullptr);
+    Current() = spare;
+}
+
+WebKitWebView* TakeSpareView(const std::shared_ptr<ProfileContext>& profile) {
+    Spare* spare = Current();
+    if (!spare || spare->profile != profile) return nullptr;
+    WebKitWebView* view = spare->view;
+    spare->view = nullptr;
+    DropSpareView();
+    return view;
+}
+
+void DropSpareView() {
+    Spare* spare = Current();
+    if (!spare) return;
+    Current() = nullptr;
+    if (spare->expiry) g_source_remove(spare->expiry);
+    if (spare->view) {
+        gtk_widget_destroy(GTK_WIDGET(spare->view));  // never parented
+        g_object_unref(spare->view);
+    }
+    delete spare;
+}
+
+}  // namespace kxcef
