@@ -16,10 +16,15 @@ bool LooksLikeBootTimeText(const std::string& text) {
     return true;
 }
 
-// The memo holds "<kernel boot id>\n<text>\n".
 bool ReadMemo(const std::wstring& file, const std::string& bootId, std::string& text) {
     std::string bytes;
-    if (file.empty() || !platform::ReadFileBytes(file, bytes) || bytes.size() > kMaxMemoBytes) return false;
+    return !file.empty() && platform::ReadFileBytes(file, bytes) && ParseBootMemo(bytes, bootId, text);
+}
+
+}  // namespace
+
+bool ParseBootMemo(const std::string& bytes, const std::string& bootId, std::string& text) {
+    if (bytes.size() > kMaxMemoBytes || bootId.empty()) return false;
     size_t first = bytes.find('\n');
     if (first == std::string::npos || bytes.compare(0, first, bootId) != 0 || first != bootId.size()) return false;
     size_t second = bytes.find('\n', first + 1);
@@ -29,8 +34,6 @@ bool ReadMemo(const std::wstring& file, const std::string& bootId, std::string& 
     text = stored;
     return true;
 }
-
-}  // namespace
 
 BootFacts BootFacts::Machine() {
     BootFacts facts;

@@ -24,6 +24,10 @@ struct BootFacts {
 
 std::string FormatBootTime(const platform::LocalTime& boot);
 
+// The text of a memo file's bytes ("<kernel boot id>\n<text>\n"), when the
+// memo is of boot `bootId` and its text has the format's characters only.
+bool ParseBootMemo(const std::string& bytes, const std::string& bootId, std::string& text);
+
 // The remembered text of this boot, or a new one (then remembered); empty when
 // the boot time is unknown.
 std::string RememberedBootTimeText(const BootFacts& facts);
