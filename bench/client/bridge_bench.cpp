@@ -164,7 +164,8 @@ int main() {
     std::string url = web.Url("/bridge.html");
 
     qmtest::ClientInstall install;
-    install.WriteDeploy(stats.port());
+    // A load test: the per-page limit on page commands would pace it.
+    install.WriteDeploy(stats.port(), "[limits]\npage_calls_per_second=10000000\n");
     std::map<std::string, std::string> env = install.PrepareHome();
     qmtest::TempDir bareProfile;
     std::vector<std::string> bareArgv{qmtest::BinDir() + "/../bench/bench_bare_window", url, bareProfile.path(),
