@@ -17,8 +17,9 @@ struct Spare {
     guint expiry = 0;
 };
 
-Spare*& Current() {
-    static Spare* spare = nullptr;
+// UI thread only.
+std::unique_ptr<Spare>& Current() {
+    static std::unique_ptr<Spare> spare;
     return spare;
 }
 
@@ -26,7 +27,7 @@ Spare*& Current() {
 
 void StartSpareView() {
     if (Current() || !EngineRunning()) return;
-    auto* spare = new Spare();
+    auto spare = std::make_unique<Spare>();
     spare->profile = ProfileContext::Acquire(ProfileDirectory(), CurrentSwitches());
     WebKitSettings* settings = NewBrowserSettings(CurrentSwitches(), false);
     spare->view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", spare->profile->web_context(),
@@ -48,11 +49,11 @@ void StartSpareView() {
         DropSpareView();
         return G_SOURCE_REMOVE;
     }, nullptr);
-    Current() = spare;
+    Current() = std::move(spare);
 }
 
 WebKitWebView* TakeSpareView(const std::shared_ptr<ProfileContext>& profile) {
-    Spare* spare = Current();
+    Spare* spare = Current().get();
     if (!spare || spare->profile != profile) return nullptr;
     WebKitWebView* view = spare->view;
     spare->view = nullptr;
@@ -61,15 +62,13 @@ WebKitWebView* TakeSpareView(const std::shared_ptr<ProfileContext>& profile) {
 }
 
 void DropSpareView() {
-    Spare* spare = Current();
+    std::unique_ptr<Spare> spare = std::move(Current());
     if (!spare) return;
-    Current() = nullptr;
     if (spare->expiry) g_source_remove(spare->expiry);
     if (spare->view) {
         gtk_widget_destroy(GTK_WIDGET(spare->view));  // never parented
         g_object_unref(spare->view);
     }
-    delete spare;
 }
 
 }  // namespace kxcef
