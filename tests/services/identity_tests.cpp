@@ -254,7 +254,7 @@ TEST_F(IdentityTest, ClientInfoFollowsChangesOfTheVersionCarrierAndTheRegistry) 
     RegistryFile registry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Mervane Network\\Quenor]\r\n\"GID\"=\"G-1\"\r\n");
     std::string carrier = install_.File("qm_version.so");
     svctest::ReplyRecorder replies;
-    svctest::TestWebWnd window(7);
+    qmtest::FakeWebWnd window(7);
     WndUIStatusBusiness business(&app_);
     window.RegisterCaller("_get_client_info", "_get_client_info",
                           [&](const QNInterface::QNCEF::CEFRequest& r, const std::string& cb) {
