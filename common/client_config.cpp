@@ -1,5 +1,6 @@
 #include "common/client_config.h"
 
+#include <algorithm>
 #include <cwchar>
 
 #include "common/log_record.h"
@@ -29,6 +30,34 @@ ChannelInfo MakeChannel(const std::wstring& name, const std::wstring& web, const
     c.productName = name;
     c.cidSwitch = cidSwitch;
     return c;
+}
+
+bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
+
+// "host=fingerprint" lines; the fingerprint as tools print it (colons, spaces
+// and either case allowed) or "any". A line that names neither is logged and left out.
+std::vector<TlsException> ParseTlsExceptions(const std::vector<std::wstring>& lines) {
+    std::vector<TlsException> out;
+    for (const std::wstring& line : lines) {
+        size_t eq = line.find(L'=');
+        if (eq == std::wstring::npos) continue;
+        std::string host = platform::ToLowerAscii(platform::WideToUtf8(line.substr(0, eq)));
+        std::string raw = platform::ToLowerAscii(platform::WideToUtf8(line.substr(eq + 1)));
+        host.erase(0, host.find_first_not_of(' '));
+        host.erase(host.find_last_not_of(' ') + 1);
+        std::string sha256;
+        for (char c : raw)
+            if (c != ':' && c != ' ') sha256 += c;
+        bool any = sha256 == "any";
+        bool pin = sha256.size() == 64 && std::all_of(sha256.begin(), sha256.end(), IsHexDigit);
+        if (host.empty() || host.find_first_of(", \t") != std::string::npos || (!any && !pin)) {
+            QM_LOG(kLogSource) << "<qm> deployment file: TLS exception \"" << platform::WideToAnsi(line.substr(0, 80))
+                               << "\" ignored: give HOST=SHA-256 fingerprint or HOST=any";
+            continue;
+        }
+        out.push_back({host, any ? std::string() : sha256});
+    }
+    return out;
 }
 
 }  // namespace
@@ -95,6 +124,7 @@ DeployConfig DeployConfig::LoadFrom(const std::wstring& path) {
                                << DeployConfig::kDefaultPageCallsPerSecond << " applies";
         }
     }
+    d.tlsExceptions = ParseTlsExceptions(platform::ParseIniSection(bytes, L"tls_exceptions"));
     return d;
 }
 

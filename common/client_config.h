@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/win_types.h"
 
@@ -16,9 +17,17 @@ struct ChannelInfo {
     std::wstring cidSwitch;
 };
 
-// Deployment values: front-end hosts per brand, the statistics host and the
-// voice server, read from "deploy.ini" beside the executable (or the file
-// QM_DEPLOY_FILE names).
+// A host whose TLS certificate is accepted although it fails verification:
+// only the certificate with this SHA-256 fingerprint, or any when `sha256` is
+// empty. For deployments whose front-end truly has no trusted certificate.
+struct TlsException {
+    std::string host;    // lower case, as in the front-end's address
+    std::string sha256;  // 64 lower-case hex digits; empty: any certificate
+};
+
+// Deployment values: front-end hosts per brand, the statistics host, the
+// voice server and the TLS exceptions, read from "deploy.ini" beside the
+// executable (or the file QM_DEPLOY_FILE names).
 struct DeployConfig {
     std::wstring frontendDefault;
     std::wstring frontendS1, frontendS1Test;
@@ -33,6 +42,8 @@ struct DeployConfig {
     // (twice that in a burst). The default suits any front-end; a load test raises it.
     double pageCallsPerSecond = kDefaultPageCallsPerSecond;
     static constexpr double kDefaultPageCallsPerSecond = 100;
+    // [tls_exceptions] HOST=FINGERPRINT or HOST=any; none: every TLS error fails the load.
+    std::vector<TlsException> tlsExceptions;
 
     // Loads the file; a missing or malformed file logs one line and leaves every host empty.
     static DeployConfig Load();

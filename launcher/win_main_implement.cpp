@@ -25,6 +25,14 @@ const char kLog[] = "WinMainImplement";
 const wchar_t kCoreModule[] = L"qm_core.so";
 // A running instance that is still starting answers once its window exists.
 constexpr std::chrono::milliseconds kHandOverWait{20000};
+
+// The browser host's form of the exceptions: "host=sha256,host=any".
+std::string CertificateExceptionsValue(const std::vector<TlsException>& exceptions) {
+    std::string value;
+    for (const TlsException& e : exceptions)
+        value += (value.empty() ? "" : ",") + e.host + "=" + (e.sha256.empty() ? std::string("any") : e.sha256);
+    return value;
+}
 }  // namespace
 
 WinMainImplement::WinMainImplement(HINSTANCE instance, std::wstring commandLine)
@@ -64,14 +72,12 @@ int WinMainImplement::Run() {
     cefHandler_ = std::make_unique<QNInterface::QNCEF::CQNCefHandler>();
     webWndManager_ = std::make_unique<QNInterface::QNCEF::QNWebWndManager>();
     observer_.SetWebWndManager(webWndManager_.get());
-    if (primary) {
-        LogStateDirs();
-        AllowFrontEndOrigins(parser);
-    }
+    if (primary) LogStateDirs();
     cefReady_ = std::make_unique<bool>(false);
 
     CCEF3Manager::SetProcessHandler(cefHandler_.get());
     CCEF3Manager::SetJSCallBackHandler(webWndManager_.get());
+    if (primary) ApplyDeployment(parser);
     *cefReady_ = CCEF3Manager::CEFInit(instance_) < 0;
     if (!*cefReady_) {
         QM_LOG(kLog) << "<Quenor> init cef framework fail! exit...";
@@ -109,13 +115,24 @@ void WinMainImplement::LogStateDirs() {
                  << ", start channel " << platform::WideToAnsi(dirs.startIniPath);
 }
 
-void WinMainImplement::AllowFrontEndOrigins(const CCmdLineParser& switches) {
+void WinMainImplement::ApplyDeployment(const CCmdLineParser& switches) {
+    DeployConfig deploy = DeployConfig::Load();
     std::string list;
-    for (const std::string& origin : FrontEndOrigins(switches, DeployConfig::Load())) {
+    for (const std::string& origin : FrontEndOrigins(switches, deploy)) {
         webWndManager_->AllowOrigin(origin);
         list += (list.empty() ? "" : ", ") + origin;
     }
     QM_LOG(kLog) << "<Quenor> page commands accepted from: " << (list.empty() ? std::string("(none)") : list);
+
+    // TLS errors fail every load unless the deployment names an exception.
+    if (deploy.tlsExceptions.empty()) {
+        QM_LOG(kLog) << "<Quenor> TLS certificate errors fail the load for every host";
+        return;
+    }
+    CCEF3Manager::AppendCmdLine(kCertificateExceptionsSwitch, CertificateExceptionsValue(deploy.tlsExceptions));
+    for (const TlsException& e : deploy.tlsExceptions)
+        QM_LOG(kLog) << "<Quenor> TLS certificate errors accepted for host " << e.host << " by the deployment file: "
+                     << (e.sha256.empty() ? std::string("any certificate") : "certificate SHA-256 " + e.sha256);
 }
 
 int WinMainImplement::HandOverToFirstInstance(platform::InstanceGuard& guard, const CCmdLineParser& switches) {

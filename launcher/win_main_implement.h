@@ -33,8 +33,9 @@ private:
     int HandOverToFirstInstance(platform::InstanceGuard& guard, const CCmdLineParser& switches);
     // Names the folders the client writes to, once at start.
     void LogStateDirs();
-    // The bridge serves page commands only to the front-end's pages.
-    void AllowFrontEndOrigins(const CCmdLineParser& switches);
+    // The bridge serves page commands only to the front-end's pages, and TLS
+    // errors fail loads except for the deployment file's exceptions.
+    void ApplyDeployment(const CCmdLineParser& switches);
     // False when the core module gave the message loop nothing to end it.
     bool StartCoreModule();
     void StopCoreModule();

@@ -28,6 +28,8 @@ public:
     void OnJsCommandResult(int, const std::string&, const std::string&, VARIANT*) override {}
     bool OnAsynJsEventFrom(int browserId, const std::string& name, std::vector<VARIANT>& args,
                            const std::string& origin) override;
+    // Replies, events and system launches only for the front-end's documents.
+    bool TrustsPageOrigin(const std::string& origin) override { return IsAllowedOrigin(origin); }
 
     // Pages of this origin ("scheme://host[:port]", as the engine writes it) may
     // call page commands. None is allowed until one is added.

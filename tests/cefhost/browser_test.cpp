@@ -137,6 +137,7 @@ protected:
             g_opened.clear();
         }
         previousOpener_ = KXCEF2_SetUriOpenerForTesting(&RecordOpen);
+        KXCEF2_ResetLaunchLimitForTesting();
     }
     void TearDown() override {
         PageTest::TearDown();
@@ -349,15 +350,32 @@ TEST_F(BrowserTest, AMainFrameNavigationCancelledByTheDelegateKeepsThePage) {
 // --- Pop-ups ---------------------------------------------------------------------------------
 
 TEST_F(BrowserTest, PopupsNeverOpenInsideAndGoOutsideUnlessADelegateHandlesThem) {
-    Page("/opener.html", "<script>window.open('/popup-target.html');</script>");
+    // Keys the user presses: a opens the target, f a file, u an unknown scheme,
+    // m a mail address. The page also tries on its own, with no key pressed.
+    Page("/opener.html", std::string(kReport) +
+                             "<script>var to={a:'/popup-target.html',f:'file:///etc/passwd',u:'kxunknown:x',"
+                             "m:'mailto:someone@example.com'};document.addEventListener('keydown',function(e){"
+                             "window.open(to[e.key]);report('opened '+e.key);});"
+                             "window.open('/popup-target.html?unasked');report('loaded');</script>");
     Page("/popup-target.html", "<p>popup</p>");
     {
-        // Without new-link delegates the address goes to the system's opener.
+        // Without new-link delegates the address goes to the system's opener,
+        // but only for the user's own action and only http, https or mailto.
+        HWND host = Host(L"popups");
         RECT rect{0, 0, 400, 300};
-        auto h = CCEF3Manager::CreateBrowser(nullptr, rect, Url("/opener.html"), false, false, 0);
+        auto h = CCEF3Manager::CreateBrowser(host, rect, Url("/opener.html"), false, false, 0);
         handlers_.push_back(h);
-        ASSERT_TRUE(PumpUntil([] { return !Opened().empty(); }));
-        EXPECT_EQ(Opened()[0], Url("/popup-target.html"));
+        EXPECT_EQ(WaitReport(h.get(), 1), "\"loaded\"");
+        ASSERT_TRUE(PumpUntil([&] { return ViewOf(h.get()) != nullptr; }));
+        size_t reports = 1;
+        for (guint key : {GDK_KEY_f, GDK_KEY_u, GDK_KEY_a, GDK_KEY_m}) {
+            SendKey(ViewOf(h.get()), key);
+            EXPECT_EQ(WaitReport(h.get(), ++reports), "\"opened " + std::string(1, static_cast<char>(key)) + "\"");
+        }
+        ASSERT_TRUE(PumpUntil([] { return Opened().size() >= 2; }));
+        PumpFor(std::chrono::milliseconds(300));
+        std::vector<std::string> expected{Url("/popup-target.html"), "mailto:someone@example.com"};
+        EXPECT_EQ(Opened(), expected);
         EXPECT_EQ(KXCEF2_LiveBrowserCountForTesting(), 1);
         CloseAll();
     }
@@ -375,13 +393,29 @@ TEST_F(BrowserTest, PopupsNeverOpenInsideAndGoOutsideUnlessADelegateHandlesThem)
     }));
     for (auto& l : rec.links) {
         if (l.kind == CEF3_LINK_POPUP) {
-            EXPECT_EQ(platform::WideToUtf8(l.url), Url("/popup-target.html"));
+            EXPECT_EQ(platform::WideToUtf8(l.url), Url("/popup-target.html?unasked"));
         }
     }
     PumpFor(std::chrono::milliseconds(300));
     EXPECT_TRUE(Opened().empty());
     EXPECT_EQ(KXCEF2_LiveBrowserCountForTesting(), 1);
-    for (const auto& r : server_.Requests()) EXPECT_NE(r.target, "/popup-target.html");
+    for (const auto& r : server_.Requests()) EXPECT_EQ(r.target.find("/popup-target.html"), std::string::npos);
+}
+
+TEST_F(BrowserTest, APageHasTheSystemOpenAFewAddressesAMinuteAtMost) {
+    Page("/burst.html", std::string(kReport) +
+                            "<script>document.addEventListener('keydown',function(e){"
+                            "window.open('/t.html?'+Date.now());report('opened');});report('loaded');</script>");
+    HWND host = Host(L"burst");
+    BrowserRecorder rec;
+    auto h = Open(Url("/burst.html"), &rec, host);
+    EXPECT_EQ(WaitReport(h.get(), 1), "\"loaded\"");
+    for (size_t i = 0; i < 8; ++i) {
+        SendKey(ViewOf(h.get()), GDK_KEY_a);
+        EXPECT_EQ(WaitReport(h.get(), i + 2), "\"opened\"");
+    }
+    PumpFor(std::chrono::milliseconds(300));
+    EXPECT_EQ(Opened().size(), 5u);
 }
 
 // --- Downloads --------------------------------------------------------------------------------
@@ -431,13 +465,24 @@ TEST_F(DownloadTest, TheDelegateGetsUrlAndNameAndNothingIsWritten) {
     EXPECT_FALSE(WrittenAnywhere("kxtest-report-5a1"));
 }
 
-TEST_F(DownloadTest, AnUnhandledDownloadGoesToTheSystemsOpener) {
+TEST_F(DownloadTest, AnUnhandledDownloadGoesToTheSystemsOpenerOnlyForTheUsersAction) {
     Serve("kxtest-other-5a1.bin");
+    // Started by the page itself: the download goes nowhere.
     BrowserRecorder rec;
     Open(Url("/dl.html"), &rec);
+    ASSERT_TRUE(PumpUntil([&] { return rec.downloads.size() == 1; }));
+    PumpFor(std::chrono::milliseconds(300));
+    EXPECT_TRUE(Opened().empty());
+    // Started by a key the user pressed: it goes to the system.
+    Page("/dl-key.html", "<a id=a href='/file.bin'>f</a><script>document.addEventListener('keydown',"
+                         "function(){document.getElementById('a').click();});</script>");
+    HWND host = Host(L"download");
+    BrowserRecorder keyed;
+    auto h = Open(Url("/dl-key.html"), &keyed, host);
+    SendKey(ViewOf(h.get()), GDK_KEY_d);
     ASSERT_TRUE(PumpUntil([] { return !Opened().empty(); }));
     EXPECT_EQ(Opened()[0], Url("/file.bin"));
-    EXPECT_EQ(rec.downloads.size(), 1u);
+    EXPECT_EQ(keyed.downloads.size(), 1u);
     EXPECT_FALSE(WrittenAnywhere("kxtest-other-5a1"));
 }
 

@@ -12,6 +12,7 @@
 #include "bridge/variant_convert.h"
 #include "bridge/wire_format.h"
 #include "engine/command_line.h"
+#include "kxcef/cef3_manager.h"
 #include "engine/session_cookies.h"
 #include "kxcef/js_callback.h"
 #include "launcher/bridge/cef_handler.h"
@@ -451,8 +452,16 @@ TEST(CommandLine, TheGpuRuleFollowsTheRegistryAndTheSwitchesMapToTheEngine) {
     EXPECT_TRUE(s.noProxy);
     EXPECT_TRUE(s.mediaStream);
     EXPECT_TRUE(s.disableGpu);
-    EXPECT_TRUE(s.ignoreCertificateErrors);
+    EXPECT_TRUE(s.certificateExceptions.empty()) << "the switch in the line ignores no TLS error";
     EXPECT_FALSE(InterpretCommandLine({"enable-media-stream=0"}).mediaStream);
+}
+
+TEST(CommandLine, CertificateExceptionsNameTheirHostsOnly) {
+    std::string pin(64, 'a');
+    EngineSwitches s = InterpretCommandLine(
+        PrepareCommandLine({{kCertificateExceptionsSwitch, "front.test=" + pin + ",,=x,bad=,[::1]=any"}}));
+    std::map<std::string, std::string> expected{{"front.test", pin}, {"[::1]", "any"}};
+    EXPECT_EQ(s.certificateExceptions, expected);
 }
 
 // --- Session cookies -------------------------------------------------------------------------------

@@ -155,7 +155,11 @@ ClientRun::~ClientRun() {
 }
 
 bool ClientRun::Start(const std::string& path, const std::vector<std::string>& extra) {
-    return client_.Start(install_.ClientArgv(web_.Url(path), extra), env_, install_.Path("client.out"));
+    return StartAt(web_.Url(path), extra);
+}
+
+bool ClientRun::StartAt(const std::string& url, const std::vector<std::string>& extra) {
+    return client_.Start(install_.ClientArgv(url, extra), env_, install_.Path("client.out"));
 }
 
 bool ClientRun::StartAndLoad(std::chrono::milliseconds timeout) {

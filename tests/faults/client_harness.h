@@ -82,6 +82,8 @@ public:
     bool WriteDeploy(const std::string& extraSections) { return install_.WriteDeploy(stats_.port(), extraSections); }
     // Starts qm_main on `path` of the web server (`*url:"..."` plus `extra` switches).
     bool Start(const std::string& path = "/remote.html", const std::vector<std::string>& extra = {});
+    // The same on any address.
+    bool StartAt(const std::string& url, const std::vector<std::string>& extra = {});
     // Starts it and waits until the remote page has loaded once.
     bool StartAndLoad(std::chrono::milliseconds timeout = std::chrono::seconds(60));
     // SIGTERM and the exit code (-1 when it did not end in time; it is killed then).

@@ -110,6 +110,25 @@ TEST(DeployConfig, ReadsTheVoiceServerOnlyFromItsOwnSection) {
     EXPECT_TRUE(d.voiceHost.empty());
 }
 
+TEST(DeployConfig, TlsExceptionsNameAHostAndAFingerprintOrAnyAndNothingElse) {
+    qmtest::TempDir dir;
+    std::string path = dir.File("deploy.ini");
+    std::string pin(64, 'a');
+    std::string printed;  // "AA:AA:...", as tools print a fingerprint
+    for (int i = 0; i < 32; ++i) printed += (i ? ":" : "") + std::string("AA");
+    qmtest::WriteFile(path, "[frontend]\ndefault=web.example\n[tls_exceptions]\nFront.Example = " + printed +
+                                "\nlab.example=ANY\nshort.example=abcd\n=any\nbad host=any\nnovalue.example=\n");
+    DeployConfig d = DeployConfig::LoadFrom(platform::Utf8ToWide(path));
+    ASSERT_EQ(d.tlsExceptions.size(), 2u);
+    EXPECT_EQ(d.tlsExceptions[0].host, "front.example");
+    EXPECT_EQ(d.tlsExceptions[0].sha256, pin);
+    EXPECT_EQ(d.tlsExceptions[1].host, "lab.example");
+    EXPECT_EQ(d.tlsExceptions[1].sha256, "") << "any certificate";
+    // Without the section nothing is excepted.
+    qmtest::WriteFile(path, "[frontend]\ndefault=web.example\n");
+    EXPECT_TRUE(DeployConfig::LoadFrom(platform::Utf8ToWide(path)).tlsExceptions.empty());
+}
+
 TEST(DeployConfig, MissingOrMalformedFilesGiveEmptyHosts) {
     qmtest::TempDir dir;
     EXPECT_TRUE(DeployConfig::LoadFrom(platform::Utf8ToWide(dir.File("absent.ini"))).frontendDefault.empty());

@@ -121,6 +121,11 @@ TEST_F(ManagerTest, TheOldSlotWithoutAnOriginIsRefusedAndNullIsNeverAllowed) {
     EXPECT_TRUE(wnd_.DispatchedNames().empty());
     EXPECT_FALSE(manager_.IsAllowedOrigin("null"));
     EXPECT_FALSE(manager_.IsAllowedOrigin(""));
+    // Replies, events and system launches follow the same list.
+    CJSCallbackHandler& handler = manager_;
+    EXPECT_FALSE(handler.TrustsPageOrigin("null"));
+    EXPECT_FALSE(handler.TrustsPageOrigin("http://evil.example"));
+    EXPECT_TRUE(handler.TrustsPageOrigin("http://127.0.0.1:8000"));
 }
 
 TEST_F(ManagerTest, CallsWithoutACommandNameAreNeitherDispatchedNorLogged) {

@@ -6,6 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
 #include <algorithm>
 #include <cstring>
 #include <fstream>
@@ -14,15 +17,33 @@
 namespace qmtest {
 namespace {
 
-bool ReadRequest(int fd, HttpRequest& req) {
+// One accepted connection, plain or TLS.
+struct Connection {
+    int fd = -1;
+    SSL* ssl = nullptr;
+
+    // Waits up to 10 s for data; <= 0 on timeout, end or error.
+    ssize_t Read(char* buf, size_t size) {
+        if (!ssl || SSL_pending(ssl) == 0) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 10000) <= 0) return -1;
+        }
+        if (!ssl) return recv(fd, buf, size, 0);
+        return SSL_read(ssl, buf, static_cast<int>(std::min<size_t>(size, 1 << 20)));
+    }
+    bool Write(const char* data, size_t size) {
+        if (ssl) return SSL_write(ssl, data, static_cast<int>(size)) > 0;
+        return send(fd, data, size, MSG_NOSIGNAL) > 0;
+    }
+};
+
+bool ReadRequest(Connection& conn, HttpRequest& req) {
     std::string data;
     char buf[8192];
     size_t headerEnd = std::string::npos;
     // Bounded: at most 1 MiB of headers, 10 s without data ends the connection.
     while (headerEnd == std::string::npos) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 10000) <= 0) return false;
-        ssize_t n = recv(fd, buf, sizeof(buf), 0);
+        ssize_t n = conn.Read(buf, sizeof(buf));
         if (n <= 0) return false;
         data.append(buf, static_cast<size_t>(n));
         headerEnd = data.find("\r\n\r\n");
@@ -49,9 +70,7 @@ bool ReadRequest(int fd, HttpRequest& req) {
     if (length > (64u << 20)) return false;
     req.body = data.substr(headerEnd + 4);
     while (req.body.size() < length) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 10000) <= 0) return false;
-        ssize_t n = recv(fd, buf, sizeof(buf), 0);
+        ssize_t n = conn.Read(buf, sizeof(buf));
         if (n <= 0) return false;
         req.body.append(buf, static_cast<size_t>(n));
     }
@@ -59,13 +78,30 @@ bool ReadRequest(int fd, HttpRequest& req) {
     return true;
 }
 
-void WriteAll(int fd, const std::string& data) {
-    size_t off = 0;
-    while (off < data.size()) {
-        ssize_t n = send(fd, data.data() + off, data.size() - off, MSG_NOSIGNAL);
-        if (n <= 0) return;
-        off += static_cast<size_t>(n);
+void WriteAll(Connection& conn, const std::string& data) {
+    constexpr size_t kChunk = 1 << 16;
+    for (size_t off = 0; off < data.size(); off += kChunk)
+        if (!conn.Write(data.data() + off, std::min(kChunk, data.size() - off))) return;
+}
+
+// A server context for `identity`; null when OpenSSL refuses it.
+SSL_CTX* NewTlsContext(const TlsIdentity& identity) {
+    SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+    if (!ctx) return nullptr;
+    BIO* certBio = BIO_new_mem_buf(identity.certPem.data(), static_cast<int>(identity.certPem.size()));
+    BIO* keyBio = BIO_new_mem_buf(identity.keyPem.data(), static_cast<int>(identity.keyPem.size()));
+    X509* cert = PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr);
+    EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
+    bool ok = cert && key && SSL_CTX_use_certificate(ctx, cert) == 1 && SSL_CTX_use_PrivateKey(ctx, key) == 1;
+    X509_free(cert);
+    EVP_PKEY_free(key);
+    BIO_free(certBio);
+    BIO_free(keyBio);
+    if (!ok) {
+        SSL_CTX_free(ctx);
+        return nullptr;
     }
+    return ctx;
 }
 
 const char* Reason(int status) {
@@ -96,7 +132,15 @@ std::string ContentTypeFor(const std::string& path) {
 }
 
 HttpServer::HttpServer() = default;
-HttpServer::~HttpServer() { Stop(); }
+HttpServer::~HttpServer() {
+    Stop();
+    if (tls_) SSL_CTX_free(tls_);
+}
+
+bool HttpServer::StartTls(const TlsIdentity& identity, int port) {
+    tls_ = NewTlsContext(identity);
+    return tls_ && Start(port);
+}
 
 bool HttpServer::Start(int port) {
     listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -136,7 +180,7 @@ void HttpServer::Stop() {
 }
 
 std::string HttpServer::Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    return (tls_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_) + path;
 }
 
 void HttpServer::Route(const std::string& path, Handler handler) {
@@ -216,9 +260,17 @@ HttpResponse HttpServer::Answer(const HttpRequest& request) {
 }
 
 void HttpServer::Serve(int fd) {
+    Connection conn;
+    conn.fd = fd;
+    if (tls_) {
+        conn.ssl = SSL_new(tls_);
+        SSL_set_fd(conn.ssl, fd);
+        // A client that refuses the certificate ends here, as it should.
+        if (SSL_accept(conn.ssl) != 1) ERR_clear_error(), SSL_free(conn.ssl), conn.ssl = nullptr, conn.fd = -1;
+    }
     // One request per connection ("Connection: close"), as the clients here use them.
     HttpRequest req;
-    if (ReadRequest(fd, req)) {
+    if (conn.fd >= 0 && ReadRequest(conn, req)) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             requests_.push_back(req);
@@ -249,9 +301,13 @@ void HttpServer::Serve(int fd) {
             out << "Cache-Control: no-store\r\nConnection: close\r\n";
             for (const auto& h : r.headers) out << h.first << ": " << h.second << "\r\n";
             out << "\r\n";
-            WriteAll(fd, out.str());
-            if (req.method != "HEAD") WriteAll(fd, r.body);
+            WriteAll(conn, out.str());
+            if (req.method != "HEAD") WriteAll(conn, r.body);
         }
+    }
+    if (conn.ssl) {
+        SSL_shutdown(conn.ssl);
+        SSL_free(conn.ssl);
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -1,6 +1,7 @@
 // A small HTTP/1.1 server on 127.0.0.1 for tests, benchmarks and the demo run:
 // serves files from a directory and answers routes with handlers, records every
 // request, and can misbehave on purpose (never answer, answer slowly, reset).
+// It speaks HTTPS instead when started with a TLS identity.
 #pragma once
 
 #include <atomic>
@@ -12,6 +13,10 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tests/support/tls_identity.h"
+
+struct ssl_ctx_st;
 
 namespace qmtest {
 
@@ -43,6 +48,8 @@ public:
 
     // Listens on 127.0.0.1:port (0 = any free port). False on failure.
     bool Start(int port = 0);
+    // The same over TLS with this certificate and key; Url() gives https addresses.
+    bool StartTls(const TlsIdentity& identity, int port = 0);
     void Stop();
     int port() const { return port_; }
     std::string Url(const std::string& path = "/") const;
@@ -77,6 +84,7 @@ private:
     std::string directory_;
     std::vector<std::thread> workers_;
     std::vector<int> openFds_;
+    ssl_ctx_st* tls_ = nullptr;  // SSL_CTX when serving HTTPS
 };
 
 // Content type by file extension.

@@ -3,6 +3,7 @@
 // operations, carries the bridge's browser side and the off-screen rendering.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -34,6 +35,9 @@ public:
     // the render process saw it when the call was made; empty when unknown.
     const std::string& GetFrameOrigin() const { return frameOrigin_; }
     void SetFrameOrigin(std::string origin) { frameOrigin_ = std::move(origin); }
+    // The calling document (a token of the render process; 0 when unknown).
+    std::uint64_t GetFrameDocument() const { return frameDocument_; }
+    void SetFrameDocument(std::uint64_t document) { frameDocument_ = document; }
 
 private:
     explicit CefProcessMessage(std::string name);
@@ -41,6 +45,7 @@ private:
     std::string name_;
     CefRefPtr<CefListValue> args_;
     std::string frameOrigin_;
+    std::uint64_t frameDocument_ = 0;
     KXCEF_IMPLEMENT_REFCOUNTING(CefProcessMessage);
 };
 
@@ -108,6 +113,9 @@ public:
     bool DoClose(CefRefPtr<CefBrowser> browser);
     void OnBeforeClose(CefRefPtr<CefBrowser> browser);
     bool OnBeforePopup(CefRefPtr<CefBrowser> browser, const CefString& targetUrl);
+    // The same with the engine's word on whether a user gesture asked for the
+    // pop-up (without it the address never goes to the system).
+    bool OnBeforePopup(CefRefPtr<CefBrowser> browser, const CefString& targetUrl, bool userGesture);
     void OnLoadingStateChange(CefRefPtr<CefBrowser> browser, bool isLoading, bool canGoBack, bool canGoForward);
     void OnLoadStart(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame);
     void OnLoadEnd(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame, int httpStatusCode);

@@ -10,6 +10,12 @@
 #include "platform/variant.h"
 #include "platform/win_types.h"
 
+// The extra switch (AppendCmdLine) that names hosts whose TLS certificate is
+// accepted although it fails verification, comma-separated: "HOST=SHA256" (the
+// certificate's SHA-256 fingerprint in 64 hex digits) or "HOST=any". Without
+// it a TLS error fails the load.
+inline constexpr char kCertificateExceptionsSwitch[] = "certificate-exceptions";
+
 class CCEF3APP;               // the process's application object (library-internal)
 class CCEFJSCommandListener;  // the list of browsers that can receive page commands
 

@@ -36,6 +36,13 @@ public:
         (void)origin;
         return OnAsynJsEvent(browserId, name, args);
     }
+    // Browser process, UI thread: whether documents of `origin` may receive
+    // the host's replies and events and have the system open addresses for
+    // them. The default trusts every page.
+    virtual bool TrustsPageOrigin(const std::string& origin) {
+        (void)origin;
+        return true;
+    }
 
 protected:
     ~CJSCallbackHandler() = default;  // never deleted through this interface

@@ -12,6 +12,8 @@ class CCEF3Handler;
 // downloads); null restores the system's opener. Returns the previous one.
 using KXCEF2UriOpener = bool (*)(const std::string& uri);
 extern "C" KXCEF2_API KXCEF2UriOpener KXCEF2_SetUriOpenerForTesting(KXCEF2UriOpener opener);
+// Forgets the addresses opened in the last minute (their number is limited).
+extern "C" KXCEF2_API void KXCEF2_ResetLaunchLimitForTesting();
 
 // Browsers not yet closed, and profile contexts still alive (a context lives
 // until its last browser has closed and its cookies are written).

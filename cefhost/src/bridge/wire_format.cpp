@@ -3,6 +3,10 @@
 #include <cstring>
 
 namespace kxcef {
+
+const char kMainDocumentMessage[] = "kxcef:main-document";
+const char kUserActionMessage[] = "kxcef:user-action";
+
 namespace {
 
 constexpr std::uint8_t kVersion = 1;

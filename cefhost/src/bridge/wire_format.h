@@ -35,6 +35,12 @@ struct MessageExtras {
     std::uint64_t document = 0;  // the calling (or addressed) document; 0 for none
 };
 
+// The library's own messages from the web process (extras only; no page
+// function can bear these names): the document the page's main frame shows
+// now, and a user action (pointer or key) in a document.
+extern const char kMainDocumentMessage[];
+extern const char kUserActionMessage[];
+
 // A new, non-floating GVariant (caller unrefs).
 GVariant* EncodeMessageParams(const CefListValue& list, const MessageExtras& extras);
 // False when `params` is not a bridge message, is malformed or exceeds the limits.

@@ -109,6 +109,7 @@ public:
     bool closed() const { return closed_; }
     CefRefPtr<CCEF3Handler> client() const { return client_; }
     WXRequestContextHandler* request_context_handler() const { return requestContext_.get(); }
+    const std::shared_ptr<ProfileContext>& profile() const { return profile_; }
     CefRefPtr<CefFrame> SubFrame(const std::wstring& url);
     // Sends a bridge message to the page's web process.
     void SendProcessMessage(CefProcessId target, CefRefPtr<CefProcessMessage> message);

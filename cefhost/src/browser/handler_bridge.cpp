@@ -10,7 +10,14 @@ bool CCEF3Handler::OnProcessMessageReceived(CefRefPtr<CefBrowser> browser, CefPr
     std::string name = message->GetName();
     CefRefPtr<CefListValue> args = message->GetArgumentList();
     CefRefPtr<CefProcessMessage> reply = CefProcessMessage::Create(name);
-    HandleAsynJsEventFrom(browser->GetIdentifier(), message->GetFrameOrigin(), name, args);
+    {
+        // What the handlers answer while they handle the call goes to the
+        // calling document alone.
+        int id = browser->GetIdentifier();
+        kxcef::CallScope scope(id, message->GetFrameDocument());
+        impl_->route.NoteCaller(message->GetFrameDocument(), kxcef::PageOriginTrusted(message->GetFrameOrigin()));
+        HandleAsynJsEventFrom(id, message->GetFrameOrigin(), name, args);
+    }
     if (args->GetSize() > 0 && args->GetType(0) == VTYPE_INT && args->GetInt(0) >= 0) {
         reply->GetArgumentList()->SetInt(0, args->GetInt(0));
         if (auto* impl = dynamic_cast<kxcef::BrowserImpl*>(browser.get()))
@@ -45,15 +52,19 @@ bool CCEF3Handler::SendJSCommand(std::string functionName, std::vector<VARIANT>&
         if (!impl_->browser) return false;
         id = impl_->browserId;
     }
-    // Converted on the caller's thread; only the send itself needs the UI thread.
+    std::uint64_t document = kxcef::CallScope::CallingDocument(id);
+    // Converted on the caller's thread; the addressee is chosen and the
+    // message sent on the UI thread, where the page's documents are known.
     CefRefPtr<CefListValue> list = CefListValue::Create();
     list->SetInt(0, -1);
     for (size_t i = 0; i < args.size(); ++i) kxcef::VariantToListEntry(args[i], *list, i + 1);
-    GVariant* params = kxcef::EncodeMessageParams(*list, kxcef::MessageExtras());
-    auto send = [id, name = std::move(functionName), params] {
-        if (kxcef::BrowserImpl* b = kxcef::FindBrowser(id)) b->SendEncodedMessage(name, params);
-        else g_variant_unref(params);
-    };
-    kxcef::RunOnUi(std::move(send));
+    CefRefPtr<CCEF3Handler> self(this);
+    kxcef::RunOnUi([self, id, document, name = std::move(functionName), list] {
+        kxcef::BrowserImpl* b = kxcef::FindBrowser(id);
+        kxcef::MessageExtras extras;
+        extras.document = document ? document : self->impl_->route.EventDocument();
+        if (!b || !extras.document) return;
+        b->SendEncodedMessage(name, kxcef::EncodeMessageParams(*list, extras));
+    });
     return true;
 }

@@ -6,7 +6,6 @@
 #include "engine/js_command_listener.h"
 #include "kxcef/testing.h"
 #include "log.h"
-#include "platform/process.h"
 #include "platform/text.h"
 #include "uilib/win32.h"
 
@@ -74,12 +73,16 @@ void CCEF3Handler::OnBeforeClose(CefRefPtr<CefBrowser> browser) {
     if (mainWindow && mainWindow != kxcef::QuitWindow()) UiLib::PostMessageW(mainWindow, WM_CLOSE, 0, 0);
 }
 
-bool CCEF3Handler::OnBeforePopup(CefRefPtr<CefBrowser>, const CefString& targetUrl) {
+bool CCEF3Handler::OnBeforePopup(CefRefPtr<CefBrowser> browser, const CefString& targetUrl) {
+    return OnBeforePopup(browser, targetUrl, false);
+}
+
+bool CCEF3Handler::OnBeforePopup(CefRefPtr<CefBrowser>, const CefString& targetUrl, bool userGesture) {
     bool handled = false;
     impl_->newLink.FanOut([&](CCEF3BrowserDelegateBase* d) {
         return d->InvokeNewBrowserLink(targetUrl, L"", L"", L"", CEF3_LINK_POPUP, &handled);
     });
-    if (!handled) platform::OpenWithSystem(platform::WideToUtf8(targetUrl));
+    if (!handled) kxcef::LaunchForPage(platform::WideToUtf8(targetUrl), userGesture, impl_->activation);
     return true;
 }
 
@@ -145,7 +148,7 @@ void CCEF3Handler::OnBeforeDownload(CefRefPtr<CefBrowser>, const CefString& url,
     bool handled = false;
     impl_->download.FanOut(
         [&](CCEF3BrowserDelegateBase* d) { return d->InvokeDownloadTask(urlText, nameText, &handled); });
-    if (!handled) platform::OpenWithSystem(platform::WideToUtf8(url));
+    if (!handled) kxcef::LaunchForPage(platform::WideToUtf8(url), true, impl_->activation);
 }
 
 bool CCEF3Handler::OnKeyEvent(CefRefPtr<CefBrowser>, UINT nativeMessage, int windowsKeyCode) {

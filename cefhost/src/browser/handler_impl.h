@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "browser/browser.h"
+#include "browser/reply_route.h"
+#include "browser/system_launch.h"
 #include "kxcef/cef3_handler.h"
 #include "osr/osr_handler.h"
 
@@ -69,6 +71,10 @@ struct CCEF3Handler::Impl {
     kxcef::BrowserDelegateList download;
 
     kxcef::LockedDelegateList<CCEF3JSDelegateBase> asyncTask;
+    // Which document receives the page commands (UI thread).
+    kxcef::ReplyRoute route;
+    // The page's last reported user action (UI thread).
+    kxcef::UserActivation activation;
 
     // Off-screen rendering of a windowless browser; created once, then kept.
     CefRefPtr<kxcef::CCEF3OSRHandler> osr;

@@ -3,12 +3,15 @@
 #include "browser/browser.h"
 #include "browser/handler_impl.h"
 #include "browser/spare_view.h"
+#include "browser/system_launch.h"
 #include "engine/profile_context.h"
 #include "platform/process.h"
 
 extern "C" KXCEF2_API KXCEF2UriOpener KXCEF2_SetUriOpenerForTesting(KXCEF2UriOpener opener) {
     return platform::SetUriLauncher(opener);
 }
+
+extern "C" KXCEF2_API void KXCEF2_ResetLaunchLimitForTesting() { kxcef::ResetLaunchLimit(); }
 
 extern "C" KXCEF2_API int KXCEF2_LiveBrowserCountForTesting() {
     return static_cast<int>(kxcef::LiveBrowsers().size());

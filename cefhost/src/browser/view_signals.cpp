@@ -2,6 +2,7 @@
 
 #include "bridge/wire_format.h"
 #include "browser/browser.h"
+#include "browser/handler_impl.h"
 #include "browser/load_errors.h"
 #include "common/log_text.h"
 #include "log.h"
@@ -72,6 +73,48 @@ gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error
     return TRUE;  // no engine error page
 }
 
+std::string HostOf(const char* uri) {
+    GUri* parsed = uri ? g_uri_parse(uri, G_URI_FLAGS_NONE, nullptr) : nullptr;
+    std::string host = parsed && g_uri_get_host(parsed) ? g_uri_get_host(parsed) : "";
+    if (parsed) g_uri_unref(parsed);
+    return host;
+}
+
+// What is wrong with a certificate, in words.
+std::string CertificateProblems(GTlsCertificateFlags errors) {
+    static const std::pair<GTlsCertificateFlags, const char*> kWords[] = {
+        {G_TLS_CERTIFICATE_UNKNOWN_CA, "unknown issuer"},
+        {G_TLS_CERTIFICATE_BAD_IDENTITY, "issued for another host"},
+        {G_TLS_CERTIFICATE_NOT_ACTIVATED, "not valid yet"},
+        {G_TLS_CERTIFICATE_EXPIRED, "expired"},
+        {G_TLS_CERTIFICATE_REVOKED, "revoked"},
+        {G_TLS_CERTIFICATE_INSECURE, "insecure algorithm"},
+        {G_TLS_CERTIFICATE_GENERIC_ERROR, "invalid"},
+    };
+    std::string out;
+    for (const auto& w : kWords)
+        if (errors & w.first) out += (out.empty() ? "" : ", ") + std::string(w.second);
+    return out.empty() ? "invalid" : out;
+}
+
+// A main-frame load whose TLS certificate failed verification: the load fails
+// (nobody but the real host gets the page, and with it the bridge) unless the
+// deployment names an exception for the host and this certificate.
+gboolean OnTlsErrors(WebKitWebView* view, gchar* uri, GTlsCertificate* certificate, GTlsCertificateFlags errors,
+                     gpointer data) {
+    BrowserImpl* b = Of(data);
+    std::string host = HostOf(uri);
+    if (b->profile() && b->profile()->AcceptCertificate(host, certificate)) {
+        LogInfo(kLogHandler, "the TLS certificate of " + LogSafe(host) +
+                                 " fails verification and is accepted by the deployment's exception");
+        webkit_web_view_load_uri(view, uri);
+        return TRUE;
+    }
+    LogWarning(kLogHandler, "load of " + LogSafe(uri ? uri : "") + " failed: the TLS certificate of " + LogSafe(host) +
+                                " is not trusted (" + CertificateProblems(errors) + ")");
+    return FALSE;  // the engine reports the failed load next
+}
+
 void OnTitle(WebKitWebView* view, GParamSpec*, gpointer data) {
     std::wstring title = Wide(webkit_web_view_get_title(view));
     WithClient(Of(data), [&](CCEF3Handler* c, CefRefPtr<BrowserImpl>& br) { c->OnTitleChange(br.get(), title); });
@@ -106,8 +149,9 @@ gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPo
         WebKitNavigationAction* action =
             webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
         std::wstring url = Wide(webkit_uri_request_get_uri(webkit_navigation_action_get_request(action)));
+        bool gesture = webkit_navigation_action_is_user_gesture(action);
         webkit_policy_decision_ignore(decision);
-        WithClient(b, [&](CCEF3Handler* c, CefRefPtr<BrowserImpl>& br) { c->OnBeforePopup(br.get(), url); });
+        WithClient(b, [&](CCEF3Handler* c, CefRefPtr<BrowserImpl>& br) { c->OnBeforePopup(br.get(), url, gesture); });
         return TRUE;
     }
     if (type != WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
@@ -131,7 +175,8 @@ gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPo
 
 GtkWidget* OnCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer data) {
     std::wstring url = Wide(webkit_uri_request_get_uri(webkit_navigation_action_get_request(action)));
-    WithClient(Of(data), [&](CCEF3Handler* c, CefRefPtr<BrowserImpl>& br) { c->OnBeforePopup(br.get(), url); });
+    bool gesture = webkit_navigation_action_is_user_gesture(action);
+    WithClient(Of(data), [&](CCEF3Handler* c, CefRefPtr<BrowserImpl>& br) { c->OnBeforePopup(br.get(), url, gesture); });
     return nullptr;  // never a pop-up window of the engine's own
 }
 
@@ -156,11 +201,20 @@ gboolean OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer data) {
 }
 
 gboolean OnUserMessage(WebKitWebView*, WebKitUserMessage* message, gpointer data) {
-    CefRefPtr<CefProcessMessage> msg = CefProcessMessage::Create(webkit_user_message_get_name(message));
+    std::string name = webkit_user_message_get_name(message);
+    CefRefPtr<CefProcessMessage> msg = CefProcessMessage::Create(name);
     MessageExtras extras;
     if (!DecodeMessageParams(webkit_user_message_get_parameters(message), *msg->GetArgumentList(), &extras))
         return FALSE;
+    if (name == kMainDocumentMessage || name == kUserActionMessage) {
+        WithClient(Of(data), [&](CCEF3Handler* c, CefRefPtr<BrowserImpl>&) {
+            if (name == kMainDocumentMessage) c->impl()->route.SetMainDocument(extras.document, std::move(extras.origin));
+            else c->impl()->activation.Note(std::move(extras.origin));
+        });
+        return TRUE;
+    }
     msg->SetFrameOrigin(std::move(extras.origin));
+    msg->SetFrameDocument(extras.document);
     WithClient(Of(data), [&](CCEF3Handler* c, CefRefPtr<BrowserImpl>& br) {
         c->OnProcessMessageReceived(br.get(), PID_RENDERER, msg);
     });
@@ -245,6 +299,7 @@ void ConnectViewSignals(BrowserImpl* browser) {
     g_object_set_data(G_OBJECT(view), kBrowserKey, browser);
     g_signal_connect(view, "load-changed", G_CALLBACK(&OnLoadChanged), browser);
     g_signal_connect(view, "load-failed", G_CALLBACK(&OnLoadFailed), browser);
+    g_signal_connect(view, "load-failed-with-tls-errors", G_CALLBACK(&OnTlsErrors), browser);
     g_signal_connect(view, "notify::title", G_CALLBACK(&OnTitle), browser);
     g_signal_connect(view, "notify::uri", G_CALLBACK(&OnUri), browser);
     g_signal_connect(view, "notify::is-loading", G_CALLBACK(&OnLoading), browser);

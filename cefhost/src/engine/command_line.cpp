@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "kxcef/cef3_manager.h"
 #include "platform/debug_output.h"
 #include "platform/registry.h"
 
@@ -25,6 +26,19 @@ std::string StripDashes(const std::string& name) {
     size_t i = 0;
     while (i < name.size() && name[i] == '-') ++i;
     return name.substr(i);
+}
+
+// "host=value,host=value"; entries without a host or a value are left out.
+void ReadCertificateExceptions(const std::string& list, std::map<std::string, std::string>& out) {
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find(',', start);
+        if (end == std::string::npos) end = list.size();
+        std::string item = list.substr(start, end - start);
+        size_t eq = item.find('=');
+        if (eq != std::string::npos && eq > 0 && eq + 1 < item.size()) out[item.substr(0, eq)] = item.substr(eq + 1);
+        start = end + 1;
+    }
 }
 
 }  // namespace
@@ -55,7 +69,7 @@ EngineSwitches InterpretCommandLine(const std::vector<std::string>& commandLine)
         if (name == "no-proxy-server") s.noProxy = true;
         else if (name == "enable-media-stream") s.mediaStream = value != "0";
         else if (name == "disable-gpu" || name == "disable-gpu-compositing") s.disableGpu = true;
-        else if (name == "ignore-certificate-errors") s.ignoreCertificateErrors = true;
+        else if (name == kCertificateExceptionsSwitch) ReadCertificateExceptions(value, s.certificateExceptions);
     }
     return s;
 }

@@ -16,7 +16,11 @@ struct EngineSwitches {
     bool noProxy = false;
     bool mediaStream = false;
     bool disableGpu = false;
-    bool ignoreCertificateErrors = false;
+    // Hosts whose certificate is accepted despite TLS errors: host → SHA-256
+    // fingerprint (hex) or "any". "--ignore-certificate-errors" stays in the
+    // prepared line but means nothing here: ignoring every error would hand
+    // the bridge to whoever answers for the front-end's host.
+    std::map<std::string, std::string> certificateExceptions;
 };
 EngineSwitches InterpretCommandLine(const std::vector<std::string>& commandLine);
 

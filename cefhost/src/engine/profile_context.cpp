@@ -9,6 +9,7 @@
 #include "log.h"
 #include "platform/paths.h"
 #include "platform/system_info.h"
+#include "platform/text.h"
 #include "ui_thread.h"
 
 namespace kxcef {
@@ -101,8 +102,9 @@ void ProfileContext::Create() {
         "base-data-directory", path.c_str(), "base-cache-directory", path.c_str(), nullptr);
     if (switches_.noProxy)
         webkit_website_data_manager_set_network_proxy_settings(data, WEBKIT_NETWORK_PROXY_MODE_NO_PROXY, nullptr);
-    if (switches_.ignoreCertificateErrors)
-        webkit_website_data_manager_set_tls_errors_policy(data, WEBKIT_TLS_ERRORS_POLICY_IGNORE);
+    // A TLS error fails the load; the deployment's exceptions are granted
+    // certificate by certificate as loads fail (AcceptCertificate).
+    webkit_website_data_manager_set_tls_errors_policy(data, WEBKIT_TLS_ERRORS_POLICY_FAIL);
     context_ = webkit_web_context_new_with_website_data_manager(data);
     g_object_unref(data);
 
@@ -127,6 +129,28 @@ void ProfileContext::Create() {
         if (auto self = weak.lock()) self->SetReady();
     });
     LogInfo(kLogManager, "Profile " + path + " ready, web extensions from " + extensionDir);
+}
+
+bool ProfileContext::AcceptCertificate(const std::string& host, GTlsCertificate* certificate) {
+    auto bare = [](std::string h) {
+        if (h.size() > 1 && h.front() == '[' && h.back() == ']') h = h.substr(1, h.size() - 2);
+        return platform::ToLowerAscii(h);
+    };
+    const std::string* pinned = nullptr;
+    for (const auto& e : switches_.certificateExceptions)
+        if (bare(e.first) == bare(host)) pinned = &e.second;
+    if (!pinned || !certificate) return false;
+    GByteArray* der = nullptr;
+    g_object_get(certificate, "certificate", &der, nullptr);
+    if (!der) return false;
+    gchar* sum = g_compute_checksum_for_data(G_CHECKSUM_SHA256, der->data, der->len);
+    std::string sha256 = sum ? sum : "";
+    g_free(sum);
+    g_byte_array_unref(der);
+    if (*pinned != "any" && *pinned != sha256) return false;
+    if (!grantedCertificates_.insert(bare(host) + " " + sha256).second) return false;
+    webkit_web_context_allow_tls_certificate_for_host(context_, certificate, bare(host).c_str());
+    return true;
 }
 
 WebKitCookieManager* ProfileContext::cookie_manager() const {

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,12 @@ public:
     const std::wstring& dir() const { return dir_; }
     const EngineSwitches& switches() const { return switches_; }
 
+    // Whether the deployment accepts `certificate` for `host` (an address's
+    // host) although it failed verification; when it does, the engine accepts
+    // it for that host from now on. Each certificate is granted once, so a
+    // load that fails again with it is not retried.
+    bool AcceptCertificate(const std::string& host, GTlsCertificate* certificate);
+
     // Runs `task` once the saved session cookies are back in the store.
     void WhenReady(std::function<void()> task);
     // Writes the session cookies to the profile; `done` runs afterwards.
@@ -49,6 +56,7 @@ private:
     EngineSwitches switches_;
     WebKitWebContext* context_ = nullptr;
     bool ready_ = false;
+    std::set<std::string> grantedCertificates_;  // "host sha256"
     std::vector<std::function<void()>> whenReady_;
 };
 

@@ -14,6 +14,7 @@
 #include "engine/engine_state.h"
 #include "kxcef/render_extension.h"
 #include "log.h"
+#include "render/documents.h"
 #include "render/extension_code.h"
 #include "render/frame_context.h"
 #include "render/js_values.h"
@@ -34,6 +35,7 @@ struct RenderProcess {
     WebKitWebExtension* extension = nullptr;
     CefRefPtr<CCEF3APP> app;
     PendingCallbackTable pending;
+    DocumentRegistry documents;
     std::vector<std::unique_ptr<PageExtension>> extensions;
 };
 
@@ -51,50 +53,20 @@ std::string HolderName(const std::string& extension) {
     return out;
 }
 
-// "scheme://host[:port]", or "null" for addresses without a host.
-std::string OriginOf(const char* uri) {
-    if (!uri || !*uri) return {};
-    GUri* parsed = g_uri_parse(uri, G_URI_FLAGS_NONE, nullptr);
-    if (!parsed) return "null";
-    std::string out = "null";
-    const char* scheme = g_uri_get_scheme(parsed);
-    const char* host = g_uri_get_host(parsed);
-    if (scheme && host && *host) {
-        // IPv6 literals come back without the brackets their address needs.
-        bool ipv6 = std::string(host).find(':') != std::string::npos;
-        out = std::string(scheme) + "://" + (ipv6 ? "[" : "") + host + (ipv6 ? "]" : "");
-        if (g_uri_get_port(parsed) > 0) out += ":" + std::to_string(g_uri_get_port(parsed));
-    }
-    g_uri_unref(parsed);
-    return out;
-}
-
-// The main frame of each page, remembered when its document is set up.
-const char kMainFrameKey[] = "kxcef-main-frame";
-
-void RememberMainFrame(WebKitWebPage* page, WebKitFrame* frame) {
-    auto* ref = static_cast<GWeakRef*>(g_object_get_data(G_OBJECT(page), kMainFrameKey));
-    if (!ref) {
-        ref = g_new0(GWeakRef, 1);
-        g_weak_ref_init(ref, frame);
-        g_object_set_data_full(G_OBJECT(page), kMainFrameKey, ref, [](gpointer p) {
-            g_weak_ref_clear(static_cast<GWeakRef*>(p));
-            g_free(p);
-        });
-    } else {
-        g_weak_ref_set(ref, frame);
-    }
-}
-
-// A new reference, or null.
-WebKitFrame* MainFrameOf(WebKitWebPage* page) {
-    auto* ref = static_cast<GWeakRef*>(g_object_get_data(G_OBJECT(page), kMainFrameKey));
-    return ref ? static_cast<WebKitFrame*>(g_weak_ref_get(ref)) : nullptr;
-}
-
 void LogException(JSContextRef context, JSValueRef exception, const std::string& what) {
     if (!exception) return;
     LogWarning(kLogApp, what + ": " + JsStringUtf8(context, exception));
+}
+
+void ClearException(JSCContext* context, const char* what) {
+    if (JSCException* e = jsc_context_get_exception(context)) {
+        if (what) {
+            gchar* report = jsc_exception_report(e);
+            LogWarning(kLogApp, std::string(what) + ": " + (report ? report : ""));
+            g_free(report);
+        }
+        jsc_context_clear_exception(context);
+    }
 }
 
 JSValueRef OnNativeCall(JSContextRef context, JSObjectRef function, JSObjectRef /*receiver*/, size_t argc,
@@ -135,16 +107,86 @@ JSValueRef FunctionPrototype(JSContextRef context, JSObjectRef global) {
     return JSObjectGetProperty(context, JSValueToObject(context, ctor, nullptr), prototype->get(), nullptr);
 }
 
+// Tells the browser process which document the page's main frame shows now,
+// so that what native code sends the page goes to that document only.
+void ReportMainDocument(WebKitWebPage* page, const DocumentRegistry::Document& document) {
+    MessageExtras extras;
+    extras.origin = document.origin;
+    extras.document = document.token;
+    GVariant* params = EncodeMessageParams(*CefListValue::Create(), extras);
+    WebKitUserMessage* message = webkit_user_message_new(kMainDocumentMessage, params);
+    g_variant_unref(params);
+    webkit_web_page_send_message_to_view(page, message, nullptr, nullptr, nullptr);
+}
+
+// Reports the user's pointer and key actions in a document to the browser
+// process, which hands addresses to the system only right after the user acted
+// in a page it trusts. The listeners are set before any page script runs, on
+// the window in the capturing phase, and only engine-made (trusted) events count.
+struct ActionReporter {
+    guint64 pageId;
+    std::uint64_t document;
+    std::string origin;
+    gint64 lastSent = 0;
+};
+
+JSCValue* OnUserAction(GPtrArray*, gpointer data) {
+    auto* r = static_cast<ActionReporter*>(data);
+    JSCContext* context = jsc_context_get_current();
+    // One message for a burst of actions (a click is several events).
+    constexpr gint64 kQuietUs = 100 * 1000;
+    gint64 now = g_get_monotonic_time();
+    WebKitWebPage* page = webkit_web_extension_get_page(g_render->extension, r->pageId);
+    if (page && now - r->lastSent >= kQuietUs) {
+        r->lastSent = now;
+        MessageExtras extras;
+        extras.origin = r->origin;
+        extras.document = r->document;
+        GVariant* params = EncodeMessageParams(*CefListValue::Create(), extras);
+        WebKitUserMessage* message = webkit_user_message_new(kUserActionMessage, params);
+        g_variant_unref(params);
+        webkit_web_page_send_message_to_view(page, message, nullptr, nullptr, nullptr);
+    }
+    return jsc_value_new_undefined(context);
+}
+
+void WatchUserActions(JSCContext* context, WebKitWebPage* page, const DocumentRegistry::Document& document) {
+    static const char kWatch[] =
+        "(function(report){var o={capture:true,passive:true};"
+        "var h=function(e){if(e.isTrusted)report();};"
+        "['pointerdown','mousedown','keydown','touchstart'].forEach(function(t){addEventListener(t,h,o);});})";
+    auto* reporter = new ActionReporter{webkit_web_page_get_id(page), document.token, document.origin};
+    JSCValue* report = jsc_value_new_function_variadic(
+        context, nullptr, G_CALLBACK(&OnUserAction), reporter, [](gpointer p) { delete static_cast<ActionReporter*>(p); },
+        JSC_TYPE_VALUE);
+    JSCValue* watch = jsc_context_evaluate_with_source_uri(context, kWatch, -1, "kxcef-extension:///actions", 1);
+    if (watch && jsc_value_is_function(watch)) {
+        JSCValue* r = jsc_value_function_call(watch, JSC_TYPE_VALUE, report, G_TYPE_NONE);
+        if (r) g_object_unref(r);
+    }
+    if (watch) g_object_unref(watch);
+    g_object_unref(report);
+    ClearException(context, "user action watch");
+}
+
 void InstallExtensions(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame, gpointer) {
     if (!g_render) return;
-    if (webkit_frame_is_main_frame(frame)) RememberMainFrame(page, frame);
     JSGlobalContextRef context = FrameContext(frame, world);
     if (!context) return;
     g_render->pending.DropStale(frame, context);
+    // The document's own origin, not its address's: a sandboxed document of the
+    // front-end's address is opaque ("null"), an about:blank, srcdoc or blob:
+    // document has the origin it inherited. Read once per document, so the
+    // GLib wrappers here cost nothing per call.
+    JSCContext* documentContext = webkit_frame_get_js_context_for_script_world(frame, world);
+    bool fresh = false;
+    const DocumentRegistry::Document& document = g_render->documents.Enter(frame, documentContext, &fresh);
+    if (webkit_frame_is_main_frame(frame)) ReportMainDocument(page, document);
+    if (fresh) WatchUserActions(documentContext, page, document);
+    g_object_unref(documentContext);
     JSObjectRef global = JSContextGetGlobalObject(context);
     JSValueRef functionPrototype = FunctionPrototype(context, global);
     int browserId = static_cast<int>(webkit_web_page_get_id(page));
-    std::string origin = OriginOf(webkit_frame_get_uri(frame));
     for (const auto& ext : g_render->extensions) {
         if (JSObjectHasProperty(context, global, ext->holderString->get())) continue;
         JSObjectRef holder = JSObjectMake(context, nullptr, nullptr);
@@ -152,7 +194,8 @@ void InstallExtensions(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFram
             auto* binding = new NativeBinding(name);
             binding->handler = ext->handler.get();
             binding->site.browserId = browserId;
-            binding->site.origin = origin;
+            binding->site.origin = document.origin;
+            binding->site.document = document.token;
             g_weak_ref_init(&binding->site.frame, frame);
             JSObjectRef fn = JSObjectMake(context, NativeFunctionClass(), binding);
             // A function to the page in every respect (call, apply, bind).
@@ -224,11 +267,13 @@ JSStringRef FunctionNameString(const std::string& name) {
     return names->emplace(name, std::make_unique<JsString>(name)).first->second->get();
 }
 
-void RunPageCommand(WebKitWebPage* page, const std::string& name, const CefListValue& list) {
-    WebKitFrame* main = MainFrameOf(page);
-    if (!main) return;
+// A page command runs in the document it is addressed to, and only while the
+// frame still shows that document.
+void RunPageCommand(WebKitWebPage* page, const std::string& name, const CefListValue& list, std::uint64_t document) {
+    WebKitFrame* frame = g_render->documents.Find(document);
+    if (!frame) return;
     int browserId = static_cast<int>(webkit_web_page_get_id(page));
-    if (JSGlobalContextRef context = FrameContext(main)) {
+    if (JSGlobalContextRef context = FrameContext(frame)) {
         JSObjectRef global = JSContextGetGlobalObject(context);
         JSValueRef value = JSObjectGetProperty(context, global, FunctionNameString(name), nullptr);
         JSObjectRef function = value && JSValueIsObject(context, value) ? JSValueToObject(context, value, nullptr)
@@ -238,7 +283,7 @@ void RunPageCommand(WebKitWebPage* page, const std::string& name, const CefListV
         if (function && JSObjectIsFunction(context, function))
             CallWithBridge(context, browserId, name, function, global, list);
     }
-    g_object_unref(main);
+    g_object_unref(frame);
 }
 
 void RunCallbackReply(WebKitWebPage* page, const std::string& name, int id, const CefListValue& list) {
@@ -257,11 +302,12 @@ void RunCallbackReply(WebKitWebPage* page, const std::string& name, int id, cons
 gboolean OnPageMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer) {
     if (!g_render) return FALSE;
     CefRefPtr<CefListValue> list = CefListValue::Create();
-    if (!DecodeMessageParams(webkit_user_message_get_parameters(message), *list, nullptr)) return FALSE;
+    MessageExtras extras;
+    if (!DecodeMessageParams(webkit_user_message_get_parameters(message), *list, &extras)) return FALSE;
     if (list->GetSize() == 0 || list->GetType(0) != VTYPE_INT) return TRUE;
     std::string name = webkit_user_message_get_name(message);
     int id = list->GetInt(0);
-    if (id == -1) RunPageCommand(page, name, *list);
+    if (id == -1) RunPageCommand(page, name, *list, extras.document);
     else if (id >= 0) RunCallbackReply(page, name, id, *list);
     return TRUE;
 }

@@ -172,6 +172,7 @@ void CCEF3V8Handler::ExecuteAsynchronous(JSContextRef context, size_t argc, cons
     }
     MessageExtras extras;
     extras.origin = site.origin;
+    extras.document = site.document;
     GVariant* params = EncodeMessageParams(*list, extras);
     WebKitUserMessage* message = webkit_user_message_new(site.name.c_str(), params);
     g_variant_unref(params);

@@ -8,6 +8,7 @@
 #include <JavaScriptCore/JavaScript.h>
 #include <webkit2/webkit-web-extension.h>
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -26,8 +27,9 @@ struct NativeCallSite {
     std::string name;
     JsString nameString;  // `name` for property lookups
     int browserId = 0;
-    GWeakRef frame;       // WebKitFrame, may be gone
-    std::string origin;   // the frame's origin when its document was set up
+    GWeakRef frame;              // WebKitFrame, may be gone
+    std::string origin;          // the document's security origin
+    std::uint64_t document = 0;  // the document's token
 };
 
 // page callbacks waiting for the browser process's reply, by callback id.

@@ -1,0 +1,92 @@
+// TLS errors end to end: a front-end served over HTTPS on loopback with a
+// self-signed certificate is refused (the page never loads, so nobody but the
+// real host can have the bridge), unless "deploy.ini" names an exception for
+// the host and exactly this certificate.
+#include <gtest/gtest.h>
+
+#include "tests/faults/client_harness.h"
+#include "tests/support/tls_identity.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// The front-end asks for the client's identity and posts the reply back.
+void ServeFrontEnd(qmtest::HttpServer& server) {
+    server.Route("/front.html", [](const qmtest::HttpRequest&) {
+        qmtest::HttpResponse r;
+        r.body = "<!doctype html><script>window.JsHandleCallBack=function(t){var x=new XMLHttpRequest();"
+                 "x.open('POST','/reply');x.send(t);};"
+                 "KXVantorAsyn.VantorCommunicateAsyn('_get_client_info','');</script>";
+        return r;
+    });
+    server.Fallback([](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
+}
+
+bool Requested(const qmtest::HttpServer& server, const std::string& path) {
+    for (const auto& r : server.Requests())
+        if (r.target == path) return true;
+    return false;
+}
+
+void AddTlsException(qmfault::ClientRun& run, const std::string& value) {
+    std::string deploy = qmtest::ReadFile(run.Path("deploy.ini"));
+    ASSERT_TRUE(qmtest::WriteFile(run.Path("deploy.ini"), deploy + "[tls_exceptions]\n127.0.0.1=" + value + "\n"));
+}
+
+// Starts the client on the HTTPS front-end and expects the load to fail.
+void ExpectRefused(qmfault::ClientRun& run, const qmtest::HttpServer& https) {
+    ASSERT_TRUE(run.StartAt(https.Url("/front.html")));
+    EXPECT_TRUE(run.OutputHas(" failed: the TLS certificate of 127.0.0.1 is not trusted (unknown issuer)", 60s))
+        << run.Output() << run.Logs();
+    EXPECT_NE(run.Output().find("load of " + https.Url("/front.html?")), std::string::npos);
+    EXPECT_EQ(https.RequestCount(), 0u) << "no request may pass the handshake";
+    EXPECT_EQ(run.Stop(), 0);
+}
+
+TEST(Tls, AFrontEndWhoseCertificateFailsIsRefused) {
+    qmtest::TlsIdentity identity = qmtest::MakeSelfSignedIdentity();
+    ASSERT_FALSE(identity.sha256.empty());
+    qmtest::HttpServer https;
+    ServeFrontEnd(https);
+    ASSERT_TRUE(https.StartTls(identity));
+    {
+        qmfault::ClientRun run;
+        ExpectRefused(run, https);
+        EXPECT_NE(run.Logs().find("TLS certificate errors fail the load for every host"), std::string::npos)
+            << run.Logs();
+    }
+    {
+        // An exception for another certificate of the host does not count.
+        qmfault::ClientRun run;
+        AddTlsException(run, std::string(64, '0'));
+        ExpectRefused(run, https);
+    }
+}
+
+TEST(Tls, TheDeploymentsExceptionForTheHostAndCertificateLetsItLoad) {
+    qmtest::TlsIdentity identity = qmtest::MakeSelfSignedIdentity();
+    qmtest::HttpServer https;
+    ServeFrontEnd(https);
+    ASSERT_TRUE(https.StartTls(identity));
+    qmfault::ClientRun run;
+    // Written as tools print fingerprints: colon-separated, upper case.
+    std::string printed;
+    for (size_t i = 0; i < identity.sha256.size(); i += 2)
+        printed += (i ? ":" : "") + std::string(1, static_cast<char>(std::toupper(identity.sha256[i]))) +
+                   std::string(1, static_cast<char>(std::toupper(identity.sha256[i + 1])));
+    AddTlsException(run, printed);
+    ASSERT_TRUE(run.StartAt(https.Url("/front.html")));
+    ASSERT_TRUE(qmtest::WaitUntil([&] { return Requested(https, "/reply"); }, 90s)) << run.Output();
+    for (const auto& r : https.Requests()) {
+        if (r.target != "/reply") continue;
+        EXPECT_NE(r.body.find("\"cbfn\":\"_get_client_info\""), std::string::npos);
+    }
+    EXPECT_NE(run.Logs().find("TLS certificate errors accepted for host 127.0.0.1 by the deployment file: "
+                              "certificate SHA-256 " + identity.sha256),
+              std::string::npos)
+        << run.Logs();
+    EXPECT_EQ(run.Stop(), 0);
+}
+
+}  // namespace
