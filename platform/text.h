@@ -9,6 +9,7 @@
 namespace platform {
 
 std::string WideToUtf8(const std::wstring& text);
+std::string WideToUtf8(const wchar_t* text, size_t size);
 std::wstring Utf8ToWide(const std::string& text);
 
 // Lenient forms for text from web pages, which may hold unpaired surrogates:
@@ -17,6 +18,9 @@ std::wstring Utf8ToWide(const std::string& text);
 std::wstring Utf8ToWideLenient(const char* data, size_t size);
 inline std::wstring Utf8ToWideLenient(const std::string& text) { return Utf8ToWideLenient(text.data(), text.size()); }
 std::string WideToUtf8Lenient(const std::wstring& text);
+// The lenient decoding into `out`, which has room for `size` characters (a
+// text never has more characters than bytes); returns how many it wrote.
+size_t Utf8ToWideLenientInto(const char* data, size_t size, wchar_t* out);
 // Valid UTF-8 comes back unchanged; anything malformed is repaired as above.
 std::string SanitizeUtf8(const char* data, size_t size);
 // Text as a JavaScript engine holds it, UTF-16 code units that may hold
@@ -27,6 +31,9 @@ std::wstring Utf16ToWideLenient(const std::uint16_t* units, size_t count);
 // Unicode scalar value become U+FFFD.
 std::u16string Utf8ToUtf16Lenient(const char* data, size_t size);
 std::u16string WideToUtf16Lenient(const std::wstring& text);
+// Whether the bytes are valid UTF-8 of Unicode scalar values (so that
+// SanitizeUtf8 would give them back unchanged).
+bool IsValidUtf8(const char* data, size_t size);
 
 // ANSI here means code page 936 (GBK).
 std::string WideToAnsi(const std::wstring& text);

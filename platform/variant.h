@@ -78,8 +78,13 @@ namespace platform {
 
 // Text of a VT_BSTR variant, whole length; empty for any other type.
 std::wstring VariantText(const VARIANT& v);
+// The same as UTF-8, straight from the BSTR (empty when it holds a value that
+// is no Unicode character, as WideToUtf8 gives).
+std::string VariantUtf8(const VARIANT& v);
 // A VT_BSTR variant holding a copy of the text.
 VARIANT MakeBstrVariant(const std::wstring& text);
+// A VT_BSTR variant of UTF-8 text, decoded leniently straight into the BSTR.
+VARIANT MakeBstrVariantFromUtf8(const std::string& utf8);
 VARIANT MakeI4Variant(LONG value);
 
 }  // namespace platform

@@ -2,8 +2,8 @@
 # Runs every fuzz target of a QM_FUZZ build for a bounded time on its corpus.
 # A finding stops the run with the crashing input kept under <build>/fuzz-findings/.
 # Every input has a time budget (-timeout); the parsers of page input also get
-# inputs up to the 1 MiB a page may send, so that one that is not linear in
-# its input times out.
+# inputs up to 1 MiB (four times what a page may send), so that one that is not
+# linear in its input times out.
 set -euo pipefail
 build=${1:?usage: run-fuzz.sh <fuzz build dir> [seconds]}
 seconds=${2:-30}

@@ -27,7 +27,7 @@ bool QNWebWndManager::OnAsynJsEventFrom(int browserId, const std::string& /*name
     // args[0] is the callback id; args[1] the request name, args[2] its text.
     // The texts go to UTF-8 directly: a detour through the ANSI code page would
     // turn every character GBK lacks into '?'.
-    std::string request = platform::WideToUtf8(platform::VariantText(args[1]));
+    std::string request = platform::VariantUtf8(args[1]);
     // A call without a request name (KXWebApp.PostCPPTask carries its callback
     // there) is no page command.
     if (request.empty()) return true;
@@ -39,7 +39,7 @@ bool QNWebWndManager::OnAsynJsEventFrom(int browserId, const std::string& /*name
         LogRefused(origin, request);
         return true;
     }
-    std::string json = platform::WideToUtf8(platform::VariantText(args[2]));
+    std::string json = platform::VariantUtf8(args[2]);
     WND::IQNWebWnd* window = FindWindow(browserId);
     if (window) {
         CEFRequest req{std::move(request), std::move(json), window};

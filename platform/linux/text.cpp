@@ -146,23 +146,37 @@ void AppendUtf8(std::string& out, std::uint32_t cp) {
     }
 }
 
-// Shared by the strict and the lenient forms: false when anything was malformed.
-bool DecodeUtf8(const char* data, size_t size, std::wstring& out) {
-    out.clear();
-    out.reserve(size);
-    bool ok = true;
+// Decodes into `out`, which has room for `size` characters (never more than
+// bytes); returns how many it wrote. ASCII runs take the short way.
+size_t DecodeUtf8Into(const char* data, size_t size, wchar_t* out, bool& ok) {
     const auto* p = reinterpret_cast<const unsigned char*>(data);
     const auto* end = p + size;
-    while (p < end) out += static_cast<wchar_t>(DecodeOne(p, end, ok));
+    wchar_t* w = out;
+    while (p < end) {
+        if (*p < 0x80) *w++ = static_cast<wchar_t>(*p++);
+        else *w++ = static_cast<wchar_t>(DecodeOne(p, end, ok));
+    }
+    return static_cast<size_t>(w - out);
+}
+
+// Shared by the strict and the lenient forms: false when anything was malformed.
+bool DecodeUtf8(const char* data, size_t size, std::wstring& out) {
+    bool ok = true;
+    out.resize(size);
+    out.resize(DecodeUtf8Into(data, size, &out[0], ok));
     return ok;
 }
 
-bool EncodeUtf8(const std::wstring& text, std::string& out) {
+bool EncodeUtf8(const wchar_t* text, size_t size, std::string& out) {
     out.clear();
-    out.reserve(text.size());
+    out.reserve(size);
     bool ok = true;
-    for (wchar_t wc : text) {
-        auto cp = static_cast<std::uint32_t>(wc);
+    for (size_t i = 0; i < size; ++i) {
+        auto cp = static_cast<std::uint32_t>(text[i]);
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+            continue;
+        }
         if (!ValidScalar(cp)) {
             ok = false;
             cp = kReplacement;
@@ -172,11 +186,20 @@ bool EncodeUtf8(const std::wstring& text, std::string& out) {
     return ok;
 }
 
+bool EncodeUtf8(const std::wstring& text, std::string& out) { return EncodeUtf8(text.data(), text.size(), out); }
+
 }  // namespace
 
-std::string WideToUtf8(const std::wstring& text) {
+std::string WideToUtf8(const std::wstring& text) { return WideToUtf8(text.data(), text.size()); }
+
+std::string WideToUtf8(const wchar_t* text, size_t size) {
     std::string out;
-    return EncodeUtf8(text, out) ? out : std::string();
+    return EncodeUtf8(text, size, out) ? out : std::string();
+}
+
+size_t Utf8ToWideLenientInto(const char* data, size_t size, wchar_t* out) {
+    bool ok = true;
+    return DecodeUtf8Into(data, size, out, ok);
 }
 
 std::wstring Utf8ToWide(const std::string& text) {
@@ -265,6 +288,17 @@ std::u16string WideToUtf16Lenient(const std::wstring& text) {
     out.reserve(text.size());
     for (wchar_t wc : text) AppendUtf16(out, static_cast<std::uint32_t>(wc));
     return out;
+}
+
+bool IsValidUtf8(const char* data, size_t size) {
+    const auto* p = reinterpret_cast<const unsigned char*>(data);
+    const auto* end = p + size;
+    bool ok = true;
+    while (p < end && ok) {
+        if (*p < 0x80) ++p;
+        else DecodeOne(p, end, ok);
+    }
+    return ok;
 }
 
 std::string WideToAnsi(const std::wstring& text) {

@@ -318,8 +318,8 @@ TEST_F(JsTest, AValueBeyondTheMessageLimitsIsRefusedAndSpendsTheBudget) {
         {"var s=[];s[4000000000]=1;s", "a sparse array counts by its length"},
         {"new Array(1000000).fill(0)", "a million elements"},
         {"var w=[];for(var i=0;i<300;i++)w.push(w);w", "a wide cyclic array multiplies"},
-        {"'x'.repeat(1048577)", "one byte of text too many"},
-        {"var t=[];for(var i=0;i<3;i++)t.push('y'.repeat(400000));t", "text adds up across elements"},
+        {"'x'.repeat(262145)", "one byte of text too many"},
+        {"var t=[];for(var i=0;i<3;i++)t.push('y'.repeat(100000));t", "text adds up across elements"},
     };
     for (const Case& c : cases) {
         JSValueRef v = Eval(c.code);
@@ -333,10 +333,10 @@ TEST_F(JsTest, AValueBeyondTheMessageLimitsIsRefusedAndSpendsTheBudget) {
     // Right at the limits a value still fits.
     auto list = CefListValue::Create();
     CallBudget budget;
-    EXPECT_TRUE(JsToListEntry(context_, Eval("[new Array(65534).fill(0)]"), *list, 0, budget));
+    EXPECT_TRUE(JsToListEntry(context_, Eval("[new Array(16382).fill(0)]"), *list, 0, budget));
     EXPECT_EQ(budget.entries, 0u);
     CallBudget textBudget;
-    EXPECT_TRUE(JsToListEntry(context_, Eval("'z'.repeat(1048576)"), *list, 1, textBudget));
+    EXPECT_TRUE(JsToListEntry(context_, Eval("'z'.repeat(262144)"), *list, 1, textBudget));
     EXPECT_EQ(list->GetStringUtf8(1).size(), kMaxMessageTextBytes);
 }
 

@@ -41,7 +41,7 @@ TEST(CallLimits, HugeCallsAreRefusedInThePageAndTheClientAnswersAtOnce) {
                  "  var huge=new Array(1000000).fill(7);"
                  "  KXWebApp.PostCPPTask('_get_client_info',huge);"
                  "  KXVantorAsyn.VantorCommunicateAsyn('_get_client_info',huge);"
-                 "  KXVantorAsyn.VantorCommunicateAsyn('_get_client_info','x'.repeat(1048577));"
+                 "  KXVantorAsyn.VantorCommunicateAsyn('_get_client_info','x'.repeat(262145));"
                  "  KXVantorAsyn.VantorCommunicateAsyn('_close_window','');"
                  "  KXVantorAsyn.VantorCommunicateAsyn('_get_client_info','');};x.send();</script>";
         return r;
@@ -66,7 +66,7 @@ TEST(CallLimits, HugeCallsAreRefusedInThePageAndTheClientAnswersAtOnce) {
         },
         30s));
     std::string origin = run.web().Url("");
-    const std::string limits = " refused: more than 65536 values or 1048576 bytes of text";
+    const std::string limits = " refused: more than 16384 values or 262144 bytes of text";
     EXPECT_EQ(Count(run.Output(), "page call PostCPPTask from origin " + origin + limits), 1u) << run.Output();
     EXPECT_EQ(Count(run.Output(), "page call VantorCommunicateAsyn from origin " + origin + limits), 2u);
     size_t replies = 0;

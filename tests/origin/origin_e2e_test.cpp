@@ -1,12 +1,9 @@
 // The whole client with a second loopback origin: a page of another port,
-// framed by the front-end, framing it, or navigated to, gets nothing from the
-// client (no reply, no event); documents are judged by their own origin, not
-// their address; the front-end's own calls still work.
+// framed by the front-end and then navigated to, gets nothing from the
+// client; documents are judged by their own origin, not their address; the
+// front-end's own calls still work.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 
 #include "tests/faults/client_harness.h"
 
@@ -155,96 +152,6 @@ TEST(DocumentOrigin, SandboxedDocumentsAreRefusedAndDocumentsInheritingTheFrontE
     EXPECT_FALSE(Requested(run.web(), "/reply-sandboxed"));
     EXPECT_FALSE(Requested(run.web(), "/reply-csp"));
     EXPECT_EQ(run.Stop(), 0);
-}
-
-TEST(Replies, AForeignPageFramingTheFrontEndGetsNeitherRepliesNorEvents) {
-    qmfault::ClientRun run;
-    qmtest::HttpServer foreign;
-    ASSERT_TRUE(foreign.Start());
-    std::string front = run.web().Url("");
-    // The front-end goes to a foreign page, which frames the front-end.
-    run.web().Route("/start.html", [&foreign](const qmtest::HttpRequest&) {
-        return Html("<script>location.href='" + foreign.Url("/top.html") + "';</script>");
-    });
-    foreign.Route("/top.html", [front](const qmtest::HttpRequest&) {
-        return Html("<script>window.JsHandleCallBack=function(t){post('/top-reply',t);};"
-                    "KXVantorAsyn.VantorCommunicateAsyn('_get_client_info','');</script>"
-                    "<iframe src='" + front + "/inner.html'></iframe>");
-    });
-    // The framed front-end asks for its identity and starts the microphone,
-    // until voice level events arrive.
-    run.web().Route("/inner.html", [](const qmtest::HttpRequest&) {
-        return Html("<script>window.JsHandleCallBack=function(t){"
-                    "  post(t.indexOf('_nim_audio_volumn')>=0?'/inner-event':'/inner-reply',t);"
-                    "  if(t.indexOf('_nim_audio_volumn')>=0)clearInterval(start);};"
-                    "KXVantorAsyn.VantorCommunicateAsyn('_get_client_info','');"
-                    "var start=setInterval(function(){"
-                    "  KXVantorAsyn.VantorCommunicateAsyn('_nim_start_mic_device','');},1000);</script>");
-    });
-    foreign.Fallback([](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
-
-    ASSERT_TRUE(run.Start("/start.html"));
-    ASSERT_TRUE(WaitRequested(run.web(), "/inner-reply", 90s)) << run.Output();
-    EXPECT_NE(BodyOf(run.web(), "/inner-reply").find("\"cbfn\":\"_get_client_info\""), std::string::npos);
-    ASSERT_TRUE(qmtest::WaitUntil([&] { return RequestCount(run.web(), "/inner-event") >= 3; }, 60s))
-        << run.Output() << run.Logs();
-    ASSERT_TRUE(run.LogsHave("page call \"_get_client_info\" from origin " + foreign.Url("") + " refused", 30s))
-        << run.Logs();
-    EXPECT_FALSE(Requested(foreign, "/top-reply"));
-    EXPECT_EQ(run.Stop(), 0);
-    foreign.Stop();
-}
-
-TEST(Replies, VoiceEventsNeverReachAForeignPageAndComeBackToTheFrontEnd) {
-    qmfault::ClientRun run;
-    qmtest::HttpServer foreign;
-    ASSERT_TRUE(foreign.Start());
-    std::string front = run.web().Url("");
-    // The front-end starts the microphone; after two level events it goes to
-    // a foreign page, which comes back to the front-end when the test says so.
-    run.web().Route("/voice.html", [&foreign](const qmtest::HttpRequest&) {
-        return Html("<script>var n=0;window.JsHandleCallBack=function(t){if(t.indexOf('_nim_audio_volumn')<0)return;"
-                    "  post('/front-event',t);clearInterval(start);"
-                    "  if(++n==2)location.href='" + foreign.Url("/away.html") + "';};"
-                    "var start=setInterval(function(){"
-                    "  KXVantorAsyn.VantorCommunicateAsyn('_nim_start_mic_device','');},1000);</script>");
-    });
-    std::mutex lock;
-    std::condition_variable changed;
-    bool goBack = false;
-    foreign.Route("/away.html", [front](const qmtest::HttpRequest&) {
-        return Html("<script>window.JsHandleCallBack=function(t){post('/away-reply',t);};"
-                    "var x=new XMLHttpRequest();x.open('GET','/go-back');"
-                    "x.onload=function(){location.href='" + front + "/back.html';};x.send();</script>");
-    });
-    foreign.Route("/go-back", [&](const qmtest::HttpRequest&) {
-        std::unique_lock<std::mutex> l(lock);
-        changed.wait_for(l, 60s, [&] { return goBack; });
-        return qmtest::HttpResponse();
-    });
-    // Back at the front-end, nothing is started again: the session ran on.
-    run.web().Route("/back.html", [](const qmtest::HttpRequest&) {
-        return Html("<script>window.JsHandleCallBack=function(t){"
-                    "if(t.indexOf('_nim_audio_volumn')>=0)post('/back-event',t);};</script>");
-    });
-    foreign.Fallback([](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
-
-    ASSERT_TRUE(run.Start("/voice.html"));
-    ASSERT_TRUE(WaitRequested(foreign, "/go-back", 90s)) << run.Output();
-    // While the foreign page is shown the session raises level events (one
-    // in ten of its ticks, every half second): let several of them pass. No
-    // outcome depends on this wait.
-    std::this_thread::sleep_for(2s);
-    {
-        std::lock_guard<std::mutex> l(lock);
-        goBack = true;
-    }
-    changed.notify_all();
-    ASSERT_TRUE(WaitRequested(run.web(), "/back-event", 60s)) << run.Output();
-    EXPECT_FALSE(Requested(foreign, "/away-reply"));
-    EXPECT_GE(RequestCount(run.web(), "/front-event"), 2u);
-    EXPECT_EQ(run.Stop(), 0);
-    foreign.Stop();
 }
 
 }  // namespace

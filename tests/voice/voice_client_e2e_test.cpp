@@ -24,17 +24,6 @@
 namespace voicetest {
 namespace {
 
-class TonePlayerProcess {
-public:
-    TonePlayerProcess(const std::string& pulse, const std::string& sink, int hz) {
-        process_.Start({VOICE_TONE_EXE, sink, std::to_string(hz), "-1"}, {{"PULSE_SERVER", pulse}});
-    }
-    ~TonePlayerProcess() { process_.Kill(); }
-
-private:
-    qmtest::ChildProcess process_;
-};
-
 // Whether `text` holds `password` as the client's code may keep it: UTF-8,
 // or wide text (UTF-16 or UTF-32, little endian).
 bool HoldsPassword(const std::string& text, const std::string& password) {
@@ -62,7 +51,7 @@ TEST(VoiceClient, TheDemoPageHearsAnotherParticipantAndACrashLeavesThePasswordNo
     ASSERT_TRUE(peer.Start()) << peer.Stderr();
     ASSERT_TRUE(peer.Login("talker", MurmurServer::kServerPassword));
     ASSERT_NE(peer.Join("7").find("\"res\":200"), std::string::npos);
-    TonePlayerProcess tone(peerSound.address(), "micfeed", 440);
+    TonePlayer tone(peerSound.address(), "micfeed", 440);
     ASSERT_TRUE(peer.Do("mic - 0"));
     ASSERT_TRUE(peer.Started(0));
 

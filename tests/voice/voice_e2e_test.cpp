@@ -38,27 +38,6 @@ std::string DeployFor(const std::string& host, const std::string& fingerprint) {
     return "[voice]\nhost=" + host + "\nfingerprint=" + fingerprint + "\n";
 }
 
-// A program playing a tone into a sink of one machine's sound server, under
-// its own executable name (so that it counts as a program of its own).
-class TonePlayer {
-public:
-    TonePlayer(const std::string& pulse, const std::string& sink, int hz, const std::string& programName = "voice_tone") {
-        exe_ = dir_.File(programName);
-        if (link(VOICE_TONE_EXE, exe_.c_str()) != 0) {
-            qmtest::WriteFile(exe_, qmtest::ReadFile(VOICE_TONE_EXE));
-            chmod(exe_.c_str(), 0755);
-        }
-        process_.Start({exe_, sink, std::to_string(hz), "-1"}, {{"PULSE_SERVER", pulse}}, dir_.File("out.txt"));
-    }
-    ~TonePlayer() { process_.Kill(); }
-    const std::string& exe() const { return exe_; }
-
-private:
-    qmtest::TempDir dir_;
-    std::string exe_;
-    qmtest::ChildProcess process_;
-};
-
 // Records `source` until the tone is there; bounded in tries.
 bool Hears(const std::string& pulse, double hz, int tries = 20, const std::string& source = "spk.monitor") {
     for (int i = 0; i < tries; ++i) {

@@ -301,4 +301,15 @@ bool HasTone(const std::vector<short>& samples, double hz) {
     return Loudness(samples) > -45 && std::fabs(PeakFrequency(samples) - hz) <= 3 && EnergyNear(samples, hz) > 0.5;
 }
 
+TonePlayer::TonePlayer(const std::string& server, const std::string& sink, int hz, const std::string& programName) {
+    exe_ = dir_.File(programName);
+    if (link(VOICE_TONE_EXE, exe_.c_str()) != 0) {
+        qmtest::WriteFile(exe_, qmtest::ReadFile(VOICE_TONE_EXE));
+        chmod(exe_.c_str(), 0755);
+    }
+    process_.Start({exe_, sink, std::to_string(hz), "-1"}, {{"PULSE_SERVER", server}}, dir_.File("out.txt"));
+}
+
+TonePlayer::~TonePlayer() { process_.Kill(); }
+
 }  // namespace voicetest

@@ -97,6 +97,25 @@ private:
     qmtest::ChildProcess process_;
 };
 
+// A program playing a sine tone into `sink` of the PulseAudio server at
+// `server` until the object goes (e.g. into "micfeed", which the virtual
+// microphone hears), under its own executable name (so that it counts as a
+// program of its own).
+class TonePlayer {
+public:
+    TonePlayer(const std::string& server, const std::string& sink, int hz,
+               const std::string& programName = "voice_tone");
+    ~TonePlayer();
+    TonePlayer(const TonePlayer&) = delete;
+    TonePlayer& operator=(const TonePlayer&) = delete;
+    const std::string& exe() const { return exe_; }
+
+private:
+    qmtest::TempDir dir_;
+    std::string exe_;
+    qmtest::ChildProcess process_;
+};
+
 // Samples recorded from `source` of the PulseAudio server at `server` for
 // `duration` (48 kHz mono); empty when recording failed.
 std::vector<short> Record(const std::string& server, const std::string& source, std::chrono::milliseconds duration);

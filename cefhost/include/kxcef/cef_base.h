@@ -124,6 +124,10 @@ public:
     // UTF-8 form of a string entry without a round trip through wide text.
     std::string GetStringUtf8(size_t index) const;
     bool SetStringUtf8(size_t index, const std::string& value);
+    // The same without copying the text: the entry's own text (null when the
+    // entry is no string), and a setter that keeps valid text as it is.
+    const std::string* StringUtf8(size_t index) const;
+    bool SetStringUtf8(size_t index, std::string&& value);
 
 private:
     CefListValue();

@@ -98,6 +98,16 @@ bool CefListValue::SetStringUtf8(size_t index, const std::string& value) {
     KXCEF_SET_ENTRY(index, (e.type = VTYPE_STRING, e.s = platform::SanitizeUtf8(value.data(), value.size())));
 }
 
+const std::string* CefListValue::StringUtf8(size_t index) const {
+    if (index >= entries_.size() || entries_[index].type != VTYPE_STRING) return nullptr;
+    return &entries_[index].s;
+}
+
+bool CefListValue::SetStringUtf8(size_t index, std::string&& value) {
+    if (!platform::IsValidUtf8(value.data(), value.size())) value = platform::SanitizeUtf8(value.data(), value.size());
+    KXCEF_SET_ENTRY(index, (e.type = VTYPE_STRING, e.s = std::move(value)));
+}
+
 bool CefListValue::SetList(size_t index, CefRefPtr<CefListValue> value) {
     if (!value || value.get() == this) return SetNull(index);
     KXCEF_SET_ENTRY(index, (e.type = VTYPE_LIST, e.list = std::move(value)));

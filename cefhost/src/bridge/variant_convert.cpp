@@ -21,7 +21,7 @@ VARIANT ListEntryToVariant(const CefListValue& list, size_t index) {
             v.dblVal = list.GetDouble(index);
             break;
         case VTYPE_STRING:
-            v = platform::MakeBstrVariant(list.GetString(index));
+            v = platform::MakeBstrVariantFromUtf8(*list.StringUtf8(index));
             break;
         default:
             break;

@@ -47,7 +47,7 @@ public:
             }
             case VTYPE_STRING:
                 U8('s');
-                Text(list.GetStringUtf8(i));
+                Text(*list.StringUtf8(i));
                 return;
             case VTYPE_LIST: {
                 CefRefPtr<CefListValue> child = list.GetList(i);
@@ -120,7 +120,7 @@ private:
             }
             case 's': {
                 std::string s;
-                if (Text(s)) list.SetStringUtf8(i, s);
+                if (Text(s)) list.SetStringUtf8(i, std::move(s));
                 return;
             }
             case 'l': {

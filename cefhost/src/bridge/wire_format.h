@@ -27,8 +27,10 @@ constexpr int kMaxListDepth = 64;
 // lists themselves included) and the bytes of its list's strings. A page's call is
 // held to these before it leaves the web process; a message beyond them does
 // not decode.
-constexpr size_t kMaxMessageEntries = 1u << 16;
-constexpr size_t kMaxMessageTextBytes = 1u << 20;
+// Page commands carry a few name=value pairs; the bounds keep the UI thread's
+// work on the largest message a page may send to a few milliseconds.
+constexpr size_t kMaxMessageEntries = 1u << 14;
+constexpr size_t kMaxMessageTextBytes = 1u << 18;
 
 struct MessageExtras {
     std::string origin;         // native calls: the calling document's origin; commands: the addressee's
