@@ -51,7 +51,7 @@ std::vector<TlsException> ParseTlsExceptions(const std::vector<std::wstring>& li
         bool any = sha256 == "any";
         bool pin = sha256.size() == 64 && std::all_of(sha256.begin(), sha256.end(), IsHexDigit);
         if (host.empty() || host.find_first_of(", \t") != std::string::npos || (!any && !pin)) {
-            QM_LOG(kLogSource) << "<qm> deployment file: TLS exception \"" << platform::WideToAnsi(line.substr(0, 80))
+            QM_LOG(kLogSource) << "<qm> deployment file: TLS exception \"" << EscapeForLog(platform::WideToAnsi(line), 80)
                                << "\" ignored: give HOST=SHA-256 fingerprint or HOST=any";
             continue;
         }

@@ -38,15 +38,6 @@ void LogInfo(const char* source, const std::string& text) {
     if (InfoLogEnabled()) Write("INFO", source, text);
 }
 
-std::string LogSafe(const std::string& text, size_t maxChars) {
-    std::string out;
-    for (char c : text) {
-        if (out.size() >= maxChars) return out + "...";
-        out += (c >= 0x20 && c < 0x7f) ? c : '?';
-    }
-    return out;
-}
-
 void LogWarning(const char* source, const std::string& text) {
     if (MinLogLevel() <= LogSeverity::Warning) Write("WARNING", source, text);
 }

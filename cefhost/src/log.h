@@ -14,10 +14,6 @@ bool InfoLogEnabled();
 void LogInfo(const char* source, const std::string& text);
 void LogWarning(const char* source, const std::string& text);
 
-// Text from a page or the network made fit for one log line: printable
-// ASCII only (anything else becomes '?'), at most `maxChars` characters.
-std::string LogSafe(const std::string& text, size_t maxChars = 160);
-
 // Source names of the log lines.
 extern const char kLogManager[];  // "CEF\\CEF3Manager"
 extern const char kLogApp[];      // "CEF\\CEF3APP"

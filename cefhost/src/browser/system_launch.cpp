@@ -3,6 +3,7 @@
 #include <deque>
 
 #include "browser/reply_route.h"
+#include "common/log_text.h"
 #include "log.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -33,7 +34,8 @@ void LogRefused(const std::string& url, const char* why) {
         LogWarning(kLogHandler, "more addresses refused to the system's handler; no further lines for them");
         return;
     }
-    LogWarning(kLogHandler, "address not handed to the system's handler: " + LogSafe(url) + " (" + why + ")");
+    LogWarning(kLogHandler, "address not handed to the system's handler: " + PageTextForLog(MaskUrl(url)) + " (" + why +
+                                ")");
 }
 
 // Launch times of the last minute, oldest first.
@@ -76,7 +78,7 @@ bool LaunchForPage(const std::string& url, bool engineGesture, const UserActivat
         return false;
     }
     if (!PageOriginTrusted(actedIn)) {
-        LogRefused(url, ("the user acted in a page of " + LogSafe(actedIn) + ", not the front-end").c_str());
+        LogRefused(url, ("the user acted in a page of " + PageTextForLog(actedIn) + ", not the front-end").c_str());
         return false;
     }
     if (!TakeLaunchSlot()) {

@@ -105,12 +105,13 @@ gboolean OnTlsErrors(WebKitWebView* view, gchar* uri, GTlsCertificate* certifica
     BrowserImpl* b = Of(data);
     std::string host = HostOf(uri);
     if (b->profile() && b->profile()->AcceptCertificate(host, certificate)) {
-        LogInfo(kLogHandler, "the TLS certificate of " + LogSafe(host) +
+        LogInfo(kLogHandler, "the TLS certificate of " + PageTextForLog(host) +
                                  " fails verification and is accepted by the deployment's exception");
         webkit_web_view_load_uri(view, uri);
         return TRUE;
     }
-    LogWarning(kLogHandler, "load of " + LogSafe(uri ? uri : "") + " failed: the TLS certificate of " + LogSafe(host) +
+    LogWarning(kLogHandler, "load of " + PageTextForLog(MaskUrl(uri ? uri : "")) + " failed: the TLS certificate of " +
+                                PageTextForLog(host) +
                                 " is not trusted (" + CertificateProblems(errors) + ")");
     return FALSE;  // the engine reports the failed load next
 }
