@@ -2,8 +2,9 @@
 // conversions between list entries and VARIANTs on the browser side. Decoding
 // any bytes is safe and linear in their size (run with a per-input time
 // budget: the first byte's bit 7 repeats the rest up to the largest message a
-// page may send); what decodes encodes to a stable form; entries keep their
-// type and their text through a VARIANT.
+// page may send, with bit 6 as well up to 1 MiB, past the limits, which must
+// be refused as cheaply); what decodes encodes to a stable form; entries keep
+// their type and their text through a VARIANT.
 #include <glib.h>
 
 #include <cstddef>
@@ -29,15 +30,15 @@ std::string Encoded(const CefListValue& list, const kxcef::MessageExtras& extras
 }
 
 // A message (no document, no origin) whose list holds the entry bytes of
-// `unit` as often as the limits allow.
-std::string Tiled(const uint8_t* data, size_t size) {
-    constexpr size_t kLargest = kxcef::kMaxMessageTextBytes + 8 * kxcef::kMaxMessageEntries;
+// `unit` as often as the limits allow, or (`pastLimits`) as 1 MiB allows.
+std::string Tiled(const uint8_t* data, size_t size, bool pastLimits) {
+    const size_t largest = pastLimits ? size_t(1) << 20 : kxcef::kMaxMessageTextBytes + 8 * kxcef::kMaxMessageEntries;
+    const size_t maxCount = pastLimits ? largest : kxcef::kMaxMessageEntries;
     std::string unit(reinterpret_cast<const char*>(data), size);
     std::string head = std::string("\x01", 1) + std::string(8, '\0') + std::string(4, '\0');
     std::string body;
     uint32_t count = 0;
-    while (!unit.empty() && count < kxcef::kMaxMessageEntries &&
-           head.size() + 4 + body.size() + unit.size() <= kLargest) {
+    while (!unit.empty() && count < maxCount && head.size() + 4 + body.size() + unit.size() <= largest) {
         body += unit;
         ++count;
     }
@@ -51,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Tiled inputs check the cost of decoding and encoding; the other checks
     // run on the inputs as they come.
     bool tiled = size > 0 && (data[0] & 0x80);
-    std::string input = tiled ? Tiled(data + 1, size - 1) : std::string(reinterpret_cast<const char*>(data), size);
+    std::string input = tiled ? Tiled(data + 1, size - 1, data[0] & 0x40)
+                              : std::string(reinterpret_cast<const char*>(data), size);
     GVariant* params = Params(input);
     CefRefPtr<CefListValue> list = CefListValue::Create();
     kxcef::MessageExtras extras;

@@ -1,8 +1,8 @@
 // Page command arguments ("name=value&name=value") as the voice-chat and
 // identity handlers read them. The first byte says how long the key is (low
-// four bits) and whether the rest is repeated up to the largest argument text
-// a page may send (bit 7): run with a per-input time budget, a lookup that is
-// not linear in the text times out on such inputs.
+// four bits) and whether the rest is repeated up to 1 MiB, four times the
+// argument text a page may send (bit 7): run with a per-input time budget, a
+// lookup that is not linear in the text times out on such inputs.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -10,7 +10,7 @@
 #include "core/services/reply/request_param.h"
 
 namespace {
-constexpr size_t kLargestText = 1u << 20;  // the bridge's bound on a call's text
+constexpr size_t kLargestText = 1u << 20;  // four times the bridge's bound on a call's text
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
