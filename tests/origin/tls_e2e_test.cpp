@@ -41,6 +41,16 @@ void ExpectRefused(qmfault::ClientRun& run, const qmtest::HttpServer& https) {
         << run.Output() << run.Logs();
     EXPECT_NE(run.Output().find("load of " + https.Url("/front.html?")), std::string::npos);
     EXPECT_EQ(https.RequestCount(), 0u) << "no request may pass the handshake";
+    // The client's offline page takes the place of the front-end and says why.
+    EXPECT_TRUE(qmtest::WaitUntil(
+        [&] {
+            std::string logs = run.Logs();
+            return logs.find("(The service's certificate is not trusted, so no secure connection was made. -202: ") !=
+                       std::string::npos &&
+                   logs.find("(unknown issuer)), failure 1") != std::string::npos;
+        },
+        30s))
+        << run.Logs();
     EXPECT_EQ(run.Stop(), 0);
 }
 

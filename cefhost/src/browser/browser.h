@@ -131,6 +131,13 @@ public:
     void TryClose();
     // State of the view's signal handlers.
     bool& load_failed() { return loadFailed_; }
+    // Why the certificate of the load that is failing now was refused (its
+    // error code and problems in words), for the failed load's report.
+    struct CertificateRefusal {
+        int code = 0;
+        std::string problems;
+    };
+    CertificateRefusal& certificate_refusal() { return certificateRefusal_; }
     GtkWidget*& devtools_window() { return devTools_; }
 
 private:
@@ -149,6 +156,7 @@ private:
     int id_ = 0;
     bool closing_ = false;
     bool closed_ = false;
+    CertificateRefusal certificateRefusal_;
     bool loadFailed_ = false;
     BrowserHostImpl host_;
     friend class BrowserHostImpl;

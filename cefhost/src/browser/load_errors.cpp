@@ -68,4 +68,12 @@ int LoadErrorCode(const GError* error) {
     return ERR_FAILED;
 }
 
+int CertificateErrorCode(GTlsCertificateFlags problems) {
+    if (problems & G_TLS_CERTIFICATE_BAD_IDENTITY) return ERR_CERT_COMMON_NAME_INVALID;
+    if (problems & G_TLS_CERTIFICATE_REVOKED) return ERR_CERT_REVOKED;
+    if (problems & (G_TLS_CERTIFICATE_EXPIRED | G_TLS_CERTIFICATE_NOT_ACTIVATED)) return ERR_CERT_DATE_INVALID;
+    if (problems & G_TLS_CERTIFICATE_UNKNOWN_CA) return ERR_CERT_AUTHORITY_INVALID;
+    return ERR_CERT_INVALID;
+}
+
 }  // namespace kxcef

@@ -2,11 +2,13 @@
 // (cef_errorcode_t).
 #pragma once
 
-#include <glib.h>
+#include <gio/gio.h>
 
 namespace kxcef {
 
 // The error code of a failed load, ERR_FAILED when nothing closer fits.
 int LoadErrorCode(const GError* error);
+// The code of a certificate that failed verification, by its worst problem.
+int CertificateErrorCode(GTlsCertificateFlags problems);
 
 }  // namespace kxcef

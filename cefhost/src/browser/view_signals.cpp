@@ -1,5 +1,7 @@
 #include "browser/view_signals.h"
 
+#include <utility>
+
 #include "bridge/wire_format.h"
 #include "browser/browser.h"
 #include "browser/handler_impl.h"
@@ -62,10 +64,17 @@ gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error
     BrowserImpl* b = Of(data);
     b->load_failed() = true;
     int code = LoadErrorCode(error);
+    std::wstring text = Wide(error ? error->message : nullptr);
+    // The engine only says the certificate was unacceptable; the refusal just
+    // before says which problem it had.
+    BrowserImpl::CertificateRefusal refusal = std::exchange(b->certificate_refusal(), {});
+    if (error && error->domain == G_TLS_ERROR && refusal.code != 0) {
+        code = refusal.code;
+        text += Wide((" (" + refusal.problems + ")").c_str());
+    }
     LogInfo(kLogHandler, "load failed: " + PageTextForLog(MaskUrl(uri ? uri : "")) + " (" +
                              (error ? g_quark_to_string(error->domain) : "?") + " " +
                              std::to_string(error ? error->code : 0) + " -> " + std::to_string(code) + ")");
-    std::wstring text = Wide(error ? error->message : nullptr);
     std::wstring failed = Wide(uri);
     WithClient(b, [&](CCEF3Handler* c, CefRefPtr<BrowserImpl>& br) {
         c->OnLoadError(br.get(), br->GetMainFrame(), code, text, failed);
@@ -113,6 +122,7 @@ gboolean OnTlsErrors(WebKitWebView* view, gchar* uri, GTlsCertificate* certifica
     LogWarning(kLogHandler, "load of " + PageTextForLog(MaskUrl(uri ? uri : "")) + " failed: the TLS certificate of " +
                                 PageTextForLog(host) +
                                 " is not trusted (" + CertificateProblems(errors) + ")");
+    b->certificate_refusal() = {CertificateErrorCode(errors), CertificateProblems(errors)};
     return FALSE;  // the engine reports the failed load next
 }
 
