@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <mutex>
+#include <optional>
 
 #include "platform/text.h"
 
@@ -28,6 +29,7 @@ enum class Sink {
 struct Target {
     Sink sink = Sink::None;
     int fd = -1;
+    bool pipe = false;  // a reader that is gone raises SIGPIPE
 };
 
 // Standard error is shared with the parent: its description's O_NONBLOCK flag
@@ -41,6 +43,7 @@ Target Classify() {
     if (S_ISSOCK(st.st_mode)) {
         t.sink = Sink::Socket;
     } else if (S_ISFIFO(st.st_mode) || isatty(STDERR_FILENO)) {
+        t.pipe = S_ISFIFO(st.st_mode);
         int fd = open("/proc/self/fd/2", O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
         if (fd >= 0) {
             t.fd = fd;
@@ -117,7 +120,8 @@ void WriteStandardError(const std::string& utf8) {
     // One line at a time, so that lines of several threads do not mix.
     static std::mutex lock;
     std::lock_guard<std::mutex> guard(lock);
-    QuietPipe quiet;
+    std::optional<QuietPipe> quiet;
+    if (t.pipe) quiet.emplace();
     const char* p = line.data();
     size_t left = line.size();
     while (left > 0) {
