@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 
 #include "platform/ini.h"
@@ -155,4 +157,47 @@ TEST_F(RegistryFile, AChangedFileIsReadAgainHoweverItChanged) {
     qmtest::WriteFile(dir_.File("other.reg"), body("O-1"));
     setenv("QM_REGISTRY_FILE", dir_.File("other.reg").c_str(), 1);
     EXPECT_EQ(gid(), L"O-1");
+}
+
+TEST_F(RegistryFile, AChangedFileIsReadAgainAndAnOversizedOrEndlessOneHoldsNoKeys) {
+    platform::RegistryKey key;
+    std::wstring text;
+    Use(std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\r\n\"V\"=\"x\"\r\n");
+    ASSERT_TRUE(key.Open(L"SOFTWARE\\A"));
+    EXPECT_TRUE(key.QueryString(L"V", text));
+    EXPECT_EQ(text, L"x");
+    EXPECT_EQ(platform::RegistryFileStatus(), platform::ReadStatus::Ok);
+    Use(std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\r\n\"V\"=\"y\"\r\n");
+    ASSERT_TRUE(key.Open(L"SOFTWARE\\A"));
+    EXPECT_TRUE(key.QueryString(L"V", text));
+    EXPECT_EQ(text, L"y");
+
+    Use(std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\r\n\"V\"=\"z\"\r\n" +
+        std::string(platform::kMaxConfigFileBytes, ';'));
+    EXPECT_FALSE(key.Open(L"SOFTWARE\\A"));
+    EXPECT_EQ(platform::RegistryFileStatus(), platform::ReadStatus::TooLarge);
+    setenv("QM_REGISTRY_FILE", "/dev/zero", 1);
+    EXPECT_FALSE(key.Open(L"SOFTWARE\\A"));
+    EXPECT_EQ(platform::RegistryFileStatus(), platform::ReadStatus::NotAFile);
+}
+
+TEST(IniSection, OversizedOrEndlessFilesAreNotReadAndAreReplacedOnWrite) {
+    qmtest::TempDir dir;
+    std::wstring big = Utf8ToWide(dir.File("big.ini"));
+    qmtest::WriteFile(dir.File("big.ini"), "[Start_Cid]\r\nX\r\n" + std::string(platform::kMaxConfigFileBytes, ';'));
+    platform::ReadStatus status = platform::ReadStatus::Ok;
+    EXPECT_TRUE(platform::ReadIniSection(big, L"Start_Cid", &status).empty());
+    EXPECT_EQ(status, platform::ReadStatus::TooLarge);
+    EXPECT_TRUE(platform::WriteIniSection(big, L"Start_Cid", {L"ABC"}));
+    EXPECT_EQ(platform::ReadIniSection(big, L"Start_Cid", &status), std::vector<std::wstring>{L"ABC"});
+    EXPECT_EQ(status, platform::ReadStatus::Ok);
+
+    EXPECT_TRUE(platform::ReadIniSection(L"/dev/zero", L"s", &status).empty());
+    EXPECT_EQ(status, platform::ReadStatus::NotAFile);
+    // A FIFO nobody writes to would block a plain open: it is refused at once.
+    std::string fifo = dir.File("fifo.ini");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_TRUE(platform::ReadIniSection(Utf8ToWide(fifo), L"s", &status).empty());
+    EXPECT_EQ(status, platform::ReadStatus::NotAFile);
+    EXPECT_EQ(platform::ReadStatusText(platform::ReadStatus::TooLarge), "too large (over 1048576 bytes)");
 }
