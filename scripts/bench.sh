@@ -72,6 +72,8 @@ rows = [
     ("  the same in time, with the machine's load (ms)", "bridge_stall_wall_ms", None),
     ("  the same in time, page idle (ms)", "bridge_stall_idle_wall_ms", None),
     ("\"_get_client_info\" handler (ms)", "client_info_ms", None),
+    ("\"_nim_enum_player\" on the UI thread (ms)", "enum_player_ui_thread_ms", None),
+    ("player scan on the worker pool (ms)", "player_scan_ms", None),
     ("log records per second, 1 thread", "log_records_per_s_1", None),
     ("log records per second, 4 threads", "log_records_per_s_4", None),
     ("launcher start to engine initialised (ms)", "launcher_to_engine_ms", None),

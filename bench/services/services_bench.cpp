@@ -1,16 +1,21 @@
-// Prints: the caller-thread cost of SendVeskLaunchApp (identity included) and
-// of the "_get_client_info" handler, and worker-pool throughput.
+// Prints: the caller-thread cost of SendVeskLaunchApp (identity included), of
+// the "_get_client_info" and "_nim_enum_player" handlers (the latter's process
+// scan runs on the pool: its cost is printed on its own), and worker-pool
+// throughput.
 #include <curl/curl.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <thread>
 #include <vector>
 
 #include "bench/figures.h"
 #include "core/services/business/wnd_ui_status_business.h"
 #include "core/services/identity/http_launch_app.h"
+#include "core/services/nim/nim_business.h"
+#include "core/services/player/player_scan.h"
 #include "core/services/pool/thread_pool.h"
 #include "core/services/reply/js_reply.h"
 #include "tests/support/http_server.h"
@@ -80,6 +85,35 @@ void BenchClientInfo() {
     qmbench::Figure("client_info_ms", PrintTimes("_get_client_info handler", times));
 }
 
+void BenchEnumPlayer() {
+    std::atomic<size_t> sent{0};
+    JsCommandSender previous = SetJsCommandSender([&](const std::string&, std::vector<VARIANT>&, int) {
+        ++sent;
+        return true;
+    });
+    NimBusiness nim;
+    NullWindow window;
+    QNInterface::QNCEF::CEFRequest request;
+    request.name = "_nim_enum_player";
+    request.window = &window;
+    std::vector<double> handler, scans;
+    constexpr size_t kCalls = 1000;
+    for (size_t i = 0; i < kCalls; ++i) {
+        auto start = Clock::now();
+        nim.OnNimEnumPlayer(request, "_nim_enum_player");
+        handler.push_back(Ms(Clock::now() - start));
+    }
+    while (sent.load() < kCalls) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (int i = 0; i < 20; ++i) {
+        auto start = Clock::now();
+        PlayerScan::ScanNow();
+        scans.push_back(Ms(Clock::now() - start));
+    }
+    SetJsCommandSender(previous);
+    qmbench::Figure("enum_player_ui_thread_ms", PrintTimes("_nim_enum_player handler (caller)", handler));
+    qmbench::Figure("player_scan_ms", PrintTimes("player scan (worker pool)", scans));
+}
+
 void BenchPool(bool growing) {
     constexpr int kTasks = 100000;
     std::atomic<int> done{0};
@@ -107,6 +141,7 @@ int main() {
     curl_global_init(CURL_GLOBAL_ALL);
     BenchLaunchReport();
     BenchClientInfo();
+    BenchEnumPlayer();
     BenchPool(true);
     BenchPool(false);
     curl_global_cleanup();
