@@ -1,10 +1,13 @@
 #include "tests/support/network.h"
 
+#include <fcntl.h>
 #include <net/if.h>
 #include <net/route.h>
 #include <netinet/in.h>
+#include <sys/file.h>
 #include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace qmtest {
 namespace {
@@ -67,5 +71,18 @@ bool EnterPrivateNetwork() {
 bool InPrivateNetwork() { return g_private; }
 bool AddDefaultRoute() { return ChangeDefaultRoute(SIOCADDRT); }
 bool RemoveDefaultRoute() { return ChangeDefaultRoute(SIOCDELRT); }
+
+void TakeTurnWithOtherClientTests() {
+    const char* path = std::getenv("QM_TEST_CLIENT_LOCK");
+    if (g_private || !path || !*path) return;
+    std::string dir(path);
+    dir.resize(dir.rfind('/') == std::string::npos ? 0 : dir.rfind('/'));
+    if (!dir.empty()) mkdir(dir.c_str(), 0755);
+    int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);  // open until the program ends
+    if (fd < 0) return;
+    std::fprintf(stderr, "test: waiting for the other client tests (%s)\n", path);
+    while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+}
 
 }  // namespace qmtest

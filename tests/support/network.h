@@ -21,4 +21,10 @@ bool InPrivateNetwork();
 bool AddDefaultRoute();
 bool RemoveDefaultRoute();
 
+// For test programs that start the client (QM_TEST_CLIENT_LOCK names a lock
+// file): without a namespace of their own they would meet each other's
+// single-instance guard, so they take turns: this waits for the lock and
+// holds it until the program ends. Does nothing in a private namespace.
+void TakeTurnWithOtherClientTests();
+
 }  // namespace qmtest
