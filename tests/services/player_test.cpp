@@ -185,6 +185,24 @@ TEST_F(PlayerTest, NativeLinuxPlayersAreFoundByTheirNameWithoutExe) {
     EXPECT_FALSE(Enumerate().isMember("KuGou"));
 }
 
+TEST_F(PlayerTest, ANativePlayerIsFoundByItsExecutableWhateverItsArgv0) {
+    // Launchers often start a player under another argv[0]; the file it runs names it.
+    std::filesystem::create_directories(dir_.File("exe"));
+    std::string path = dir_.File("exe") + "/KuGou";
+    std::filesystem::copy_file(QM_SERVICES_IDLE_CHILD, path);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    qmtest::ChildProcess child;
+    ASSERT_TRUE(child.Start({"/bin/bash", "-c", "exec -a player-main \"$0\"", path}));
+    ASSERT_TRUE(qmtest::WaitUntil(
+        [&] {
+            for (const auto& p : platform::SnapshotProcesses())
+                if (static_cast<int>(p.pid) == child.pid() && p.exeName == L"player-main") return true;
+            return false;
+        },
+        std::chrono::seconds(20)));
+    EXPECT_EQ(Enumerate()["KuGou"].asString(), path);
+}
+
 TEST_F(PlayerTest, APageAskingInALoopCostsFewScansAndEveryRequestIsAnswered) {
     FakePlayer qq(dir_.File("loop"), "QQMusic.exe");
     ASSERT_TRUE(qq.ready());
