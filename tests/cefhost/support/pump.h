@@ -10,8 +10,10 @@
 namespace kxtest {
 
 // Runs the main loop until `done` holds or `timeout` passes; returns `done()`.
+// The bound is generous: on a loaded machine a page load or the inspector's
+// first start takes well over 15 s, and a wait that holds returns at once.
 inline bool PumpUntil(const std::function<bool()>& done,
-                      std::chrono::milliseconds timeout = std::chrono::seconds(15)) {
+                      std::chrono::milliseconds timeout = std::chrono::seconds(60)) {
     return qmtest::PumpMainLoopUntil(done, timeout);
 }
 // Runs the main loop for `duration`.
