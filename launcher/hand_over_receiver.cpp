@@ -1,10 +1,10 @@
 // The running instance's side of a hand-over: restore, record, report.
 #include <atomic>
 
+#include "common/core_protocol.h"
 #include "common/log_record.h"
 #include "common/log_text.h"
 #include "launcher/hand_over.h"
-#include "launcher/instance_names.h"
 #include "platform/ini.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -29,7 +29,7 @@ void AcceptHandOver(const std::wstring& ini, const platform::HandOverEvent& even
         QM_LOG(kLog) << "<Quenor> a malformed hand-over of " << event.message.size() << " bytes ignored";
         return;
     }
-    HWND main = UiLib::FindWindowW(instance_names::kMainWindowClass, nullptr);
+    HWND main = UiLib::FindWindowW(core_protocol::kMainWindowClass, nullptr);
     if (main) {
         UiLib::ShowWindow(main, SW_RESTORE);
         UiLib::SetForegroundWindow(main);
@@ -46,5 +46,5 @@ void AcceptHandOver(const std::wstring& ini, const platform::HandOverEvent& even
     QM_LOG(kLog) << "<Quenor> a second start handed over the start channel \""
                  << EscapeForLog(platform::WideToAnsi(request.startCid)) << "\"";
     // Handled before the next hand-over is read: the section holds this start's channel.
-    if (main) UiLib::SendMessageW(main, instance_names::kStartChannelMessage, 0, 0);
+    if (main) UiLib::SendMessageW(main, core_protocol::kStartChannelMessage, 0, 0);
 }

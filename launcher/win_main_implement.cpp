@@ -4,13 +4,13 @@
 
 #include "common/client_config.h"
 #include "common/cmdline_parser.h"
+#include "common/core_protocol.h"
 #include "common/log_record.h"
 #include "common/qm_core_exports.h"
 #include "kxcef/cef3_manager.h"
 #include "launcher/bridge/cef_handler.h"
 #include "launcher/front_end_origins.h"
 #include "launcher/hand_over.h"
-#include "launcher/instance_names.h"
 #include "launcher/process_helpers.h"
 #include "platform/dynlib.h"
 #include "platform/instance_guard.h"
@@ -48,7 +48,7 @@ int WinMainImplement::Run() {
     bool primary = false;
     bool guarded = false;
     if (!platform::IsEngineHelperProcess()) {
-        platform::InstanceGuard guard(platform::SessionGuardName(instance_names::kGuard));
+        platform::InstanceGuard guard(platform::SessionGuardName(core_protocol::kGuard));
         switch (guard.Acquire()) {
             case platform::GuardResult::AlreadyHeld:
                 return HandOverToFirstInstance(guard, parser);

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <vector>
 
+#include "common/core_protocol.h"
 #include "core/shell/web_wnd.h"
 #include "uilib/UiLib.h"
 
@@ -87,6 +88,6 @@ LRESULT DragHookProc(int code, WPARAM wParam, LPARAM lParam) {
     }
     lock.unlock();
     // Sent outside the lock: the window moves on its own thread.
-    if (moveTarget) UiLib::SendMessageW(moveTarget, QNInterface::WND::CQNWebWnd::kMoveByOffsetMessage, 0, offset);
+    if (moveTarget) UiLib::SendMessageW(moveTarget, core_protocol::kMoveByOffsetMessage, 0, offset);
     return UiLib::CallNextHookEx(hook, code, wParam, lParam);
 }

@@ -1,6 +1,6 @@
 // Moving a window by dragging a band of its browser: a mouse hook per browser
-// view turns left-button drags inside the band into message 20025 (move by
-// offset) to the web window.
+// view turns left-button drags inside the band into move-by-offset messages
+// (core_protocol::kMoveByOffsetMessage) to the web window.
 #pragma once
 
 #include <array>

@@ -1,6 +1,7 @@
 #include "core/shell/main_wnd.h"
 
 #include "common/client_config.h"
+#include "common/core_protocol.h"
 #include "common/log_record.h"
 #include "core/shell/browser_ctrl.h"
 #include "core/shell/module_state.h"
@@ -58,7 +59,7 @@ IQNWebWnd* CreateMainWindow(IWebWndManager* registry, const std::wstring& addres
 }
 
 CQNMainWnd::CQNMainWnd(std::wstring skinPath, IWebWndManager* registry)
-    : CQNWebWnd(kClassName, std::move(skinPath), registry) {}
+    : CQNWebWnd(core_protocol::kMainWindowClass, std::move(skinPath), registry) {}
 
 CQNMainWnd::~CQNMainWnd() = default;
 
@@ -82,7 +83,7 @@ void CQNMainWnd::AddTrayIcon() {
     data.hWnd = GetHWND();
     data.uID = kTrayIconId;
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    data.uCallbackMessage = kTrayCallbackMessage;
+    data.uCallbackMessage = core_protocol::kTrayCallbackMessage;
     data.hIcon = UiLib::LoadIconW(UiLib::CPaintManagerUI::GetInstance(), kIconResource);
     std::wstring tip = TrayTooltip(CClientConfig::Get()->GetChannelInfo().displayNameAnsi);
     tip.copy(data.szTip, 127);
@@ -171,10 +172,10 @@ LRESULT CQNMainWnd::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                 ModifyTrayIcon(g_flashPhase);
             }
             break;
-        case kStartFlashMessage:
+        case core_protocol::kStartFlashMessage:
             StartFlashTrayIcon();
             break;
-        case kStartChannelMessage:
+        case core_protocol::kStartChannelMessage:
             ReportStartChannel();
             break;
         default:
@@ -184,7 +185,7 @@ LRESULT CQNMainWnd::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CQNMainWnd::HandleCustomMessage(UINT message, WPARAM wParam, LPARAM lParam, BOOL& handled) {
-    if (message == kTrayCallbackMessage) {
+    if (message == core_protocol::kTrayCallbackMessage) {
         if (lParam == WM_LBUTTONUP) {
             ShowWindow(true, true);
             UiLib::SetForegroundWindow(GetHWND());

@@ -5,18 +5,15 @@
 
 #include <memory>
 
+#include "common/core_protocol.h"
 #include "core/shell/pop_wnd.h"
 #include "core/shell/web_wnd.h"
 
 class CQNMainWnd : public QNInterface::WND::CQNWebWnd {
 public:
-    static constexpr const wchar_t* kClassName = L"RW_843E199F-B0EC-41B9-8DB7-DB3928E6523C";
     static constexpr const wchar_t* kMenuClassName = L"PX_MENU";
     static constexpr UINT kTrayIconId = 108;
     static constexpr UINT kIconResource = 108;
-    static constexpr UINT kTrayCallbackMessage = 2024;
-    static constexpr UINT kStartFlashMessage = 2025;
-    static constexpr UINT kStartChannelMessage = 2026;
     static constexpr UINT_PTR kFlashTimerId = 11025;
     static constexpr UINT kFlashPeriodMs = 500;
     static constexpr DWORD kStyle = 0x00CB0000;

@@ -3,6 +3,7 @@
 #include <cwctype>
 
 #include "common/client_config.h"
+#include "common/core_protocol.h"
 #include "core/shell/browser_ctrl.h"
 #include "platform/text.h"
 
@@ -53,7 +54,7 @@ LRESULT CQNWebWnd::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             if (wParam == static_cast<WPARAM>(VK_F5)) browserCtrl_->Reload();
         }
         if (wParam == static_cast<WPARAM>(VK_ESCAPE)) return 0;
-    } else if (message == kMoveByOffsetMessage) {
+    } else if (message == core_protocol::kMoveByOffsetMessage) {
         if (dragEnabled_) {
             RECT rc;
             UiLib::GetWindowRect(GetHWND(), &rc);

@@ -15,9 +15,6 @@ namespace WND {
 
 class CQNWebWnd : public CQNNormalWnd, public IQNWebWnd {
 public:
-    // Message 20025: move the window by (signed low word, signed high word) of lParam.
-    static constexpr UINT kMoveByOffsetMessage = 20025;
-
     CQNWebWnd(std::wstring className, std::wstring skinPath, IWebWndManager* registry);
 
     // IQNWebWnd

@@ -1,4 +1,5 @@
 // The page's window commands: they act on the shell's windows.
+#include "common/core_protocol.h"
 #include "core/services/business/wnd_ui_status_business.h"
 #include "core/shell/base_wnd.h"
 #include "core/shell/main_wnd.h"
@@ -16,7 +17,7 @@ HWND WindowOf(QNInterface::WND::IQNWebWnd* window) {
 
 void WndUIStatusBusiness::OnNotifyNewInfo(const Request&, const std::string&) {
     if (CQNMainWnd* main = MainWindow()) {
-        if (main->GetHWND()) UiLib::PostMessageW(main->GetHWND(), CQNMainWnd::kStartFlashMessage, 0, 0);
+        if (main->GetHWND()) UiLib::PostMessageW(main->GetHWND(), core_protocol::kStartFlashMessage, 0, 0);
     }
 }
 

@@ -10,10 +10,12 @@
 #include <sstream>
 #include <thread>
 
+#include "common/core_protocol.h"
 #include "tests/support/display.h"
 #include "tests/support/http_server.h"
 #include "tests/support/process.h"
 #include "tests/support/x_probe.h"
+#include "uilib/win32.h"
 
 using namespace std::chrono_literals;
 using qmtest::XWindowInfo;
@@ -245,6 +247,30 @@ TEST_F(UserWindow, TheTitleBandShowsTheChannelsOwnBrand) {
     }
     // The names are told apart by their widths.
     ASSERT_GT(Ink("Tamberly").width - Ink("Rawen").width, 6);
+}
+
+// Another process that knows only the names and numbers of the launcher's and
+// core module's protocol (as a second start of the launcher does) finds the
+// real core module's main window by its class and moves it, and a tray click
+// brings it back from the tray.
+TEST_F(UserWindow, TheProtocolsNamesAndMessagesReachTheCoreModulesMainWindow) {
+    Start(false);
+    HWND main = UiLib::FindWindowW(core_protocol::kMainWindowClass, nullptr);
+    ASSERT_NE(main, nullptr);
+    RECT before{};
+    ASSERT_TRUE(UiLib::GetWindowRect(main, &before));
+
+    ASSERT_TRUE(UiLib::PostMessageW(main, core_protocol::kMoveByOffsetMessage, 0, MAKELPARAM(30, -20)));
+    RECT now{};
+    EXPECT_TRUE(qmtest::WaitUntil([&] {
+        return UiLib::GetWindowRect(main, &now) && now.left == before.left + 30 && now.top == before.top - 20;
+    }, 20s)) << now.left << "," << now.top << " from " << before.left << "," << before.top;
+
+    ASSERT_TRUE(qmtest::XClient({"close", main_.id}).has_value());  // hides to the tray
+    ASSERT_TRUE(qmtest::WaitUntil([&] { return !qmtest::IsViewable(main_.id); }, 20s));
+    ASSERT_TRUE(UiLib::PostMessageW(main, core_protocol::kTrayCallbackMessage, 108, WM_LBUTTONUP));
+    EXPECT_TRUE(qmtest::WaitUntil([&] { return qmtest::IsViewable(main_.id); }, 20s));
+    EXPECT_TRUE(client_.Running()) << Output();
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // A stand-in core module for launcher tests: it records every export call in
 // the file QM_TEST_CORE_LOG and opens a window of the main window's class and
-// title that logs message 2026 and ends the loop when asked.
+// title that logs the start-channel message ("2026") and ends the loop when asked.
 //   QM_TEST_CORE_TITLE    window title (default "Rawen")
 //   QM_TEST_CORE_HIDE     "1": hide the window right after showing it
 //   QM_TEST_CORE_QUIT_MS  end the message loop after this many milliseconds
@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/core_protocol.h"
 #include "common/qm_core_exports.h"
 #include "common/qn_interfaces.h"
 #include "platform/text.h"
@@ -27,9 +28,9 @@ void Record(const std::string& line) {
 
 class TestMainWindow : public UiLib::CWindowWnd {
 protected:
-    const wchar_t* GetWindowClassName() const override { return L"RW_843E199F-B0EC-41B9-8DB7-DB3928E6523C"; }
+    const wchar_t* GetWindowClassName() const override { return core_protocol::kMainWindowClass; }
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
-        if (message == 2026) {
+        if (message == core_protocol::kStartChannelMessage) {
             Record("2026 visible=" + std::to_string(UiLib::IsWindowVisible(GetHWND()) ? 1 : 0));
             return 0;
         }

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "launcher/instance_names.h"
+#include "common/core_protocol.h"
 #include "platform/instance_guard.h"
 
 int main(int argc, char** argv) {
@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string arg = argv[1];
-    std::string name = arg == "own" ? platform::SessionGuardName(instance_names::kGuard) : arg;
+    std::string name = arg == "own" ? platform::SessionGuardName(core_protocol::kGuard) : arg;
     platform::InstanceGuard guard(name);
     platform::GuardResult result = guard.Acquire();
     if (result != platform::GuardResult::Acquired) {

@@ -11,7 +11,7 @@
 #include <memory>
 #include <thread>
 
-#include "launcher/instance_names.h"
+#include "common/core_protocol.h"
 #include "platform/instance_guard.h"
 #include "tests/faults/client_harness.h"
 #include "tests/support/proc.h"
@@ -93,7 +93,7 @@ TEST(InstanceGuardPerUser, AnotherUserHoldingThisUsersNameCannotStopTheClient) {
     if (!CanRunAsAnotherUser()) GTEST_SKIP() << "needs setpriv as root to act as a second user";
     qmtest::TempDir dir;
     qmtest::ChildProcess squatter;
-    ASSERT_TRUE(HoldGuardAsAnotherUser(squatter, dir, platform::SessionGuardName(instance_names::kGuard)));
+    ASSERT_TRUE(HoldGuardAsAnotherUser(squatter, dir, platform::SessionGuardName(core_protocol::kGuard)));
 
     ClientRun run;
     ASSERT_TRUE(run.StartAndLoad()) << run.Output() << run.Logs();

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "common/core_protocol.h"
 #include "tests/support/process.h"
 
 using namespace std::chrono_literals;
@@ -84,7 +85,8 @@ bool IsViewable(const std::string& id) {
 }
 
 std::optional<XWindowInfo> FindMainWindow(const std::string& brand) {
-    return FindXWindow("RW_843E199F-B0EC-41B9-8DB7-DB3928E6523C", brand);
+    const std::wstring cls = core_protocol::kMainWindowClass;
+    return FindXWindow(std::string(cls.begin(), cls.end()), brand);  // ASCII
 }
 
 bool WaitMainWindowShown(int timeoutMs, const std::string& brand) {
