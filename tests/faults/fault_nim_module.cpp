@@ -1,11 +1,7 @@
-// Voice-chat modules that misbehave, built three ways:
-//   FAULT_NIM_NO_CREATE  exports only "delete_object"
-//   FAULT_NIM_NULL       "create_object" gives no object
-//   (neither)            a working object whose events come from many threads
-//                        at once: "_nim_enum_device" starts kThreads threads,
-//                        each raising kEvents device, room and volume events;
-//                        "_nim_start_audio_device" starts a volume stream that
-//                        runs until the object is released (at most 20 s).
+// A voice-chat module whose working object raises its events from many
+// threads at once: "_nim_enum_device" starts kThreads threads, each raising
+// kEvents device, room and volume events; "_nim_start_audio_device" starts a
+// volume stream that runs until the object is released (at most 20 s).
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -90,14 +86,6 @@ private:
 
 }  // namespace
 
-#if !defined(FAULT_NIM_NO_CREATE)
-FAULT_NIM_EXPORT IXNimObject* create_object() {
-#if defined(FAULT_NIM_NULL)
-    return nullptr;
-#else
-    return new StormObject();
-#endif
-}
-#endif
+FAULT_NIM_EXPORT IXNimObject* create_object() { return new StormObject(); }
 
 FAULT_NIM_EXPORT void delete_object(IXNimObject* object) { delete static_cast<StormObject*>(object); }

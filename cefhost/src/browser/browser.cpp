@@ -31,14 +31,18 @@ WebKitSettings* NewBrowserSettings(const EngineSwitches& switches, bool enablePl
     webkit_settings_set_enable_media_stream(settings, switches.mediaStream);
     // Pop-ups must reach the engine's "create" signal to be turned away there.
     webkit_settings_set_javascript_can_open_windows_automatically(settings, TRUE);
-    // Composited rendering only with a GPU the host allows: without one it
-    // runs in software, costs ~50 MB across the processes and gains nothing.
-    // KXCEF2_COMPOSITING=1 asks for it where a GPU is known to work.
+    // Workaround (WebKitGTK 2.50.6): composited rendering without a GPU runs in
+    // software, costs ~50 MB across the processes and gains nothing, so it is
+    // used only with a GPU the host allows (KXCEF2_COMPOSITING=1 asks for it
+    // where one is known to work). Can go once the engine picks the
+    // non-composited path by itself when no GPU is there.
     bool compositing = !switches.disableGpu && platform::GetEnv("KXCEF2_COMPOSITING") == "1";
     webkit_settings_set_hardware_acceleration_policy(
         settings, compositing ? WEBKIT_HARDWARE_ACCELERATION_POLICY_ALWAYS : WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
-    // Plug-ins are off unless the caller asks; the property is a no-op on
-    // engines without plug-in support, so only set it where it exists.
+    // Plug-ins are off unless the caller asks. Workaround (WebKitGTK 2.50.6 has
+    // no plug-in support; the deprecated property may go in any release): set
+    // only where it exists. Can go with the option itself once no caller asks
+    // for plug-ins.
     if (g_object_class_find_property(G_OBJECT_GET_CLASS(settings), "enable-plugins"))
         g_object_set(settings, "enable-plugins", enablePlugins ? TRUE : FALSE, nullptr);
     return settings;

@@ -72,8 +72,10 @@ OffscreenView::OffscreenView(WebKitWebView* view, int width, int height, FrameSi
     width = std::max(1, width);
     height = std::max(1, height);
     gtk_window_set_default_size(GTK_WINDOW(window_), width, height);
-    // Without a mnemonic modifier, focusing the window asks no input device
-    // about the pointer over it: an off-screen window has no place for that.
+    // Workaround (GTK 3.24.38): focusing a window with a mnemonic modifier
+    // asks an input device about the pointer over it, and an off-screen
+    // window has no place for that. Without the modifier nothing asks. Can go
+    // once focusing an off-screen window no longer queries the pointer.
     gtk_window_set_mnemonic_modifier(GTK_WINDOW(window_), static_cast<GdkModifierType>(0));
     gtk_widget_set_size_request(GTK_WIDGET(view_), width, height);
     gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(view_));
@@ -260,8 +262,11 @@ GdkWindow* OffscreenView::ViewWindow() const {
 std::uint32_t OffscreenView::NextTime(bool newClick) {
     std::uint32_t now = static_cast<std::uint32_t>(g_get_monotonic_time() / 1000);
     std::uint32_t t = std::max(now, lastTime_ + 1);
-    // The engine counts clicks itself from times and places: a first click
-    // must look far from the one before.
+    // Workaround (WebKitGTK 2.50.6): the engine counts clicks itself from the
+    // events' times and places and ignores GDK's click count, so two separate
+    // synthetic clicks close in time became a double click. A first click
+    // gets a time far from the one before. Can go once the engine takes the
+    // click count from the event.
     if (newClick && t - lastPressTime_ <= DoubleClickTime()) t = lastPressTime_ + DoubleClickTime() + 1;
     lastTime_ = t;
     return t;

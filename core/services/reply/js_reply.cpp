@@ -4,24 +4,13 @@
 
 #include <json/writer.h>
 
-#include "platform/debug_output.h"
-#include "platform/text.h"
-
-#if QM_SERVICES_HAVE_KXCEF2
 #include "kxcef/cef3_manager.h"
-#endif
+#include "platform/text.h"
 
 namespace {
 
 bool SendThroughBrowserHost(const std::string& functionName, std::vector<VARIANT>& args, int browserId) {
-#if QM_SERVICES_HAVE_KXCEF2
     return CCEF3Manager::SendJsCommand(functionName, args, browserId);
-#else
-    (void)args;
-    platform::OutputDebugStringA("<qm> no browser host for " + functionName + " to browser " +
-                                 std::to_string(browserId));
-    return false;
-#endif
 }
 
 std::mutex g_senderLock;

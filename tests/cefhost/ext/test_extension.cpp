@@ -1,8 +1,6 @@
-// Web-process extension modules of the browser host's tests. Each flavour is
-// built into a directory of its own:
-//   echo:  the host program's process handler and a page-call handler that
-//          answers synchronous calls with a description of what it got;
-//   bare:  the process handler only (no page-call handler in the web process).
+// The "echo" web-process extension of the browser host's tests: the host
+// program's process handler and a page-call handler that answers synchronous
+// calls with a description of what it got (bare_extension.cpp: without it).
 #include <cstdio>
 #include <map>
 #include <string>
@@ -85,10 +83,8 @@ private:
 void Install() {
     static auto* processHandler = new QNInterface::QNCEF::CQNCefHandler();
     CCEF3Manager::SetProcessHandler(processHandler);
-#ifndef KXTEST_BARE_EXTENSION
     static auto* jsHandler = new EchoJsHandler();
     CCEF3Manager::SetJSCallBackHandler(jsHandler);
-#endif
 }
 
 }  // namespace
