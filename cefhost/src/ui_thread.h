@@ -4,6 +4,8 @@
 
 #include <functional>
 
+#include "platform/thread_rule.h"
+
 namespace kxcef {
 
 // Marks the calling thread as the UI thread (engine start).
@@ -20,3 +22,6 @@ void PostToUiIdle(std::function<void()> task);
 void RunOnUi(std::function<void()> task);
 
 }  // namespace kxcef
+
+// At the top of a function that runs only on the UI thread (checked in debug builds).
+#define KX_ASSERT_UI_THREAD() QM_ASSERT_THREAD(::kxcef::IsUiThread())

@@ -590,6 +590,33 @@ TEST_F(BrowserTest, ABrowserCreatedOnAnotherThreadComesUpOnTheUiThread) {
     EXPECT_EQ(UiLib::GetParent(h->GetBrowser()->GetHost()->GetWindowHandle()), host);
 }
 
+// The thread rules: work from another thread is marshalled (above); a debug
+// build stops a UI-thread-only function called from elsewhere at once.
+TEST_F(BrowserTest, UiThreadOnlyFunctionsStopADebugBuildOnAnotherThread) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "thread rules are checked in debug builds";
+#else
+    Page("/rules.html", "<p>rules</p>");
+    HWND host = Host(L"rules");
+    CefRefPtr<CCEF3Handler> h = CCEF3Manager::CreateBrowser(host, RECT{0, 0, 300, 200}, Url("/rules.html"), true, false, 0);
+    ASSERT_TRUE(h);
+    BrowserRecorder rec;
+    rec.Attach(h.get());
+    handlers_.push_back(h);
+    ASSERT_TRUE(PumpUntil([&] { return rec.SawLoadEnd(); }));
+    CefRefPtr<CefBrowser> browser = h->GetBrowser();
+    ASSERT_TRUE(browser);
+    CefRect rect;
+    EXPECT_DEATH(std::thread([] { KXCEF2_LiveBrowserCountForTesting(); }).join(), "LiveBrowsers runs off the UI thread");
+    EXPECT_DEATH(std::thread([&] { h->OnKeyEvent(browser, WM_KEYDOWN, 'A'); }).join(),
+                 "OnKeyEvent runs off the UI thread");
+    EXPECT_DEATH(std::thread([&] { h->GetViewRect(browser, rect); }).join(),
+                 "GetViewRect runs off the UI thread");
+    // The same calls on the UI thread pass.
+    EXPECT_EQ(KXCEF2_LiveBrowserCountForTesting(), 1);
+#endif
+}
+
 TEST_F(BrowserTest, CloseAllWithNoBrowsersDoesNothing) {
     HWND quit = Host(L"quit");
     EXPECT_FALSE(CCEF3Manager::CloseAllBrowser(quit));

@@ -1,6 +1,8 @@
 // Native child widgets with window handles (the browser view's way in).
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "tests/uilib/test_util.h"
 #include "uilib/native.h"
 
@@ -80,6 +82,20 @@ TEST(NativeChild, DestroyingTheParentEndsTheChildHandle) {
     HWND child = Native::RegisterChildWidget(view, window->hwnd());
     window.reset();
     EXPECT_FALSE(IsWindow(child));
+}
+
+// The GTK interop runs on the UI thread only: a debug build stops a call from
+// another thread at once instead of letting it race the toolkit.
+TEST(NativeChild, GtkInteropOnAnotherThreadStopsADebugBuild) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "thread rules are checked in debug builds";
+#else
+    RecordingWindow window;
+    HWND hwnd = window.hwnd();
+    EXPECT_DEATH(std::thread([hwnd] { Native::GetContainer(hwnd); }).join(), "GetContainer runs off the UI thread");
+    EXPECT_DEATH(std::thread([hwnd] { Native::GetToplevel(hwnd); }).join(), "GetToplevel runs off the UI thread");
+    EXPECT_NE(Native::GetContainer(hwnd), nullptr);
+#endif
 }
 
 }  // namespace

@@ -65,6 +65,7 @@ void ScheduleReconcile(WndObject& window) {
 }  // namespace
 
 void OnToplevelConfigured(HWND hwnd, int clientX, int clientY) {
+    UILIB_ASSERT_UI_THREAD();
     WndObject* window = FindWindowObject(hwnd);
     if (!window || window->kind != WndKind::TopLevel) return;
     if (RequestInFlight(*window)) return;
@@ -81,6 +82,7 @@ void OnToplevelConfigured(HWND hwnd, int clientX, int clientY) {
 }
 
 void OnClientResized(HWND hwnd, int width, int height) {
+    UILIB_ASSERT_UI_THREAD();
     WndObject* window = FindWindowObject(hwnd);
     if (!window || window->kind != WndKind::TopLevel || window->iconic) return;
     if (width <= 1 && height <= 1) return;  // not allocated yet
@@ -99,6 +101,7 @@ void OnClientResized(HWND hwnd, int width, int height) {
 }
 
 void OnChildAllocated(HWND hwnd) {
+    UILIB_ASSERT_UI_THREAD();
     WndObject* window = FindWindowObject(hwnd);
     if (!window || window->kind != WndKind::Child || !window->widget) return;
     if (RequestInFlight(*window) || !gtk_widget_get_mapped(window->widget)) return;
@@ -115,6 +118,7 @@ void OnChildAllocated(HWND hwnd) {
 }
 
 void ApplyGeometry(WndObject& window, int x, int y, int cx, int cy, UINT flags) {
+    UILIB_ASSERT_UI_THREAD();
     bool move = !(flags & SWP_NOMOVE);
     bool size = !(flags & SWP_NOSIZE);
     if (cx < 0) cx = 0;

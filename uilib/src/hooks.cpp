@@ -3,6 +3,8 @@
 #include <mutex>
 #include <vector>
 
+#include "runtime.h"
+
 namespace UiLib {
 namespace detail {
 namespace {
@@ -40,6 +42,7 @@ bool MouseHooksInstalled() {
 }
 
 LRESULT CallMouseHooks(UINT message, MOUSEHOOKSTRUCT* data) {
+    UILIB_ASSERT_UI_THREAD();
     HOOKPROC proc = ProcAfter(nullptr, true);
     return proc ? proc(HC_ACTION, message, reinterpret_cast<LPARAM>(data)) : 0;
 }

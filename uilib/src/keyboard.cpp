@@ -65,6 +65,7 @@ void TrackMouseButton(guint button, bool down) {
 }
 
 void DeliverKeyEvent(HWND hwnd, const GdkEventKey& event) {
+    UILIB_ASSERT_UI_THREAD();
     bool up = event.type == GDK_KEY_RELEASE;
     int vk = Keys::VirtualKeyOfEvent(event);
     if (!vk) vk = 0xFF;  // a key without a virtual key still reports its scan code

@@ -95,6 +95,7 @@ UINT ButtonMessage(guint button, bool down) {
 }  // namespace
 
 bool RouteMouseEvent(GdkEvent* event) {
+    UILIB_ASSERT_UI_THREAD();
     GdkWindow* eventWindow = event->any.window;
     if (!eventWindow) return true;
     HWND target = TargetOf(eventWindow);
@@ -161,6 +162,7 @@ bool RouteMouseEvent(GdkEvent* event) {
 }
 
 void RouteCrossingEvent(GdkEvent* event) {
+    UILIB_ASSERT_UI_THREAD();
     GdkWindow* eventWindow = event->any.window;
     if (!eventWindow) return;
     HWND target = TargetOf(eventWindow);
@@ -178,6 +180,7 @@ void RouteCrossingEvent(GdkEvent* event) {
 }
 
 void ForgetMouseState(HWND hwnd) {
+    UILIB_ASSERT_UI_THREAD();
     if (g_capture == hwnd) g_capture = nullptr;
     if (g_hover == hwnd) g_hover = nullptr;
 }

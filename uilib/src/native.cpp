@@ -33,16 +33,19 @@ void OnWidgetVisibility(GtkWidget* widget, gpointer data) {
 }  // namespace
 
 GtkWidget* GetContainer(HWND hwnd) {
+    UILIB_ASSERT_UI_THREAD();
     WndObject* window = FindWindowObject(hwnd);
     return window && window->kind == WndKind::TopLevel ? window->fixed : nullptr;
 }
 
 GtkWidget* GetToplevel(HWND hwnd) {
+    UILIB_ASSERT_UI_THREAD();
     WndObject* window = ToplevelObjectOf(hwnd);
     return window ? window->widget : nullptr;
 }
 
 HWND RegisterChildWidget(GtkWidget* widget, HWND parent) {
+    UILIB_ASSERT_UI_THREAD();
     if (!widget || !IsLocalWindow(parent)) return nullptr;
     if (WndObject* existing = FindWindowByWidget(widget)) return existing->hwnd;
     auto object = std::make_unique<WndObject>();

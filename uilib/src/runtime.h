@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/thread_rule.h"
 #include "uilib/win32.h"
 
 namespace UiLib {
@@ -36,3 +37,8 @@ std::wstring ModuleDir(HINSTANCE module);
 
 }  // namespace detail
 }  // namespace UiLib
+
+// At the top of a function that runs only on the UI thread (checked in debug
+// builds). Before any thread claimed GTK every thread may still become it.
+#define UILIB_ASSERT_UI_THREAD() \
+    QM_ASSERT_THREAD(::UiLib::detail::IsUiThread() || !::UiLib::detail::HasUiThread())

@@ -40,6 +40,7 @@ void FreeTick(gpointer data) { delete static_cast<TimerTick*>(data); }
 }  // namespace
 
 void KillAllTimers(HWND hwnd) {
+    UILIB_ASSERT_UI_THREAD();
     WndObject* window = FindWindowObject(hwnd);
     if (!window) return;
     for (auto& [id, source] : window->timers) g_source_remove(source);

@@ -93,6 +93,7 @@ gboolean OnDraw(GtkWidget*, cairo_t* cr, gpointer data) {
 }  // namespace
 
 void PaintThroughMessage(HWND hwnd, cairo_t* cr) {
+    UILIB_ASSERT_UI_THREAD();
     double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
     cairo_clip_extents(cr, &x1, &y1, &x2, &y2);
     RECT paint;
@@ -107,6 +108,7 @@ void PaintThroughMessage(HWND hwnd, cairo_t* cr) {
 }
 
 bool BuildToplevel(WndObject& window, int width, int height) {
+    UILIB_ASSERT_UI_THREAD();
     GtkWidget* gtkWindow = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     std::string cls = ToUtf8(window.className);
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
@@ -156,6 +158,7 @@ bool BuildToplevel(WndObject& window, int width, int height) {
 }
 
 void TearDownToplevel(WndObject& window) {
+    UILIB_ASSERT_UI_THREAD();
     if (!window.widget) return;
     GtkWidget* gtkWindow = window.widget;
     GtkWidget* fixed = window.fixed;
@@ -170,6 +173,7 @@ void TearDownToplevel(WndObject& window) {
 }
 
 void MapToplevel(WndObject& window, bool activate) {
+    UILIB_ASSERT_UI_THREAD();
     if (!window.widget) return;
     gtk_widget_show(window.widget);
     if (activate) {
@@ -178,6 +182,7 @@ void MapToplevel(WndObject& window, bool activate) {
 }
 
 void UnmapToplevel(WndObject& window) {
+    UILIB_ASSERT_UI_THREAD();
     if (window.widget) gtk_widget_hide(window.widget);
 }
 
@@ -189,6 +194,7 @@ bool WindowManagerRunning() { return x11::WindowManagerRunning(); }
 namespace UiLib {
 namespace detail {
 void BeginMoveDrag(HWND hwnd) {
+    UILIB_ASSERT_UI_THREAD();
     WndObject* window = FindWindowObject(hwnd);
     if (!window || window->kind != WndKind::TopLevel || !window->widget || !WindowManagerRunning()) return;
     POINT cursor;

@@ -5,6 +5,7 @@
 
 #include "icons.h"
 #include "message_queue.h"
+#include "runtime.h"
 #include "uilib/win32.h"
 #include "window_registry.h"
 
@@ -16,6 +17,7 @@ std::map<std::wstring, WNDPROC> g_classes;
 }  // namespace
 
 LRESULT DispatchToWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    UILIB_ASSERT_UI_THREAD();
     WndObject* window = FindWindowObject(hwnd);
     if (!window) return 0;
     WNDPROC proc = window->proc ? window->proc : &UiLib::DefWindowProcW;

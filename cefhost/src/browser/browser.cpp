@@ -68,6 +68,7 @@ bool CreateBrowserAsync(CefRefPtr<CCEF3Handler> handler, const BrowserCreatePara
 }
 
 void CloseAllBrowsersNow() {
+    KX_ASSERT_UI_THREAD();
     for (const CefRefPtr<BrowserImpl>& b : LiveBrowsers()) b->CloseNow();
 }
 
@@ -97,6 +98,7 @@ BrowserImpl::~BrowserImpl() {
 }
 
 bool BrowserImpl::Create(const BrowserCreateParams& params, WebKitWebView* spare) {
+    KX_ASSERT_UI_THREAD();
     WebKitSettings* settings = NewBrowserSettings(profile_->switches(), params.enablePlugins);
     if (spare) {
         view_ = spare;  // its processes are starting or up already
@@ -222,6 +224,7 @@ void BrowserImpl::SendProcessMessage(CefProcessId target, CefRefPtr<CefProcessMe
 }
 
 void BrowserImpl::SendEncodedMessage(const std::string& name, GVariant* params) {
+    KX_ASSERT_UI_THREAD();
     if (view_ && !closed_) {
         WebKitUserMessage* message = webkit_user_message_new(name.c_str(), params);
         webkit_web_view_send_message_to_page(view_, message, nullptr, nullptr, nullptr);
@@ -230,6 +233,7 @@ void BrowserImpl::SendEncodedMessage(const std::string& name, GVariant* params) 
 }
 
 void BrowserImpl::Show(bool show, const RECT& boundary) {
+    KX_ASSERT_UI_THREAD();
     if (!view_) return;
     if (osrView_) {
         osrView_->SetVisible(show);
@@ -243,6 +247,7 @@ void BrowserImpl::Show(bool show, const RECT& boundary) {
 }
 
 void BrowserImpl::SetBounds(const RECT& area) {
+    KX_ASSERT_UI_THREAD();
     if (!view_) return;
     if (osrView_) {
         osrView_->Resize(Width(area), Height(area));
@@ -257,25 +262,30 @@ void BrowserImpl::SetBounds(const RECT& area) {
 }
 
 void BrowserImpl::Focus() {
+    KX_ASSERT_UI_THREAD();
     if (osrView_) osrView_->SendFocus(true);
     else if (view_) gtk_widget_grab_focus(GTK_WIDGET(view_));
 }
 
 void BrowserImpl::FollowViewRect() {
+    KX_ASSERT_UI_THREAD();
     if (!osrView_ || !client_ || closed_) return;
     CefRect rect;
     if (client_->GetViewRect(this, rect)) osrView_->Resize(rect.width, rect.height);
 }
 
 void BrowserImpl::OpenDevTools() {
+    KX_ASSERT_UI_THREAD();
     if (view_) webkit_web_inspector_show(webkit_web_view_get_inspector(view_));
 }
 
 void BrowserImpl::CloseDevToolsWindow() {
+    KX_ASSERT_UI_THREAD();
     if (view_) webkit_web_inspector_close(webkit_web_view_get_inspector(view_));
 }
 
 void BrowserImpl::TryClose() {
+    KX_ASSERT_UI_THREAD();
     if (closed_ || closing_ || !view_) return;
     closing_ = true;
     webkit_web_view_try_close(view_);
@@ -286,6 +296,7 @@ void BrowserImpl::TryClose() {
 }
 
 void BrowserImpl::CloseNow() {
+    KX_ASSERT_UI_THREAD();
     if (closed_) return;
     closed_ = true;
     closing_ = true;

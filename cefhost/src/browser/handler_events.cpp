@@ -7,6 +7,7 @@
 #include "kxcef/testing.h"
 #include "log.h"
 #include "platform/text.h"
+#include "ui_thread.h"
 #include "uilib/win32.h"
 
 namespace {
@@ -20,6 +21,7 @@ KXCEF2_SetKeyEventObserverForTesting(KXCEF2KeyEventObserver observer) {
 }
 
 void CCEF3Handler::OnAfterCreated(CefRefPtr<CefBrowser> browser) {
+    KX_ASSERT_UI_THREAD();
     auto* impl = dynamic_cast<kxcef::BrowserImpl*>(browser.get());
     if (!impl) return;
     bool hidden;
@@ -49,12 +51,14 @@ void CCEF3Handler::OnAfterCreated(CefRefPtr<CefBrowser> browser) {
 }
 
 bool CCEF3Handler::DoClose(CefRefPtr<CefBrowser> browser) {
+    KX_ASSERT_UI_THREAD();
     std::lock_guard<std::mutex> lock(impl_->mutex);
     if (impl_->browser && impl_->browser.get() == browser.get()) impl_->closing = true;
     return false;
 }
 
 void CCEF3Handler::OnBeforeClose(CefRefPtr<CefBrowser> browser) {
+    KX_ASSERT_UI_THREAD();
     CefRefPtr<CCEF3Handler> self(this);  // the command list may hold the last reference
     {
         std::lock_guard<std::mutex> lock(impl_->mutex);
@@ -78,6 +82,7 @@ bool CCEF3Handler::OnBeforePopup(CefRefPtr<CefBrowser> browser, const CefString&
 }
 
 bool CCEF3Handler::OnBeforePopup(CefRefPtr<CefBrowser>, const CefString& targetUrl, bool userGesture) {
+    KX_ASSERT_UI_THREAD();
     bool handled = false;
     impl_->newLink.FanOut([&](CCEF3BrowserDelegateBase* d) {
         return d->InvokeNewBrowserLink(targetUrl, L"", L"", L"", CEF3_LINK_POPUP, &handled);
@@ -87,16 +92,19 @@ bool CCEF3Handler::OnBeforePopup(CefRefPtr<CefBrowser>, const CefString& targetU
 }
 
 void CCEF3Handler::OnLoadingStateChange(CefRefPtr<CefBrowser>, bool isLoading, bool canGoBack, bool canGoForward) {
+    KX_ASSERT_UI_THREAD();
     impl_->loadState.FanOut(
         [&](CCEF3BrowserDelegateBase* d) { return d->InvokeLoadState(isLoading, canGoBack, canGoForward); });
 }
 
 void CCEF3Handler::OnLoadStart(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame) {
+    KX_ASSERT_UI_THREAD();
     impl_->browserEvent.FanOut(
         [&](CCEF3BrowserDelegateBase* d) { return d->InvokeBrowserEvent(CEF3_EVENT_LOAD_START, browser, frame, 0); });
 }
 
 void CCEF3Handler::OnLoadEnd(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame, int httpStatusCode) {
+    KX_ASSERT_UI_THREAD();
     impl_->browserEvent.FanOut([&](CCEF3BrowserDelegateBase* d) {
         return d->InvokeBrowserEvent(CEF3_EVENT_LOAD_END, browser, frame, httpStatusCode);
     });
@@ -106,6 +114,7 @@ void CCEF3Handler::OnLoadEnd(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> 
 
 void CCEF3Handler::OnLoadError(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame, int errorCode,
                                const CefString& errorText, const CefString& failedUrl) {
+    KX_ASSERT_UI_THREAD();
     impl_->browserEvent.FanOut([&](CCEF3BrowserDelegateBase* d) {
         return d->InvokeBrowserEvent(CEF3_EVENT_LOAD_ERROR, browser, frame, errorCode);
     });
@@ -120,17 +129,20 @@ void CCEF3Handler::OnLoadError(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame
 }
 
 void CCEF3Handler::OnTitleChange(CefRefPtr<CefBrowser>, const CefString& title) {
+    KX_ASSERT_UI_THREAD();
     std::string text = platform::WideToAnsi(title);
     impl_->display.FanOut([&](CCEF3BrowserDelegateBase* d) { return d->InvokeDisplay(text, CEF3_DISPLAY_TITLE); });
 }
 
 void CCEF3Handler::OnAddressChange(CefRefPtr<CefBrowser>, CefRefPtr<CefFrame>, const CefString& url) {
+    KX_ASSERT_UI_THREAD();
     std::string text = platform::WideToUtf8(url);
     impl_->display.FanOut([&](CCEF3BrowserDelegateBase* d) { return d->InvokeDisplay(text, CEF3_DISPLAY_ADDRESS); });
 }
 
 bool CCEF3Handler::OnBeforeBrowse(CefRefPtr<CefBrowser>, CefRefPtr<CefFrame> frame, const CefString& url,
                                   const CefString& referrer, bool /*isRedirect*/) {
+    KX_ASSERT_UI_THREAD();
     if (impl_->newLink.empty()) return false;
     std::wstring frameUrl = frame ? frame->GetURL() : std::wstring();
     std::wstring frameName = frame && frame->IsMain() ? frame->GetName() : std::wstring(L"SubFrame");
@@ -142,6 +154,7 @@ bool CCEF3Handler::OnBeforeBrowse(CefRefPtr<CefBrowser>, CefRefPtr<CefFrame> fra
 }
 
 void CCEF3Handler::OnBeforeDownload(CefRefPtr<CefBrowser>, const CefString& url, const CefString& suggestedName) {
+    KX_ASSERT_UI_THREAD();
     if (suggestedName == kIgnoredDownload) return;
     std::string urlText = platform::WideToAnsi(url);
     std::string nameText = platform::WideToAnsi(suggestedName);
@@ -152,6 +165,7 @@ void CCEF3Handler::OnBeforeDownload(CefRefPtr<CefBrowser>, const CefString& url,
 }
 
 bool CCEF3Handler::OnKeyEvent(CefRefPtr<CefBrowser>, UINT nativeMessage, int windowsKeyCode) {
+    KX_ASSERT_UI_THREAD();
     if (KXCEF2KeyEventObserver observer = g_keyObserver.load())
         observer(GetBrowserId(), nativeMessage, windowsKeyCode);
     if (nativeMessage != WM_KEYDOWN) return false;

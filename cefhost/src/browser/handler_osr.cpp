@@ -61,16 +61,19 @@ bool CCEF3Handler::IsWindowLessCEF() {
 }
 
 bool CCEF3Handler::GetViewRect(CefRefPtr<CefBrowser>, CefRect& rect) {
+    KX_ASSERT_UI_THREAD();
     CefRefPtr<kxcef::CCEF3OSRHandler> osr = impl_->Osr();
     return osr && osr->GetViewRect(rect);
 }
 
 void CCEF3Handler::OnPaint(CefRefPtr<CefBrowser>, const std::vector<RECT>& dirtyRects, const void* buffer, int width,
                            int height) {
+    KX_ASSERT_UI_THREAD();
     if (CefRefPtr<kxcef::CCEF3OSRHandler> osr = impl_->Osr()) osr->OnPaint(dirtyRects, buffer, width, height);
 }
 
 void CCEF3Handler::OnCursorChange(CefRefPtr<CefBrowser>, HCURSOR cursor) {
+    KX_ASSERT_UI_THREAD();
     if (CefRefPtr<kxcef::CCEF3OSRHandler> osr = impl_->Osr()) osr->OnCursorChange(cursor);
 }
 

@@ -164,6 +164,7 @@ bool ListUrlCookies(CookieStore* store, const std::string& url, ListOp* op) {
 }  // namespace
 
 CefRefPtr<CookieStore> CookieStore::GetGlobalManager(CefRefPtr<CefCompletionCallback> callback) {
+    KX_ASSERT_UI_THREAD();
     if (!EngineRunning()) return nullptr;
     std::shared_ptr<ProfileContext> profile = ProfileContext::Acquire(ProfileDirectory(), CurrentSwitches());
     if (!profile || !profile->web_context()) return nullptr;
@@ -179,6 +180,7 @@ CookieStore::~CookieStore() {
 }
 
 bool CookieStore::VisitUrlCookies(const std::string& url, bool includeHttpOnly, CefRefPtr<CefCookieVisitor> visitor) {
+    KX_ASSERT_UI_THREAD();
     if (!visitor) return false;
     auto* op = new ListOp{this, visitor, nullptr, includeHttpOnly, {}, {}};
     return ListUrlCookies(this, url, op);
@@ -186,6 +188,7 @@ bool CookieStore::VisitUrlCookies(const std::string& url, bool includeHttpOnly, 
 
 bool CookieStore::DeleteCookies(const std::string& url, const std::string& name,
                                 CefRefPtr<CefDeleteCookiesCallback> callback) {
+    KX_ASSERT_UI_THREAD();
     auto* op = new ListOp{this, nullptr, callback, true, name, {}};
     // Without a name: every cookie of the URL's host, not only those its path would carry.
     CookieUrl parsed;
@@ -194,6 +197,7 @@ bool CookieStore::DeleteCookies(const std::string& url, const std::string& name,
 }
 
 bool CookieStore::SetCookie(const std::string& url, const CefCookie& cookie, CefRefPtr<CefSetCookieCallback> callback) {
+    KX_ASSERT_UI_THREAD();
     CookieUrl parsed;
     if (!ParseCookieUrl(url, &parsed)) {
         LogWarning(kLogCookies, "not a web address: " + url);
@@ -219,6 +223,7 @@ bool CookieStore::SetCookie(const std::string& url, const CefCookie& cookie, Cef
 }
 
 bool CookieStore::FlushStore(CefRefPtr<CefCompletionCallback> callback) {
+    KX_ASSERT_UI_THREAD();
     profile_->FlushCookieStore([callback] {
         if (callback) callback->OnComplete();
     });

@@ -80,6 +80,7 @@ ProfileContext::~ProfileContext() {
 }
 
 std::shared_ptr<ProfileContext> ProfileContext::Acquire(const std::wstring& dir, const EngineSwitches& switches) {
+    KX_ASSERT_UI_THREAD();
     auto& live = LiveContexts();
     auto it = live.find(dir);
     if (it != live.end())
@@ -170,11 +171,13 @@ void ProfileContext::SetReady() {
 }
 
 void ProfileContext::WhenReady(std::function<void()> task) {
+    KX_ASSERT_UI_THREAD();
     if (ready_) task();
     else whenReady_.push_back(std::move(task));
 }
 
 void ProfileContext::FlushCookieStore(std::function<void()> done) {
+    KX_ASSERT_UI_THREAD();
     auto self = shared_from_this();
     WhenReady([self, done = std::move(done)]() mutable {
         auto* op = new CookieOp{self, std::move(done), 1};
@@ -193,6 +196,7 @@ void ProfileContext::FlushCookieStore(std::function<void()> done) {
 }
 
 void ProfileContext::ReopenCookieStore(std::function<void()> done) {
+    KX_ASSERT_UI_THREAD();
     auto self = shared_from_this();
     WhenReady([self, done = std::move(done)]() mutable {
         // Until the session cookies are back, the store holds only the
@@ -211,6 +215,7 @@ void ProfileContext::ReopenCookieStore(std::function<void()> done) {
 }
 
 void ProfileContext::FlushAll() {
+    KX_ASSERT_UI_THREAD();
     std::vector<std::shared_ptr<ProfileContext>> live;
     for (auto& entry : LiveContexts())
         if (auto p = entry.second.lock()) live.push_back(p);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "osr/gdk_keys.h"
+#include "ui_thread.h"
 #include "uilib/keys.h"
 #include "uilib/native.h"
 
@@ -67,6 +68,7 @@ void Deliver(GtkWidget* widget, GdkEvent* event, GdkDevice* device) {
 
 OffscreenView::OffscreenView(WebKitWebView* view, int width, int height, FrameSink frames, CursorSink cursors)
     : view_(view), frames_(std::move(frames)), cursors_(std::move(cursors)) {
+    KX_ASSERT_UI_THREAD();
     window_ = gtk_offscreen_window_new();
     g_object_ref_sink(window_);
     width = std::max(1, width);
@@ -87,6 +89,7 @@ OffscreenView::OffscreenView(WebKitWebView* view, int width, int height, FrameSi
 }
 
 OffscreenView::~OffscreenView() {
+    KX_ASSERT_UI_THREAD();
     Detach();
     if (window_) {
         gtk_widget_destroy(window_);
@@ -121,6 +124,7 @@ void OffscreenView::Detach() {
 }
 
 void OffscreenView::Resize(int width, int height) {
+    KX_ASSERT_UI_THREAD();
     width = std::max(1, width);
     height = std::max(1, height);
     // The off-screen window is at least its default size: both follow.
@@ -129,7 +133,10 @@ void OffscreenView::Resize(int width, int height) {
     gtk_window_resize(GTK_WINDOW(window_), width, height);
 }
 
-void OffscreenView::SetVisible(bool visible) { gtk_widget_set_visible(GTK_WIDGET(view_), visible); }
+void OffscreenView::SetVisible(bool visible) {
+    KX_ASSERT_UI_THREAD();
+    gtk_widget_set_visible(GTK_WIDGET(view_), visible);
+}
 
 // --- Frames ---------------------------------------------------------------------
 
@@ -153,6 +160,7 @@ gboolean OffscreenView::OnGrab(gpointer data) {
 }
 
 void OffscreenView::Grab() {
+    KX_ASSERT_UI_THREAD();
     cairo_region_t* damage = pending_;
     pending_ = nullptr;
     if (!damage) return;
@@ -273,6 +281,7 @@ std::uint32_t OffscreenView::NextTime(bool newClick) {
 }
 
 void OffscreenView::SendFocus(bool focus) {
+    KX_ASSERT_UI_THREAD();
     FlushKeyDown();
     GdkWindow* gdkWindow = gtk_widget_get_window(window_);
     if (!gdkWindow) return;
@@ -288,6 +297,7 @@ void OffscreenView::SendFocus(bool focus) {
 }
 
 void OffscreenView::PostKey(GdkEventType type, guint keyval, guint16 keycode, guint state) {
+    KX_ASSERT_UI_THREAD();
     GdkWindow* gdkWindow = gtk_widget_get_window(window_);
     if (!gdkWindow) return;
     GdkEvent* event = gdk_event_new(type);
@@ -322,6 +332,7 @@ gboolean OffscreenView::OnKeyFlush(gpointer data) {
 }
 
 void OffscreenView::SendKey(const CefKeyEvent& key) {
+    KX_ASSERT_UI_THREAD();
     GdkModifierType state = StateFromEventFlags(key.modifiers);
     if (key.type == KEYEVENT_CHAR) {
         std::uint32_t ch = key.character ? static_cast<std::uint32_t>(key.character)
@@ -388,6 +399,7 @@ void OffscreenView::SendKey(const CefKeyEvent& key) {
 
 void OffscreenView::SendMouseClick(const CefMouseEvent& mouse, cef_mouse_button_type_t button, bool up,
                                    int clickCount) {
+    KX_ASSERT_UI_THREAD();
     FlushKeyDown();
     GdkWindow* viewWindow = ViewWindow();
     if (!viewWindow) return;
@@ -412,6 +424,7 @@ void OffscreenView::SendMouseClick(const CefMouseEvent& mouse, cef_mouse_button_
 }
 
 void OffscreenView::SendMouseMove(const CefMouseEvent& mouse, bool leave) {
+    KX_ASSERT_UI_THREAD();
     GdkWindow* viewWindow = ViewWindow();
     if (!viewWindow) return;
     if (leave || !pointerInside_) {
@@ -447,6 +460,7 @@ void OffscreenView::SendMouseMove(const CefMouseEvent& mouse, bool leave) {
 }
 
 void OffscreenView::SendMouseWheel(const CefMouseEvent& mouse, int deltaX, int deltaY) {
+    KX_ASSERT_UI_THREAD();
     GdkWindow* viewWindow = ViewWindow();
     if (!viewWindow || (deltaX == 0 && deltaY == 0)) return;
     auto scroll = [&](GdkScrollDirection direction, double dx, double dy) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 
+#include "ui_thread.h"
 #include "uilib/native.h"
 #include "uilib/win32.h"
 
@@ -81,6 +82,7 @@ CefRefPtr<CefBrowser> CCEF3OSRHandler::browser() const {
 }
 
 bool CCEF3OSRHandler::GetViewRect(CefRect& rect) const {
+    KX_ASSERT_UI_THREAD();
     std::lock_guard<std::mutex> lock(stateLock_);
     if (!host_) return false;
     rect.x = rect_.left;
@@ -97,6 +99,7 @@ int CCEF3OSRHandler::DeviceScale() const {
 }
 
 void CCEF3OSRHandler::OnPaint(const std::vector<RECT>& dirtyRects, const void* buffer, int width, int height) {
+    KX_ASSERT_UI_THREAD();
     RECT rect = this->rect();
     int scale = DeviceScale();
     if (!buffer || width <= 0 || height <= 0 || width != Width(rect) * scale || height != Height(rect) * scale) return;
@@ -148,6 +151,7 @@ void CCEF3OSRHandler::OnPaint(const std::vector<RECT>& dirtyRects, const void* b
 }
 
 void CCEF3OSRHandler::OnCursorChange(HCURSOR cursor) {
+    KX_ASSERT_UI_THREAD();
     HWND host = this->host();
     if (!host) return;
     UiLib::SetClassCursor(host, cursor);

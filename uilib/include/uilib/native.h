@@ -1,5 +1,6 @@
 // GTK interop for the browser host only: where a window's native children go.
-// Nothing but the browser host includes this header.
+// Nothing but the browser host includes this header. GetContainer, GetToplevel
+// and RegisterChildWidget run on the UI thread only (asserted in debug builds).
 #pragma once
 
 #include <gtk/gtk.h>

@@ -201,6 +201,7 @@ BOOL Delete(const NOTIFYICONDATAW& data) { return g_icons.erase(Key(data.hWnd, d
 }  // namespace
 
 void RemoveTrayIconsOf(HWND hwnd) {
+    UILIB_ASSERT_UI_THREAD();
     for (auto it = g_icons.begin(); it != g_icons.end();) {
         if (it->first.first == hwnd) it = g_icons.erase(it);
         else ++it;
@@ -208,6 +209,7 @@ void RemoveTrayIconsOf(HWND hwnd) {
 }
 
 void SetTrayAttentionOf(HWND hwnd, bool attention) {
+    UILIB_ASSERT_UI_THREAD();
     for (auto& entry : g_icons) {
         if (entry.first.first != hwnd) continue;
         entry.second->attention = attention;
