@@ -17,8 +17,8 @@
 #include <sstream>
 #include <string>
 
-#include "cefhost/include/kxcef/profile.h"
 #include "core/services/nim/xnim_interface.h"
+#include "kxcef/profile.h"
 
 namespace {
 

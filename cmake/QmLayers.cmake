@@ -1,0 +1,59 @@
+# Include roots that make the layering a rule of the build (see ARCHITECTURE.md).
+#
+# Every library gets two folders of its own under build/include/:
+#   <target>/          its public headers only, linked there under the names the
+#                      code uses ("platform/text.h"): what users of the library see;
+#   <target>-private/  its whole source folder: what the library itself sees.
+# No target has the source tree itself as an include root, so a target sees the
+# headers of what it links and nothing else: an include across a layer that is
+# not allowed is "No such file", and a header that is not public stays inside.
+# The links follow the tree: headers are globbed again on every build.
+
+set(QM_INCLUDE_ROOT ${CMAKE_BINARY_DIR}/include)
+
+# qm_layer(<target> <folder> [RECURSE] [PUBLIC_HEADERS rel...] [INTERFACE])
+#   <folder>        the library's folder, relative to the source root
+#   RECURSE         every header below <folder> is public (default: the
+#                   headers directly in <folder>)
+#   PUBLIC_HEADERS  exactly these headers (relative to <folder>) are public
+#   INTERFACE       <target> is an interface library: it has no sources of
+#                   its own, only the public root
+function(qm_layer target folder)
+  cmake_parse_arguments(ARG "RECURSE;INTERFACE" "" "PUBLIC_HEADERS" ${ARGN})
+  set(src ${PROJECT_SOURCE_DIR}/${folder})
+  set(pub ${QM_INCLUDE_ROOT}/${target})
+  set(priv ${QM_INCLUDE_ROOT}/${target}-private)
+
+  if(ARG_PUBLIC_HEADERS)
+    set(headers ${ARG_PUBLIC_HEADERS})
+    # Still glob, so that a change of the folder reconfigures.
+    file(GLOB _unused CONFIGURE_DEPENDS ${src}/*.h)
+  elseif(ARG_RECURSE)
+    file(GLOB_RECURSE headers CONFIGURE_DEPENDS RELATIVE ${src} ${src}/*.h)
+  else()
+    file(GLOB headers CONFIGURE_DEPENDS RELATIVE ${src} ${src}/*.h)
+  endif()
+
+  # Rebuilt from scratch: a header that went away must not stay visible.
+  file(REMOVE_RECURSE ${pub})
+  foreach(h ${headers})
+    if(NOT EXISTS ${src}/${h})
+      message(FATAL_ERROR "qm_layer(${target}): no header ${folder}/${h}")
+    endif()
+    get_filename_component(dir ${pub}/${folder}/${h} DIRECTORY)
+    file(MAKE_DIRECTORY ${dir})
+    file(CREATE_LINK ${src}/${h} ${pub}/${folder}/${h} SYMBOLIC)
+  endforeach()
+  file(MAKE_DIRECTORY ${pub})
+
+  if(ARG_INTERFACE)
+    target_include_directories(${target} INTERFACE ${pub})
+    return()
+  endif()
+  if(NOT EXISTS ${priv}/${folder})
+    get_filename_component(dir ${priv}/${folder} DIRECTORY)
+    file(MAKE_DIRECTORY ${dir})
+    file(CREATE_LINK ${src} ${priv}/${folder} SYMBOLIC)
+  endif()
+  target_include_directories(${target} PUBLIC ${pub} PRIVATE ${priv})
+endfunction()
