@@ -36,7 +36,7 @@ set(cases
   update_common          qm_update          common/log_record.h                FORBIDDEN
   # Downward includes that the layers allow.
   common_platform        qm_common          platform/text.h                    ALLOWED
-  uilib_common           KXUiLib            common/log_record.h                ALLOWED
+  uilib_platform         KXUiLib            platform/win_types.h               ALLOWED
   cefhost_uilib          KXCEF2             uilib/UiLib.h                      ALLOWED
   services_cefhost       qm_core_services   kxcef/cef3_manager.h               ALLOWED
   shell_uilib            qm_core_shell      uilib/UiLib.h                      ALLOWED
