@@ -4,7 +4,6 @@ find_package(Threads REQUIRED)
 
 if(NOT QM_FUZZ)
   pkg_check_modules(GTK3 REQUIRED IMPORTED_TARGET gtk+-3.0)
-  pkg_check_modules(WEBKIT REQUIRED IMPORTED_TARGET webkit2gtk-4.1)
   pkg_check_modules(WEBKIT_EXT REQUIRED IMPORTED_TARGET webkit2gtk-web-extension-4.1)
   pkg_check_modules(PUGIXML REQUIRED IMPORTED_TARGET pugixml)
   # The voice module: TLS, Opus, PulseAudio, GStreamer (RTMP publishing).
@@ -15,6 +14,8 @@ if(NOT QM_FUZZ)
   pkg_check_modules(GST REQUIRED IMPORTED_TARGET gstreamer-1.0 gstreamer-app-1.0)
 endif()
 pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0 gio-2.0)
+# The engine; the fuzz build uses only its address parser (origins).
+pkg_check_modules(WEBKIT REQUIRED IMPORTED_TARGET webkit2gtk-4.1)
 # The core module's services need these; the fuzz targets link them too.
 pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 pkg_check_modules(JSONCPP REQUIRED IMPORTED_TARGET jsoncpp)

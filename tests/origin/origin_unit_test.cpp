@@ -29,12 +29,27 @@ TEST(OriginOfAddress, WritesSchemeHostAndPortTheWayTheEngineDoes) {
     EXPECT_EQ(OriginOfAddress("http://h?inner=pc"), "http://h");
 }
 
+// Spellings of one host that a hand-written parser kept apart from the origin
+// of the document the engine loads, so that a front-end given in one of them
+// was refused its own page commands.
+TEST(OriginOfAddress, HostsAreWrittenInTheEnginesCanonicalForm) {
+    EXPECT_EQ(OriginOfAddress("https://B\xc3\xbc" "cher.Example/"), "https://xn--bcher-kva.example") << "punycode";
+    EXPECT_EQ(OriginOfAddress("http://%41b.example/"), "http://ab.example") << "escapes in the host";
+    EXPECT_EQ(OriginOfAddress("http://127.1:8000/"), "http://127.0.0.1:8000") << "short IPv4";
+    EXPECT_EQ(OriginOfAddress("http://0x7f.0.0.1/"), "http://127.0.0.1") << "hexadecimal IPv4";
+    EXPECT_EQ(OriginOfAddress("http://2130706433/"), "http://127.0.0.1") << "IPv4 as one number";
+    EXPECT_EQ(OriginOfAddress("http://[0:0::1]/"), "http://[::1]") << "IPv6 compressed";
+    EXPECT_EQ(OriginOfAddress("http://web\t.example/"), "http://web.example") << "tabs are skipped";
+    EXPECT_EQ(OriginOfAddress(" http://web.example/ "), "http://web.example") << "outer spaces are trimmed";
+}
+
 TEST(OriginOfAddress, AddressesWithoutAHostOrWithABadPortHaveNone) {
     for (const char* address : {"", "file:///tmp/x.html", "about:blank", "127.0.0.1:8000/x", "http://",
                                 "http://:80/", "http://h:99999/", "http://h:8a/", "http://[::1/", "://h/",
-                                "1http://h/", "http://h x/"}) {
+                                "1http://h/", "http://h x/", "http://h%2Fx/", "blob:http://h/uuid"}) {
         EXPECT_EQ(OriginOfAddress(address), "") << address;
     }
+    EXPECT_EQ(OriginOfAddress(std::string("http://h\0.example/", 18)), "") << "a NUL inside";
 }
 
 TEST(FrontEndOrigins, StartAddressFirstThenEveryDeployedFrontEndOnce) {
