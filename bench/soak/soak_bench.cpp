@@ -63,7 +63,7 @@ double Median(std::vector<double> v) {
 
 long WebRssKb(int client) {
     long kb = 0;
-    for (int pid : qmfault::ChildrenNamed(client, "WebKitWebProces")) kb += qmfault::RssKb(pid);
+    for (int pid : qmtest::ChildrenNamed(client, "WebKitWebProces")) kb += qmtest::RssKb(pid);
     return kb;
 }
 
@@ -98,7 +98,7 @@ bool Alive(int pid) {
 
 int CommandSoak(long total) {
     const long warmup = std::min<long>(5000, total), batch = 300;
-    qmfault::ClientRun run;
+    qmtest::ClientRun run;
     // A load test: the per-page limit on page commands would pace it.
     run.WriteDeploy("[limits]\npage_calls_per_second=10000000\n");
     std::mutex lock;
@@ -117,13 +117,13 @@ int CommandSoak(long total) {
         int client = run.process().pid();
         // Nothing is in flight here: every answer of the last batch is in.
         if (sent == warmup) {
-            rssBefore = qmfault::RssKb(client);
+            rssBefore = qmtest::RssKb(client);
             webBefore = WebRssKb(client);
             start = Clock::now();
         }
         if (sent == warmup + total) {
             end = Clock::now();
-            rssAfter = qmfault::RssKb(client);
+            rssAfter = qmtest::RssKb(client);
             webAfter = WebRssKb(client);
             done = true;
         }
@@ -166,7 +166,7 @@ int CommandSoak(long total) {
 }
 
 int StartStopCycles(int cycles) {
-    qmfault::ClientRun run;
+    qmtest::ClientRun run;
     std::vector<double> loadMs, stopMs;
     int cleanExits = 0, leftProcesses = 0;
     std::set<std::string> firstFiles, tmpBefore = Entries("/tmp"), shmBefore = Entries("/dev/shm");
@@ -178,7 +178,7 @@ int StartStopCycles(int cycles) {
             return 1;
         }
         loadMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
-        std::vector<int> processes = qmfault::Descendants(run.process().pid());
+        std::vector<int> processes = qmtest::Descendants(run.process().pid());
         Clock::time_point t1 = Clock::now();
         int code = run.Stop(30s);
         stopMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t1).count());

@@ -81,14 +81,14 @@ struct MouthToEar {
     double cpuPercent = -1;
 };
 
-MouthToEar MeasureMouthToEar(voicetest::MurmurServer& server, std::chrono::seconds length) {
+MouthToEar MeasureMouthToEar(qmtest::MurmurServer& server, std::chrono::seconds length) {
     MouthToEar out;
-    voicetest::PulseServer soundA, soundB;
+    qmtest::PulseServer soundA, soundB;
     if (!soundA.Start() || !soundB.Start()) return out;
     std::string voice = "[voice]\nhost=" + server.host() + "\nfingerprint=" + server.fingerprint() + "\n";
-    voicetest::VoicePeer a("A", soundA.address(), voice), b("B", soundB.address(), voice);
-    if (!a.Start() || !b.Start() || !a.Login("talker", voicetest::MurmurServer::kServerPassword) ||
-        !b.Login("listener", voicetest::MurmurServer::kServerPassword))
+    qmtest::VoicePeer a("A", soundA.address(), voice), b("B", soundB.address(), voice);
+    if (!a.Start() || !b.Start() || !a.Login("talker", qmtest::MurmurServer::kServerPassword) ||
+        !b.Login("listener", qmtest::MurmurServer::kServerPassword))
         return out;
     a.Join("latency");
     b.Join("latency");
@@ -197,7 +197,7 @@ public:
     std::atomic<long> frames{0};
 };
 
-double MeasureListeners(voicetest::MurmurServer& server, int listeners, std::chrono::seconds length) {
+double MeasureListeners(qmtest::MurmurServer& server, int listeners, std::chrono::seconds length) {
     qmnim::session::SessionOptions options;
     options.server.host = "127.0.0.1";
     options.server.port = static_cast<std::uint16_t>(server.port());
@@ -207,13 +207,13 @@ double MeasureListeners(voicetest::MurmurServer& server, int listeners, std::chr
     for (int i = 0; i < listeners; ++i) {
         counters.push_back(std::make_unique<Counter>());
         sessions.push_back(std::make_unique<qmnim::session::VoiceSession>(options, counters.back().get()));
-        if (!sessions.back()->Login("listener" + std::to_string(i), voicetest::MurmurServer::kServerPassword, 5s))
+        if (!sessions.back()->Login("listener" + std::to_string(i), qmtest::MurmurServer::kServerPassword, 5s))
             return -1;
         sessions.back()->Join("crowd");
     }
     Counter talkerEvents;
     qmnim::session::VoiceSession talker(options, &talkerEvents);
-    if (!talker.Login("talker", voicetest::MurmurServer::kServerPassword, 5s)) return -1;
+    if (!talker.Login("talker", qmtest::MurmurServer::kServerPassword, 5s)) return -1;
     talker.Join("crowd");
     auto until = Clock::now() + 10s;
     while (Clock::now() < until && !talkerEvents.joined) std::this_thread::sleep_for(10ms);
@@ -248,7 +248,7 @@ double MeasureListeners(voicetest::MurmurServer& server, int listeners, std::chr
 }  // namespace
 
 int main() {
-    voicetest::MurmurServer server;
+    qmtest::MurmurServer server;
     if (!server.Start() || !server.GrantTemporaryChannels()) {
         std::fprintf(stderr, "bench_voice: the voice server does not start\n%s", server.Log().c_str());
         return 1;

@@ -9,8 +9,11 @@
 #include "platform/text.h"
 #include "tests/cefhost/support/page_fixture.h"
 #include "tests/support/fake_web_wnd.h"
+#include "tests/support/main_loop.h"
 
-namespace kxtest {
+using namespace std::chrono_literals;
+
+namespace qmtest {
 namespace {
 
 // Every page reports through the bridge itself.
@@ -35,7 +38,7 @@ TEST_F(BridgeTest, PostWithoutCallbackSendsIdsFromZeroAndArgumentsAfterTheCallba
     Page("/post.html", "<script>KXWebApp.PostCPPTask('a','b');KXWebApp.PostCPPTask('a','b');</script>");
     BrowserRecorder rec;
     auto handler = Open(Url("/post.html"), &rec);
-    ASSERT_TRUE(PumpUntil([&] { return JsHandler().CallsFor("a").size() >= 2; }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return JsHandler().CallsFor("a").size() >= 2; }));
     auto calls = JsHandler().CallsFor("a");
     for (int i = 0; i < 2; ++i) {
         const AsyncCall& c = calls[i];
@@ -72,7 +75,7 @@ TEST_F(BridgeTest, PageArgumentsConvertByTypeAndAPlainObjectBecomesNull) {
          "KXWebApp.PostCPPTask('nest', [1,[2,'x']]);KXWebApp.PostCPPTask('obj', {a:1});</script>");
     BrowserRecorder rec;
     Open(Url("/types.html"), &rec);
-    ASSERT_TRUE(PumpUntil([&] { return JsHandler().Calls().size() >= 6; }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return JsHandler().Calls().size() >= 6; }));
     auto calls = JsHandler().Calls();
     ASSERT_EQ(calls[0].args.size(), 4u);
     EXPECT_EQ(calls[0].args[2].vt, VT_EMPTY);  // the object, between convertible arguments
@@ -193,13 +196,13 @@ TEST_F(BridgeTest, AsynchronousPageCallsReachTheWindowOfTheCallingBrowserOnly) {
     auto a = Open(Url("/a.html"), &ra, nullptr, false);
     auto b = Open(Url("/b.html"), &rb, nullptr, false);
     CCEF3Manager::SetJSCallBackHandler(&JsHandler());
-    ASSERT_TRUE(PumpUntil([&] { return a->GetBrowserId() != 0 && b->GetBrowserId() != 0; }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return a->GetBrowserId() != 0 && b->GetBrowserId() != 0; }));
     qmtest::FakeWebWnd wa(a->GetBrowserId()), wb(b->GetBrowserId());
     manager.AddWebWnd(&wb);
     manager.AddWebWnd(&wa);
     // The page may already have run: load it again now that the windows are registered.
     a->Reload();
-    ASSERT_TRUE(PumpUntil([&] {
+    ASSERT_TRUE(PumpMainLoopUntil([&] {
         auto requests = wa.Dispatched();
         return !requests.empty() && requests.back().first == "_done";
     }));
@@ -226,8 +229,8 @@ TEST_F(BridgeTest, AsynchronousPageCallsWithoutARegisteredWindowAreDropped) {
     qmtest::FakeWebWnd other(c->GetBrowserId() + 1000);
     manager.AddWebWnd(&other);
     c->Reload();
-    ASSERT_TRUE(PumpUntil([&] { return rc.Count(CEF3_EVENT_LOAD_END) >= 2; }));
-    PumpFor(std::chrono::milliseconds(200));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return rc.Count(CEF3_EVENT_LOAD_END) >= 2; }));
+    PumpMainLoopFor(200ms);
     EXPECT_TRUE(other.Dispatched().empty());
     manager.RemoveWebWnd(&other);
 }
@@ -255,18 +258,18 @@ TEST_F(BridgeTest, ADocumentShownInPlaceOfAFrontEndAddressGetsNoPageCommands) {
     };
     // The front-end's own page is heard...
     h->Reload();
-    ASSERT_TRUE(PumpUntil([&] { return heard("front-end"); }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return heard("front-end"); }));
     // ...the same call from a page standing in for it is not.
     window.ClearDispatched();
     int ends = rec.Count(3);
     h->GetBrowser()->GetMainFrame()->LoadString(platform::Utf8ToWide(call("stand-in") + "<p>stand-in</p>"),
                                                 platform::Utf8ToWide(Url("/front.html")));
-    ASSERT_TRUE(PumpUntil([&] { return rec.Count(3) > ends; }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return rec.Count(3) > ends; }));
     // The front-end itself, loaded again, is heard again; its call comes
     // after the stand-in's over the same channel.
     EXPECT_EQ(platform::WideToUtf8(h->GetBrowser()->GetMainFrame()->GetURL()), "about:blank");
     h->GetBrowser()->GetMainFrame()->LoadURL(platform::Utf8ToWide(Url("/front.html")));
-    ASSERT_TRUE(PumpUntil([&] { return heard("front-end"); }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return heard("front-end"); }));
     EXPECT_FALSE(heard("stand-in"));
     manager.RemoveWebWnd(&window);
 }
@@ -305,7 +308,7 @@ TEST_F(BridgeTest, DeepAndCyclicArraysAndBurstsAreHandledAndCallsBeyondTheLimits
         "report(KXWebApp.SendCPPTask('still','alive'));</script>");
     std::string id = std::to_string(h->GetBrowserId());
     EXPECT_EQ(WaitReport(h.get()), "\"sync|SendCPPTask|" + id + "|BSTR:still|BSTR:alive\"");
-    ASSERT_TRUE(PumpUntil([&] { return JsHandler().CallsFor("burst").size() >= 3000; }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return JsHandler().CallsFor("burst").size() >= 3000; }));
     auto burst = JsHandler().CallsFor("burst");
     ASSERT_EQ(burst.size(), 3000u);
     for (int i = 0; i < 3000; ++i) ASSERT_EQ(burst[i].args[3].i, i);
@@ -331,4 +334,4 @@ TEST_F(BridgeTest, APageThatNavigatesAwayWithCallsPendingLeavesBothProcessesWork
 }
 
 }  // namespace
-}  // namespace kxtest
+}  // namespace qmtest

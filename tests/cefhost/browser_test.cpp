@@ -14,11 +14,14 @@
 #include "kxcef/testing.h"
 #include "platform/text.h"
 #include "tests/cefhost/support/page_fixture.h"
+#include "tests/support/gdk_events.h"
 #include "tests/support/proc.h"
 #include "uilib/native.h"
 #include "uilib/win32.h"
 
-namespace kxtest {
+using namespace std::chrono_literals;
+
+namespace qmtest {
 namespace {
 
 const char kReport[] =
@@ -68,41 +71,14 @@ GtkWidget* ViewOf(CCEF3Handler* handler) {
     return b ? UiLib::Native::ToWidget(b->GetHost()->GetWindowHandle()) : nullptr;
 }
 
-GdkDevice* Pointer() { return gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default())); }
-GdkDevice* Keyboard() { return gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default())); }
-
+// A key typed into the browser's view, which takes the focus first.
 void SendKey(GtkWidget* view, guint keyval) {
     gtk_widget_grab_focus(view);
-    GdkKeymapKey* keys = nullptr;
-    gint n = 0;
-    gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(gdk_display_get_default()), keyval, &keys, &n);
-    for (GdkEventType type : {GDK_KEY_PRESS, GDK_KEY_RELEASE}) {
-        GdkEvent* event = gdk_event_new(type);
-        event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(view)));
-        event->key.send_event = TRUE;
-        event->key.time = GDK_CURRENT_TIME;
-        event->key.keyval = keyval;
-        event->key.hardware_keycode = n > 0 ? keys[0].keycode : 0;
-        gdk_event_set_device(event, Keyboard());
-        gtk_main_do_event(event);
-        gdk_event_free(event);
-    }
-    g_free(keys);
+    for (bool press : {true, false}) PutKey(gtk_widget_get_window(view), keyval, press);
 }
 
 void RightClick(GtkWidget* view) {
-    for (GdkEventType type : {GDK_BUTTON_PRESS, GDK_BUTTON_RELEASE}) {
-        GdkEvent* event = gdk_event_new(type);
-        event->button.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(view)));
-        event->button.send_event = TRUE;
-        event->button.time = GDK_CURRENT_TIME;
-        event->button.x = 20;
-        event->button.y = 20;
-        event->button.button = 3;
-        gdk_event_set_device(event, Pointer());
-        gtk_main_do_event(event);
-        gdk_event_free(event);
-    }
+    for (bool press : {true, false}) PutButton(gtk_widget_get_window(view), 20, 20, 3, press);
 }
 
 bool VisibleToplevelTitled(const char* title) {
@@ -174,7 +150,7 @@ TEST_F(BrowserTest, APageThatLoadsReportsCreatedStartedEndedWithItsStatus) {
     EXPECT_EQ(rec.events[2].value, 200);
     EXPECT_TRUE(rec.events[2].mainFrame);
     EXPECT_GT(rec.loadStates, 0);
-    ASSERT_TRUE(PumpUntil([&] {
+    ASSERT_TRUE(PumpMainLoopUntil([&] {
         for (auto& d : rec.displays)
             if (d.second == CEF3_DISPLAY_TITLE) return true;
         return false;
@@ -207,7 +183,7 @@ TEST_F(BrowserTest, EngineProcessesStartedEarlyServeTheFirstBrowserAsIfItWereNew
     CCEF3Manager::StartEngineProcesses();
     CCEF3Manager::StartEngineProcesses();  // once is enough
     std::set<int> started;
-    ASSERT_TRUE(PumpUntil([&] {
+    ASSERT_TRUE(PumpMainLoopUntil([&] {
         started.clear();
         for (int pid : WebProcesses())
             if (!before.count(pid)) started.insert(pid);
@@ -243,7 +219,7 @@ TEST_F(BrowserTest, EngineProcessesNobodyUsesEndWithTheEngine) {
     CCEF3Manager::StartEngineProcesses();
     EXPECT_EQ(KXCEF2_LiveProfileCountForTesting(), 1);
     KXCEF2_ExpireSpareViewForTesting();
-    EXPECT_TRUE(PumpUntil([] { return KXCEF2_LiveProfileCountForTesting() == 0; }));
+    EXPECT_TRUE(PumpMainLoopUntil([] { return KXCEF2_LiveProfileCountForTesting() == 0; }));
 }
 
 TEST_F(BrowserTest, AMissingPageEndsWithItsHttpStatus) {
@@ -292,7 +268,7 @@ TEST_F(BrowserTest, AnEqualDelegateIsAddedOnceAndAFalseAnswerStopsTheOthers) {
     h->SetBrowserEventCallBack(D(&third, &BrowserRecorder::OnBrowserEvent));
     size_t before = first.events.size();
     h->Reload();
-    ASSERT_TRUE(PumpUntil([&] { return first.Count(CEF3_EVENT_LOAD_END) >= 2; }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return first.Count(CEF3_EVENT_LOAD_END) >= 2; }));
     EXPECT_EQ(first.events.size() - before, second.events.size()) << "each event once per delegate";
     EXPECT_FALSE(second.events.empty());
     EXPECT_TRUE(third.events.empty()) << "the false answer stopped the fan-out";
@@ -309,7 +285,7 @@ TEST_F(BrowserTest, FrameNavigationsAreReportedAsSubFrameAndCanBeCancelled) {
         rec.cancelSubFrames = cancel;
         auto h = Open(Url("/parent.html"), &rec);
         bool sawSub = false, sawMain = false;
-        PumpUntil([&] {
+        PumpMainLoopUntil([&] {
             for (auto& l : rec.links) {
                 if (l.frameName == L"SubFrame" && platform::WideToUtf8(l.url) == Url("/child.html")) sawSub = true;
                 if (l.frameName.empty() && platform::WideToUtf8(l.url) == Url("/parent.html")) sawMain = true;
@@ -320,7 +296,7 @@ TEST_F(BrowserTest, FrameNavigationsAreReportedAsSubFrameAndCanBeCancelled) {
         EXPECT_TRUE(sawMain);
         for (auto& l : rec.links) EXPECT_EQ(l.kind, CEF3_LINK_NAVIGATION);
         if (cancel) {
-            PumpFor(std::chrono::milliseconds(600));
+            PumpMainLoopFor(600ms);
             EXPECT_TRUE(JsHandler().Reports(h->GetBrowserId()).empty()) << "the frame's document never ran";
         } else {
             EXPECT_EQ(WaitReport(h.get()), "\"child\"");
@@ -338,12 +314,12 @@ TEST_F(BrowserTest, AMainFrameNavigationCancelledByTheDelegateKeepsThePage) {
     auto h = Open(Url("/stay.html"), &rec);
     EXPECT_EQ(WaitReport(h.get()), "\"stay\"");
     h->NavigateTo(Url("/blocked.html"));
-    ASSERT_TRUE(PumpUntil([&] {
+    ASSERT_TRUE(PumpMainLoopUntil([&] {
         for (auto& l : rec.links)
             if (platform::WideToUtf8(l.url) == Url("/blocked.html")) return true;
         return false;
     }));
-    PumpFor(std::chrono::milliseconds(400));
+    PumpMainLoopFor(400ms);
     EXPECT_EQ(JsHandler().Reports(h->GetBrowserId()).size(), 1u);
 }
 
@@ -366,14 +342,14 @@ TEST_F(BrowserTest, PopupsNeverOpenInsideAndGoOutsideUnlessADelegateHandlesThem)
         auto h = CCEF3Manager::CreateBrowser(host, rect, Url("/opener.html"), false, false, 0);
         handlers_.push_back(h);
         EXPECT_EQ(WaitReport(h.get(), 1), "\"loaded\"");
-        ASSERT_TRUE(PumpUntil([&] { return ViewOf(h.get()) != nullptr; }));
+        ASSERT_TRUE(PumpMainLoopUntil([&] { return ViewOf(h.get()) != nullptr; }));
         size_t reports = 1;
         for (guint key : {GDK_KEY_f, GDK_KEY_u, GDK_KEY_a, GDK_KEY_m}) {
             SendKey(ViewOf(h.get()), key);
             EXPECT_EQ(WaitReport(h.get(), ++reports), "\"opened " + std::string(1, static_cast<char>(key)) + "\"");
         }
-        ASSERT_TRUE(PumpUntil([] { return Opened().size() >= 2; }));
-        PumpFor(std::chrono::milliseconds(300));
+        ASSERT_TRUE(PumpMainLoopUntil([] { return Opened().size() >= 2; }));
+        PumpMainLoopFor(300ms);
         std::vector<std::string> expected{Url("/popup-target.html"), "mailto:someone@example.com"};
         EXPECT_EQ(Opened(), expected);
         EXPECT_EQ(KXCEF2_LiveBrowserCountForTesting(), 1);
@@ -386,7 +362,7 @@ TEST_F(BrowserTest, PopupsNeverOpenInsideAndGoOutsideUnlessADelegateHandlesThem)
     BrowserRecorder rec;
     rec.handlePopups = true;
     Open(Url("/opener.html"), &rec);
-    ASSERT_TRUE(PumpUntil([&] {
+    ASSERT_TRUE(PumpMainLoopUntil([&] {
         for (auto& l : rec.links)
             if (l.kind == CEF3_LINK_POPUP) return true;
         return false;
@@ -396,7 +372,7 @@ TEST_F(BrowserTest, PopupsNeverOpenInsideAndGoOutsideUnlessADelegateHandlesThem)
             EXPECT_EQ(platform::WideToUtf8(l.url), Url("/popup-target.html?unasked"));
         }
     }
-    PumpFor(std::chrono::milliseconds(300));
+    PumpMainLoopFor(300ms);
     EXPECT_TRUE(Opened().empty());
     EXPECT_EQ(KXCEF2_LiveBrowserCountForTesting(), 1);
     for (const auto& r : server_.Requests()) EXPECT_EQ(r.target.find("/popup-target.html"), std::string::npos);
@@ -414,7 +390,7 @@ TEST_F(BrowserTest, APageHasTheSystemOpenAFewAddressesAMinuteAtMost) {
         SendKey(ViewOf(h.get()), GDK_KEY_a);
         EXPECT_EQ(WaitReport(h.get(), i + 2), "\"opened\"");
     }
-    PumpFor(std::chrono::milliseconds(300));
+    PumpMainLoopFor(300ms);
     EXPECT_EQ(Opened().size(), 5u);
 }
 
@@ -457,10 +433,10 @@ TEST_F(DownloadTest, TheDelegateGetsUrlAndNameAndNothingIsWritten) {
     BrowserRecorder rec;
     rec.handleDownloads = true;
     Open(Url("/dl.html"), &rec);
-    ASSERT_TRUE(PumpUntil([&] { return !rec.downloads.empty(); }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return !rec.downloads.empty(); }));
     EXPECT_EQ(rec.downloads[0].url, Url("/file.bin"));
     EXPECT_EQ(rec.downloads[0].name, "kxtest-report-5a1.txt");
-    PumpFor(std::chrono::milliseconds(300));
+    PumpMainLoopFor(300ms);
     EXPECT_TRUE(Opened().empty());
     EXPECT_FALSE(WrittenAnywhere("kxtest-report-5a1"));
 }
@@ -470,8 +446,8 @@ TEST_F(DownloadTest, AnUnhandledDownloadGoesToTheSystemsOpenerOnlyForTheUsersAct
     // Started by the page itself: the download goes nowhere.
     BrowserRecorder rec;
     Open(Url("/dl.html"), &rec);
-    ASSERT_TRUE(PumpUntil([&] { return rec.downloads.size() == 1; }));
-    PumpFor(std::chrono::milliseconds(300));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return rec.downloads.size() == 1; }));
+    PumpMainLoopFor(300ms);
     EXPECT_TRUE(Opened().empty());
     // Started by a key the user pressed: it goes to the system.
     Page("/dl-key.html", "<a id=a href='/file.bin'>f</a><script>document.addEventListener('keydown',"
@@ -480,7 +456,7 @@ TEST_F(DownloadTest, AnUnhandledDownloadGoesToTheSystemsOpenerOnlyForTheUsersAct
     BrowserRecorder keyed;
     auto h = Open(Url("/dl-key.html"), &keyed, host);
     SendKey(ViewOf(h.get()), GDK_KEY_d);
-    ASSERT_TRUE(PumpUntil([] { return !Opened().empty(); }));
+    ASSERT_TRUE(PumpMainLoopUntil([] { return !Opened().empty(); }));
     EXPECT_EQ(Opened()[0], Url("/file.bin"));
     EXPECT_EQ(keyed.downloads.size(), 1u);
     EXPECT_FALSE(WrittenAnywhere("kxtest-other-5a1"));
@@ -491,12 +467,12 @@ TEST_F(DownloadTest, TheBrowsersOwnInstallerIsIgnored) {
     BrowserRecorder rec;
     Open(Url("/dl.html"), &rec);
     // The download reaches the engine (the server answered) but goes nowhere.
-    ASSERT_TRUE(PumpUntil([&] {
+    ASSERT_TRUE(PumpMainLoopUntil([&] {
         for (const auto& r : server_.Requests())
             if (r.target == "/file.bin") return true;
         return false;
     }));
-    PumpFor(std::chrono::milliseconds(500));
+    PumpMainLoopFor(500ms);
     EXPECT_TRUE(rec.downloads.empty());
     EXPECT_TRUE(Opened().empty());
     EXPECT_FALSE(WrittenAnywhere("RuvikBrowser.exe"));
@@ -519,9 +495,9 @@ TEST_F(BrowserTest, F5ReloadsF12OpensTheInspectorAndOtherKeysReachThePage) {
     EXPECT_EQ(WaitReport(h.get(), 2), "\"key a\"");
     SendKey(view, GDK_KEY_F5);
     EXPECT_EQ(WaitReport(h.get(), 3), "\"load 2\"");
-    ASSERT_TRUE(PumpUntil([&] { return ViewOf(h.get()) != nullptr; }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return ViewOf(h.get()) != nullptr; }));
     SendKey(ViewOf(h.get()), GDK_KEY_F12);
-    EXPECT_TRUE(PumpUntil([] { return VisibleToplevelTitled("DevTools"); }));
+    EXPECT_TRUE(PumpMainLoopUntil([] { return VisibleToplevelTitled("DevTools"); }));
     SendKey(ViewOf(h.get()), GDK_KEY_b);
     EXPECT_EQ(WaitReport(h.get(), 4), "\"key b\"");
     for (const std::string& r : JsHandler().Reports(h->GetBrowserId())) {
@@ -529,7 +505,7 @@ TEST_F(BrowserTest, F5ReloadsF12OpensTheInspectorAndOtherKeysReachThePage) {
         EXPECT_NE(r, "\"key F12\"");
     }
     h->CloseDevTools();
-    EXPECT_TRUE(PumpUntil([] { return !VisibleToplevelTitled("DevTools"); }));
+    EXPECT_TRUE(PumpMainLoopUntil([] { return !VisibleToplevelTitled("DevTools"); }));
 }
 
 TEST_F(BrowserTest, RightClickShowsNoMenu) {
@@ -539,10 +515,10 @@ TEST_F(BrowserTest, RightClickShowsNoMenu) {
     HWND host = Host(L"menu");
     BrowserRecorder rec;
     auto h = Open(Url("/menu.html"), &rec, host);
-    ASSERT_TRUE(PumpUntil([&] { return ViewOf(h.get()) && gtk_widget_get_mapped(ViewOf(h.get())); }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return ViewOf(h.get()) && gtk_widget_get_mapped(ViewOf(h.get())); }));
     RightClick(ViewOf(h.get()));
     EXPECT_EQ(WaitReport(h.get()), "\"contextmenu\"");
-    PumpFor(std::chrono::milliseconds(300));
+    PumpMainLoopFor(300ms);
     EXPECT_FALSE(VisibleMenu());
 }
 
@@ -557,7 +533,7 @@ TEST_F(BrowserTest, HidingBeforeTheBrowserExistsKeepsItHiddenOnceCreated) {
     BrowserRecorder rec;
     rec.Attach(h.get());
     handlers_.push_back(h);
-    ASSERT_TRUE(PumpUntil([&] { return rec.SawLoadEnd(); }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return rec.SawLoadEnd(); }));
     HWND view = h->GetBrowser()->GetHost()->GetWindowHandle();
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(UiLib::GetParent(view), host);
@@ -565,7 +541,7 @@ TEST_F(BrowserTest, HidingBeforeTheBrowserExistsKeepsItHiddenOnceCreated) {
     EXPECT_FALSE(gtk_widget_get_visible(UiLib::Native::ToWidget(view)));
     // Shown again, from another thread: the call hops to the UI thread.
     std::thread([&] { h->ShowBrowser(true); }).join();
-    ASSERT_TRUE(PumpUntil([&] { return UiLib::IsWindowVisible(view) != FALSE; }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return UiLib::IsWindowVisible(view) != FALSE; }));
     RECT r;
     UiLib::GetClientRect(view, &r);
     EXPECT_EQ(r.right - r.left, 300);
@@ -584,7 +560,7 @@ TEST_F(BrowserTest, ABrowserCreatedOnAnotherThreadComesUpOnTheUiThread) {
     BrowserRecorder rec;
     rec.Attach(h.get());
     handlers_.push_back(h);
-    ASSERT_TRUE(PumpUntil([&] { return rec.SawLoadEnd(); }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return rec.SawLoadEnd(); }));
     EXPECT_EQ(rec.events.front().code, CEF3_EVENT_CREATED);
     EXPECT_EQ(h->GetMainWindowHandle(), host);
     EXPECT_EQ(UiLib::GetParent(h->GetBrowser()->GetHost()->GetWindowHandle()), host);
@@ -603,7 +579,7 @@ TEST_F(BrowserTest, UiThreadOnlyFunctionsStopADebugBuildOnAnotherThread) {
     BrowserRecorder rec;
     rec.Attach(h.get());
     handlers_.push_back(h);
-    ASSERT_TRUE(PumpUntil([&] { return rec.SawLoadEnd(); }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return rec.SawLoadEnd(); }));
     CefRefPtr<CefBrowser> browser = h->GetBrowser();
     ASSERT_TRUE(browser);
     CefRect rect;
@@ -621,7 +597,7 @@ TEST_F(BrowserTest, CloseAllWithNoBrowsersDoesNothing) {
     HWND quit = Host(L"quit");
     EXPECT_FALSE(CCEF3Manager::CloseAllBrowser(quit));
     EXPECT_EQ(CCEF3Manager::m_hQuitWnd, nullptr);
-    PumpFor(std::chrono::milliseconds(100));
+    PumpMainLoopFor(100ms);
     EXPECT_EQ(g_closes[quit], 0);
 }
 
@@ -633,13 +609,13 @@ TEST_F(BrowserTest, ClosingAllBrowsersClosesTheQuitWindowExactlyOnce) {
     auto h1 = Open(Url("/one.html"), &r1, parent);
     auto h2 = Open(Url("/one.html"), &r2, parent);
     ASSERT_TRUE(CCEF3Manager::CloseAllBrowser(quit));
-    ASSERT_TRUE(PumpUntil([] { return KXCEF2_LiveBrowserCountForTesting() == 0; }));
-    EXPECT_TRUE(PumpUntil([&] { return g_closes[quit] == 1 && g_closes[parent] == 2; }));
+    ASSERT_TRUE(PumpMainLoopUntil([] { return KXCEF2_LiveBrowserCountForTesting() == 0; }));
+    EXPECT_TRUE(PumpMainLoopUntil([&] { return g_closes[quit] == 1 && g_closes[parent] == 2; }));
     EXPECT_TRUE(h1->IsClosing());
     EXPECT_EQ(h1->GetBrowser(), nullptr);
     // A late removal of a browser that already left sends nothing more.
     CCEF3Manager::RemoveJsCommandListener(h1.get());
-    PumpFor(std::chrono::milliseconds(200));
+    PumpMainLoopFor(200ms);
     EXPECT_EQ(g_closes[quit], 1);
     EXPECT_EQ(g_closes[parent], 2);
     std::vector<VARIANT> none;
@@ -671,4 +647,4 @@ TEST_F(BrowserTest, CookiesSurviveClosingAndRecreatingTheBrowser) {
 }
 
 }  // namespace
-}  // namespace kxtest
+}  // namespace qmtest

@@ -8,11 +8,11 @@
 #include "kxcef/cef3_manager.h"
 #include "kxcef/testing.h"
 #include "launcher/bridge/cef_handler.h"
-#include "tests/cefhost/support/pump.h"
 #include "tests/cefhost/support/recorders.h"
+#include "tests/support/main_loop.h"
 #include "tests/support/process.h"
 
-namespace kxtest {
+namespace qmtest {
 namespace {
 
 const char kHeader[] = "Windows Registry Editor Version 5.00\r\n\r\n";
@@ -93,7 +93,7 @@ TEST_F(EngineTest, TheEngineStartsStopsAndStartsAgain) {
         CefRefPtr<CCEF3Handler> h = CCEF3Manager::CreateBrowser(nullptr, rect, "about:blank", false, false, 0);
         ASSERT_TRUE(h);
         rec.Attach(h.get());
-        ASSERT_TRUE(PumpUntil([&] { return rec.Count(CEF3_EVENT_CREATED) == 1; })) << "round " << round;
+        ASSERT_TRUE(PumpMainLoopUntil([&] { return rec.Count(CEF3_EVENT_CREATED) == 1; })) << "round " << round;
         CCEF3Manager::CEFShutDown();
         EXPECT_EQ(KXCEF2_LiveBrowserCountForTesting(), 0);
         EXPECT_EQ(h->GetBrowser(), nullptr);
@@ -102,7 +102,7 @@ TEST_F(EngineTest, TheEngineStartsStopsAndStartsAgain) {
         std::vector<VARIANT> none;
         EXPECT_FALSE(CCEF3Manager::SendJsCommand("f", none, 1));
         EXPECT_FALSE(CCEF3Manager::CloseAllBrowser(nullptr));
-        EXPECT_TRUE(PumpUntil([] { return KXCEF2_LiveProfileCountForTesting() == 0; }));
+        EXPECT_TRUE(PumpMainLoopUntil([] { return KXCEF2_LiveProfileCountForTesting() == 0; }));
     }
 }
 
@@ -137,4 +137,4 @@ TEST_F(EngineTest, TheGpuRuleWritesItsDebuggerLine) {
 }
 
 }  // namespace
-}  // namespace kxtest
+}  // namespace qmtest

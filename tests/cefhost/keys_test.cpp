@@ -15,13 +15,17 @@
 
 #include "kxcef/testing.h"
 #include "tests/cefhost/support/page_fixture.h"
+#include "tests/support/gdk_events.h"
+#include "tests/support/main_loop.h"
 #include "tests/support/x_probe.h"
 #include "tests/uilib/test_util.h"
 #include "uilib/keys.h"
 #include "uilib/native.h"
 #include "uilib/win32.h"
 
-namespace kxtest {
+using namespace std::chrono_literals;
+
+namespace qmtest {
 namespace {
 
 const char kKeysPage[] =
@@ -102,10 +106,10 @@ protected:
 
     // A shown host window of the UI library that records its messages.
     HWND Host(const wchar_t* title, int x, int y) {
-        hosts_.push_back(std::make_unique<uitest::RecordingWindow>(title, WS_POPUP, 400, 300));
+        hosts_.push_back(std::make_unique<qmtest::RecordingWindow>(title, WS_POPUP, 400, 300));
         HWND hwnd = hosts_.back()->hwnd();
         UiLib::SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-        EXPECT_TRUE(uitest::ShowAndWait(hwnd));
+        EXPECT_TRUE(qmtest::ShowAndWait(hwnd));
         return hwnd;
     }
     CefRefPtr<CCEF3Handler> OpenIn(HWND host, bool windowless) {
@@ -116,7 +120,7 @@ protected:
         recorders_.back()->Attach(h.get());
         handlers_.push_back(h);
         BrowserRecorder* rec = recorders_.back().get();
-        EXPECT_TRUE(PumpUntil([&] { return rec->SawLoadEnd(); }));
+        EXPECT_TRUE(PumpMainLoopUntil([&] { return rec->SawLoadEnd(); }));
         return h;
     }
     GtkWidget* ViewOf(CCEF3Handler* h) {
@@ -126,7 +130,7 @@ protected:
     // The first key the browser saw after `from`, or 0 when none came.
     int NextKeyOf(CCEF3Handler* h, size_t from) {
         int id = h->GetBrowserId();
-        PumpUntil([&] { return !KeysOf(id, from).empty(); });
+        PumpMainLoopUntil([&] { return !KeysOf(id, from).empty(); });
         std::vector<int> keys = KeysOf(id, from);
         return keys.empty() ? 0 : keys.front();
     }
@@ -134,7 +138,7 @@ protected:
     // Escape that found the focus) and returns them.
     std::vector<std::string> PageKeys(CCEF3Handler* h, size_t n) {
         std::vector<std::string> keys;
-        PumpUntil([&] {
+        PumpMainLoopUntil([&] {
             keys.clear();
             for (const std::string& report : JsHandler().Reports(h->GetBrowserId()))
                 if (report != "keydown Shift" && report != "keydown Escape") keys.push_back(report);
@@ -156,7 +160,7 @@ protected:
             if (!qmtest::XDo({"windowfocus", "--sync", xid}) || !qmtest::XDo({"mousemove", x, y, "click", "1"}) ||
                 !qmtest::XDo({"key", "Escape"}))
                 return false;
-            if (PumpUntil([&] { return !KeysOf(h->GetBrowserId(), from).empty(); }, std::chrono::seconds(5)))
+            if (PumpMainLoopUntil([&] { return !KeysOf(h->GetBrowserId(), from).empty(); }, std::chrono::seconds(5)))
                 return true;
         }
         return false;
@@ -172,7 +176,7 @@ protected:
     }
     HWND plain_ = nullptr, windowedHost_ = nullptr, osrHost_ = nullptr;
     CefRefPtr<CCEF3Handler> windowed_, windowless_;
-    std::vector<std::unique_ptr<uitest::RecordingWindow>> hosts_;
+    std::vector<std::unique_ptr<qmtest::RecordingWindow>> hosts_;
     std::vector<std::unique_ptr<BrowserRecorder>> recorders_;
     KXCEF2KeyEventObserver previous_ = nullptr;
 };
@@ -192,44 +196,44 @@ TEST_F(Keys, EveryUserOfTheKeyMapGivesAKeyTheSameVirtualKey) {
     ASSERT_TRUE(view);
     gtk_widget_grab_focus(view);
     UiLib::SendMessageW(osrHost, WM_SETFOCUS, 0, 0);
-    GdkWindow* plainWindow = uitest::GdkWindowOf(plain);
+    GdkWindow* plainWindow = qmtest::GdkWindowOf(plain);
     GdkWindow* viewWindow = gtk_widget_get_window(view);
-    GdkWindow* osrWindow = uitest::GdkWindowOf(osrHost);
+    GdkWindow* osrWindow = qmtest::GdkWindowOf(osrHost);
 
-    auto& recorded = uitest::Recorded();
+    auto& recorded = qmtest::Recorded();
     for (const KeyRow& row : kRows) {
         SCOPED_TRACE(row.name);
         ASSERT_NE(UiLib::Keys::KeycodeOfKeyval(row.keyval), 0) << "not on the test display's keyboard";
         // The window library: WM_KEYDOWN of a plain window.
         recorded.clear();
-        uitest::PutKey(plainWindow, row.keyval, true, row.state);
-        uitest::PutKey(plainWindow, row.keyval, false, row.state);
+        qmtest::PutKey(plainWindow, row.keyval, true, row.state);
+        qmtest::PutKey(plainWindow, row.keyval, false, row.state);
         int windowVk = 0;
-        uitest::PumpUntil([&] {
-            for (const uitest::Message& m : recorded)
+        qmtest::PumpMainLoopUntil([&] {
+            for (const qmtest::Message& m : recorded)
                 if (m.hwnd == plain && m.message == WM_KEYDOWN) windowVk = static_cast<int>(m.wParam);
             return windowVk != 0;
         });
         // A windowed browser: the key event of its view.
         size_t from = g_keyEvents.size();
-        uitest::PutKey(viewWindow, row.keyval, true, row.state);
-        uitest::PutKey(viewWindow, row.keyval, false, row.state);
+        qmtest::PutKey(viewWindow, row.keyval, true, row.state);
+        qmtest::PutKey(viewWindow, row.keyval, false, row.state);
         int windowedVk = NextKeyOf(windowed.get(), from);
         // A windowless browser: WM_KEYDOWN of its host, with the scan code...
         from = g_keyEvents.size();
-        uitest::PutKey(osrWindow, row.keyval, true, row.state);
-        uitest::PutKey(osrWindow, row.keyval, false, row.state);
+        qmtest::PutKey(osrWindow, row.keyval, true, row.state);
+        qmtest::PutKey(osrWindow, row.keyval, false, row.state);
         int osrVk = NextKeyOf(windowless.get(), from);
         // ... and with the virtual key alone, Shift held where the row needs it.
         bool shift = (row.state & GDK_SHIFT_MASK) != 0;
-        if (shift) uitest::PutKey(plainWindow, GDK_KEY_Shift_L, true);
-        ASSERT_TRUE(uitest::PumpUntil([&] { return (UiLib::GetKeyState(VK_SHIFT) < 0) == shift; }));
+        if (shift) qmtest::PutKey(plainWindow, GDK_KEY_Shift_L, true);
+        ASSERT_TRUE(qmtest::PumpMainLoopUntil([&] { return (UiLib::GetKeyState(VK_SHIFT) < 0) == shift; }));
         from = g_keyEvents.size();
         windowless->DealInputMessage(osrHost, WM_KEYDOWN, static_cast<WPARAM>(row.vk), 0);
         windowless->DealInputMessage(osrHost, WM_KEYUP, static_cast<WPARAM>(row.vk), 0);
         int osrBareVk = NextKeyOf(windowless.get(), from);
-        if (shift) uitest::PutKey(plainWindow, GDK_KEY_Shift_L, false, GDK_SHIFT_MASK);
-        ASSERT_TRUE(uitest::PumpUntil([] { return UiLib::GetKeyState(VK_SHIFT) >= 0; }));
+        if (shift) qmtest::PutKey(plainWindow, GDK_KEY_Shift_L, false, GDK_SHIFT_MASK);
+        ASSERT_TRUE(qmtest::PumpMainLoopUntil([] { return UiLib::GetKeyState(VK_SHIFT) >= 0; }));
 
         EXPECT_EQ(VkText(windowVk), VkText(row.vk)) << "window WM_KEYDOWN";
         EXPECT_EQ(VkText(windowedVk), VkText(row.vk)) << "windowed browser OnKeyEvent";
@@ -251,10 +255,10 @@ TEST_F(Keys, RealPunctuationKeysReachWmKeyDownOnKeyEventAndThePage) {
     std::optional<qmtest::XWindowInfo> plainX = qmtest::FindXWindow("UiLibTestRecorder", "plain");
     ASSERT_TRUE(plainX);
     ASSERT_TRUE(qmtest::XDo({"windowfocus", "--sync", plainX->id}));
-    auto& recorded = uitest::Recorded();
+    auto& recorded = qmtest::Recorded();
     auto plainKeys = [&] {
         std::vector<int> keys;
-        for (const uitest::Message& m : recorded)
+        for (const qmtest::Message& m : recorded)
             if (m.hwnd == plain && m.message == WM_KEYDOWN && !IsModifierVk(static_cast<int>(m.wParam)))
                 keys.push_back(static_cast<int>(m.wParam));
         return keys;
@@ -263,12 +267,12 @@ TEST_F(Keys, RealPunctuationKeysReachWmKeyDownOnKeyEventAndThePage) {
     for (int attempt = 0; attempt < 5 && !focused; ++attempt) {  // until the focus has arrived
         recorded.clear();
         ASSERT_TRUE(qmtest::XDo({"key", "Escape"}));
-        focused = uitest::PumpUntil([&] { return !plainKeys().empty(); }, 5000);
+        focused = qmtest::PumpMainLoopUntil([&] { return !plainKeys().empty(); }, 5s);
     }
     ASSERT_TRUE(focused);
     recorded.clear();
     ASSERT_TRUE(qmtest::XDo({"key", "--delay", "40", "semicolon", "slash", "shift+1"}));
-    ASSERT_TRUE(uitest::PumpUntil([&] { return plainKeys().size() >= 3; }));
+    ASSERT_TRUE(qmtest::PumpMainLoopUntil([&] { return plainKeys().size() >= 3; }));
     EXPECT_EQ(plainKeys(), expected) << "window WM_KEYDOWN";
 
     const std::vector<std::string> pageKeys{"keydown ;", "keydown /", "keydown !"};
@@ -284,11 +288,11 @@ TEST_F(Keys, RealPunctuationKeysReachWmKeyDownOnKeyEventAndThePage) {
         JsHandler().Clear();
         size_t from = g_keyEvents.size();
         ASSERT_TRUE(qmtest::XDo({"key", "--delay", "40", "semicolon", "slash", "shift+1"}));
-        ASSERT_TRUE(PumpUntil([&] { return KeysOf(t.handler->GetBrowserId(), from).size() >= 3; }));
+        ASSERT_TRUE(PumpMainLoopUntil([&] { return KeysOf(t.handler->GetBrowserId(), from).size() >= 3; }));
         EXPECT_EQ(KeysOf(t.handler->GetBrowserId(), from), expected);
         EXPECT_EQ(PageKeys(t.handler, 3), pageKeys) << "the keys are the page's, not consumed";
     }
 }
 
 }  // namespace
-}  // namespace kxtest
+}  // namespace qmtest

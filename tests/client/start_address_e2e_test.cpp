@@ -18,7 +18,7 @@ const char kHan[] = "\xE4\xB8\xAD\xE6\x96\x87";    // two Han characters, in cod
 const char kHanEncoded[] = "%E4%B8%AD%E6%96%87";
 
 // The target of the first request for `path`, waited for.
-std::string RequestedTarget(qmfault::ClientRun& run, const std::string& path) {
+std::string RequestedTarget(qmtest::ClientRun& run, const std::string& path) {
     std::string target;
     qmtest::WaitUntil([&] {
         for (const auto& r : run.web().Requests())
@@ -43,7 +43,7 @@ std::string PercentEncodeAll(const std::string& text) {
 }
 
 TEST(StartAddress, AUrlSwitchIsRequestedWithEveryCharacterItHolds) {
-    qmfault::ClientRun run;
+    qmtest::ClientRun run;
     run.web().Fallback([](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
     ASSERT_TRUE(run.Start(std::string("/start.html?t=") + kEmoji + "&n=" + kHan));
     std::string target = RequestedTarget(run, "/start.html");
@@ -55,7 +55,7 @@ TEST(StartAddress, AUrlSwitchIsRequestedWithEveryCharacterItHolds) {
 }
 
 TEST(StartAddress, APercentEncodedUrl2SwitchIsDecodedAsUtf8AndRequestedWhole) {
-    qmfault::ClientRun run;
+    qmtest::ClientRun run;
     run.web().Fallback([](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
     std::string address = run.web().Url("/start2.html?q=") + kEmoji + kHan;
     ASSERT_TRUE(run.process().Start({run.Path("qm_main"), "*url2:" + PercentEncodeAll(address)}, run.env(),

@@ -18,7 +18,7 @@
 #include "tests/cefhost/support/page_fixture.h"
 #include "tests/support/process.h"
 
-namespace kxtest {
+namespace qmtest {
 namespace {
 
 const char kReport[] =
@@ -35,7 +35,7 @@ void OffUi(const std::function<void()>& fn) {
         fn();
         finished = true;
     });
-    if (!PumpUntil([&] { return finished.load(); }, std::chrono::seconds(30))) {
+    if (!PumpMainLoopUntil([&] { return finished.load(); }, std::chrono::seconds(30))) {
         std::fprintf(stderr, "a cookie call did not return within 30 s\n");
         std::abort();
     }
@@ -175,7 +175,7 @@ TEST_F(CookieTest, ReadingWithDeleteReturnsTheCookiesOnce) {
     EXPECT_TRUE(Get("/").empty());
     // Gone from the store, not only from the reading.
     h->GetBrowser()->GetMainFrame()->LoadURL(W(Url("/after.html")));
-    ASSERT_TRUE(PumpUntil([&] { return SentCookies("/after.html") != "<no request>"; }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return SentCookies("/after.html") != "<no request>"; }));
     EXPECT_EQ(SentCookies("/after.html"), "");
 }
 
@@ -368,7 +368,7 @@ TEST_F(CookieTest, SyncCookieKeepsThePagesSessionCookiesAndWritesThem) {
     EXPECT_TRUE(Find(Get("/"), "synced")) << Names(Get("/"));
     // A reload reopens the store once more before it asks again.
     h->Reload();
-    ASSERT_TRUE(PumpUntil([&] { return rec.Count(CEF3_EVENT_LOAD_END) >= 2; }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return rec.Count(CEF3_EVENT_LOAD_END) >= 2; }));
     EXPECT_NE(SentCookies("/set.html").find("synced=1"), std::string::npos) << SentCookies("/set.html");
 
     // With every browser and the store closed, the cookie comes back from disk.
@@ -436,4 +436,4 @@ TEST_F(CookieTest, AWaitingCallReturnsWhenTheEngineStops) {
 }
 
 }  // namespace
-}  // namespace kxtest
+}  // namespace qmtest

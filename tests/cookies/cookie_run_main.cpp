@@ -17,8 +17,10 @@
 #include "kxcef/cef3_manager.h"
 #include "kxcef/cookie_manager.h"
 #include "platform/text.h"
-#include "tests/cefhost/support/pump.h"
 #include "tests/cefhost/support/recorders.h"
+#include "tests/support/main_loop.h"
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -29,7 +31,7 @@ bool OffUi(const std::function<void()>& fn) {
         fn();
         finished = true;
     });
-    bool ok = kxtest::PumpUntil([&] { return finished.load(); }, std::chrono::seconds(30));
+    bool ok = qmtest::PumpMainLoopUntil([&] { return finished.load(); }, std::chrono::seconds(30));
     if (!ok) {
         std::printf("a cookie call never returned\n");
         std::fflush(stdout);
@@ -98,11 +100,11 @@ int main(int argc, char** argv) {
                             platform::WideToUtf8(c.value).c_str());
             RECT rect{0, 0, 320, 240};
             CefRefPtr<CCEF3Handler> h = CCEF3Manager::CreateBrowser(nullptr, rect, argv[2], false, false, 0);
-            kxtest::BrowserRecorder recorder;
+            qmtest::BrowserRecorder recorder;
             recorder.Attach(h.get());
-            if (!kxtest::PumpUntil([&] { return recorder.SawLoadEnd() || recorder.Count(CEF3_EVENT_LOAD_ERROR) > 0; })) code = 6;
+            if (!qmtest::PumpMainLoopUntil([&] { return recorder.SawLoadEnd() || recorder.Count(CEF3_EVENT_LOAD_ERROR) > 0; })) code = 6;
             if (h->GetBrowser()) h->GetBrowser()->GetHost()->CloseBrowser(true);
-            kxtest::PumpFor(std::chrono::milliseconds(100));
+            qmtest::PumpMainLoopFor(100ms);
         } else {
             code = 2;
         }

@@ -88,7 +88,7 @@ TEST(ClientWebProcessCrash, LeavesItsOwnDumpWhileFaultsTheEngineHandlesLeaveNone
 #ifndef QM_TEST_HOOKS
     GTEST_SKIP() << "the web-process crash hook exists only in builds configured with -DQM_TEST_HOOKS=ON";
 #endif
-    qmfault::ClientRun run;
+    qmtest::ClientRun run;
     std::atomic<bool> go{false};
     run.web().Route("/crash.html", [](const qmtest::HttpRequest&) {
         qmtest::HttpResponse r;

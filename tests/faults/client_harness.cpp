@@ -9,7 +9,7 @@
 
 using namespace std::chrono_literals;
 
-namespace qmfault {
+namespace qmtest {
 
 const char kRemotePage[] = R"(<!doctype html><html><head><title>remote</title></head><body>
 <div style="height:60px;background:#345"></div><p id="state">remote</p>
@@ -40,8 +40,6 @@ std::vector<int> ChildrenNamed(int parent, const std::string& comm) {
         if (p.ppid == parent && p.name.rfind(comm, 0) == 0) out.push_back(p.pid);
     return out;
 }
-
-std::vector<int> Descendants(int root) { return qmtest::Descendants(root); }
 
 long RssKb(int pid) { return qmtest::ReadProcKb(pid, "status", "VmRSS:"); }
 
@@ -193,4 +191,4 @@ bool ClientRun::OutputHas(const std::string& text, std::chrono::milliseconds tim
     return qmtest::WaitUntil([&] { return Output().find(text) != std::string::npos; }, timeout);
 }
 
-}  // namespace qmfault
+}  // namespace qmtest

@@ -17,14 +17,10 @@
 #include "tests/support/logs.h"
 #include "tests/support/process.h"
 
-namespace qmfault {
-
-using qmtest::DailyLogs;
+namespace qmtest {
 
 // Children of `parent` whose command name starts with `comm` (e.g. "WebKitWebProces").
 std::vector<int> ChildrenNamed(int parent, const std::string& comm);
-// Every process descending from `root` (not `root` itself).
-std::vector<int> Descendants(int root);
 // Resident set size of one process in KiB (0 when gone).
 long RssKb(int pid);
 
@@ -101,4 +97,4 @@ private:
     std::map<std::string, std::string> env_;
 };
 
-}  // namespace qmfault
+}  // namespace qmtest

@@ -17,7 +17,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-using qmfault::ClientRun;
+using qmtest::ClientRun;
 
 std::string RandomBytes(size_t n, unsigned seed) {
     std::mt19937 gen(seed);
@@ -271,7 +271,7 @@ TEST_F(EventStorm, QuittingWhileEventsStillArriveEndsCleanly) {
 // --- The engine's web process dies ----------------------------------------------------
 
 std::vector<int> WebProcesses(ClientRun& run) {
-    return qmfault::ChildrenNamed(run.process().pid(), "WebKitWebProces");
+    return qmtest::ChildrenNamed(run.process().pid(), "WebKitWebProces");
 }
 
 TEST(WebProcessKilled, WithCommandsInFlightThePageComesBackAndAnswers) {

@@ -1,17 +1,15 @@
 // The single-instance guard and the hand-over channel on it, inside one process:
 // the holder's main loop runs on this thread, later starts on other threads.
 #include <gtest/gtest.h>
-#include <glib.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <functional>
 #include <chrono>
 #include <future>
-#include <thread>
 #include <vector>
 
 #include "platform/instance_guard.h"
+#include "tests/support/main_loop.h"
 #include "tests/support/process.h"
 
 using namespace std::chrono_literals;
@@ -23,17 +21,6 @@ namespace {
 std::string UniqueName(const char* what) {
     return std::string("qm-test-guard-") + what + "-" + std::to_string(getpid()) + "-" +
            std::to_string(::testing::UnitTest::GetInstance()->random_seed());
-}
-
-// Turns the main loop until `done` holds or the time runs out.
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        g_main_context_iteration(nullptr, FALSE);
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
 }
 
 }  // namespace
@@ -73,13 +60,13 @@ TEST(InstanceGuard, EveryHandOverOfManySimultaneousStartsArrivesExactlyOnce) {
             return later.HandOver("start " + std::to_string(i), 30s);
         }));
     }
-    ASSERT_TRUE(PumpUntil([&] { return received.size() >= static_cast<size_t>(kStarts); }, 60s));
+    ASSERT_TRUE(qmtest::PumpMainLoopUntil([&] { return received.size() >= static_cast<size_t>(kStarts); }, 60s));
     for (auto& s : starts) {
         // A start is answered only after its message was handled.
-        while (s.wait_for(0ms) != std::future_status::ready) g_main_context_iteration(nullptr, FALSE);
+        ASSERT_TRUE(qmtest::PumpMainLoopUntil([&] { return s.wait_for(0ms) == std::future_status::ready; }, 60s));
         EXPECT_EQ(s.get(), HandOverResult::Delivered);
     }
-    PumpUntil([] { return false; }, 100ms);
+    qmtest::PumpMainLoopFor(100ms);
     std::sort(received.begin(), received.end());
     std::vector<std::string> expected;
     for (int i = 0; i < kStarts; ++i) expected.push_back("start " + std::to_string(i));
@@ -94,7 +81,7 @@ TEST(InstanceGuard, EveryHandOverOfManySimultaneousStartsArrivesExactlyOnce) {
     platform::InstanceGuard big(name);
     ASSERT_EQ(big.Acquire(), GuardResult::AlreadyHeld);
     EXPECT_EQ(big.HandOver(std::string(platform::kMaxHandOverBytes + 1, 'x'), 1s), HandOverResult::Failed);
-    PumpUntil([] { return false; }, 200ms);
+    qmtest::PumpMainLoopFor(200ms);
     EXPECT_EQ(received.size(), static_cast<size_t>(kStarts));
 }
 

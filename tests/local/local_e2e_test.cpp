@@ -17,7 +17,7 @@
 #include "tests/support/proc.h"
 
 using namespace std::chrono_literals;
-using qmfault::ClientRun;
+using qmtest::ClientRun;
 
 namespace {
 
@@ -154,7 +154,7 @@ TEST(PrivateFiles, FoldersAndFilesAreTheUsersOnlyAndSecretsStayOutOfTheLogs) {
     ASSERT_TRUE(qmtest::WriteFile(run.Path("hunter_no.txt"), ""));  // every record to standard error too
     run.web().Route("/cookie.html", [](const qmtest::HttpRequest&) {
         qmtest::HttpResponse r;
-        r.body = qmfault::kRemotePage;
+        r.body = qmtest::kRemotePage;
         r.headers = {{"Set-Cookie", "session=SECRETCOOKIE; Max-Age=86400; Path=/"}};
         return r;
     });

@@ -57,16 +57,16 @@ class VoiceEvents : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(sound_.Start()) << sound_.Log();
-        tone_ = std::make_unique<voicetest::TonePlayer>(sound_.address(), "micfeed", 440);
+        tone_ = std::make_unique<qmtest::TonePlayer>(sound_.address(), "micfeed", 440);
         run_.env()["PULSE_SERVER"] = sound_.address();
         ASSERT_TRUE(foreign_.Start());
         foreign_.Fallback([](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
     }
     void TearDown() override { foreign_.Stop(); }
 
-    voicetest::PulseServer sound_;
-    std::unique_ptr<voicetest::TonePlayer> tone_;
-    qmfault::ClientRun run_;
+    qmtest::PulseServer sound_;
+    std::unique_ptr<qmtest::TonePlayer> tone_;
+    qmtest::ClientRun run_;
     qmtest::HttpServer foreign_;
 };
 

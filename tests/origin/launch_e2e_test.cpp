@@ -49,7 +49,7 @@ std::vector<std::string> Lines(const std::string& text) {
 
 // The stand-in handler: the default for every scheme and file type the
 // attacks try; each launch appends its address to `launches`.
-void InstallStandInHandler(qmfault::ClientRun& run, const std::string& launches) {
+void InstallStandInHandler(qmtest::ClientRun& run, const std::string& launches) {
     std::string share = run.env()["HOME"] + "/.local/share";
     std::string apps = share + "/applications";
     std::string config = run.env()["XDG_CONFIG_HOME"];
@@ -81,7 +81,7 @@ bool ClickPage(int x, int y) {
 }
 
 TEST(SystemLaunch, OnlyTheUsersClickInTheFrontEndOpensAnAddressAndOnlyAWebOne) {
-    qmfault::ClientRun run;
+    qmtest::ClientRun run;
     qmtest::HttpServer foreign;
     ASSERT_TRUE(foreign.Start());
     std::string launches = run.Path("launches.txt");

@@ -22,7 +22,7 @@ size_t Count(const std::string& text, const std::string& what) {
 }
 
 TEST(CallLimits, HugeCallsAreRefusedInThePageAndTheClientAnswersAtOnce) {
-    qmfault::ClientRun run;
+    qmtest::ClientRun run;
     std::mutex lock;
     std::condition_variable changed;
     bool go = false;

@@ -50,7 +50,7 @@ size_t Count(const std::string& text, const std::string& what) {
 }
 
 TEST(ForeignOrigin, FramedAndNavigatedToGetsNoReplyWhileTheFrontEndStillDoes) {
-    qmfault::ClientRun run;
+    qmtest::ClientRun run;
     qmtest::HttpServer foreign;
     ASSERT_TRUE(foreign.Start());
     std::string other = "http://127.0.0.1:" + std::to_string(foreign.port());
@@ -113,7 +113,7 @@ std::string CallerScript(const std::string& base, const std::string& who) {
 }
 
 TEST(DocumentOrigin, SandboxedDocumentsAreRefusedAndDocumentsInheritingTheFrontEndsOriginServed) {
-    qmfault::ClientRun run;
+    qmtest::ClientRun run;
     std::string base = run.web().Url("");
     run.web().Route("/caller.html", [base](const qmtest::HttpRequest& r) {
         bool csp = r.target.find("csp=1") != std::string::npos;
@@ -124,7 +124,7 @@ TEST(DocumentOrigin, SandboxedDocumentsAreRefusedAndDocumentsInheritingTheFrontE
     // The front-end makes four kinds of frames of its own address or origin.
     run.web().Route("/front.html", [base](const qmtest::HttpRequest&) {
         std::string code = "function code(w){return " + std::string("\"") +
-                           qmfault::JsonText(CallerScript(base, "WHO")) + "\".split('WHO').join(w);}";
+                           qmtest::JsonText(CallerScript(base, "WHO")) + "\".split('WHO').join(w);}";
         return Html("<script>" + code +
                     "function frame(set){var f=document.createElement('iframe');set(f);"
                     "document.body.appendChild(f);return f;}"

@@ -29,13 +29,13 @@ bool Requested(const qmtest::HttpServer& server, const std::string& path) {
     return false;
 }
 
-void AddTlsException(qmfault::ClientRun& run, const std::string& value) {
+void AddTlsException(qmtest::ClientRun& run, const std::string& value) {
     std::string deploy = qmtest::ReadFile(run.Path("deploy.ini"));
     ASSERT_TRUE(qmtest::WriteFile(run.Path("deploy.ini"), deploy + "[tls_exceptions]\n127.0.0.1=" + value + "\n"));
 }
 
 // Starts the client on the HTTPS front-end and expects the load to fail.
-void ExpectRefused(qmfault::ClientRun& run, const qmtest::HttpServer& https) {
+void ExpectRefused(qmtest::ClientRun& run, const qmtest::HttpServer& https) {
     ASSERT_TRUE(run.StartAt(https.Url("/front.html")));
     EXPECT_TRUE(run.OutputHas(" failed: the TLS certificate of 127.0.0.1 is not trusted (unknown issuer)", 60s))
         << run.Output() << run.Logs();
@@ -61,14 +61,14 @@ TEST(Tls, AFrontEndWhoseCertificateFailsIsRefused) {
     ServeFrontEnd(https);
     ASSERT_TRUE(https.StartTls(identity));
     {
-        qmfault::ClientRun run;
+        qmtest::ClientRun run;
         ExpectRefused(run, https);
         EXPECT_NE(run.Logs().find("TLS certificate errors fail the load for every host"), std::string::npos)
             << run.Logs();
     }
     {
         // An exception for another certificate of the host does not count.
-        qmfault::ClientRun run;
+        qmtest::ClientRun run;
         AddTlsException(run, std::string(64, '0'));
         ExpectRefused(run, https);
     }
@@ -79,7 +79,7 @@ TEST(Tls, TheDeploymentsExceptionForTheHostAndCertificateLetsItLoad) {
     qmtest::HttpServer https;
     ServeFrontEnd(https);
     ASSERT_TRUE(https.StartTls(identity));
-    qmfault::ClientRun run;
+    qmtest::ClientRun run;
     // Written as tools print fingerprints: colon-separated, upper case.
     std::string printed;
     for (size_t i = 0; i < identity.sha256.size(); i += 2)

@@ -11,11 +11,12 @@
 
 #include "kxcef/testing.h"
 #include "tests/cefhost/support/page_fixture.h"
+#include "tests/support/gdk_events.h"
 #include "tests/uilib/test_util.h"
 #include "uilib/native.h"
 #include "uilib/win32.h"
 
-namespace kxtest {
+namespace qmtest {
 namespace {
 
 const char kReport[] =
@@ -65,7 +66,7 @@ HWND CreateHostWindow() {
     }
     HWND hwnd = UiLib::CreateWindowExW(0, L"KXCEF2OsrHost", L"osr host", WS_POPUP, 30, 40, 400, 320, nullptr,
                                        nullptr, nullptr, nullptr);
-    uitest::ShowAndWait(hwnd);
+    qmtest::ShowAndWait(hwnd);
     return hwnd;
 }
 
@@ -116,13 +117,13 @@ protected:
         if (!handler) return nullptr;
         recorder_.Attach(handler.get());
         handlers_.push_back(handler);
-        EXPECT_TRUE(PumpUntil([&] { return recorder_.SawLoadEnd(); })) << path;
+        EXPECT_TRUE(PumpMainLoopUntil([&] { return recorder_.SawLoadEnd(); })) << path;
         return handler;
     }
 
     // Waits until the bitmap has `width` x `height` and the pixel at (x, y) is near r, g, b.
     bool WaitPixel(CCEF3Handler* handler, int width, int height, int x, int y, int r, int g, int b) {
-        return PumpUntil([&] {
+        return PumpMainLoopUntil([&] {
             int w = 0, h = 0;
             std::uint32_t p = PixelAt(handler, x, y, &w, &h);
             return w == width && h == height && Near(p, r, g, b);
@@ -130,22 +131,22 @@ protected:
     }
 
     // Input as the display delivers it to the host window (client coordinates).
-    GdkWindow* HostWindow() { return uitest::GdkWindowOf(host_); }
+    GdkWindow* HostWindow() { return qmtest::GdkWindowOf(host_); }
     void Click(int x, int y, guint state = 0) {
-        uitest::PutButton(HostWindow(), x, y, 1, true, state);
-        uitest::PutButton(HostWindow(), x, y, 1, false, state | GDK_BUTTON1_MASK);
+        qmtest::PutButton(HostWindow(), x, y, 1, true, state);
+        qmtest::PutButton(HostWindow(), x, y, 1, false, state | GDK_BUTTON1_MASK);
     }
     // Motion is held back until the window's next frame, as the display's own is.
     void Move(int x, int y) {
-        uitest::PutMotion(HostWindow(), x, y);
+        qmtest::PutMotion(HostWindow(), x, y);
         gdk_frame_clock_request_phase(gdk_window_get_frame_clock(HostWindow()), GDK_FRAME_CLOCK_PHASE_FLUSH_EVENTS);
     }
     void Type(guint keyval, guint state = 0) {
-        uitest::PutKey(HostWindow(), keyval, true, state);
-        uitest::PutKey(HostWindow(), keyval, false, state);
+        qmtest::PutKey(HostWindow(), keyval, true, state);
+        qmtest::PutKey(HostWindow(), keyval, false, state);
     }
     bool WaitFor(CCEF3Handler* handler, const std::string& text) {
-        return PumpUntil([&] {
+        return PumpMainLoopUntil([&] {
             for (const std::string& r : JsHandler().Reports(handler->GetBrowserId()))
                 if (r == text) return true;
             return false;
@@ -194,7 +195,7 @@ TEST_F(Osr, AClickInTheHostWindowPressesThePagesButton) {
     RECT area{10, 20, 330, 260};
     CefRefPtr<CCEF3Handler> h = OpenWindowless("/input.html", area);
     ASSERT_TRUE(h);
-    ASSERT_TRUE(PumpUntil([&] { return PixelAt(h.get(), 1, 1) != 0; }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return PixelAt(h.get(), 1, 1) != 0; }));
     Move(10 + 80, 20 + 40);
     Click(10 + 80, 20 + 40);
     EXPECT_TRUE(WaitFor(h.get(), "click"));
@@ -204,15 +205,15 @@ TEST_F(Osr, AClickInTheHostWindowPressesThePagesButton) {
 TEST_F(Osr, ClickCountsReachThePageAndAMoveAwayStartsAgain) {
     CefRefPtr<CCEF3Handler> h = OpenWindowless("/input.html", RECT{0, 0, 320, 240});
     ASSERT_TRUE(h);
-    ASSERT_TRUE(PumpUntil([&] { return PixelAt(h.get(), 1, 1) != 0; }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return PixelAt(h.get(), 1, 1) != 0; }));
     GtkSettings* settings = gtk_settings_get_default();
     g_object_set(settings, "gtk-double-click-time", 5000, nullptr);
     Move(200, 200);
     for (int i = 0; i < 3; ++i) Click(200, 200);
-    ASSERT_TRUE(PumpUntil([&] { return Reports(h.get(), "down ").size() >= 3; }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return Reports(h.get(), "down ").size() >= 3; }));
     Move(260, 200);  // out of the double-click box
     Click(260, 200);
-    ASSERT_TRUE(PumpUntil([&] { return Reports(h.get(), "down ").size() >= 4; }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return Reports(h.get(), "down ").size() >= 4; }));
     std::vector<std::string> downs = Reports(h.get(), "down ");
     EXPECT_EQ(downs[0], "down 1 0 200,200 true");
     EXPECT_EQ(downs[1], "down 2 0 200,200 true");
@@ -224,15 +225,15 @@ TEST_F(Osr, ClickCountsReachThePageAndAMoveAwayStartsAgain) {
 TEST_F(Osr, TypingReachesTheFocusedTextField) {
     CefRefPtr<CCEF3Handler> h = OpenWindowless("/input.html", RECT{10, 20, 330, 260});
     ASSERT_TRUE(h);
-    ASSERT_TRUE(PumpUntil([&] { return PixelAt(h.get(), 1, 1) != 0; }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return PixelAt(h.get(), 1, 1) != 0; }));
     Click(10 + 100, 20 + 115);
-    ASSERT_TRUE(PumpUntil([&] { return !Reports(h.get(), "down ").empty(); }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return !Reports(h.get(), "down ").empty(); }));
     Type(GDK_KEY_a);
     Type(GDK_KEY_B, GDK_SHIFT_MASK);
     Type(GDK_KEY_c);
     EXPECT_TRUE(WaitFor(h.get(), "value aBc")) << testing::PrintToString(Reports(h.get(), ""));
     // Each key goes up as the key it went down as.
-    ASSERT_TRUE(PumpUntil([&] { return Reports(h.get(), "keyup ").size() >= 3; }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return Reports(h.get(), "keyup ").size() >= 3; }));
     EXPECT_EQ(Reports(h.get(), "keydown "),
               (std::vector<std::string>{"keydown a false", "keydown B false", "keydown c false"}));
     EXPECT_EQ(Reports(h.get(), "keyup "), (std::vector<std::string>{"keyup a", "keyup B", "keyup c"}));
@@ -241,10 +242,10 @@ TEST_F(Osr, TypingReachesTheFocusedTextField) {
 TEST_F(Osr, TheWheelScrollsThePage) {
     CefRefPtr<CCEF3Handler> h = OpenWindowless("/input.html", RECT{10, 20, 330, 260});
     ASSERT_TRUE(h);
-    ASSERT_TRUE(PumpUntil([&] { return PixelAt(h.get(), 1, 1) != 0; }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return PixelAt(h.get(), 1, 1) != 0; }));
     Move(200, 200);
-    uitest::PutScroll(HostWindow(), 200, 200, GDK_SCROLL_DOWN);
-    ASSERT_TRUE(PumpUntil([&] { return !Reports(h.get(), "scroll ").empty(); }))
+    qmtest::PutScroll(HostWindow(), 200, 200, GDK_SCROLL_DOWN);
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return !Reports(h.get(), "scroll ").empty(); }))
         << testing::PrintToString(Reports(h.get(), ""));
     std::string first = Reports(h.get(), "scroll ").back();
     EXPECT_EQ(first.rfind("scroll 0,", 0), 0u) << first;
@@ -254,18 +255,18 @@ TEST_F(Osr, TheWheelScrollsThePage) {
 TEST_F(Osr, AShiftClickSendsNoClickAndShiftTurnsTheWheelSideways) {
     CefRefPtr<CCEF3Handler> h = OpenWindowless("/input.html", RECT{0, 0, 320, 240});
     ASSERT_TRUE(h);
-    ASSERT_TRUE(PumpUntil([&] { return PixelAt(h.get(), 1, 1) != 0; }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return PixelAt(h.get(), 1, 1) != 0; }));
     Move(80, 40);
     Click(80, 40, GDK_SHIFT_MASK);
     Click(150, 150);  // a marker after it
-    ASSERT_TRUE(PumpUntil([&] { return !Reports(h.get(), "down ").empty(); }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return !Reports(h.get(), "down ").empty(); }));
     EXPECT_EQ(Reports(h.get(), "down ").front(), "down 1 0 150,150 true");
     EXPECT_TRUE(Reports(h.get(), "click").empty());
 
-    uitest::PutKey(HostWindow(), GDK_KEY_Shift_L, true);
-    uitest::PutScroll(HostWindow(), 200, 200, GDK_SCROLL_DOWN);
-    uitest::PutKey(HostWindow(), GDK_KEY_Shift_L, false);
-    ASSERT_TRUE(PumpUntil([&] { return !Reports(h.get(), "scroll ").empty(); }));
+    qmtest::PutKey(HostWindow(), GDK_KEY_Shift_L, true);
+    qmtest::PutScroll(HostWindow(), 200, 200, GDK_SCROLL_DOWN);
+    qmtest::PutKey(HostWindow(), GDK_KEY_Shift_L, false);
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return !Reports(h.get(), "scroll ").empty(); }));
     std::string scroll = Reports(h.get(), "scroll ").back();
     EXPECT_NE(scroll.rfind("scroll 0,", 0), 0u) << scroll;
     EXPECT_NE(scroll.find(",0"), std::string::npos) << scroll;
@@ -274,13 +275,13 @@ TEST_F(Osr, AShiftClickSendsNoClickAndShiftTurnsTheWheelSideways) {
 TEST_F(Osr, TheCursorOverALinkBecomesTheHostWindowsCursor) {
     CefRefPtr<CCEF3Handler> h = OpenWindowless("/input.html", RECT{10, 20, 330, 260});
     ASSERT_TRUE(h);
-    ASSERT_TRUE(PumpUntil([&] { return PixelAt(h.get(), 1, 1) != 0; }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return PixelAt(h.get(), 1, 1) != 0; }));
     GdkDisplay* display = gdk_display_get_default();
     GdkCursor* pointer = gdk_cursor_new_from_name(display, "pointer");
     Move(10 + 40, 20 + 180);  // over the link
-    EXPECT_TRUE(PumpUntil([&] { return gdk_window_get_cursor(HostWindow()) == pointer; }));
+    EXPECT_TRUE(PumpMainLoopUntil([&] { return gdk_window_get_cursor(HostWindow()) == pointer; }));
     Move(10 + 250, 20 + 220);  // over nothing
-    EXPECT_TRUE(PumpUntil([&] { return gdk_window_get_cursor(HostWindow()) != pointer; }));
+    EXPECT_TRUE(PumpMainLoopUntil([&] { return gdk_window_get_cursor(HostWindow()) != pointer; }));
     g_object_unref(pointer);
 }
 
@@ -288,7 +289,7 @@ TEST_F(Osr, WithFrameRateZeroEveryFrameRepaintsTheHostWindow) {
     long before = KXCEF2_OsrInvalidationsForTesting(host_);
     CefRefPtr<CCEF3Handler> h = OpenWindowless("/colour.html", RECT{0, 0, 200, 100}, 0);
     ASSERT_TRUE(h);
-    ASSERT_TRUE(PumpUntil([&] { return PixelAt(h.get(), 1, 1) != 0; }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return PixelAt(h.get(), 1, 1) != 0; }));
     EXPECT_GT(KXCEF2_OsrInvalidationsForTesting(host_), before);
     int period = -1;
     long long ticks = -1;
@@ -300,13 +301,13 @@ TEST_F(Osr, WithFrameRateZeroEveryFrameRepaintsTheHostWindow) {
 TEST_F(Osr, WithFrameRateThirtyTheTimerRepaintsTheHostWindowEvery33Ms) {
     CefRefPtr<CCEF3Handler> h = OpenWindowless("/colour.html", RECT{0, 0, 200, 100}, 30);
     ASSERT_TRUE(h);
-    ASSERT_TRUE(PumpUntil([&] { return PixelAt(h.get(), 1, 1) != 0; }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return PixelAt(h.get(), 1, 1) != 0; }));
     int period = 0;
     long long ticks = 0;
     ASSERT_TRUE(KXCEF2_OsrTimerForTesting(h.get(), &period, &ticks));
     EXPECT_EQ(period, 33);
     long long first = ticks;
-    ASSERT_TRUE(PumpUntil([&] {
+    ASSERT_TRUE(PumpMainLoopUntil([&] {
         KXCEF2_OsrTimerForTesting(h.get(), nullptr, &ticks);
         return ticks >= first + 5;
     }));
@@ -350,9 +351,9 @@ TEST_F(Osr, CloseOnTheHostOfALiveBrowserClosesTheBrowserNotTheWindow) {
     EXPECT_EQ(g_closes[host_], 0);  // the window's own procedure did not see it
     EXPECT_EQ(CCEF3Handler::s_HandlerMap.count(host_), 0u);
     // The browser closes, and only then does the window get its close.
-    ASSERT_TRUE(PumpUntil([&] { return !h->GetBrowser(); }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return !h->GetBrowser(); }));
     EXPECT_TRUE(h->IsClosing());
-    EXPECT_TRUE(PumpUntil([&] { return !UiLib::IsWindow(host_); }));
+    EXPECT_TRUE(PumpMainLoopUntil([&] { return !UiLib::IsWindow(host_); }));
     EXPECT_EQ(g_closes[host_], 1);
 }
 
@@ -363,11 +364,11 @@ TEST_F(Osr, OnceTheBrowserIsClosingCloseReachesTheWindowsOwnProcedure) {
     // The engine closes the browser while the handler still watches the window:
     // its close notice reaches the window itself.
     h->GetBrowser()->GetHost()->CloseBrowser(true);
-    ASSERT_TRUE(PumpUntil([&] { return !UiLib::IsWindow(host_); }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return !UiLib::IsWindow(host_); }));
     EXPECT_EQ(g_closes[host_], 1);
     EXPECT_TRUE(h->IsClosing());
     EXPECT_EQ(CCEF3Handler::s_HandlerMap.count(host_), 0u);
 }
 
 }  // namespace
-}  // namespace kxtest
+}  // namespace qmtest

@@ -10,11 +10,15 @@
 
 #include "osr/osr_handler.h"
 #include "tests/osr/support/fake_browser.h"
+#include "tests/support/gdk_events.h"
+#include "tests/support/main_loop.h"
 #include "tests/uilib/test_util.h"
 #include "uilib/native.h"
 #include "uilib/win32.h"
 
-using osrtest::InputEvent;
+using namespace std::chrono_literals;
+
+using qmtest::InputEvent;
 
 namespace {
 
@@ -46,8 +50,8 @@ protected:
         }
         hwnd_ = UiLib::CreateWindowExW(0, L"OsrInputTest", L"input", WS_POPUP, 60, 70, 300, 200, nullptr, nullptr,
                                        nullptr, nullptr);
-        ASSERT_TRUE(uitest::ShowAndWait(hwnd_));
-        browser_ = new osrtest::RecordingBrowser();
+        ASSERT_TRUE(qmtest::ShowAndWait(hwnd_));
+        browser_ = new qmtest::RecordingBrowser();
         osr_ = new kxcef::CCEF3OSRHandler();
         osr_->Init(hwnd_, kArea, 0);
         osr_->SetBrowser(browser_.get());
@@ -63,20 +67,20 @@ protected:
         SetDoubleClickTime(400);
         UiLib::ReleaseCapture();
         if (UiLib::IsWindow(hwnd_)) UiLib::DestroyWindow(hwnd_);
-        uitest::Pump(20);
+        qmtest::PumpMainLoopFor(20ms);
     }
 
     static void SetDoubleClickTime(int ms) {
         g_object_set(gtk_settings_get_default(), "gtk-double-click-time", ms, nullptr);
     }
-    GdkWindow* Window() { return uitest::GdkWindowOf(hwnd_); }
-    void Drain() { uitest::Pump(40); }
+    GdkWindow* Window() { return qmtest::GdkWindowOf(hwnd_); }
+    void Drain() { qmtest::PumpMainLoopFor(40ms); }
     void Press(int x, int y, guint button = 1, guint state = 0) {
-        uitest::PutButton(Window(), x, y, button, true, state);
+        qmtest::PutButton(Window(), x, y, button, true, state);
         Drain();
     }
     void Release(int x, int y, guint button = 1, guint state = 0) {
-        uitest::PutButton(Window(), x, y, button, false, state);
+        qmtest::PutButton(Window(), x, y, button, false, state);
         Drain();
     }
     void Click(int x, int y, guint button = 1, guint state = 0) {
@@ -89,12 +93,12 @@ protected:
     void Move(int x, int y) {
         int before = g_moves;
         for (int attempt = 0; attempt < 6 && g_moves == before; ++attempt) {
-            uitest::PutMotion(Window(), x, y);
+            qmtest::PutMotion(Window(), x, y);
             gdk_frame_clock_request_phase(gdk_window_get_frame_clock(Window()), GDK_FRAME_CLOCK_PHASE_FLUSH_EVENTS);
-            uitest::PumpUntil([&] { return g_moves > before; }, 500);
+            qmtest::PumpMainLoopUntil([&] { return g_moves > before; }, 500ms);
         }
     }
-    osrtest::RecordingHost& host() { return browser_->host(); }
+    qmtest::RecordingHost& host() { return browser_->host(); }
     std::vector<int> DownCounts() {
         std::vector<int> out;
         for (const InputEvent& e : host().Of(InputEvent::Click))
@@ -103,7 +107,7 @@ protected:
     }
 
     HWND hwnd_ = nullptr;
-    CefRefPtr<osrtest::RecordingBrowser> browser_;
+    CefRefPtr<qmtest::RecordingBrowser> browser_;
     CefRefPtr<kxcef::CCEF3OSRHandler> osr_;
 };
 
@@ -188,17 +192,17 @@ TEST_F(Input, MovesArePageCoordinatesAndLeavingTheWindowIsReported) {
     EXPECT_EQ(moves[0].y, 40);
     EXPECT_FALSE(moves[0].flag);
     // The move asked for a leave notice: the pointer leaving brings it.
-    uitest::PutCrossing(Window(), false);
-    ASSERT_TRUE(uitest::PumpUntil([&] {
+    qmtest::PutCrossing(Window(), false);
+    ASSERT_TRUE(qmtest::PumpMainLoopUntil([&] {
         for (const InputEvent& e : host().Of(InputEvent::Move))
             if (e.flag) return true;
         return false;
     }));
     host().events.clear();
-    uitest::PutCrossing(Window(), true);
+    qmtest::PutCrossing(Window(), true);
     Move(52, 60);
-    uitest::PutCrossing(Window(), false);
-    EXPECT_TRUE(uitest::PumpUntil([&] {
+    qmtest::PutCrossing(Window(), false);
+    EXPECT_TRUE(qmtest::PumpMainLoopUntil([&] {
         for (const InputEvent& e : host().Of(InputEvent::Move))
             if (e.flag) return true;
         return false;
@@ -207,12 +211,12 @@ TEST_F(Input, MovesArePageCoordinatesAndLeavingTheWindowIsReported) {
 
 TEST_F(Input, TheWheelScrollsUpDownAndWithShiftSideways) {
     Move(150, 100);
-    uitest::PutScroll(Window(), 150, 100, GDK_SCROLL_UP);
-    uitest::PutScroll(Window(), 150, 100, GDK_SCROLL_DOWN);
+    qmtest::PutScroll(Window(), 150, 100, GDK_SCROLL_UP);
+    qmtest::PutScroll(Window(), 150, 100, GDK_SCROLL_DOWN);
     Drain();
-    uitest::PutKey(Window(), GDK_KEY_Shift_L, true);
-    uitest::PutScroll(Window(), 150, 100, GDK_SCROLL_DOWN);
-    uitest::PutKey(Window(), GDK_KEY_Shift_L, false);
+    qmtest::PutKey(Window(), GDK_KEY_Shift_L, true);
+    qmtest::PutScroll(Window(), 150, 100, GDK_SCROLL_DOWN);
+    qmtest::PutKey(Window(), GDK_KEY_Shift_L, false);
     Drain();
     std::vector<InputEvent> wheels = host().Of(InputEvent::Wheel);
     ASSERT_EQ(wheels.size(), 3u);
@@ -227,8 +231,8 @@ TEST_F(Input, TheWheelScrollsUpDownAndWithShiftSideways) {
 }
 
 TEST_F(Input, KeysGoOutAsRawDownCharAndUpWithTheirNativeCode) {
-    uitest::PutKey(Window(), GDK_KEY_a, true);
-    uitest::PutKey(Window(), GDK_KEY_a, false);
+    qmtest::PutKey(Window(), GDK_KEY_a, true);
+    qmtest::PutKey(Window(), GDK_KEY_a, false);
     Drain();
     std::vector<InputEvent> keys = host().Of(InputEvent::Key);
     ASSERT_EQ(keys.size(), 3u);
@@ -244,10 +248,10 @@ TEST_F(Input, KeysGoOutAsRawDownCharAndUpWithTheirNativeCode) {
     EXPECT_EQ(keys[1].key.native_key_code, keys[0].key.native_key_code);
 
     host().events.clear();
-    uitest::PutKey(Window(), GDK_KEY_Alt_L, true);
-    uitest::PutKey(Window(), GDK_KEY_x, true, GDK_MOD1_MASK);
-    uitest::PutKey(Window(), GDK_KEY_x, false, GDK_MOD1_MASK);
-    uitest::PutKey(Window(), GDK_KEY_Alt_L, false);
+    qmtest::PutKey(Window(), GDK_KEY_Alt_L, true);
+    qmtest::PutKey(Window(), GDK_KEY_x, true, GDK_MOD1_MASK);
+    qmtest::PutKey(Window(), GDK_KEY_x, false, GDK_MOD1_MASK);
+    qmtest::PutKey(Window(), GDK_KEY_Alt_L, false);
     Drain();
     keys = host().Of(InputEvent::Key);
     bool sawSystemX = false;

@@ -14,6 +14,8 @@
 #include "osr/fps_timer.h"
 #include "osr/mm_timer.h"
 #include "osr/osr_handler.h"
+#include "tests/support/gdk_events.h"
+#include "tests/support/main_loop.h"
 #include "tests/uilib/test_util.h"
 #include "uilib/win32.h"
 
@@ -294,15 +296,21 @@ TEST_F(Bitmap, TheLockIsReentrantAndHoldsOffFramesFromOtherThreads) {
 class Flags : public ::testing::Test {
 protected:
     void SetUp() override {
-        window_ = std::make_unique<uitest::RecordingWindow>(L"flags");
-        ASSERT_TRUE(uitest::ShowAndWait(window_->hwnd()));
+        window_ = std::make_unique<qmtest::RecordingWindow>(L"flags");
+        ASSERT_TRUE(qmtest::ShowAndWait(window_->hwnd()));
     }
-    // Key state as the display reports it.
+    // Key state as the display reports it: the key is put on the display and
+    // waited for until the window's procedure saw its message.
     void Key(guint keyval, bool down) {
-        uitest::PutKey(uitest::GdkWindowOf(window_->hwnd()), keyval, down);
-        uitest::Pump(30);
+        auto seen = [this, down] {
+            return down ? window_->Of(WM_KEYDOWN).size() + window_->Of(WM_SYSKEYDOWN).size()
+                        : window_->Of(WM_KEYUP).size() + window_->Of(WM_SYSKEYUP).size();
+        };
+        size_t before = seen();
+        qmtest::PutKey(qmtest::GdkWindowOf(window_->hwnd()), keyval, down);
+        ASSERT_TRUE(qmtest::PumpMainLoopUntil([&] { return seen() > before; }, 10s)) << keyval;
     }
-    std::unique_ptr<uitest::RecordingWindow> window_;
+    std::unique_ptr<qmtest::RecordingWindow> window_;
 };
 
 constexpr LPARAM kExtended = 1 << 24;

@@ -5,17 +5,21 @@
 
 #include "browser/handler_impl.h"
 #include "kxcef/cef3_handler.h"
+#include "tests/support/gdk_events.h"
+#include "tests/support/main_loop.h"
 #include "tests/uilib/test_util.h"
 #include "uilib/win32.h"
+
+using namespace std::chrono_literals;
 
 namespace {
 
 class Watch : public ::testing::Test {
 protected:
     void SetUp() override {
-        window_ = std::make_unique<uitest::RecordingWindow>(L"watched");
+        window_ = std::make_unique<qmtest::RecordingWindow>(L"watched");
         hwnd_ = window_->hwnd();
-        ASSERT_TRUE(uitest::ShowAndWait(hwnd_));
+        ASSERT_TRUE(qmtest::ShowAndWait(hwnd_));
         window_->Clear();
         original_ = UiLib::GetWindowProc(hwnd_);
     }
@@ -24,7 +28,7 @@ protected:
         handlers_.clear();
         UiLib::ReleaseCapture();
         window_.reset();
-        uitest::Pump(20);
+        qmtest::PumpMainLoopFor(20ms);
     }
     // A handler of a (never created) browser hosted by the window.
     CefRefPtr<CCEF3Handler> Handler(bool windowLess) {
@@ -41,7 +45,7 @@ protected:
         return it == CCEF3Handler::s_HandlerMap.end() ? 0 : it->second.size();
     }
 
-    std::unique_ptr<uitest::RecordingWindow> window_;
+    std::unique_ptr<qmtest::RecordingWindow> window_;
     HWND hwnd_ = nullptr;
     WNDPROC original_ = nullptr;
     std::vector<CefRefPtr<CCEF3Handler>> handlers_;
@@ -78,20 +82,22 @@ TEST_F(Watch, TwoHandlersSubclassOnceAndTheLastRestoresTheProcedure) {
 }
 
 TEST_F(Watch, OnlyWindowlessHandlersTranslateInput) {
+    // A button put on the display, then waited for until the window's own
+    // procedure saw its `count`th message of that kind.
+    auto button = [this](bool press, size_t count) {
+        qmtest::PutButton(qmtest::GdkWindowOf(hwnd_), 50, 50, 1, press);
+        UINT message = press ? WM_LBUTTONDOWN : WM_LBUTTONUP;
+        return qmtest::PumpMainLoopUntil([&] { return window_->Of(message).size() >= count; }, 10s);
+    };
     CefRefPtr<CCEF3Handler> windowed = Handler(false);
-    uitest::PutButton(uitest::GdkWindowOf(hwnd_), 50, 50, 1, true);
-    uitest::Pump(40);
+    ASSERT_TRUE(button(true, 1));
     EXPECT_EQ(UiLib::GetCapture(), nullptr);
-    EXPECT_TRUE(window_->Saw(WM_LBUTTONDOWN));
-    uitest::PutButton(uitest::GdkWindowOf(hwnd_), 50, 50, 1, false);
-    uitest::Pump(40);
+    ASSERT_TRUE(button(false, 1));
 
     CefRefPtr<CCEF3Handler> windowless = Handler(true);
-    uitest::PutButton(uitest::GdkWindowOf(hwnd_), 50, 50, 1, true);
-    uitest::Pump(40);
+    ASSERT_TRUE(button(true, 2));
     EXPECT_EQ(UiLib::GetCapture(), hwnd_);  // taken by the input translation
-    uitest::PutButton(uitest::GdkWindowOf(hwnd_), 50, 50, 1, false);
-    uitest::Pump(40);
+    ASSERT_TRUE(button(false, 2));
     EXPECT_EQ(UiLib::GetCapture(), nullptr);
     EXPECT_EQ(window_->Of(WM_LBUTTONDOWN).size(), 2u);
 }

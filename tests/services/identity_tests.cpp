@@ -231,7 +231,7 @@ TEST_F(IdentityTest, VersionComesFromQmVersionBesideTheExecutable) {
 
 TEST_F(IdentityTest, ClientInfoReplyCarriesEveryMember) {
     RegistryFile registry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Mervane Network\\Tessaly]\r\n\"NetbarId\"=\"N-9\"\r\n");
-    svctest::ReplyRecorder replies;
+    qmtest::ReplyRecorder replies;
     qmtest::FakeWebWnd window(12);
     WndUIStatusBusiness business(&app_);
     EXPECT_TRUE(business.Init());
@@ -253,7 +253,7 @@ TEST_F(IdentityTest, ClientInfoReplyCarriesEveryMember) {
 TEST_F(IdentityTest, ClientInfoFollowsChangesOfTheVersionCarrierAndTheRegistry) {
     RegistryFile registry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Mervane Network\\Quenor]\r\n\"GID\"=\"G-1\"\r\n");
     std::string carrier = install_.File("qm_version.so");
-    svctest::ReplyRecorder replies;
+    qmtest::ReplyRecorder replies;
     qmtest::FakeWebWnd window(7);
     WndUIStatusBusiness business(&app_);
     window.RegisterCaller("_get_client_info", "_get_client_info",

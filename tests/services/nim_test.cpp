@@ -77,8 +77,8 @@ protected:
         return trace_.CommandCalls();
     }
 
-    svctest::LogCapture log_;
-    svctest::ReplyRecorder replies_;
+    qmtest::LogCapture log_;
+    qmtest::ReplyRecorder replies_;
     ModuleTrace trace_;
     qmtest::FakeWebWnd window_{kBrowserId};
     qmtest::FakeWebWnd mainWindow_{kMainBrowserId};
@@ -107,7 +107,7 @@ TEST(NimBusinessLifeCycle, LoadsOnceAndUnloads) {
 }
 
 TEST(NimBusinessLifeCycle, MissingModuleOrMissingExportFailsQuietly) {
-    svctest::LogCapture log;
+    qmtest::LogCapture log;
     NimBusiness missing(L"qm_nim_does_not_exist.so");
     EXPECT_FALSE(missing.Init());
     EXPECT_FALSE(missing.IsLoaded());
@@ -121,8 +121,8 @@ TEST(NimBusinessLifeCycle, MissingModuleOrMissingExportFailsQuietly) {
 }
 
 TEST(NimBusinessLifeCycle, CommandsWithoutTheModuleDoNothingButVolumeLogs) {
-    svctest::LogCapture log;
-    svctest::ReplyRecorder replies;
+    qmtest::LogCapture log;
+    qmtest::ReplyRecorder replies;
     NimBusiness nim(ModulePath());  // never initialised
     qmtest::FakeWebWnd window(kBrowserId);
     nim.RegisterCommands(&window);

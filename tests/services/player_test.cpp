@@ -100,8 +100,8 @@ protected:
         return v["result"]["data"];
     }
 
-    svctest::LogCapture log_;
-    svctest::ReplyRecorder replies_;
+    qmtest::LogCapture log_;
+    qmtest::ReplyRecorder replies_;
     qmtest::FakeWebWnd window_{kBrowserId};
     NimBusiness nim_;  // the player command needs no voice module
     qmtest::TempDir dir_;

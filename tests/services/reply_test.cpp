@@ -80,7 +80,7 @@ TEST(BuildCallbackJson, WritesTheResultEnvelopeCompactly) {
 }
 
 TEST(SendJsCallback, CallsJsHandleCallBackWithOneStringArgument) {
-    svctest::ReplyRecorder recorder;
+    qmtest::ReplyRecorder recorder;
     SendJsCallback("{\"a\":1}\n", 7);
     auto replies = recorder.Replies();
     ASSERT_EQ(replies.size(), 1u);
@@ -92,7 +92,7 @@ TEST(SendJsCallback, CallsJsHandleCallBackWithOneStringArgument) {
 }
 
 TEST(SendJsCallback, KeepsCharactersThatTheAnsiCodePageLacks) {
-    svctest::ReplyRecorder recorder;
+    qmtest::ReplyRecorder recorder;
     // "é" and "😀" have no GBK form; Chinese text has one. All must arrive intact.
     SendJsCallback("{\"t\":\"caf\xC3\xA9 \xF0\x9F\x98\x80 \xE4\xB8\xAD\"}", 1);
     auto replies = recorder.Replies();
@@ -101,7 +101,7 @@ TEST(SendJsCallback, KeepsCharactersThatTheAnsiCodePageLacks) {
 }
 
 TEST(SendJsCallback, EmptyOrUnconvertibleTextSendsNothing) {
-    svctest::ReplyRecorder recorder;
+    qmtest::ReplyRecorder recorder;
     SendJsCallback("", 1);
     SendJsCallback("\xFF\xFE broken", 1);
     EXPECT_TRUE(recorder.Replies().empty());

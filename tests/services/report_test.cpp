@@ -228,13 +228,13 @@ TEST_F(ReportTest, EmptyUrlMeansTheDeploymentEndpoint) {
 
 TEST_F(ReportTest, PrivateLogLinesOnlyWithTheSwitchFile) {
     {
-        svctest::LogCapture log(/*privateLog=*/false);
+        qmtest::LogCapture log(/*privateLog=*/false);
         std::string body = HttpLaunchApp::BuildReportBody(app_.IdentityText(), "c", "", "", "", "");
         ASSERT_TRUE(app_.SendVeskLaunchApp("c", "", "", "", "", Url()));
         Drain();
         EXPECT_TRUE(log.Lines().empty());
     }
-    svctest::LogCapture log(/*privateLog=*/true);
+    qmtest::LogCapture log(/*privateLog=*/true);
     ASSERT_TRUE(app_.SendVeskLaunchApp("c", "", "", "", "", Url()));
     Drain();
     std::string body = HttpLaunchApp::BuildReportBody(app_.IdentityText(), "c", "", "", "", "");

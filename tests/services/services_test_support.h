@@ -17,7 +17,7 @@
 #include "tests/support/logs.h"
 #include "tests/support/process.h"
 
-namespace svctest {
+namespace qmtest {
 
 struct SentReply {
     std::string function;
@@ -133,4 +133,4 @@ private:
     qmtest::TempDir dir_;
 };
 
-}  // namespace svctest
+}  // namespace qmtest

@@ -5,34 +5,15 @@
 #include "core/shell/command_table.h"
 #include "core/shell/ui_task_dispatcher.h"
 #include "core/shell/web_wnd.h"
+#include "tests/support/main_loop.h"
+#include "tests/uilib/test_util.h"
 #include "uilib/UiLib.h"
+
+using namespace std::chrono_literals;
 
 using QNInterface::QNCEF::CEFRequest;
 
 namespace {
-
-// Runs the UI thread's loop for `ms` milliseconds.
-void PumpFor(UINT ms) {
-    static HWND timerWindow = nullptr;
-    static const auto proc = [](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
-        if (message == WM_TIMER) {
-            UiLib::KillTimer(hwnd, wParam);
-            UiLib::PostQuitMessage(0);
-            return 0;
-        }
-        return UiLib::DefWindowProcW(hwnd, message, wParam, lParam);
-    };
-    if (!timerWindow) {
-        UiLib::WNDCLASSW wc;
-        wc.lpfnWndProc = proc;
-        wc.lpszClassName = L"PumpWindow";
-        UiLib::RegisterClassW(&wc);
-        timerWindow = UiLib::CreateWindowExW(0, L"PumpWindow", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
-                                             nullptr);
-    }
-    UiLib::SetTimer(timerWindow, 1, ms);
-    UiLib::CPaintManagerUI::MessageLoop();
-}
 
 class WindowCommands : public ::testing::Test {
 protected:
@@ -42,7 +23,10 @@ protected:
         ASSERT_TRUE(window_->Create(nullptr, L"Test", WS_OVERLAPPEDWINDOW, 0, 10, 10, 300, 200));
         window_->ShowWindow(true, false);
         RegisterPageCommands(window_.get());
-        PumpFor(50);
+        ASSERT_TRUE(qmtest::PumpMainLoopUntil([this] {
+            GdkWindow* shown = qmtest::GdkWindowOf(window_->GetHWND());
+            return shown && gdk_window_is_viewable(shown);
+        }));
     }
     void TearDown() override { UiLib::DestroyWindow(window_->GetHWND()); }
     std::unique_ptr<QNInterface::WND::CQNWebWnd> window_;
@@ -55,22 +39,25 @@ TEST_F(WindowCommands, CloseWindowReturnsBeforeTheWindowHides) {
     ASSERT_TRUE(UiLib::IsWindowVisible(hwnd));
     window_->Dispatch(CEFRequest{"_close_window", "", window_.get()});
     EXPECT_TRUE(UiLib::IsWindowVisible(hwnd)) << "hidden before the current message ended";
-    PumpFor(200);
-    EXPECT_FALSE(UiLib::IsWindowVisible(hwnd));
+    EXPECT_TRUE(qmtest::PumpMainLoopUntil([hwnd] { return !UiLib::IsWindowVisible(hwnd); }, 10s));
     EXPECT_TRUE(UiLib::IsWindow(hwnd)) << "the window must stay, reachable from the tray";
 }
 
 TEST_F(WindowCommands, MinWindowMinimisesTheRequestsWindow) {
     HWND hwnd = window_->GetHWND();
     window_->Dispatch(CEFRequest{"_min_window", "", window_.get()});
-    PumpFor(50);
-    EXPECT_TRUE(UiLib::IsIconic(hwnd));
+    EXPECT_TRUE(qmtest::PumpMainLoopUntil([hwnd] { return UiLib::IsIconic(hwnd) != FALSE; }, 10s));
 }
 
 TEST_F(WindowCommands, CommandsForAWindowThatIsGoneDoNothing) {
     CEFRequest request{"_close_window", "", nullptr};
     window_->Dispatch(request);  // no window in the request
     window_->Dispatch(CEFRequest{"_min_window", "", nullptr});
-    PumpFor(50);
+    // Deferred work runs in the order it was posted: once a later task ran,
+    // whatever the commands left behind ran too.
+    bool later = false;
+    ASSERT_NE(UITaskDispatcher::Get()->PostDelayedTask([&later] { later = true; }, 0), 0u);
+    ASSERT_TRUE(qmtest::PumpMainLoopUntil([&later] { return later; }, 10s));
     EXPECT_TRUE(UiLib::IsWindowVisible(window_->GetHWND()));
+    EXPECT_FALSE(UiLib::IsIconic(window_->GetHWND()));
 }

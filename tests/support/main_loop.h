@@ -1,5 +1,7 @@
 // Running the default GLib main context from a test or benchmark until a
-// condition holds, bounded in time.
+// condition holds, bounded in time: the one pump of the tests. The window
+// library's message loop runs on the same context, so its messages, timers
+// and posted tasks are handled too.
 #pragma once
 
 #include <glib.h>
@@ -11,9 +13,11 @@ namespace qmtest {
 
 // Iterates the default main context until `done` holds or `timeout` passes;
 // true when `done` held. A ticking source keeps the blocking iteration from
-// sleeping past the deadline.
-inline bool PumpMainLoopUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout,
-                              unsigned tickMs = 5) {
+// sleeping past the deadline. The default bound is generous: on a loaded
+// machine a page load or the inspector's first start takes well over 15 s,
+// and a wait that holds returns at once.
+inline bool PumpMainLoopUntil(const std::function<bool()>& done,
+                              std::chrono::milliseconds timeout = std::chrono::seconds(60), unsigned tickMs = 5) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     guint tick = g_timeout_add(tickMs, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
     bool ok = done();
@@ -25,6 +29,8 @@ inline bool PumpMainLoopUntil(const std::function<bool()>& done, std::chrono::mi
     return ok;
 }
 
+// Iterates the default main context for `duration`; a wait for something that
+// should happen belongs in PumpMainLoopUntil.
 inline void PumpMainLoopFor(std::chrono::milliseconds duration, unsigned tickMs = 5) {
     PumpMainLoopUntil([] { return false; }, duration, tickMs);
 }

@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "tests/support/display.h"
+#include "tests/support/main_loop.h"
 #include "tests/support/process.h"
 #include "tests/uilib/test_util.h"
 
@@ -28,7 +29,7 @@ protected:
         return qmtest::ReadFile(report_).find(line + "\n") != std::string::npos;
     }
     bool AwaitReport(const std::string& line) {
-        return uitest::PumpUntil([&] { return Reported(line); }, 10000);
+        return qmtest::PumpMainLoopUntil([&] { return Reported(line); }, 10s);
     }
     qmtest::TempDir dir_;
     std::string report_;
@@ -58,7 +59,7 @@ TEST_F(CrossProcessTest, FindPostRestoreAndQuitAnotherProcessesWindow) {
     EXPECT_TRUE(PostMessageW(peer, WM_USER + 99, 0, 0));
     EXPECT_EQ(peer_.Wait(10s), 0);
     EXPECT_TRUE(Reported("bye"));
-    EXPECT_TRUE(uitest::PumpUntil([&] { return !IsWindow(peer); }));
+    EXPECT_TRUE(qmtest::PumpMainLoopUntil([&] { return !IsWindow(peer); }));
     EXPECT_FALSE(PostMessageW(peer, 2026, 0, 0));
 }
 

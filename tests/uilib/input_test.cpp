@@ -3,27 +3,31 @@
 // and the desktop settings.
 #include <gtest/gtest.h>
 
+#include "tests/support/gdk_events.h"
+#include "tests/support/main_loop.h"
 #include "tests/uilib/test_util.h"
 #include "uilib/native.h"
+
+using namespace std::chrono_literals;
 
 namespace {
 
 using namespace UiLib;
-using uitest::RecordingWindow;
+using qmtest::RecordingWindow;
 
 class InputTest : public ::testing::Test {
 protected:
     void SetUp() override {
         window_ = std::make_unique<RecordingWindow>(L"input", WS_POPUP, 300, 200);
-        ASSERT_TRUE(uitest::ShowAndWait(hwnd()));
-        gdk_ = uitest::GdkWindowOf(hwnd());
+        ASSERT_TRUE(qmtest::ShowAndWait(hwnd()));
+        gdk_ = qmtest::GdkWindowOf(hwnd());
         window_->Clear();
     }
     HWND hwnd() const { return window_->hwnd(); }
-    void Key(guint keyval, bool press, guint state = 0) { uitest::PutKey(gdk_, keyval, press, state); }
+    void Key(guint keyval, bool press, guint state = 0) { qmtest::PutKey(gdk_, keyval, press, state); }
     // Waits for `count` messages of the kind.
     bool Await(UINT message, size_t count = 1) {
-        return uitest::PumpUntil([&] { return window_->Of(message).size() >= count; });
+        return qmtest::PumpMainLoopUntil([&] { return window_->Of(message).size() >= count; });
     }
     std::unique_ptr<RecordingWindow> window_;
     GdkWindow* gdk_ = nullptr;
@@ -95,14 +99,14 @@ TEST_F(InputTest, ModifiersShowInKeyStateAndSystemKeys) {
     // Alt+X: system key and system character.
     Key(GDK_KEY_Alt_L, true);
     Key(GDK_KEY_x, true, GDK_MOD1_MASK);
-    ASSERT_TRUE(uitest::PumpUntil([&] { return window_->Saw(WM_SYSCHAR); }));
+    ASSERT_TRUE(qmtest::PumpMainLoopUntil([&] { return window_->Saw(WM_SYSCHAR); }));
     auto sys = window_->Of(WM_SYSKEYDOWN);
     ASSERT_EQ(sys.size(), 2u);
     EXPECT_EQ(sys[1].wParam, static_cast<WPARAM>('X'));
     EXPECT_NE(sys[1].lParam & (1 << 29), 0);
     Key(GDK_KEY_x, false, GDK_MOD1_MASK);
     Key(GDK_KEY_Alt_L, false, GDK_MOD1_MASK);
-    ASSERT_TRUE(uitest::PumpUntil([&] { return window_->Of(WM_SYSKEYUP).size() == 2; }));
+    ASSERT_TRUE(qmtest::PumpMainLoopUntil([&] { return window_->Of(WM_SYSKEYUP).size() == 2; }));
     EXPECT_EQ(GetAsyncKeyState(VK_MENU), 0);
 }
 
@@ -116,11 +120,11 @@ TEST_F(InputTest, ShiftedKeysReportTheUnshiftedVirtualKey) {
 }
 
 TEST_F(InputTest, MouseMessagesCarryClientPointsAndKeyFlags) {
-    uitest::PutMotion(gdk_, 12, 34);
-    uitest::PutButton(gdk_, 30, 40, 1, true, GDK_SHIFT_MASK);
-    uitest::PutButton(gdk_, 31, 41, 1, false, GDK_BUTTON1_MASK);
-    uitest::PutButton(gdk_, 50, 60, 3, true);
-    uitest::PutButton(gdk_, 50, 60, 3, false, GDK_BUTTON3_MASK);
+    qmtest::PutMotion(gdk_, 12, 34);
+    qmtest::PutButton(gdk_, 30, 40, 1, true, GDK_SHIFT_MASK);
+    qmtest::PutButton(gdk_, 31, 41, 1, false, GDK_BUTTON1_MASK);
+    qmtest::PutButton(gdk_, 50, 60, 3, true);
+    qmtest::PutButton(gdk_, 50, 60, 3, false, GDK_BUTTON3_MASK);
     ASSERT_TRUE(Await(WM_RBUTTONUP));
     auto move = window_->Of(WM_MOUSEMOVE);
     ASSERT_FALSE(move.empty());
@@ -139,8 +143,8 @@ TEST_F(InputTest, MouseMessagesCarryClientPointsAndKeyFlags) {
 }
 
 TEST_F(InputTest, WheelCarriesTheDeltaAndAScreenPoint) {
-    uitest::PutScroll(gdk_, 10, 20, GDK_SCROLL_UP);
-    uitest::PutScroll(gdk_, 10, 20, GDK_SCROLL_DOWN);
+    qmtest::PutScroll(gdk_, 10, 20, GDK_SCROLL_UP);
+    qmtest::PutScroll(gdk_, 10, 20, GDK_SCROLL_DOWN);
     ASSERT_TRUE(Await(WM_MOUSEWHEEL, 2));
     auto wheel = window_->Of(WM_MOUSEWHEEL);
     EXPECT_EQ(GET_WHEEL_DELTA_WPARAM(wheel[0].wParam), 120);
@@ -150,20 +154,20 @@ TEST_F(InputTest, WheelCarriesTheDeltaAndAScreenPoint) {
 }
 
 TEST_F(InputTest, LeaveTrackingReportsOnceAndAtOnceWhenOutside) {
-    uitest::PutCrossing(gdk_, true);
-    uitest::PutMotion(gdk_, 5, 5);
+    qmtest::PutCrossing(gdk_, true);
+    qmtest::PutMotion(gdk_, 5, 5);
     ASSERT_TRUE(Await(WM_MOUSEMOVE));
     TRACKMOUSEEVENT track;
     track.dwFlags = TME_LEAVE;
     track.hwndTrack = hwnd();
     ASSERT_TRUE(TrackMouseEvent(&track));
-    uitest::Pump(30);
+    qmtest::PumpMainLoopFor(30ms);
     EXPECT_FALSE(window_->Saw(WM_MOUSELEAVE));
-    uitest::PutCrossing(gdk_, false);
+    qmtest::PutCrossing(gdk_, false);
     ASSERT_TRUE(Await(WM_MOUSELEAVE));
-    uitest::PutCrossing(gdk_, true);
-    uitest::PutCrossing(gdk_, false);
-    uitest::Pump(50);
+    qmtest::PutCrossing(gdk_, true);
+    qmtest::PutCrossing(gdk_, false);
+    qmtest::PumpMainLoopFor(50ms);
     EXPECT_EQ(window_->Of(WM_MOUSELEAVE).size(), 1u);  // one notice per request
     // Requested while the pointer is outside: the notice comes at once.
     ASSERT_TRUE(TrackMouseEvent(&track));
@@ -206,7 +210,7 @@ TEST_F(InputTest, HooksSeeClicksOnNativeChildrenBeforeAnyoneElse) {
     int presses = 0;
     g_signal_connect(view, "button-press-event", G_CALLBACK(CountPress), &presses);
     ShowWindow(child, SW_SHOW);
-    ASSERT_TRUE(uitest::PumpUntil([&] {
+    ASSERT_TRUE(qmtest::PumpMainLoopUntil([&] {
         GdkWindow* w = gtk_widget_get_window(view);
         return w && gdk_window_is_viewable(w) && gtk_widget_get_allocated_width(view) == 150;
     }));
@@ -221,8 +225,8 @@ TEST_F(InputTest, HooksSeeClicksOnNativeChildrenBeforeAnyoneElse) {
     ASSERT_NE(g_olderHook, nullptr);
     EXPECT_EQ(SetWindowsHookExW(99, OlderHook, nullptr, 0), nullptr);
 
-    uitest::PutButton(viewWindow, 7, 9, 1, true);
-    ASSERT_TRUE(uitest::PumpUntil([&] { return presses == 1; }));
+    qmtest::PutButton(viewWindow, 7, 9, 1, true);
+    ASSERT_TRUE(qmtest::PumpMainLoopUntil([&] { return presses == 1; }));
     ASSERT_EQ(g_hookSeen.size(), 1u);
     EXPECT_EQ(g_hookSeen[0].first, WM_LBUTTONDOWN);
     EXPECT_EQ(g_hookSeen[0].second.hwnd, child);
@@ -231,17 +235,17 @@ TEST_F(InputTest, HooksSeeClicksOnNativeChildrenBeforeAnyoneElse) {
     EXPECT_EQ(g_hookOrder, (std::vector<std::string>{"newer", "older"}));
     // The click was the child's, not the top-level window's.
     EXPECT_FALSE(window_->Saw(WM_LBUTTONDOWN));
-    uitest::PutButton(viewWindow, 7, 9, 1, false, GDK_BUTTON1_MASK);
+    qmtest::PutButton(viewWindow, 7, 9, 1, false, GDK_BUTTON1_MASK);
 
     // The hook's own window walks up to the top-level window.
     EXPECT_EQ(GetParent(g_hookSeen[0].second.hwnd), hwnd());
 
     // A hook may swallow a message: neither the window nor the widget sees it.
     g_swallow = true;
-    uitest::PutButton(viewWindow, 8, 8, 1, true);
-    uitest::PutButton(gdk_, 5, 5, 1, true);
-    ASSERT_TRUE(uitest::PumpUntil([&] { return g_hookSeen.size() >= 4; }));
-    uitest::Pump(30);
+    qmtest::PutButton(viewWindow, 8, 8, 1, true);
+    qmtest::PutButton(gdk_, 5, 5, 1, true);
+    ASSERT_TRUE(qmtest::PumpMainLoopUntil([&] { return g_hookSeen.size() >= 4; }));
+    qmtest::PumpMainLoopFor(30ms);
     EXPECT_EQ(presses, 1);
     EXPECT_FALSE(window_->Saw(WM_LBUTTONDOWN));
 
@@ -251,7 +255,7 @@ TEST_F(InputTest, HooksSeeClicksOnNativeChildrenBeforeAnyoneElse) {
     EXPECT_FALSE(UnhookWindowsHookEx(g_newerHook));
     EXPECT_TRUE(UnhookWindowsHookEx(g_olderHook));
     size_t seen = g_hookSeen.size();
-    uitest::PutButton(gdk_, 5, 5, 1, true);
+    qmtest::PutButton(gdk_, 5, 5, 1, true);
     ASSERT_TRUE(Await(WM_LBUTTONDOWN));
     EXPECT_EQ(g_hookSeen.size(), seen);
 }
@@ -262,19 +266,19 @@ TEST_F(InputTest, CaptureRoutesTheMouseToTheCapturingWindow) {
     HWND child = Native::RegisterChildWidget(view, hwnd());
     SetWindowPos(child, nullptr, 100, 50, 150, 100, SWP_NOZORDER);
     gtk_widget_show(view);
-    uitest::Recorded().clear();
+    qmtest::Recorded().clear();
     WNDPROC previous = SetWindowProc(child, GetWindowProc(hwnd()));  // the child records too
     ASSERT_NE(previous, nullptr);
     EXPECT_EQ(SetCapture(child), nullptr);
     EXPECT_EQ(GetCapture(), child);
-    uitest::PutMotion(gdk_, 120, 70);
-    ASSERT_TRUE(uitest::PumpUntil([&] {
-        for (const auto& m : uitest::Recorded()) {
+    qmtest::PutMotion(gdk_, 120, 70);
+    ASSERT_TRUE(qmtest::PumpMainLoopUntil([&] {
+        for (const auto& m : qmtest::Recorded()) {
             if (m.hwnd == child && m.message == WM_MOUSEMOVE) return true;
         }
         return false;
     }));
-    for (const auto& m : uitest::Recorded()) {
+    for (const auto& m : qmtest::Recorded()) {
         if (m.hwnd == child && m.message == WM_MOUSEMOVE) {
             EXPECT_EQ(GET_X_LPARAM(m.lParam), 20);  // the child's client coordinates
             EXPECT_EQ(GET_Y_LPARAM(m.lParam), 20);
@@ -283,7 +287,7 @@ TEST_F(InputTest, CaptureRoutesTheMouseToTheCapturingWindow) {
     EXPECT_FALSE(window_->Saw(WM_MOUSEMOVE));
     EXPECT_TRUE(ReleaseCapture());
     EXPECT_EQ(GetCapture(), nullptr);
-    uitest::PutMotion(gdk_, 10, 10);
+    qmtest::PutMotion(gdk_, 10, 10);
     EXPECT_TRUE(Await(WM_MOUSEMOVE));
 }
 

@@ -7,12 +7,15 @@
 #include <map>
 #include <thread>
 
+#include "tests/support/main_loop.h"
 #include "tests/uilib/test_util.h"
+
+using namespace std::chrono_literals;
 
 namespace {
 
 using namespace UiLib;
-using uitest::RecordingWindow;
+using qmtest::RecordingWindow;
 
 constexpr UINT kTestMessage = WM_USER + 10;
 
@@ -62,7 +65,7 @@ TEST(MessageQueue, PostedMessagesArriveInOrderAndQuitEndsTheLoop) {
         EXPECT_EQ(got[i].lParam, static_cast<LPARAM>(-i));
     }
     EXPECT_FALSE(window.Saw(kTestMessage + 1));
-    EXPECT_TRUE(uitest::PumpUntil([&] { return window.Saw(kTestMessage + 1); }));
+    EXPECT_TRUE(qmtest::PumpMainLoopUntil([&] { return window.Saw(kTestMessage + 1); }));
 }
 
 TEST(MessageQueue, QuitPostedToAWindowEndsTheLoopInsteadOfReachingIt) {
@@ -78,7 +81,7 @@ TEST(MessageQueue, QuitSeenOutsideTheLoopIsKeptForTheNextLoop) {
     GuardedWindow window;
     LoopGuard guard(window.hwnd());
     PostQuitMessage(0);
-    uitest::Pump(50);  // somebody else iterates the main context first
+    qmtest::PumpMainLoopFor(50ms);  // somebody else iterates the main context first
     CPaintManagerUI::MessageLoop();
     EXPECT_FALSE(GuardFired(window));
 }
@@ -145,7 +148,7 @@ TEST(MessageQueue, MessagesToGoneWindowsAreRefusedOrDropped) {
     EXPECT_FALSE(IsWindow(hwnd));
     EXPECT_FALSE(PostMessageW(hwnd, kTestMessage, 2, 0));
     EXPECT_EQ(SendMessageW(hwnd, kTestMessage, 3, 0), 0);
-    uitest::Pump(50);
+    qmtest::PumpMainLoopFor(50ms);
     EXPECT_FALSE(window.Saw(kTestMessage));
 }
 
@@ -176,12 +179,12 @@ TEST(MessageQueue, NestedLoopsEachEndOnTheirOwnQuit) {
 TEST(Timers, DeliverWmTimerUntilKilled) {
     RecordingWindow window;
     ASSERT_EQ(SetTimer(window.hwnd(), 5, 15), 5u);
-    ASSERT_TRUE(uitest::PumpUntil([&] { return window.Of(WM_TIMER).size() >= 3; }));
+    ASSERT_TRUE(qmtest::PumpMainLoopUntil([&] { return window.Of(WM_TIMER).size() >= 3; }));
     for (const auto& m : window.Of(WM_TIMER)) EXPECT_EQ(m.wParam, 5u);
     EXPECT_TRUE(KillTimer(window.hwnd(), 5));
     EXPECT_FALSE(KillTimer(window.hwnd(), 5));
     size_t seen = window.Of(WM_TIMER).size();
-    uitest::Pump(120);
+    qmtest::PumpMainLoopFor(120ms);
     EXPECT_EQ(window.Of(WM_TIMER).size(), seen);
 }
 
@@ -189,11 +192,11 @@ TEST(Timers, SettingAnIdAgainReplacesTheTimerAndDestroyStopsIt) {
     RecordingWindow window;
     SetTimer(window.hwnd(), 9, 10000);
     SetTimer(window.hwnd(), 9, 15);  // the long one is gone
-    ASSERT_TRUE(uitest::PumpUntil([&] { return window.Saw(WM_TIMER); }));
+    ASSERT_TRUE(qmtest::PumpMainLoopUntil([&] { return window.Saw(WM_TIMER); }));
     HWND hwnd = window.hwnd();
     DestroyWindow(hwnd);
     size_t seen = window.Of(WM_TIMER).size();
-    uitest::Pump(80);
+    qmtest::PumpMainLoopFor(80ms);
     EXPECT_EQ(window.Of(WM_TIMER).size(), seen);
     EXPECT_EQ(SetTimer(hwnd, 1, 10), 0u);
 }
@@ -202,7 +205,7 @@ TEST(Timers, SetTimerFromAWorkerThreadIsMarshalled) {
     GuardedWindow window;
     LoopGuard guard(window.hwnd());
     std::thread worker([&] { SetTimer(window.hwnd(), 77, 10); });
-    ASSERT_TRUE(uitest::PumpUntil([&] {
+    ASSERT_TRUE(qmtest::PumpMainLoopUntil([&] {
         for (const auto& m : window.Of(WM_TIMER)) {
             if (m.wParam == 77) return true;
         }
@@ -285,13 +288,13 @@ TEST(Destruction, CloseDestroysByDefaultAndAWindowMayRefuse) {
     keeps.keepOnClose = true;
     HWND kept = keeps.Create(nullptr, L"keeps", WS_POPUP, 0, 10, 10, 100, 100);
     keeps.Close();
-    uitest::PumpUntil([&] { return !keeps.seen.empty() && keeps.seen.back() == WM_CLOSE; });
+    qmtest::PumpMainLoopUntil([&] { return !keeps.seen.empty() && keeps.seen.back() == WM_CLOSE; });
     EXPECT_TRUE(IsWindow(kept));
 
     FinalWindow closes;
     HWND closed = closes.Create(nullptr, L"closes", WS_POPUP, 0, 10, 10, 100, 100);
     closes.Close();
-    EXPECT_TRUE(uitest::PumpUntil([&] { return !IsWindow(closed); }));
+    EXPECT_TRUE(qmtest::PumpMainLoopUntil([&] { return !IsWindow(closed); }));
     EXPECT_EQ(closes.finalHwnd, closed);
 }
 
@@ -319,7 +322,7 @@ TEST(TerminationSignal, SigtermBecomesAMessage) {
     RecordingWindow window;
     PostMessageOnTerminationSignal(window.hwnd(), kTestMessage + 7);
     std::raise(SIGTERM);
-    EXPECT_TRUE(uitest::PumpUntil([&] { return window.Saw(kTestMessage + 7); }));
+    EXPECT_TRUE(qmtest::PumpMainLoopUntil([&] { return window.Saw(kTestMessage + 7); }));
 }
 
 TEST(Classes, UnknownClassesCreateNothing) {

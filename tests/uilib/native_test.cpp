@@ -3,13 +3,14 @@
 
 #include <thread>
 
+#include "tests/support/main_loop.h"
 #include "tests/uilib/test_util.h"
 #include "uilib/native.h"
 
 namespace {
 
 using namespace UiLib;
-using uitest::RecordingWindow;
+using qmtest::RecordingWindow;
 
 TEST(NativeChild, ContainerAndToplevelBelongToTheWindow) {
     RecordingWindow window;
@@ -57,9 +58,9 @@ TEST(NativeChild, ARegisteredWidgetActsAsAChildWindow) {
 
     ShowWindow(child, SW_SHOW);
     EXPECT_TRUE(gtk_widget_get_visible(view));
-    ASSERT_TRUE(uitest::ShowAndWait(window.hwnd()));
+    ASSERT_TRUE(qmtest::ShowAndWait(window.hwnd()));
     EXPECT_TRUE(IsWindowVisible(child));
-    EXPECT_TRUE(uitest::PumpUntil([&] { return gtk_widget_get_allocated_width(view) == 380; }));
+    EXPECT_TRUE(qmtest::PumpMainLoopUntil([&] { return gtk_widget_get_allocated_width(view) == 380; }));
     POINT inside;
     inside.x = 60;
     inside.y = 120;

@@ -5,8 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/gdk_events.h"
+#include "tests/support/main_loop.h"
 #include "tests/support/process.h"
 #include "tests/uilib/test_util.h"
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -187,14 +191,14 @@ TEST_F(SkinTest, LayoutsPlaceFixedSizesFirstAndShareTheRest) {
 
     // Hiding a control gives its space to the others.
     pm.FindControl(L"status")->SetVisible(false);
-    EXPECT_TRUE(uitest::PumpUntil([&] { return window.browser->GetPos() == Rect(0, 30, 600, 500); }));
+    EXPECT_TRUE(qmtest::PumpMainLoopUntil([&] { return window.browser->GetPos() == Rect(0, 30, 600, 500); }));
 }
 
 TEST_F(SkinTest, PaintingGoesThroughTheRenderContext) {
     SkinnedWindow window(Path());
     ASSERT_NE(window.Create(nullptr, L"skinned", WS_POPUP, 0, 0, 0, 0, 0), nullptr);
-    ASSERT_TRUE(uitest::ShowAndWait(window));
-    EXPECT_TRUE(uitest::PumpUntil([&] { return window.browser->paints > 0; }));
+    ASSERT_TRUE(qmtest::ShowAndWait(window));
+    EXPECT_TRUE(qmtest::PumpMainLoopUntil([&] { return window.browser->paints > 0; }));
     EXPECT_TRUE(window.browser->paintedWithContext);
     EXPECT_EQ(window.GetPaintManager().GetRenderCore(), nullptr);  // only during a paint
 }
@@ -211,11 +215,11 @@ TEST_F(SkinTest, AClickOnAButtonNotifiesWithItsName) {
     EXPECT_EQ(window.clicks, std::vector<std::wstring>{L"close"});
 
     // The same through real input events on the shown window.
-    ASSERT_TRUE(uitest::ShowAndWait(window));
-    GdkWindow* gdkWindow = uitest::GdkWindowOf(window);
-    uitest::PutButton(gdkWindow, 335, 10, 1, true);
-    uitest::PutButton(gdkWindow, 336, 11, 1, false, GDK_BUTTON1_MASK);
-    EXPECT_TRUE(uitest::PumpUntil([&] { return window.clicks.size() == 2; }));
+    ASSERT_TRUE(qmtest::ShowAndWait(window));
+    GdkWindow* gdkWindow = qmtest::GdkWindowOf(window);
+    qmtest::PutButton(gdkWindow, 335, 10, 1, true);
+    qmtest::PutButton(gdkWindow, 336, 11, 1, false, GDK_BUTTON1_MASK);
+    EXPECT_TRUE(qmtest::PumpMainLoopUntil([&] { return window.clicks.size() == 2; }));
     EXPECT_EQ(window.clicks.back(), L"min");
 }
 
@@ -226,12 +230,12 @@ TEST_F(SkinTest, ControlTimersReachTheControlWithTheirId) {
     ASSERT_TRUE(pm.SetTimer(window.browser, 3, 15));
     // A window timer with the same number is not the control's.
     SetTimer(window, 3, 15);
-    ASSERT_TRUE(uitest::PumpUntil([&] { return window.browser->timerIds.size() >= 2; }));
+    ASSERT_TRUE(qmtest::PumpMainLoopUntil([&] { return window.browser->timerIds.size() >= 2; }));
     for (UINT id : window.browser->timerIds) EXPECT_EQ(id, 3u);
     EXPECT_TRUE(pm.KillTimer(window.browser, 3));
     EXPECT_FALSE(pm.KillTimer(window.browser, 3));
     size_t seen = window.browser->timerIds.size();
-    uitest::Pump(80);
+    qmtest::PumpMainLoopFor(80ms);
     EXPECT_EQ(window.browser->timerIds.size(), seen);
 }
 
@@ -240,18 +244,18 @@ TEST_F(SkinTest, CustomMessagesAndTheEscapeKey) {
     HWND hwnd = window.Create(nullptr, L"skinned", WS_POPUP, 0, 0, 0, 0, 0);
     ASSERT_NE(hwnd, nullptr);
     window.PostMessageW(2024, 108, WM_LBUTTONUP);
-    EXPECT_TRUE(uitest::PumpUntil([&] { return !window.customMessages.empty(); }));
+    EXPECT_TRUE(qmtest::PumpMainLoopUntil([&] { return !window.customMessages.empty(); }));
     EXPECT_EQ(window.customMessages.front(), 2024u);
 
     window.suppressEscape = true;
     SendMessageW(hwnd, WM_KEYDOWN, VK_ESCAPE, 1);
-    uitest::Pump(50);
+    qmtest::PumpMainLoopFor(50ms);
     EXPECT_TRUE(IsWindow(hwnd));
 
     // The library's own answer to Esc closes the window.
     window.suppressEscape = false;
     SendMessageW(hwnd, WM_KEYDOWN, VK_ESCAPE, 1);
-    EXPECT_TRUE(uitest::PumpUntil([&] { return !IsWindow(hwnd); }));
+    EXPECT_TRUE(qmtest::PumpMainLoopUntil([&] { return !IsWindow(hwnd); }));
     EXPECT_TRUE(window.finalCalled);
 }
 

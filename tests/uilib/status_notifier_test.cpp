@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tests/support/display.h"
+#include "tests/support/main_loop.h"
 #include "tests/support/process.h"
 #include "tests/support/status_notifier.h"
 #include "tests/uilib/test_util.h"
@@ -23,7 +24,7 @@ namespace {
 
 using namespace UiLib;
 using namespace std::chrono_literals;
-using uitest::RecordingWindow;
+using qmtest::RecordingWindow;
 
 constexpr UINT kCallback = 2024;
 constexpr UINT kIconId = 108;
@@ -95,8 +96,8 @@ protected:
         wcsncpy(data.szTip, L"Quenor \u4e2d\u6587", 127);
         return data;
     }
-    bool HostIs(HWND hwnd, NotifyIconHost host, int timeoutMs = 15000) {
-        return uitest::PumpUntil([&] { return GetNotifyIconHost(hwnd, kIconId) == host; }, timeoutMs);
+    bool HostIs(HWND hwnd, NotifyIconHost host, std::chrono::milliseconds timeout = 15s) {
+        return qmtest::PumpMainLoopUntil([&] { return GetNotifyIconHost(hwnd, kIconId) == host; }, timeout);
     }
     // Runs a call of the host while our main loop answers it.
     template <typename F>
@@ -107,7 +108,7 @@ protected:
             result = f();
             done = true;
         });
-        uitest::PumpUntil([&] { return done.load(); }, 15000);
+        qmtest::PumpMainLoopUntil([&] { return done.load(); }, 15s);
         asker.join();
         return result;
     }
@@ -115,7 +116,7 @@ protected:
         return Pumped([&] { return host_->StringProperty(item, name); });
     }
     bool WaitStatus(const std::string& item, const std::string& status) {
-        return uitest::PumpUntil([&] { return PumpedString(item, "Status") == status; }, 10000);
+        return qmtest::PumpMainLoopUntil([&] { return PumpedString(item, "Status") == status; }, 10s);
     }
 
     static qmtest::SessionBus* bus_;
@@ -136,7 +137,7 @@ TEST_F(StatusNotifierTray, TheItemRegistersAndItsHostClicksReachTheWindow) {
     std::optional<std::string> item = host_->WaitForItem(1s);
     ASSERT_TRUE(item.has_value());
     // Shown by the watcher's host, not also as an XEmbed icon in the tray.
-    uitest::Pump(300);
+    qmtest::PumpMainLoopFor(300ms);
     EXPECT_FALSE(IsNotifyIconEmbedded(window.hwnd(), kIconId));
 
     EXPECT_EQ(PumpedString(*item, "Title"), "Quenor \xe4\xb8\xad\xe6\x96\x87");
@@ -168,7 +169,7 @@ TEST_F(StatusNotifierTray, TheItemRegistersAndItsHostClicksReachTheWindow) {
     // The host's primary click and its request for the icon's own menu.
     ASSERT_TRUE(Pumped([&] { return host_->Call(*item, "Activate"); }));
     ASSERT_TRUE(Pumped([&] { return host_->Call(*item, "ContextMenu"); }));
-    ASSERT_TRUE(uitest::PumpUntil([&] { return window.Of(kCallback).size() >= 4; }));
+    ASSERT_TRUE(qmtest::PumpMainLoopUntil([&] { return window.Of(kCallback).size() >= 4; }));
     std::vector<LPARAM> mouse;
     for (const auto& m : window.Of(kCallback)) {
         EXPECT_EQ(m.wParam, kIconId);
@@ -177,7 +178,7 @@ TEST_F(StatusNotifierTray, TheItemRegistersAndItsHostClicksReachTheWindow) {
     EXPECT_EQ(mouse, (std::vector<LPARAM>{WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONDOWN, WM_RBUTTONUP}));
     // Deleting the icon takes the item off the host.
     EXPECT_TRUE(Shell_NotifyIconW(NIM_DELETE, &data));
-    EXPECT_TRUE(uitest::PumpUntil([&] { return host_->Items().empty(); }));
+    EXPECT_TRUE(qmtest::PumpMainLoopUntil([&] { return host_->Items().empty(); }));
 }
 
 TEST_F(StatusNotifierTray, TheMenuWindowsButtonsAreTheItemsMenu) {
@@ -198,10 +199,10 @@ TEST_F(StatusNotifierTray, TheMenuWindowsButtonsAreTheItemsMenu) {
     EXPECT_EQ(entries[0].label, "Open");
     EXPECT_EQ(entries[1].label, "Close__Now");  // an underscore is not an access key
     ASSERT_TRUE(Pumped([&] { return host_->ClickMenu(item, entries[1].id); }));
-    ASSERT_TRUE(uitest::PumpUntil([&] { return !menu->clicks.empty(); }));
+    ASSERT_TRUE(qmtest::PumpMainLoopUntil([&] { return !menu->clicks.empty(); }));
     EXPECT_EQ(menu->clicks, std::vector<std::wstring>{L"close"});
     Pumped([&] { return host_->ClickMenu(item, 99); });
-    uitest::Pump(100);
+    qmtest::PumpMainLoopFor(100ms);
     EXPECT_EQ(menu->clicks.size(), 1u);  // an unknown item does nothing
     EXPECT_TRUE(Shell_NotifyIconW(NIM_DELETE, &data));
     DestroyWindow(menu->GetHWND());
@@ -250,8 +251,8 @@ TEST_F(StatusNotifierTray, TheIconFollowsTheWatcherBetweenDBusAndTheXEmbedTray) 
     // A watcher without a host shows nothing: the icon stays in the XEmbed tray.
     int asked = host_->HostQueries();
     ASSERT_TRUE(host_->StartWatcher(false));
-    ASSERT_TRUE(uitest::PumpUntil([&] { return host_->HostQueries() > asked; }));
-    uitest::Pump(300);
+    ASSERT_TRUE(qmtest::PumpMainLoopUntil([&] { return host_->HostQueries() > asked; }));
+    qmtest::PumpMainLoopFor(300ms);
     EXPECT_EQ(GetNotifyIconHost(window.hwnd(), kIconId), NotifyIconHost::XEmbed);
     EXPECT_TRUE(host_->Items().empty());
     host_->StopWatcher();

@@ -1,20 +1,15 @@
-// Helpers of the UI library tests: bounded pumping of the main loop, a window
-// class that records its messages, and synthesised GDK input events.
+// Helpers of the UI library tests: a window class that records its messages
+// and finding a window's GDK side. The main loop is pumped with
+// tests/support/main_loop.h, input synthesised with tests/support/gdk_events.h.
 #pragma once
 
 #include <gtk/gtk.h>
 
-#include <functional>
 #include <vector>
 
 #include "uilib/UiLib.h"
 
-namespace uitest {
-
-// Runs the main loop until `done` holds or `timeoutMs` passed; returns `done()`.
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000);
-// Runs the main loop for about `ms` milliseconds.
-void Pump(int ms);
+namespace qmtest {
 
 struct Message {
     HWND hwnd = nullptr;
@@ -46,11 +41,4 @@ GdkWindow* GdkWindowOf(HWND hwnd);
 // Shows the window and waits until it is on the screen.
 bool ShowAndWait(HWND hwnd);
 
-// Synthesised events, queued like events from the X server.
-void PutKey(GdkWindow* window, guint keyval, bool press, guint state = 0);
-void PutButton(GdkWindow* window, double x, double y, guint button, bool press, guint state = 0);
-void PutMotion(GdkWindow* window, double x, double y, guint state = 0);
-void PutScroll(GdkWindow* window, double x, double y, GdkScrollDirection direction);
-void PutCrossing(GdkWindow* window, bool enter);
-
-}  // namespace uitest
+}  // namespace qmtest

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "tests/support/display.h"
+#include "tests/support/main_loop.h"
 #include "tests/support/process.h"
 #include "tests/support/x_probe.h"
 #include "tests/uilib/test_util.h"
@@ -20,7 +21,7 @@ namespace {
 
 using namespace UiLib;
 using namespace std::chrono_literals;
-using uitest::RecordingWindow;
+using qmtest::RecordingWindow;
 
 constexpr UINT kCallback = 2024;
 constexpr UINT kIconId = 108;
@@ -65,7 +66,7 @@ TEST(Tray, WithoutATrayHostTheIconIsNotEmbedded) {
     NOTIFYICONDATAW data = IconData(window.hwnd(), LoadIconW(nullptr, kIconId), L"tip");
     ASSERT_TRUE(Shell_NotifyIconW(NIM_ADD, &data));
     EXPECT_FALSE(Shell_NotifyIconW(NIM_ADD, &data));  // the same icon twice
-    uitest::Pump(200);
+    qmtest::PumpMainLoopFor(200ms);
     EXPECT_FALSE(IsNotifyIconEmbedded(window.hwnd(), kIconId));
     RECT rect;
     EXPECT_FALSE(Shell_NotifyIconGetRect(window.hwnd(), kIconId, &rect));
@@ -81,14 +82,14 @@ TEST(Tray, IconEmbedsAndAClickPostsTheCallback) {
     NOTIFYICONDATAW data = IconData(window.hwnd(), LoadIconW(nullptr, kIconId), L"Quenor");
     // The tray host needs a moment to claim the tray selection; the icon embeds once it has.
     ASSERT_TRUE(Shell_NotifyIconW(NIM_ADD, &data));
-    bool embedded = uitest::PumpUntil([&] { return IsNotifyIconEmbedded(window.hwnd(), kIconId); }, 15000);
+    bool embedded = qmtest::PumpMainLoopUntil([&] { return IsNotifyIconEmbedded(window.hwnd(), kIconId); }, 15s);
     ASSERT_TRUE(embedded);
     // The tray host places a new icon after embedding it: click only once its
     // place has stayed the same for a few samples.
     RECT rect{}, last{};
     int steady = 0;
-    ASSERT_TRUE(uitest::PumpUntil([&] {
-        uitest::Pump(100);
+    ASSERT_TRUE(qmtest::PumpMainLoopUntil([&] {
+        qmtest::PumpMainLoopFor(100ms);
         if (!Shell_NotifyIconGetRect(window.hwnd(), kIconId, &rect) || rect.right <= rect.left) return false;
         steady = std::memcmp(&rect, &last, sizeof(rect)) == 0 ? steady + 1 : 0;
         last = rect;
@@ -96,7 +97,7 @@ TEST(Tray, IconEmbedsAndAClickPostsTheCallback) {
     }));
 
     ASSERT_TRUE(Click(rect, 1));
-    ASSERT_TRUE(uitest::PumpUntil([&] {
+    ASSERT_TRUE(qmtest::PumpMainLoopUntil([&] {
         for (const auto& m : window.Of(kCallback)) {
             if (m.lParam == WM_LBUTTONUP) return true;
         }
@@ -109,10 +110,10 @@ TEST(Tray, IconEmbedsAndAClickPostsTheCallback) {
     blank.uFlags = NIF_ICON;
     blank.hIcon = nullptr;
     ASSERT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &blank));
-    uitest::Pump(100);
+    qmtest::PumpMainLoopFor(100ms);
     EXPECT_TRUE(IsNotifyIconEmbedded(window.hwnd(), kIconId));
     ASSERT_TRUE(Click(rect, 3));
-    EXPECT_TRUE(uitest::PumpUntil([&] {
+    EXPECT_TRUE(qmtest::PumpMainLoopUntil([&] {
         for (const auto& m : window.Of(kCallback)) {
             if (m.lParam == WM_RBUTTONUP) return true;
         }

@@ -8,19 +8,22 @@
 
 #include <string>
 
+#include "tests/support/main_loop.h"
 #include "tests/uilib/test_util.h"
+
+using namespace std::chrono_literals;
 
 namespace {
 
 using namespace UiLib;
-using uitest::RecordingWindow;
+using qmtest::RecordingWindow;
 
 Display* XDisplay() { return GDK_DISPLAY_XDISPLAY(gdk_display_get_default()); }
 
 std::string XClass(HWND hwnd) {
     XClassHint hint{};
     std::string cls;
-    if (XGetClassHint(XDisplay(), GDK_WINDOW_XID(uitest::GdkWindowOf(hwnd)), &hint)) {
+    if (XGetClassHint(XDisplay(), GDK_WINDOW_XID(qmtest::GdkWindowOf(hwnd)), &hint)) {
         cls = hint.res_class ? hint.res_class : "";
         XFree(hint.res_name);
         XFree(hint.res_class);
@@ -36,7 +39,7 @@ std::string XNetName(HWND hwnd) {
     std::string name;
     Atom netName = XInternAtom(XDisplay(), "_NET_WM_NAME", False);
     Atom utf8 = XInternAtom(XDisplay(), "UTF8_STRING", False);
-    if (XGetWindowProperty(XDisplay(), GDK_WINDOW_XID(uitest::GdkWindowOf(hwnd)), netName, 0, 1024, False, utf8,
+    if (XGetWindowProperty(XDisplay(), GDK_WINDOW_XID(qmtest::GdkWindowOf(hwnd)), netName, 0, 1024, False, utf8,
                            &type, &format, &count, &after, &data) == Success &&
         data) {
         name.assign(reinterpret_cast<char*>(data), count);
@@ -46,7 +49,7 @@ std::string XNetName(HWND hwnd) {
 }
 
 RECT XRootRect(HWND hwnd) {
-    GdkWindow* window = uitest::GdkWindowOf(hwnd);
+    GdkWindow* window = qmtest::GdkWindowOf(hwnd);
     int x = 0, y = 0;
     gdk_window_get_origin(window, &x, &y);
     RECT rect;
@@ -70,8 +73,8 @@ TEST(Toplevel, ClassAndTitleAreOnTheXWindowBeforeItIsShown) {
     EXPECT_EQ(std::wstring(buffer), L"Que");
     EXPECT_EQ(GetWindowClassName(window.hwnd()), L"UiLibTestRecorder");
     SetWindowTextW(window.hwnd(), L"renamed");
-    uitest::Pump(20);
-    EXPECT_EQ(XNetName(window.hwnd()), "renamed");
+    EXPECT_TRUE(qmtest::PumpMainLoopUntil([&] { return XNetName(window.hwnd()) == "renamed"; }, 10s))
+        << XNetName(window.hwnd());
 }
 
 TEST(Toplevel, GeometryAnswersAtOnceAndTheServerFollows) {
@@ -82,7 +85,7 @@ TEST(Toplevel, GeometryAnswersAtOnceAndTheServerFollows) {
     EXPECT_EQ(rect.top, 50);
     EXPECT_EQ(rect.right, 340);
     EXPECT_EQ(rect.bottom, 250);
-    ASSERT_TRUE(uitest::ShowAndWait(window.hwnd()));
+    ASSERT_TRUE(qmtest::ShowAndWait(window.hwnd()));
     window.Clear();
 
     ASSERT_TRUE(SetWindowPos(window.hwnd(), nullptr, 100, 120, 500, 400, SWP_NOZORDER));
@@ -102,11 +105,11 @@ TEST(Toplevel, GeometryAnswersAtOnceAndTheServerFollows) {
     EXPECT_EQ(GET_X_LPARAM(moves[0].lParam), 100);
     EXPECT_EQ(GET_Y_LPARAM(moves[0].lParam), 120);
 
-    EXPECT_TRUE(uitest::PumpUntil([&] {
+    EXPECT_TRUE(qmtest::PumpMainLoopUntil([&] {
         RECT x = XRootRect(window.hwnd());
         return x.left == 100 && x.top == 120 && x.right == 600 && x.bottom == 520;
     }));
-    uitest::Pump(400);  // the server's reports change nothing: no extra messages
+    qmtest::PumpMainLoopFor(400ms);  // the server's reports change nothing: no extra messages
     EXPECT_EQ(window.Of(WM_SIZE).size(), 1u);
     EXPECT_EQ(window.Of(WM_MOVE).size(), 1u);
 
@@ -153,15 +156,15 @@ TEST(Toplevel, CenterWindowCentresOnTheWorkArea) {
 
 TEST(Toplevel, MinimiseWithoutAWindowManagerTakesTheWindowOffTheScreen) {
     RecordingWindow window(L"iconic");
-    ASSERT_TRUE(uitest::ShowAndWait(window.hwnd()));
+    ASSERT_TRUE(qmtest::ShowAndWait(window.hwnd()));
     EXPECT_TRUE(IsWindowVisible(window.hwnd()));
     EXPECT_FALSE(IsIconic(window.hwnd()));
     window.Clear();
 
     // The skin's "min" button posts SC_MINIMIZE; the default procedure minimises.
     PostMessageW(window.hwnd(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
-    ASSERT_TRUE(uitest::PumpUntil([&] { return IsIconic(window.hwnd()) != FALSE; }));
-    EXPECT_TRUE(uitest::PumpUntil([&] { return !gdk_window_is_viewable(uitest::GdkWindowOf(window.hwnd())); }));
+    ASSERT_TRUE(qmtest::PumpMainLoopUntil([&] { return IsIconic(window.hwnd()) != FALSE; }));
+    EXPECT_TRUE(qmtest::PumpMainLoopUntil([&] { return !gdk_window_is_viewable(qmtest::GdkWindowOf(window.hwnd())); }));
     EXPECT_TRUE(IsWindowVisible(window.hwnd()));  // still "visible", as a minimised window is
     auto sizes = window.Of(WM_SIZE);
     ASSERT_FALSE(sizes.empty());
@@ -169,7 +172,7 @@ TEST(Toplevel, MinimiseWithoutAWindowManagerTakesTheWindowOffTheScreen) {
 
     ShowWindow(window.hwnd(), SW_RESTORE);
     EXPECT_FALSE(IsIconic(window.hwnd()));
-    EXPECT_TRUE(uitest::PumpUntil([&] { return gdk_window_is_viewable(uitest::GdkWindowOf(window.hwnd())); }));
+    EXPECT_TRUE(qmtest::PumpMainLoopUntil([&] { return gdk_window_is_viewable(qmtest::GdkWindowOf(window.hwnd())); }));
     EXPECT_EQ(window.Of(WM_SIZE).back().wParam, SIZE_RESTORED);
 }
 
@@ -208,8 +211,8 @@ TEST(Toplevel, WindowFromPointFindsTheTopmostVisibleWindow) {
     RecordingWindow lower(L"lower", WS_POPUP, 300, 200);   // 40,50 - 340,250
     RecordingWindow upper(L"upper", WS_POPUP, 100, 100);
     SetWindowPos(upper.hwnd(), nullptr, 200, 200, 100, 100, SWP_NOZORDER);
-    ASSERT_TRUE(uitest::ShowAndWait(lower.hwnd()));
-    ASSERT_TRUE(uitest::ShowAndWait(upper.hwnd()));
+    ASSERT_TRUE(qmtest::ShowAndWait(lower.hwnd()));
+    ASSERT_TRUE(qmtest::ShowAndWait(upper.hwnd()));
     POINT p;
     p.x = 60;
     p.y = 60;
@@ -230,26 +233,26 @@ TEST(Toplevel, FocusMovesBetweenWindowsWithSetFocusAndKillFocus) {
     RecordingWindow first(L"first");
     RecordingWindow second(L"second");
     SetWindowPos(second.hwnd(), nullptr, 500, 500, 0, 0, SWP_NOSIZE);
-    ASSERT_TRUE(uitest::ShowAndWait(first.hwnd()));
-    ASSERT_TRUE(uitest::PumpUntil([&] { return first.Saw(WM_SETFOCUS); }));
-    EXPECT_TRUE(uitest::PumpUntil([&] { return GetFocus() == first.hwnd(); }));
-    ASSERT_TRUE(uitest::ShowAndWait(second.hwnd()));
-    EXPECT_TRUE(uitest::PumpUntil([&] { return second.Saw(WM_SETFOCUS) && first.Saw(WM_KILLFOCUS); }));
-    EXPECT_TRUE(uitest::PumpUntil([&] { return GetFocus() == second.hwnd(); }));
+    ASSERT_TRUE(qmtest::ShowAndWait(first.hwnd()));
+    ASSERT_TRUE(qmtest::PumpMainLoopUntil([&] { return first.Saw(WM_SETFOCUS); }));
+    EXPECT_TRUE(qmtest::PumpMainLoopUntil([&] { return GetFocus() == first.hwnd(); }));
+    ASSERT_TRUE(qmtest::ShowAndWait(second.hwnd()));
+    EXPECT_TRUE(qmtest::PumpMainLoopUntil([&] { return second.Saw(WM_SETFOCUS) && first.Saw(WM_KILLFOCUS); }));
+    EXPECT_TRUE(qmtest::PumpMainLoopUntil([&] { return GetFocus() == second.hwnd(); }));
     SetFocus(first.hwnd());
-    EXPECT_TRUE(uitest::PumpUntil([&] { return first.Of(WM_SETFOCUS).size() == 2; }));
+    EXPECT_TRUE(qmtest::PumpMainLoopUntil([&] { return first.Of(WM_SETFOCUS).size() == 2; }));
 }
 
 TEST(Toplevel, WindowManagerCloseReachesTheProcedure) {
     RecordingWindow window(L"closing");
-    ASSERT_TRUE(uitest::ShowAndWait(window.hwnd()));
+    ASSERT_TRUE(qmtest::ShowAndWait(window.hwnd()));
     HWND hwnd = window.hwnd();
     GdkEvent* event = gdk_event_new(GDK_DELETE);
-    event->any.window = GDK_WINDOW(g_object_ref(uitest::GdkWindowOf(hwnd)));
+    event->any.window = GDK_WINDOW(g_object_ref(qmtest::GdkWindowOf(hwnd)));
     event->any.send_event = TRUE;
     gdk_event_put(event);
     gdk_event_free(event);
-    EXPECT_TRUE(uitest::PumpUntil([&] { return !IsWindow(hwnd); }));
+    EXPECT_TRUE(qmtest::PumpMainLoopUntil([&] { return !IsWindow(hwnd); }));
     EXPECT_TRUE(window.Saw(WM_CLOSE));
     EXPECT_TRUE(window.Saw(WM_DESTROY));
 }

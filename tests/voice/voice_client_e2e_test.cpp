@@ -21,7 +21,7 @@
 #include "tests/voice/voice_peer.h"
 #include "tests/voice/voice_servers.h"
 
-namespace voicetest {
+namespace qmtest {
 namespace {
 
 // Whether `text` holds `password` as the client's code may keep it: UTF-8,
@@ -127,4 +127,4 @@ TEST(VoiceClient, TheDemoPageHearsAnotherParticipantAndACrashLeavesThePasswordNo
 }
 
 }  // namespace
-}  // namespace voicetest
+}  // namespace qmtest

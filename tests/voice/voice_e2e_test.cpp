@@ -24,7 +24,7 @@
 #include "tests/voice/voice_peer.h"
 #include "tests/voice/voice_servers.h"
 
-namespace voicetest {
+namespace qmtest {
 namespace {
 
 Json::Value Parse(const std::string& text) {
@@ -382,4 +382,4 @@ TEST_F(Voice, InitAndReleaseLeaveNothingBehind) {
 }
 
 }  // namespace
-}  // namespace voicetest
+}  // namespace qmtest

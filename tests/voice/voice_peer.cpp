@@ -6,7 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace voicetest {
+namespace qmtest {
 
 VoicePeer::VoicePeer(const std::string& name, const std::string& pulse, const std::string& deployIni)
     : name_(name), pulse_(pulse) {
@@ -148,4 +148,4 @@ void VoicePeer::Stop() {
     close(out_);
 }
 
-}  // namespace voicetest
+}  // namespace qmtest

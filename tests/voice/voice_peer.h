@@ -13,7 +13,7 @@
 
 #include "tests/support/process.h"
 
-namespace voicetest {
+namespace qmtest {
 
 class VoicePeer {
 public:
@@ -61,4 +61,4 @@ private:
     std::string profile_;
 };
 
-}  // namespace voicetest
+}  // namespace qmtest

@@ -18,7 +18,7 @@
 #include "outside/qm_nim/net/tls_link.h"
 #include "outside/qm_nim/session/server_admin.h"
 
-namespace voicetest {
+namespace qmtest {
 
 namespace {
 
@@ -312,4 +312,4 @@ TonePlayer::TonePlayer(const std::string& server, const std::string& sink, int h
 
 TonePlayer::~TonePlayer() { process_.Kill(); }
 
-}  // namespace voicetest
+}  // namespace qmtest

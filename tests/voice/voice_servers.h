@@ -12,7 +12,7 @@
 
 #include "tests/support/process.h"
 
-namespace voicetest {
+namespace qmtest {
 
 using namespace std::chrono_literals;
 
@@ -130,4 +130,4 @@ double Loudness(const std::vector<short>& samples);
 // Whether `samples` carry the tone `hz`: loud enough and the tone dominates.
 bool HasTone(const std::vector<short>& samples, double hz);
 
-}  // namespace voicetest
+}  // namespace qmtest

@@ -7,9 +7,9 @@
 #include "kxcef/testing.h"
 #include "launcher/bridge/cef_handler.h"
 #include "platform/paths.h"
-#include "tests/cefhost/support/pump.h"
+#include "tests/support/main_loop.h"
 
-namespace kxtest {
+namespace qmtest {
 namespace {
 RecordingJsHandler g_jsHandler;
 QNInterface::QNCEF::CQNCefHandler g_processHandler;
@@ -23,7 +23,7 @@ void UseExtension(const std::string& name) {
 }
 
 bool WaitEngineIdle() {
-    return PumpUntil([] { return KXCEF2_LiveBrowserCountForTesting() == 0 && KXCEF2_LiveProfileCountForTesting() == 0; },
+    return PumpMainLoopUntil([] { return KXCEF2_LiveBrowserCountForTesting() == 0 && KXCEF2_LiveProfileCountForTesting() == 0; },
                      std::chrono::seconds(20));
 }
 
@@ -46,4 +46,4 @@ void EngineEnvironment::TearDown() {
     CCEF3Manager::CEFShutDown();
 }
 
-}  // namespace kxtest
+}  // namespace qmtest

@@ -8,7 +8,7 @@
 
 #include "tests/cefhost/support/recorders.h"
 
-namespace kxtest {
+namespace qmtest {
 
 RecordingJsHandler& JsHandler();
 // The web processes of contexts created from now on load the test extension
@@ -25,4 +25,4 @@ public:
     void TearDown() override;
 };
 
-}  // namespace kxtest
+}  // namespace qmtest

@@ -8,6 +8,6 @@
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     qmtest::UsePrivateDisplay();
-    ::testing::AddGlobalTestEnvironment(new kxtest::EngineEnvironment());
+    ::testing::AddGlobalTestEnvironment(new qmtest::EngineEnvironment());
     return RUN_ALL_TESTS();
 }

@@ -1,6 +1,6 @@
 #include "tests/cefhost/support/page_fixture.h"
 
-namespace kxtest {
+namespace qmtest {
 
 void PageTest::SetUp() {
     ASSERT_TRUE(server_.Start());
@@ -30,7 +30,7 @@ CefRefPtr<CCEF3Handler> PageTest::Open(const std::string& url, BrowserRecorder* 
     if (recorder) recorder->Attach(handler.get());
     handlers_.push_back(handler);
     if (waitForLoad && recorder) {
-        EXPECT_TRUE(PumpUntil([&] { return recorder->SawLoadEnd() || recorder->Count(CEF3_EVENT_LOAD_ERROR) > 0; })) << url;
+        EXPECT_TRUE(PumpMainLoopUntil([&] { return recorder->SawLoadEnd() || recorder->Count(CEF3_EVENT_LOAD_ERROR) > 0; })) << url;
     }
     return handler;
 }
@@ -44,11 +44,11 @@ void PageTest::CloseAll() {
 
 std::string PageTest::WaitReport(CCEF3Handler* handler, size_t n) {
     std::vector<std::string> reports;
-    PumpUntil([&] {
+    PumpMainLoopUntil([&] {
         reports = JsHandler().Reports(handler->GetBrowserId());
         return reports.size() >= n;
     });
     return reports.size() >= n ? reports[n - 1] : std::string("<no report>");
 }
 
-}  // namespace kxtest
+}  // namespace qmtest

@@ -10,11 +10,11 @@
 
 #include "kxcef/cef3_manager.h"
 #include "tests/cefhost/support/engine_env.h"
-#include "tests/cefhost/support/pump.h"
 #include "tests/cefhost/support/recorders.h"
 #include "tests/support/http_server.h"
+#include "tests/support/main_loop.h"
 
-namespace kxtest {
+namespace qmtest {
 
 class PageTest : public ::testing::Test {
 protected:
@@ -37,4 +37,4 @@ protected:
     std::vector<CefRefPtr<CCEF3Handler>> handlers_;
 };
 
-}  // namespace kxtest
+}  // namespace qmtest

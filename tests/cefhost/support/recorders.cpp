@@ -2,7 +2,7 @@
 
 #include "platform/text.h"
 
-namespace kxtest {
+namespace qmtest {
 
 Value Value::From(const VARIANT& v) {
     Value out;
@@ -105,4 +105,4 @@ int BrowserRecorder::Count(int code) const {
     return n;
 }
 
-}  // namespace kxtest
+}  // namespace qmtest

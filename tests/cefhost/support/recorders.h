@@ -12,7 +12,7 @@
 #include "kxcef/cef3_handler.h"
 #include "kxcef/js_callback.h"
 
-namespace kxtest {
+namespace qmtest {
 
 // A VARIANT kept by value.
 struct Value {
@@ -98,4 +98,4 @@ public:
     bool handleDownloads = false;
 };
 
-}  // namespace kxtest
+}  // namespace qmtest

@@ -1,6 +1,6 @@
 #include "tests/osr/support/fake_browser.h"
 
-namespace osrtest {
+namespace qmtest {
 
 void RecordingHost::SendFocusEvent(bool setFocus) {
     InputEvent e;
@@ -58,4 +58,4 @@ std::vector<InputEvent> RecordingHost::Of(InputEvent::Kind kind) const {
     return out;
 }
 
-}  // namespace osrtest
+}  // namespace qmtest

@@ -7,7 +7,7 @@
 
 #include "kxcef/cef_browser.h"
 
-namespace osrtest {
+namespace qmtest {
 
 struct InputEvent {
     enum Kind { Focus, Key, Click, Move, Wheel } kind = Focus;
@@ -68,4 +68,4 @@ private:
     KXCEF_IMPLEMENT_REFCOUNTING(RecordingBrowser);
 };
 
-}  // namespace osrtest
+}  // namespace qmtest
