@@ -1,6 +1,6 @@
 #include "core/shell/command_table.h"
 
-#include "core/services/business/wnd_ui_status_business.h"
+#include "core/shell/wnd_ui_status_business.h"
 #include "core/services/nim/nim_business.h"
 
 void RegisterPageCommands(QNInterface::WND::IQNWebWnd* window) {

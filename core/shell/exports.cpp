@@ -6,7 +6,7 @@
 #include "common/log_record.h"
 #include "common/log_text.h"
 #include "common/qm_core_exports.h"
-#include "core/services/business/wnd_ui_status_business.h"
+#include "core/shell/wnd_ui_status_business.h"
 #include "core/services/identity/http_launch_app.h"
 #include "core/services/nim/nim_business.h"
 #include "core/services/reply/main_web_wnd.h"

@@ -10,9 +10,9 @@
 
 #include <json/reader.h>
 
-#include "core/services/business/wnd_ui_status_business.h"
 #include "core/services/identity/boot_time.h"
 #include "core/services/identity/http_launch_app.h"
+#include "core/services/reply/js_reply.h"
 #include "platform/system_info.h"
 #include "tests/services/services_test_support.h"
 #include "tests/support/fake_web_wnd.h"
@@ -233,11 +233,9 @@ TEST_F(IdentityTest, ClientInfoReplyCarriesEveryMember) {
     RegistryFile registry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Mervane Network\\Tessaly]\r\n\"NetbarId\"=\"N-9\"\r\n");
     qmtest::ReplyRecorder replies;
     qmtest::FakeWebWnd window(12);
-    WndUIStatusBusiness business(&app_);
-    EXPECT_TRUE(business.Init());
     window.RegisterCaller("_get_client_info", "_get_client_info",
                           [&](const QNInterface::QNCEF::CEFRequest& r, const std::string& cb) {
-                              business.OnGetClientInfo(r, cb);
+                              ReplyToRequest(r, app_.ClientInfo(), cb);
                           });
     window.Send("_get_client_info", "ignored=1");
     auto sent = replies.Replies();
@@ -247,7 +245,6 @@ TEST_F(IdentityTest, ClientInfoReplyCarriesEveryMember) {
     EXPECT_EQ(text, "{\"result\":{\"cbfn\":\"_get_client_info\",\"data\":{\"boot_id\":\"" +
                         HttpLaunchApp::BootId("N-9", HostName()) + "\",\"gid\":\"N-9\",\"mac\":\"\",\"pc_name\":\"" +
                         HostName() + "\",\"version\":\"\"}}}\n");
-    EXPECT_TRUE(business.Uninit());
 }
 
 TEST_F(IdentityTest, ClientInfoFollowsChangesOfTheVersionCarrierAndTheRegistry) {
@@ -255,10 +252,9 @@ TEST_F(IdentityTest, ClientInfoFollowsChangesOfTheVersionCarrierAndTheRegistry) 
     std::string carrier = install_.File("qm_version.so");
     qmtest::ReplyRecorder replies;
     qmtest::FakeWebWnd window(7);
-    WndUIStatusBusiness business(&app_);
     window.RegisterCaller("_get_client_info", "_get_client_info",
                           [&](const QNInterface::QNCEF::CEFRequest& r, const std::string& cb) {
-                              business.OnGetClientInfo(r, cb);
+                              ReplyToRequest(r, app_.ClientInfo(), cb);
                           });
     auto reply = [&] {
         window.Send("_get_client_info", "");

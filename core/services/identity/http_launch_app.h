@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <json/value.h>
+
 class HttpLaunchApp {
 public:
     // The process-wide instance, created on first use and never destroyed.
@@ -28,6 +30,9 @@ public:
     void GetIdentity(std::string& mac, std::string& bootId, std::string& gid, std::string& pcName);
     // "gid=...&mac=...&pcname=...&bootid=..." from a fresh identity, values unescaped.
     std::string IdentityText();
+    // The data of the page's "_get_client_info" answer: gid, mac, pc_name,
+    // boot_id (fresh identity) and version.
+    Json::Value ClientInfo();
 
     // Cafe group id from the machine registry (ANSI code page); empty when no key has it.
     std::string ReadGid() const;

@@ -119,3 +119,16 @@ std::string HttpLaunchApp::IdentityText() {
     return fmt::format("gid={gid}&mac={mac}&pcname={pcname}&bootid={bootid}", fmt::arg("gid", gid),
                        fmt::arg("mac", mac), fmt::arg("pcname", pcName), fmt::arg("bootid", bootId));
 }
+
+Json::Value HttpLaunchApp::ClientInfo() {
+    std::string version = Version();
+    std::string mac, bootId, gid, pcName;
+    GetIdentity(mac, bootId, gid, pcName);
+    Json::Value data(Json::objectValue);
+    data["gid"] = gid;
+    data["mac"] = mac;
+    data["pc_name"] = pcName;
+    data["boot_id"] = bootId;
+    data["version"] = version;
+    return data;
+}

@@ -1,6 +1,8 @@
-// The page's window commands: they act on the shell's windows.
+#include "core/shell/wnd_ui_status_business.h"
+
 #include "common/core_protocol.h"
-#include "core/services/business/wnd_ui_status_business.h"
+#include "core/services/identity/http_launch_app.h"
+#include "core/services/reply/js_reply.h"
 #include "core/shell/base_wnd.h"
 #include "core/shell/main_wnd.h"
 #include "core/shell/ui_task_dispatcher.h"
@@ -14,6 +16,18 @@ HWND WindowOf(QNInterface::WND::IQNWebWnd* window) {
 }
 
 }  // namespace
+
+WndUIStatusBusiness* WndUIStatusBusiness::Get() {
+    static WndUIStatusBusiness* instance = new WndUIStatusBusiness();  // lives until the process ends
+    return instance;
+}
+
+WndUIStatusBusiness::WndUIStatusBusiness(HttpLaunchApp* identity) : identity_(identity) {}
+
+void WndUIStatusBusiness::OnGetClientInfo(const Request& request, const std::string& callbackName) {
+    HttpLaunchApp* identity = identity_ ? identity_ : HttpLaunchApp::Get();
+    ReplyToRequest(request, identity->ClientInfo(), callbackName);
+}
 
 void WndUIStatusBusiness::OnNotifyNewInfo(const Request&, const std::string&) {
     if (CQNMainWnd* main = MainWindow()) {
@@ -39,7 +53,6 @@ void WndUIStatusBusiness::OnCloseWindow(const Request& request, const std::strin
         0);
 }
 
-// The table names the window commands, so it lives with them.
 const std::vector<WndUIStatusBusiness::Command>& WndUIStatusBusiness::Commands() {
     static const std::vector<Command> commands = {
         {"_notify_new_info", "", &WndUIStatusBusiness::OnNotifyNewInfo},

@@ -1,4 +1,5 @@
-// Business object of the page's window and client commands.
+// The page's window and client commands: they act on the shell's windows and
+// answer the page with the machine's identity.
 #pragma once
 
 #include <string>
@@ -20,8 +21,7 @@ public:
     // `identity` answers "_get_client_info" (null: the process-wide HttpLaunchApp).
     explicit WndUIStatusBusiness(HttpLaunchApp* identity = nullptr);
 
-    // The page commands of this business, in registration order (defined
-    // with the window commands, in the shell).
+    // The page commands of this business, in registration order.
     static const std::vector<Command>& Commands();
     // Registers every command with `window`, in that order.
     void RegisterCommands(QNInterface::WND::IQNWebWnd* window);
@@ -32,9 +32,6 @@ public:
 
     // "_get_client_info": gid, mac, pc name, boot id and version of the client.
     void OnGetClientInfo(const Request& request, const std::string& callbackName);
-
-    // Window commands. They act on the shell's windows, so they are defined
-    // with the shell (core/shell/window_commands.cpp).
     // "_notify_new_info": the main window starts flashing its tray icon.
     void OnNotifyNewInfo(const Request& request, const std::string& callbackName);
     // "_min_window": minimises the request's window.
