@@ -26,12 +26,12 @@ struct TreeUsage {
     std::vector<ProcessUsage> processes;
 
     double CpuMs() const { return static_cast<double>(cpuTicks) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK)); }
-    // "name rssMB, name rssMB, …" for printouts.
+    // "name rssMB/pssMB, …" for printouts.
     std::string Breakdown() const {
         std::string out;
         for (const auto& p : processes) {
             if (!out.empty()) out += ", ";
-            out += p.name + " " + std::to_string(p.rssKb / 1024);
+            out += p.name + " " + std::to_string(p.rssKb / 1024) + "/" + std::to_string(p.pssKb / 1024);
         }
         return out;
     }

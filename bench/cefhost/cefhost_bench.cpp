@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
             qmbench::TreeUsage mem = qmbench::MeasureTree(getpid());
             oursRss.push_back(mem.rssKb / 1024.0);
             oursPss.push_back(mem.pssKb / 1024.0);
-            if (i == pairs - 1) std::printf("KXCEF2 processes (MB): %s\n", mem.Breakdown().c_str());
+            if (i == pairs - 1) std::printf("KXCEF2 processes (RSS/PSS MB): %s\n", mem.Breakdown().c_str());
             h->GetBrowser()->GetHost()->CloseBrowser(true);
             h = nullptr;
             WaitIdle();

@@ -152,7 +152,7 @@ int main() {
     // Interleaved pairs, the order alternating from pair to pair; memory and
     // idle CPU after load in the first `measured` pairs (they take seconds each).
     std::vector<double> firstPaint[2], rss[2], pss[2], idle[2], idleHidden;
-    std::string clientBreakdown;
+    std::string clientBreakdown, bareBreakdown;
     int measured = std::min(pairs, 5);
     for (int i = 0; i < pairs; ++i) {
         for (int k = 0; k < 2; ++k) {
@@ -169,7 +169,8 @@ int main() {
                 qmbench::TreeUsage mem = qmbench::MeasureTree(p.pid());
                 rss[side].push_back(mem.rssKb / 1024.0);
                 pss[side].push_back(mem.pssKb / 1024.0);
-                if (isClient && clientBreakdown.empty()) clientBreakdown = mem.Breakdown();
+                std::string& breakdown = isClient ? clientBreakdown : bareBreakdown;
+                if (breakdown.empty()) breakdown = mem.Breakdown();
                 idle[side].push_back(IdleCpuPercent(p.pid(), 3s));
                 if (isClient) {
                     if (auto main = qmtest::FindMainWindow()) {
@@ -191,7 +192,8 @@ int main() {
     qmbench::PrintPairs("memory after load, all processes, PSS (MB)", pss[0], pss[1], "%.0f");
     qmbench::PrintPairs("idle CPU, window shown (% of one core)", idle[0], idle[1], "%.2f");
     std::printf("idle CPU, window hidden (%% of one core): %s\n", qmbench::Describe(qmbench::Summarise(idleHidden), "%.2f").c_str());
-    std::printf("client processes (RSS MB): %s\n", clientBreakdown.c_str());
+    std::printf("client processes (RSS/PSS MB): %s\n", clientBreakdown.c_str());
+    std::printf("bare processes (RSS/PSS MB): %s\n", bareBreakdown.c_str());
     bool ok = qmbench::Pairs("first_paint_ms_client", "first_paint_ms_bare", firstPaint[0], firstPaint[1]);
     ok = qmbench::Pairs("memory_rss_mb_client", "memory_rss_mb_bare", rss[0], rss[1]) && ok;
     ok = qmbench::Pairs("memory_pss_mb_client", "memory_pss_mb_bare", pss[0], pss[1]) && ok;
