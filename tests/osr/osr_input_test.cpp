@@ -74,7 +74,8 @@ protected:
         g_object_set(gtk_settings_get_default(), "gtk-double-click-time", ms, nullptr);
     }
     GdkWindow* Window() { return qmtest::GdkWindowOf(hwnd_); }
-    void Drain() { qmtest::PumpMainLoopFor(40ms); }
+    // Until the input put so far has reached the browser.
+    void Drain() { ASSERT_TRUE(qmtest::PumpMainLoopUntilIdle()); }
     void Press(int x, int y, guint button = 1, guint state = 0) {
         qmtest::PutButton(Window(), x, y, button, true, state);
         Drain();

@@ -11,11 +11,24 @@ GdkDevice* Keyboard() {
     return gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default()));
 }
 
-void Root(GdkWindow* window, double x, double y, double* rootX, double* rootY) {
+// The fields every synthesised event carries: its window, sent, now.
+template <typename Event>
+void Address(Event& event, GdkWindow* window) {
+    event.window = GDK_WINDOW(g_object_ref(window));
+    event.send_event = TRUE;
+    event.time = GDK_CURRENT_TIME;
+}
+
+// A pointer event's place in the window and on the screen.
+template <typename Event>
+void Place(Event& event, GdkWindow* window, double x, double y) {
+    Address(event, window);
     int ox = 0, oy = 0;
     gdk_window_get_origin(window, &ox, &oy);
-    *rootX = ox + x;
-    *rootY = oy + y;
+    event.x = x;
+    event.y = y;
+    event.x_root = ox + x;
+    event.y_root = oy + y;
 }
 
 void Put(GdkEvent* event, GdkDevice* device) {
@@ -28,9 +41,7 @@ void Put(GdkEvent* event, GdkDevice* device) {
 
 void PutKey(GdkWindow* window, guint keyval, bool press, guint state) {
     GdkEvent* event = gdk_event_new(press ? GDK_KEY_PRESS : GDK_KEY_RELEASE);
-    event->key.window = GDK_WINDOW(g_object_ref(window));
-    event->key.send_event = TRUE;
-    event->key.time = GDK_CURRENT_TIME;
+    Address(event->key, window);
     event->key.state = state;
     event->key.keyval = keyval;
     GdkKeymapKey* keys = nullptr;
@@ -47,12 +58,7 @@ void PutKey(GdkWindow* window, guint keyval, bool press, guint state) {
 
 void PutButton(GdkWindow* window, double x, double y, guint button, bool press, guint state) {
     GdkEvent* event = gdk_event_new(press ? GDK_BUTTON_PRESS : GDK_BUTTON_RELEASE);
-    event->button.window = GDK_WINDOW(g_object_ref(window));
-    event->button.send_event = TRUE;
-    event->button.time = GDK_CURRENT_TIME;
-    event->button.x = x;
-    event->button.y = y;
-    Root(window, x, y, &event->button.x_root, &event->button.y_root);
+    Place(event->button, window, x, y);
     event->button.button = button;
     event->button.state = state;
     Put(event, Pointer());
@@ -60,33 +66,21 @@ void PutButton(GdkWindow* window, double x, double y, guint button, bool press, 
 
 void PutMotion(GdkWindow* window, double x, double y, guint state) {
     GdkEvent* event = gdk_event_new(GDK_MOTION_NOTIFY);
-    event->motion.window = GDK_WINDOW(g_object_ref(window));
-    event->motion.send_event = TRUE;
-    event->motion.time = GDK_CURRENT_TIME;
-    event->motion.x = x;
-    event->motion.y = y;
-    Root(window, x, y, &event->motion.x_root, &event->motion.y_root);
+    Place(event->motion, window, x, y);
     event->motion.state = state;
     Put(event, Pointer());
 }
 
 void PutScroll(GdkWindow* window, double x, double y, GdkScrollDirection direction) {
     GdkEvent* event = gdk_event_new(GDK_SCROLL);
-    event->scroll.window = GDK_WINDOW(g_object_ref(window));
-    event->scroll.send_event = TRUE;
-    event->scroll.time = GDK_CURRENT_TIME;
-    event->scroll.x = x;
-    event->scroll.y = y;
-    Root(window, x, y, &event->scroll.x_root, &event->scroll.y_root);
+    Place(event->scroll, window, x, y);
     event->scroll.direction = direction;
     Put(event, Pointer());
 }
 
 void PutCrossing(GdkWindow* window, bool enter) {
     GdkEvent* event = gdk_event_new(enter ? GDK_ENTER_NOTIFY : GDK_LEAVE_NOTIFY);
-    event->crossing.window = GDK_WINDOW(g_object_ref(window));
-    event->crossing.send_event = TRUE;
-    event->crossing.time = GDK_CURRENT_TIME;
+    Address(event->crossing, window);
     event->crossing.mode = GDK_CROSSING_NORMAL;
     event->crossing.detail = GDK_NOTIFY_ANCESTOR;
     Put(event, Pointer());

@@ -29,6 +29,25 @@ inline bool PumpMainLoopUntil(const std::function<bool()>& done,
     return ok;
 }
 
+// Iterates the default main context until nothing is left that is ready at
+// default priority or above: input put on GDK's queue and what it brought
+// about (messages, their replies, due timers) has all been handled. True when
+// that happened within `timeout`.
+inline bool PumpMainLoopUntilIdle(std::chrono::milliseconds timeout = std::chrono::seconds(60)) {
+    bool idle = false;
+    // A low-priority idle runs only in an iteration where nothing more urgent is ready.
+    guint source = g_idle_add_full(
+        G_PRIORITY_LOW,
+        [](gpointer flag) -> gboolean {
+            *static_cast<bool*>(flag) = true;
+            return G_SOURCE_REMOVE;
+        },
+        &idle, nullptr);
+    bool ok = PumpMainLoopUntil([&idle] { return idle; }, timeout);
+    if (!ok) g_source_remove(source);
+    return ok;
+}
+
 // Iterates the default main context for `duration`; a wait for something that
 // should happen belongs in PumpMainLoopUntil.
 inline void PumpMainLoopFor(std::chrono::milliseconds duration, unsigned tickMs = 5) {
