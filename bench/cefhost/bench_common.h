@@ -21,7 +21,7 @@
 #include "bench/process_tree.h"
 #include "tests/support/main_loop.h"
 
-namespace kxbench {
+namespace qmbench {
 
 inline double NowMs() {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -47,4 +47,4 @@ inline std::string WritePage(const std::string& dir, const std::string& name, co
     return "file://" + path;
 }
 
-}  // namespace kxbench
+}  // namespace qmbench

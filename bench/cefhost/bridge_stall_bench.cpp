@@ -29,7 +29,7 @@
 
 namespace {
 
-using kxbench::NowMs;
+using qmbench::NowMs;
 
 double ThreadCpuMs() {
     timespec t;
@@ -115,17 +115,17 @@ Stall Measure(qmtest::HttpServer& web, const std::string& path, QNInterface::QNC
     manager.AddWebWnd(&wnd);
     RECT rect{0, 0, 640, 480};
     CefRefPtr<CCEF3Handler> h = CCEF3Manager::CreateBrowser(host, rect, web.Url(path), false, false, 0);
-    kxbench::PumpUntil([&] { return h->GetBrowserId() != 0; }, 30000);
+    qmbench::PumpUntil([&] { return h->GetBrowserId() != 0; }, 30000);
     wnd.id = h->GetBrowserId();
     Heartbeat beat;
-    kxbench::PumpUntil([&] { return wnd.started; }, 60000);
+    qmbench::PumpUntil([&] { return wnd.started; }, 60000);
     beat.Reset();
-    kxbench::PumpUntil([&] { return wnd.done; }, 120000);
+    qmbench::PumpUntil([&] { return wnd.done; }, 120000);
     Stall longest{beat.longest(), beat.longestCpu()};
     manager.RemoveWebWnd(&wnd);
     h->GetBrowser()->GetHost()->CloseBrowser(true);
     h = nullptr;
-    kxbench::PumpUntil([] { return KXCEF2_LiveBrowserCountForTesting() == 0; }, 20000);
+    qmbench::PumpUntil([] { return KXCEF2_LiveBrowserCountForTesting() == 0; }, 20000);
     return longest;
 }
 

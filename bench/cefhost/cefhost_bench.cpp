@@ -23,7 +23,7 @@
 
 namespace {
 
-using kxbench::NowMs;
+using qmbench::NowMs;
 
 struct LoadWatch {
     bool loaded = false;
@@ -70,7 +70,7 @@ double BareLoadInProcess(const std::string& page, const std::string& profile) {
                      }),
                      &finished);
     webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), page.c_str());
-    bool loaded = kxbench::PumpUntil([&] { return finished; }, 30000);
+    bool loaded = qmbench::PumpUntil([&] { return finished; }, 30000);
     double ms = loaded ? NowMs() - t0 : -1;
     gtk_widget_destroy(window);
     g_object_unref(context);
@@ -79,9 +79,9 @@ double BareLoadInProcess(const std::string& page, const std::string& profile) {
 }
 
 void WaitIdle() {
-    kxbench::PumpUntil([] { return KXCEF2_LiveBrowserCountForTesting() == 0 && KXCEF2_LiveProfileCountForTesting() == 0; },
+    qmbench::PumpUntil([] { return KXCEF2_LiveBrowserCountForTesting() == 0 && KXCEF2_LiveProfileCountForTesting() == 0; },
                        20000);
-    kxbench::PumpUntil([] { return kxbench::ChildCount(getpid()) == 0; }, 10000);
+    qmbench::PumpUntil([] { return qmbench::ChildCount(getpid()) == 0; }, 10000);
 }
 
 }  // namespace
@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
 
     char tmpl[] = "/tmp/kxbench-XXXXXX";
     std::string dir = mkdtemp(tmpl);
-    std::string page = kxbench::WritePage(
+    std::string page = qmbench::WritePage(
         dir, "small.html", "<html><head><title>small</title></head><body><p>A small local page.</p></body></html>");
 
     std::vector<double> ours, bare, oursRss, oursPss;
@@ -119,9 +119,9 @@ int main(int argc, char** argv) {
             double t0 = NowMs();
             CefRefPtr<CCEF3Handler> h = CCEF3Manager::CreateBrowser(host, rect, page, false, false, 0);
             h->SetBrowserEventCallBack(CCEF3BrowserDelegate<LoadWatch>(&watch, &LoadWatch::OnEvent));
-            bool loaded = kxbench::PumpUntil([&] { return watch.loaded; }, 30000);
+            bool loaded = qmbench::PumpUntil([&] { return watch.loaded; }, 30000);
             ours.push_back(loaded ? NowMs() - t0 : -1);
-            kxbench::PumpUntil([] { return false; }, 300);
+            qmbench::PumpUntil([] { return false; }, 300);
             qmbench::TreeUsage mem = qmbench::MeasureTree(getpid());
             oursRss.push_back(mem.rssKb / 1024.0);
             oursPss.push_back(mem.pssKb / 1024.0);

@@ -4,7 +4,7 @@
 
 #include "bench/process_tree.h"
 
-namespace osrbench {
+namespace qmbench {
 
 inline double TreeCpuMs(int root) { return qmbench::MeasureTree(root).CpuMs(); }
 
@@ -26,4 +26,4 @@ requestAnimationFrame(frame);
 </script></body></html>)";
 }
 
-}  // namespace osrbench
+}  // namespace qmbench

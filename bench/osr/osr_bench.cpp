@@ -25,7 +25,7 @@
 
 namespace {
 
-using kxbench::NowMs;
+using qmbench::NowMs;
 
 CCEF3Handler* g_painted = nullptr;  // the browser whose bitmap the host window paints
 long g_hostPaints = 0;
@@ -72,7 +72,7 @@ struct LoadWatch {
 CefRefPtr<CCEF3Handler> Open(HWND host, const std::string& url, LoadWatch& watch) {
     CefRefPtr<CCEF3Handler> h = CCEF3Manager::CreateBrowser(host, RECT{0, 0, 1280, 720}, url, true, false, 0);
     h->SetBrowserEventCallBack(CCEF3BrowserDelegate<LoadWatch>(&watch, &LoadWatch::OnEvent));
-    kxbench::PumpUntil([&] { return watch.loaded; }, 30000);
+    qmbench::PumpUntil([&] { return watch.loaded; }, 30000);
     return h;
 }
 
@@ -106,8 +106,8 @@ int main(int argc, char** argv) {
     if (CCEF3Manager::CEFInit(nullptr) >= 0) return 1;
     std::string dir = "/tmp/osr_bench_" + std::to_string(getpid());
     g_mkdir_with_parents(dir.c_str(), 0700);
-    std::string canvas = kxbench::WritePage(dir, "canvas.html", osrbench::CanvasPage());
-    std::string click = kxbench::WritePage(dir, "click.html", kClickPage);
+    std::string canvas = qmbench::WritePage(dir, "canvas.html", qmbench::CanvasPage());
+    std::string click = qmbench::WritePage(dir, "click.html", kClickPage);
 
     // 1. Frame rate and CPU per frame, in interleaved pairs with the bare
     // program (the order alternates from pair to pair). Each browser gets a
@@ -128,11 +128,11 @@ int main(int argc, char** argv) {
             PumpFor(2000);  // warm up
             long frames0 = KXCEF2_OsrInvalidationsForTesting(host);
             long paints0 = g_hostPaints;
-            double cpu0 = osrbench::TreeCpuMs(getpid()), t0 = NowMs();
+            double cpu0 = qmbench::TreeCpuMs(getpid()), t0 = NowMs();
             PumpFor(5000);
             double seconds = (NowMs() - t0) / 1000.0;
             long frames = KXCEF2_OsrInvalidationsForTesting(host) - frames0;
-            double cpu = osrbench::TreeCpuMs(getpid()) - cpu0;
+            double cpu = qmbench::TreeCpuMs(getpid()) - cpu0;
             fps[0].push_back(canvasLoad.loaded ? frames / seconds : -1);
             cpuPerFrame[0].push_back(frames ? cpu / frames : -1);
             std::printf("pair %d KXCEF2: %.1f frames/s into the bitmap, %.1f host paints/s, %.2f ms CPU per frame"
@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
     HWND host = HostWindow();
     LoadWatch clickLoad;
     CefRefPtr<CCEF3Handler> clicked = Open(host, click, clickLoad);
-    kxbench::PumpUntil([&] { return Pixel(clicked.get(), 640, 360) == 0x808080; }, 10000);
+    qmbench::PumpUntil([&] { return Pixel(clicked.get(), 640, 360) == 0x808080; }, 10000);
     std::vector<double> latencies;
     UiLib::SendMessageW(host, WM_MOUSEMOVE, 0, MAKELPARAM(600, 360));  // the pointer comes over the page first
     PumpFor(100);
@@ -161,15 +161,15 @@ int main(int argc, char** argv) {
         double start = NowMs();
         UiLib::SendMessageW(host, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(640 + (i % 2) * 40, 360));
         UiLib::SendMessageW(host, WM_LBUTTONUP, 0, MAKELPARAM(640 + (i % 2) * 40, 360));
-        if (!kxbench::PumpUntil([&] { return Pixel(clicked.get(), 640, 360) != before; }, 5000)) {
+        if (!qmbench::PumpUntil([&] { return Pixel(clicked.get(), 640, 360) != before; }, 5000)) {
             std::printf("  no changed frame after click %d (pixel %06x)\n", i, before);
             break;
         }
         latencies.push_back(NowMs() - start);
         PumpFor(50);
     }
-    double p50 = latencies.empty() ? -1 : kxbench::Percentile(latencies, 0.5);
-    double p95 = latencies.empty() ? -1 : kxbench::Percentile(latencies, 0.95);
+    double p50 = latencies.empty() ? -1 : qmbench::Percentile(latencies, 0.5);
+    double p95 = latencies.empty() ? -1 : qmbench::Percentile(latencies, 0.95);
     std::printf("click to changed frame in the bitmap: p50 %.1f ms, p95 %.1f ms (%zu clicks)\n", p50, p95,
                 latencies.size());
     clicked->CloseBrowser();

@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
     gtk_init(&argc, &argv);
     std::string page = std::string("/tmp/osr_bench_bare_") + std::to_string(getpid()) + ".html";
     if (FILE* f = std::fopen(page.c_str(), "w")) {
-        std::fputs(osrbench::CanvasPage(), f);
+        std::fputs(qmbench::CanvasPage(), f);
         std::fclose(f);
     }
     Grabber g;
@@ -80,11 +80,11 @@ int main(int argc, char** argv) {
     webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), ("file://" + page).c_str());
     PumpFor(2000);  // load and warm up
     long frames0 = g.frames;
-    double cpu0 = osrbench::TreeCpuMs(getpid()), t0 = Now();
+    double cpu0 = qmbench::TreeCpuMs(getpid()), t0 = Now();
     PumpFor(5000);
     double seconds = (Now() - t0) / 1000.0;
     long frames = g.frames - frames0;
-    double cpu = osrbench::TreeCpuMs(getpid()) - cpu0;
+    double cpu = qmbench::TreeCpuMs(getpid()) - cpu0;
     std::printf("fps=%.2f cpu_ms_per_frame=%.3f frames=%ld\n", frames / seconds, frames ? cpu / frames : 0.0, frames);
     std::remove(page.c_str());
     return 0;
