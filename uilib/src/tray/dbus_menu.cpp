@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "runtime.h"
+#include "tray/dbus_object.h"
 
 namespace UiLib {
 namespace detail {
@@ -68,8 +69,8 @@ const char kIntrospection[] = R"xml(<node>
 </node>)xml";
 
 GDBusInterfaceInfo* InterfaceInfo() {
-    static GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kIntrospection, nullptr);
-    return node ? g_dbus_node_info_lookup_interface(node, kInterface) : nullptr;
+    static GDBusInterfaceInfo* info = ParseInterface(kIntrospection, kInterface);
+    return info;
 }
 
 // An underscore marks the access key in a dbusmenu label: a literal one is doubled.
@@ -114,14 +115,7 @@ std::vector<std::string> Strings(GVariant* array) {
 DbusMenu::DbusMenu(GDBusConnection* connection, const char* path, ItemsSource items, ClickHandler clicked)
     : connection_(connection), path_(path), items_(std::move(items)), clicked_(std::move(clicked)) {
     static const GDBusInterfaceVTable vtable = {&DbusMenu::OnMethodCall, &DbusMenu::OnGetProperty, nullptr, {}};
-    GError* error = nullptr;
-    if (GDBusInterfaceInfo* info = InterfaceInfo())
-        registration_ = g_dbus_connection_register_object(connection_, path_.c_str(), info, &vtable, this, nullptr,
-                                                          &error);
-    if (error) {
-        Log(std::string("tray menu not exported: ") + error->message);
-        g_error_free(error);
-    }
+    registration_ = ExportObject(connection_, path_.c_str(), InterfaceInfo(), &vtable, this, "menu");
 }
 
 DbusMenu::~DbusMenu() {
@@ -286,8 +280,7 @@ void DbusMenu::OnMethodCall(GDBusConnection*, const char*, const char*, const ch
         g_variant_unref(ids);
         g_dbus_method_invocation_return_value(invocation, g_variant_new("(aiai)", &updates, &errors));
     } else {
-        g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.UnknownMethod",
-                                                   "unknown method");
+        ReturnUnknownMethod(invocation);
     }
 }
 

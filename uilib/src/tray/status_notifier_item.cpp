@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "runtime.h"
+#include "tray/dbus_object.h"
 #include "tray/status_notifier_watch.h"
 
 namespace UiLib {
@@ -59,8 +60,8 @@ const char kIntrospection[] = R"xml(<node>
 </node>)xml";
 
 GDBusInterfaceInfo* InterfaceInfo() {
-    static GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kIntrospection, nullptr);
-    return node ? g_dbus_node_info_lookup_interface(node, kInterface) : nullptr;
+    static GDBusInterfaceInfo* info = ParseInterface(kIntrospection, kInterface);
+    return info;
 }
 
 // Pictures as the protocol wants them: width, height and ARGB32 in network byte order.
@@ -98,13 +99,9 @@ std::string NextBusName() {
     return "org.kde.StatusNotifierItem-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
 }
 
-struct RegisterCall {
-    std::weak_ptr<bool> alive;
-    StatusNotifierItem* item;
-};
-
+// A bus call the item started: its answer is dropped once the item has gone.
 // The connection of an item that went before it was open is closed at once.
-struct ConnectCall {
+struct PendingCall {
     std::weak_ptr<bool> alive;
     StatusNotifierItem* item;
 };
@@ -124,7 +121,7 @@ StatusNotifierItem::StatusNotifierItem(const std::string& address, std::string i
         address.c_str(),
         static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                           G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, &StatusNotifierItem::OnConnected, new ConnectCall{alive_, this});
+        nullptr, nullptr, &StatusNotifierItem::OnConnected, new PendingCall{alive_, this});
 }
 
 StatusNotifierItem::~StatusNotifierItem() {
@@ -141,7 +138,7 @@ StatusNotifierItem::~StatusNotifierItem() {
 }
 
 void StatusNotifierItem::OnConnected(GObject*, GAsyncResult* result, gpointer data) {
-    std::unique_ptr<ConnectCall> call(static_cast<ConnectCall*>(data));
+    std::unique_ptr<PendingCall> call(static_cast<PendingCall*>(data));
     GError* error = nullptr;
     GDBusConnection* connection = g_dbus_connection_new_for_address_finish(result, &error);
     if (!call->alive.lock()) {
@@ -164,12 +161,8 @@ void StatusNotifierItem::OnConnected(GObject*, GAsyncResult* result, gpointer da
 void StatusNotifierItem::Export() {
     static const GDBusInterfaceVTable vtable = {&StatusNotifierItem::OnMethodCall, &StatusNotifierItem::OnGetProperty,
                                                 nullptr, {}};
-    GError* error = nullptr;
-    if (GDBusInterfaceInfo* info = InterfaceInfo())
-        registration_ = g_dbus_connection_register_object(connection_, kItemPath, info, &vtable, this, nullptr, &error);
-    if (error) {
-        Log(std::string("tray: status notifier item not exported: ") + error->message);
-        g_error_free(error);
+    registration_ = ExportObject(connection_, kItemPath, InterfaceInfo(), &vtable, this, "status notifier item");
+    if (!registration_) {
         FinishRegistration(false);
         return;
     }
@@ -199,12 +192,12 @@ void StatusNotifierItem::Register(std::function<void(bool)> done) {
 }
 
 void StatusNotifierItem::SendRegistration() {
-    auto* call = new RegisterCall{alive_, this};
+    auto* call = new PendingCall{alive_, this};
     g_dbus_connection_call(
         connection_, kWatcherBusName, kWatcherPath, kWatcherInterface, "RegisterStatusNotifierItem",
         g_variant_new("(s)", busName_.c_str()), nullptr, G_DBUS_CALL_FLAGS_NONE, kBusCallTimeoutMs, nullptr,
         [](GObject* source, GAsyncResult* result, gpointer data) {
-            std::unique_ptr<RegisterCall> call(static_cast<RegisterCall*>(data));
+            std::unique_ptr<PendingCall> call(static_cast<PendingCall*>(data));
             GError* error = nullptr;
             GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
             if (reply) g_variant_unref(reply);
@@ -270,8 +263,7 @@ void StatusNotifierItem::OnMethodCall(GDBusConnection*, const char*, const char*
     else if (name == "SecondaryActivate") handler = self->handlers_.secondaryActivate;
     else if (name == "ContextMenu") handler = self->handlers_.contextMenu;
     else if (name != "Scroll") {
-        g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.UnknownMethod",
-                                                   "unknown method");
+        ReturnUnknownMethod(invocation);
         return;
     }
     g_dbus_method_invocation_return_value(invocation, nullptr);
