@@ -3,6 +3,7 @@
 // entry, and secrets carried in addresses must not be written in clear.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 
@@ -20,3 +21,22 @@ std::string MaskUrl(const std::string& url);
 // Every "scheme://..." address inside free text masked as MaskUrl does.
 std::string MaskUrlsIn(const std::string& text);
 std::wstring MaskUrlsIn(const std::wstring& text);
+
+// Lines of one kind that a peer can cause without end (a page calling in a
+// loop): the first hundred are written, then one saying the rest are not,
+// then none; the events are still counted. Any thread.
+class RefusalLogBudget {
+public:
+    enum class Line { Write, Last, None };
+    static constexpr size_t kMaxLines = 100;
+
+    // Counts one event and says which line, if any, to write for it.
+    Line Take() {
+        size_t n = count_.fetch_add(1) + 1;
+        return n <= kMaxLines ? Line::Write : n == kMaxLines + 1 ? Line::Last : Line::None;
+    }
+    size_t count() const { return count_.load(); }
+
+private:
+    std::atomic<size_t> count_{0};
+};

@@ -11,8 +11,6 @@ namespace QNCEF {
 namespace {
 
 const char kLog[] = "QNWebWndManager";
-// A page may call in a loop: past this many lines refusals are only counted.
-constexpr size_t kMaxRefusalLines = 100;
 constexpr size_t kMaxLoggedBytes = 120;
 
 }  // namespace
@@ -61,9 +59,9 @@ bool QNWebWndManager::IsAllowedOrigin(const std::string& origin) const {
 }
 
 void QNWebWndManager::LogRefused(const std::string& origin, const std::string& request) {
-    size_t n = refused_.fetch_add(1) + 1;
-    if (n > kMaxRefusalLines + 1) return;
-    if (n == kMaxRefusalLines + 1) {
+    RefusalLogBudget::Line line = refusals_.Take();
+    if (line == RefusalLogBudget::Line::None) return;
+    if (line == RefusalLogBudget::Line::Last) {
         QM_LOG(kLog) << "<Quenor> more page calls from foreign origins refused; no further lines for them";
         return;
     }

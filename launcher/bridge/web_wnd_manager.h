@@ -4,12 +4,12 @@
 // origin never reach a window.
 #pragma once
 
-#include <atomic>
 #include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "common/log_text.h"
 #include "common/qn_interfaces.h"
 #include "kxcef/js_callback.h"
 
@@ -36,7 +36,7 @@ public:
     void AllowOrigin(const std::string& origin);
     bool IsAllowedOrigin(const std::string& origin) const;
     // Page calls dropped for their origin so far.
-    size_t RefusedCount() const { return refused_.load(); }
+    size_t RefusedCount() const { return refusals_.count(); }
 
     // IWebWndManager
     void AddWebWnd(WND::IQNWebWnd* window) override;
@@ -51,7 +51,7 @@ private:
     mutable std::mutex lock_;
     std::vector<WND::IQNWebWnd*> windows_;
     std::set<std::string> allowedOrigins_;
-    std::atomic<size_t> refused_{0};
+    RefusalLogBudget refusals_;
 };
 
 }  // namespace QNCEF

@@ -26,11 +26,10 @@ bool AllowedScheme(const std::string& url) {
 }
 
 void LogRefused(const std::string& url, const char* why) {
-    constexpr size_t kMaxLines = 100;
-    static size_t refused = 0;
-    size_t n = ++refused;
-    if (n > kMaxLines + 1) return;
-    if (n == kMaxLines + 1) {
+    static RefusalLogBudget budget;
+    RefusalLogBudget::Line line = budget.Take();
+    if (line == RefusalLogBudget::Line::None) return;
+    if (line == RefusalLogBudget::Line::Last) {
         LogWarning(kLogHandler, "more addresses refused to the system's handler; no further lines for them");
         return;
     }

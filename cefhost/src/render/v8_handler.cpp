@@ -2,6 +2,7 @@
 
 #include "bridge/variant_convert.h"
 #include "bridge/wire_format.h"
+#include "common/log_text.h"
 #include "log.h"
 
 namespace kxcef {
@@ -20,11 +21,10 @@ bool GlobalObjectHas(JSContextRef context, JSStringRef objectName, JSStringRef f
 // One line per call refused for its size; a page may call in a loop, so past
 // a hundred lines refusals are only counted (web process main thread).
 void LogRefusedCall(const std::string& name, const std::string& origin) {
-    constexpr size_t kMaxRefusalLines = 100;
-    static size_t refused = 0;
-    size_t n = ++refused;
-    if (n > kMaxRefusalLines + 1) return;
-    if (n == kMaxRefusalLines + 1) {
+    static RefusalLogBudget budget;
+    RefusalLogBudget::Line line = budget.Take();
+    if (line == RefusalLogBudget::Line::None) return;
+    if (line == RefusalLogBudget::Line::Last) {
         LogWarning(kLogApp, "more page calls beyond the message limits refused; no further lines for them");
         return;
     }
