@@ -64,6 +64,20 @@ void Deliver(GtkWidget* widget, GdkEvent* event, GdkDevice* device) {
     gdk_event_free(event);
 }
 
+// The fields every pointer event shares (button, motion, crossing, scroll):
+// over `window` at the mouse's place, with its modifiers and buttons held.
+template <typename PointerEvent>
+void Place(PointerEvent& event, GdkWindow* window, guint32 time, const CefMouseEvent& mouse) {
+    event.window = GDK_WINDOW(g_object_ref(window));
+    event.send_event = FALSE;
+    event.time = time;
+    event.x = mouse.x;
+    event.y = mouse.y;
+    event.x_root = mouse.x;
+    event.y_root = mouse.y;
+    event.state = StateFromEventFlags(mouse.modifiers);
+}
+
 }  // namespace
 
 OffscreenView::OffscreenView(WebKitWebView* view, int width, int height, FrameSink frames, CursorSink cursors)
@@ -407,18 +421,11 @@ void OffscreenView::SendMouseClick(const CefMouseEvent& mouse, cef_mouse_button_
     GdkEventType type = GDK_BUTTON_RELEASE;
     if (!up) type = clickCount >= 3 ? GDK_3BUTTON_PRESS : clickCount == 2 ? GDK_2BUTTON_PRESS : GDK_BUTTON_PRESS;
     GdkEvent* event = gdk_event_new(type);
-    event->button.window = GDK_WINDOW(g_object_ref(viewWindow));
-    event->button.send_event = FALSE;
-    event->button.time = NextTime(!up && clickCount <= 1);
+    Place(event->button, viewWindow, NextTime(!up && clickCount <= 1), mouse);
     if (!up) lastPressTime_ = event->button.time;
-    event->button.x = mouse.x;
-    event->button.y = mouse.y;
-    event->button.x_root = mouse.x;
-    event->button.y_root = mouse.y;
     // GDK's state is the one before the event: a press lacks its own button, a release has it.
-    guint state = StateFromEventFlags(mouse.modifiers);
-    state = up ? (state | ButtonMask(number)) : (state & ~ButtonMask(number));
-    event->button.state = state;
+    guint state = event->button.state;
+    event->button.state = up ? (state | ButtonMask(number)) : (state & ~ButtonMask(number));
     event->button.button = number;
     Deliver(GTK_WIDGET(view_), event, Pointer());
 }
@@ -430,31 +437,17 @@ void OffscreenView::SendMouseMove(const CefMouseEvent& mouse, bool leave) {
     if (leave || !pointerInside_) {
         if (leave && !pointerInside_) return;
         GdkEvent* event = gdk_event_new(leave ? GDK_LEAVE_NOTIFY : GDK_ENTER_NOTIFY);
-        event->crossing.window = GDK_WINDOW(g_object_ref(viewWindow));
-        event->crossing.send_event = FALSE;
+        Place(event->crossing, viewWindow, NextTime(false), mouse);
         event->crossing.subwindow = nullptr;
-        event->crossing.time = NextTime(false);
-        event->crossing.x = mouse.x;
-        event->crossing.y = mouse.y;
-        event->crossing.x_root = mouse.x;
-        event->crossing.y_root = mouse.y;
         event->crossing.mode = GDK_CROSSING_NORMAL;
         event->crossing.detail = GDK_NOTIFY_NONLINEAR;
         event->crossing.focus = FALSE;
-        event->crossing.state = StateFromEventFlags(mouse.modifiers);
         pointerInside_ = !leave;
         Deliver(GTK_WIDGET(view_), event, Pointer());
         if (leave) return;
     }
     GdkEvent* event = gdk_event_new(GDK_MOTION_NOTIFY);
-    event->motion.window = GDK_WINDOW(g_object_ref(viewWindow));
-    event->motion.send_event = FALSE;
-    event->motion.time = NextTime(false);
-    event->motion.x = mouse.x;
-    event->motion.y = mouse.y;
-    event->motion.x_root = mouse.x;
-    event->motion.y_root = mouse.y;
-    event->motion.state = StateFromEventFlags(mouse.modifiers);
+    Place(event->motion, viewWindow, NextTime(false), mouse);
     event->motion.is_hint = FALSE;
     Deliver(GTK_WIDGET(view_), event, Pointer());
 }
@@ -465,14 +458,8 @@ void OffscreenView::SendMouseWheel(const CefMouseEvent& mouse, int deltaX, int d
     if (!viewWindow || (deltaX == 0 && deltaY == 0)) return;
     auto scroll = [&](GdkScrollDirection direction, double dx, double dy) {
         GdkEvent* event = gdk_event_new(GDK_SCROLL);
-        event->scroll.window = GDK_WINDOW(g_object_ref(viewWindow));
-        event->scroll.send_event = FALSE;
-        event->scroll.time = NextTime(false);
-        event->scroll.x = mouse.x;
-        event->scroll.y = mouse.y;
-        event->scroll.x_root = mouse.x;
-        event->scroll.y_root = mouse.y;
-        event->scroll.state = StateFromEventFlags(mouse.modifiers) & ~GDK_SHIFT_MASK;
+        Place(event->scroll, viewWindow, NextTime(false), mouse);
+        event->scroll.state &= ~GDK_SHIFT_MASK;
         event->scroll.direction = direction;
         event->scroll.delta_x = dx;
         event->scroll.delta_y = dy;
