@@ -86,6 +86,9 @@ private:
     // Runs `call` on the module object while it cannot be unloaded; false without one.
     template <class Call>
     bool WithNim(Call call);
+    // Queues `call` on the module object, logged when it runs as `what`
+    // followed by the page's `pageText`; nothing (and no line) without a module.
+    void QueueNimCall(const char* what, std::function<void(IXNimObject&)> call, std::string pageText = std::string());
 
     const std::wstring moduleName_;
 

@@ -32,6 +32,17 @@ bool NimBusiness::WithNim(Call call) {
     return true;
 }
 
+void NimBusiness::QueueNimCall(const char* what, std::function<void(IXNimObject&)> call, std::string pageText) {
+    Queue([this, what, call = std::move(call), pageText = std::move(pageText)] {
+        WithNim([&](IXNimObject& nim) {
+            std::string line = what;
+            if (!pageText.empty()) line += PageTextForLog(pageText);
+            QM_LOG(kLogSource) << line;
+            call(nim);
+        });
+    });
+}
+
 const std::vector<NimBusiness::Command>& NimBusiness::Commands() {
     static const std::vector<Command> commands = {
         {"_nim_login", "_nim_login", &NimBusiness::OnNimLogin},
@@ -125,76 +136,43 @@ void NimBusiness::OnNimStartMicDevice(const Request& request, const std::string&
     GetRequestParam("path", request.data, path);
     GetRequestParam("test", request.data, test);
     bool isTest = ParamFlag(test);
-    Queue([this, path, isTest] {
-        WithNim([&](IXNimObject& nim) {
-            QM_LOG(kLogSource) << "NimBusiness Start Mic Device";
-            nim.StartMicDevice(path.c_str(), isTest);
-        });
-    });
+    QueueNimCall("NimBusiness Start Mic Device", [=](IXNimObject& nim) { nim.StartMicDevice(path.c_str(), isTest); });
 }
 
 void NimBusiness::OnNimEndMicDevice(const Request& request, const std::string&) {
     std::string test;
     GetRequestParam("test", request.data, test);
     bool isTest = ParamFlag(test);
-    Queue([this, isTest] {
-        WithNim([&](IXNimObject& nim) {
-            QM_LOG(kLogSource) << "NimBusiness End Mic Device";
-            nim.EndMicDevice(isTest);
-        });
-    });
+    QueueNimCall("NimBusiness End Mic Device", [=](IXNimObject& nim) { nim.EndMicDevice(isTest); });
 }
 
 void NimBusiness::OnNimStartAudioPlayDevice(const Request& request, const std::string&) {
     std::string path;
     GetRequestParam("path", request.data, path);
-    Queue([this, path] {
-        WithNim([&](IXNimObject& nim) {
-            QM_LOG(kLogSource) << "NimBusiness Start Audio Play Device" << PageTextForLog(path);
-            nim.StartAudioPlayDevice(path.c_str());
-        });
-    });
+    QueueNimCall("NimBusiness Start Audio Play Device", [=](IXNimObject& nim) { nim.StartAudioPlayDevice(path.c_str()); },
+                 path);
 }
 
 void NimBusiness::OnNimEndAudioPlayDevice(const Request&, const std::string&) {
-    Queue([this] {
-        WithNim([&](IXNimObject& nim) {
-            QM_LOG(kLogSource) << "NimBusiness End Audio Play Device";
-            nim.EndAudioPlayDevice();
-        });
-    });
+    QueueNimCall("NimBusiness End Audio Play Device", [](IXNimObject& nim) { nim.EndAudioPlayDevice(); });
 }
 
 void NimBusiness::OnNimStartAudioDevice(const Request& request, const std::string&) {
     std::string path;
     GetRequestParam("path", request.data, path);
-    Queue([this, path] {
-        WithNim([&](IXNimObject& nim) {
-            QM_LOG(kLogSource) << "NimBusiness Start Audio Device" << PageTextForLog(path);
-            nim.StartAudioDevice(path.c_str());
-        });
-    });
+    QueueNimCall("NimBusiness Start Audio Device", [=](IXNimObject& nim) { nim.StartAudioDevice(path.c_str()); },
+                 path);
 }
 
 void NimBusiness::OnNimEndAudioDevice(const Request&, const std::string&) {
-    Queue([this] {
-        WithNim([&](IXNimObject& nim) {
-            QM_LOG(kLogSource) << "NimBusiness End Audio Device";
-            nim.EndAudioDevice();
-        });
-    });
+    QueueNimCall("NimBusiness End Audio Device", [](IXNimObject& nim) { nim.EndAudioDevice(); });
 }
 
 void NimBusiness::OnNimSetMuted(const Request& request, const std::string&) {
     std::string muted;
     if (!GetRequestParam("muted", request.data, muted)) return;
     bool flag = ParamFlag(muted);
-    Queue([this, flag] {
-        WithNim([&](IXNimObject& nim) {
-            QM_LOG(kLogSource) << "NimBusiness Set Muted";
-            nim.SetMuted(flag);
-        });
-    });
+    QueueNimCall("NimBusiness Set Muted", [=](IXNimObject& nim) { nim.SetMuted(flag); });
 }
 
 void NimBusiness::OnNimSetMicVolumn(const Request& request, const std::string&) {
@@ -221,21 +199,11 @@ void NimBusiness::OnNimSetViewerMode(const Request& request, const std::string&)
     std::string viewer;
     if (!GetRequestParam("viewer", request.data, viewer)) return;
     bool flag = ParamFlag(viewer);
-    Queue([this, flag] {
-        WithNim([&](IXNimObject& nim) {
-            QM_LOG(kLogSource) << "NimBusiness Set Viewer Mode";
-            nim.SetViewerMode(flag);
-        });
-    });
+    QueueNimCall("NimBusiness Set Viewer Mode", [=](IXNimObject& nim) { nim.SetViewerMode(flag); });
 }
 
 void NimBusiness::OnNimEnumDevice(const Request&, const std::string&) {
-    Queue([this] {
-        WithNim([&](IXNimObject& nim) {
-            QM_LOG(kLogSource) << "NimBusiness Enum Device";
-            nim.EnumDevice();
-        });
-    });
+    QueueNimCall("NimBusiness Enum Device", [](IXNimObject& nim) { nim.EnumDevice(); });
 }
 
 void NimBusiness::OnNimGetNothing(const Request&, const std::string&) {}
