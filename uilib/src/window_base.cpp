@@ -23,12 +23,7 @@ IWindowBase::IWindowBase() = default;
 
 IWindowBase::~IWindowBase() {
     // Destroy the window while the paint manager and the controls still exist.
-    if (hwnd_) {
-        HWND hwnd = hwnd_;
-        hwnd_ = nullptr;
-        if (detail::WndObject* window = detail::FindWindowObject(hwnd)) window->userData = nullptr;
-        DestroyWindow(hwnd);
-    }
+    detail::DestroyForDepartingObject(hwnd_);
 }
 
 void IWindowBase::Notify(TNotifyUI& msg) { (void)msg; }

@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "runtime.h"
+#include "uilib/win32.h"
 
 namespace UiLib {
 namespace detail {
@@ -65,6 +66,18 @@ WndObject* ToplevelObjectOf(HWND hwnd) {
 }
 
 bool IsLocalWindow(HWND hwnd) { return FindWindowObject(hwnd) != nullptr; }
+
+void UnbindObject(HWND hwnd) {
+    if (WndObject* window = FindWindowObject(hwnd)) window->userData = nullptr;
+}
+
+void DestroyForDepartingObject(HWND& handle) {
+    if (!handle) return;
+    HWND hwnd = handle;
+    handle = nullptr;
+    UnbindObject(hwnd);
+    UiLib::DestroyWindow(hwnd);
+}
 
 void UnregisterWindow(HWND hwnd) {
     std::lock_guard<std::mutex> lock(R().lock);

@@ -60,6 +60,11 @@ WndObject* ToplevelObjectOf(HWND hwnd);
 bool IsLocalWindow(HWND hwnd);
 // Removes the window; the object itself is freed later on the UI thread.
 void UnregisterWindow(HWND hwnd);
+// The window no longer reaches the object bound to it (its user data).
+void UnbindObject(HWND hwnd);
+// For an object that goes before its window: `handle` (the object's) is
+// cleared, the window unbound from the object and destroyed.
+void DestroyForDepartingObject(HWND& handle);
 
 bool IsForeignHandle(HWND hwnd);
 unsigned long ForeignXid(HWND hwnd);

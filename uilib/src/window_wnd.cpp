@@ -10,10 +10,6 @@ namespace {
 // The object whose window is being created on this thread: bound to the
 // window at its first message (WM_CREATE).
 thread_local CWindowWnd* t_creating = nullptr;
-
-void Unbind(HWND hwnd) {
-    if (detail::WndObject* window = detail::FindWindowObject(hwnd)) window->userData = nullptr;
-}
 }  // namespace
 
 CWindowWnd::CWindowWnd() = default;
@@ -21,12 +17,7 @@ CWindowWnd::CWindowWnd() = default;
 CWindowWnd::~CWindowWnd() {
     // The object goes before its window: the window lives on without it only
     // long enough to be destroyed.
-    if (hwnd_) {
-        HWND hwnd = hwnd_;
-        hwnd_ = nullptr;
-        Unbind(hwnd);
-        UiLib::DestroyWindow(hwnd);
-    }
+    detail::DestroyForDepartingObject(hwnd_);
 }
 
 HWND CWindowWnd::Create(HWND parent, const wchar_t* name, DWORD style, DWORD exStyle, int x, int y, int cx, int cy,
@@ -101,7 +92,7 @@ LRESULT CWindowWnd::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
     if (!self) return DefWindowProcW(hwnd, message, wParam, lParam);
     if (message == WM_NCDESTROY) {
         LRESULT result = self->HandleMessage(message, wParam, lParam);
-        Unbind(hwnd);
+        detail::UnbindObject(hwnd);
         self->hwnd_ = nullptr;
         self->OnFinalMessage(hwnd);  // may delete the object
         return result;
