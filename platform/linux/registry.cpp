@@ -195,20 +195,27 @@ bool RegistryKey::Open(const std::wstring& subKey) {
 void RegistryKey::Close() { values_.reset(); }
 bool RegistryKey::IsOpen() const { return values_ != nullptr; }
 
+namespace {
+
+// The value `name` of an open key if it has `type`, or null.
+const RegValue* FindValue(const std::map<std::wstring, RegValue>& values, const std::wstring& name,
+                          RegValue::Type type) {
+    auto it = values.find(Upper(name));
+    return it != values.end() && it->second.type == type ? &it->second : nullptr;
+}
+
+}  // namespace
+
 bool RegistryKey::QueryString(const std::wstring& name, std::wstring& value) const {
-    if (!values_) return false;
-    auto it = values_->values.find(Upper(name));
-    if (it == values_->values.end() || it->second.type != RegValue::Type::String) return false;
-    value = it->second.text;
-    return true;
+    const RegValue* found = values_ ? FindValue(values_->values, name, RegValue::Type::String) : nullptr;
+    if (found) value = found->text;
+    return found != nullptr;
 }
 
 bool RegistryKey::QueryDword(const std::wstring& name, std::uint32_t& value) const {
-    if (!values_) return false;
-    auto it = values_->values.find(Upper(name));
-    if (it == values_->values.end() || it->second.type != RegValue::Type::Dword) return false;
-    value = it->second.dword;
-    return true;
+    const RegValue* found = values_ ? FindValue(values_->values, name, RegValue::Type::Dword) : nullptr;
+    if (found) value = found->dword;
+    return found != nullptr;
 }
 
 }  // namespace platform
