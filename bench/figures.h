@@ -16,6 +16,13 @@
 
 namespace qmbench {
 
+// A run's size from the environment (QM_BENCH_PAIRS, QM_BENCH_ROUNDS): at
+// least 1, `fallback` when it is not set.
+inline int CountFromEnv(const char* name, int fallback) {
+    const char* value = std::getenv(name);
+    return value ? std::max(1, std::atoi(value)) : fallback;
+}
+
 struct Summary {
     double median = 0, min = 0, max = 0;
     size_t n = 0;

@@ -19,10 +19,11 @@
 
 #include "bench/figures.h"
 #include "bench_common.h"
+#include "bench_host.h"
+#include "host_window.h"
 #include "core/services/reply/request_param.h"
 #include "kxcef/cef3_manager.h"
 #include "kxcef/testing.h"
-#include "launcher/bridge/cef_handler.h"
 #include "launcher/bridge/web_wnd_manager.h"
 #include "tests/support/http_server.h"
 #include "uilib/win32.h"
@@ -129,8 +130,6 @@ Stall Measure(qmtest::HttpServer& web, const std::string& path, QNInterface::QNC
     return longest;
 }
 
-LRESULT HostProc(HWND h, UINT m, WPARAM w, LPARAM l) { return m == WM_CLOSE ? 0 : UiLib::DefWindowProcW(h, m, w, l); }
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -139,13 +138,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     int rounds = argc > 1 ? std::atoi(argv[1]) : 10;
-    setenv("KXCEF2_WEBEXT_DIR", KXBENCH_RENDER_EXT, 1);
-    setenv("KXCEF2_LOG_SEVERITY", "error", 0);
-    static QNInterface::QNCEF::CQNCefHandler processHandler;
-    static QNInterface::QNCEF::QNWebWndManager manager;
-    CCEF3Manager::SetProcessHandler(&processHandler);
-    CCEF3Manager::SetJSCallBackHandler(&manager);
-    if (CCEF3Manager::CEFInit(nullptr) >= 0) return 1;
+    QNInterface::QNCEF::QNWebWndManager* started = qmbench::StartBridgeHost("error");
+    if (!started) return 1;
+    QNInterface::QNCEF::QNWebWndManager& manager = *started;
 
     qmtest::HttpServer web;
     web.Route("/calls.html", [rounds](const qmtest::HttpRequest&) {
@@ -161,13 +156,7 @@ int main(int argc, char** argv) {
     if (!web.Start()) return 1;
     manager.AllowOrigin(web.Url(""));
 
-    UiLib::WNDCLASSW wc;
-    wc.lpfnWndProc = &HostProc;
-    wc.lpszClassName = L"KXCEF2StallHost";
-    UiLib::RegisterClassW(&wc);
-    HWND host = UiLib::CreateWindowExW(0, L"KXCEF2StallHost", L"stall", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr,
-                                       nullptr, nullptr, nullptr);
-    UiLib::ShowWindow(host, SW_SHOW);
+    HWND host = qmbench::ShowHostWindow(L"KXCEF2StallHost", &qmbench::KeepOpenProc, WS_OVERLAPPEDWINDOW, 640, 480);
 
     Stall idle = Measure(web, "/idle.html", manager, host);
     Stall busy = Measure(web, "/calls.html", manager, host);

@@ -14,10 +14,10 @@
 
 #include "bench/figures.h"
 #include "bench_common.h"
+#include "bench_host.h"
+#include "host_window.h"
 #include "kxcef/cef3_manager.h"
 #include "kxcef/testing.h"
-#include "launcher/bridge/cef_handler.h"
-#include "launcher/bridge/web_wnd_manager.h"
 #include "platform/text.h"
 #include "uilib/win32.h"
 
@@ -33,23 +33,8 @@ struct LoadWatch {
     }
 };
 
-LRESULT HostProc(HWND h, UINT m, WPARAM w, LPARAM l) {
-    return m == WM_CLOSE ? 0 : UiLib::DefWindowProcW(h, m, w, l);
-}
-
 HWND HostWindow() {
-    static bool registered = false;
-    if (!registered) {
-        UiLib::WNDCLASSW wc;
-        wc.lpfnWndProc = &HostProc;
-        wc.lpszClassName = L"KXCEF2BenchHost";
-        UiLib::RegisterClassW(&wc);
-        registered = true;
-    }
-    HWND h = UiLib::CreateWindowExW(0, L"KXCEF2BenchHost", L"bench", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr,
-                                    nullptr, nullptr, nullptr);
-    UiLib::ShowWindow(h, SW_SHOW);
-    return h;
+    return qmbench::ShowHostWindow(L"KXCEF2BenchHost", &qmbench::KeepOpenProc, WS_OVERLAPPEDWINDOW, 640, 480);
 }
 
 // The same load with WebKitGTK alone, in this process: a fresh web context
@@ -92,13 +77,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     int pairs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    setenv("KXCEF2_WEBEXT_DIR", KXBENCH_RENDER_EXT, 1);
-    setenv("KXCEF2_LOG_SEVERITY", "warning", 0);
-    static QNInterface::QNCEF::CQNCefHandler processHandler;
-    static QNInterface::QNCEF::QNWebWndManager manager;
-    CCEF3Manager::SetProcessHandler(&processHandler);
-    CCEF3Manager::SetJSCallBackHandler(&manager);
-    if (CCEF3Manager::CEFInit(nullptr) >= 0) return 1;
+    if (!qmbench::StartBridgeHost("warning")) return 1;
 
     char tmpl[] = "/tmp/kxbench-XXXXXX";
     std::string dir = mkdtemp(tmpl);

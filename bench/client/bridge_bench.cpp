@@ -149,7 +149,7 @@ int main() {
     qmtest::XvfbEnvironment display;
     if (std::getenv("DISPLAY") == nullptr) display.SetUp();
     setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 0);
-    int pairs = std::getenv("QM_BENCH_PAIRS") ? std::max(1, std::atoi(std::getenv("QM_BENCH_PAIRS"))) : 5;
+    int pairs = qmbench::CountFromEnv("QM_BENCH_PAIRS", 5);
 
     qmtest::HttpServer web, stats;
     web.Route("/bridge.html", [](const qmtest::HttpRequest&) {

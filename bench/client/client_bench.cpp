@@ -115,8 +115,8 @@ int main() {
     qmtest::XvfbEnvironment display;
     if (std::getenv("DISPLAY") == nullptr) display.SetUp();
     setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 0);
-    int rounds = std::getenv("QM_BENCH_ROUNDS") ? std::max(1, std::atoi(std::getenv("QM_BENCH_ROUNDS"))) : 5;
-    int pairs = std::getenv("QM_BENCH_PAIRS") ? std::max(1, std::atoi(std::getenv("QM_BENCH_PAIRS"))) : 10;
+    int rounds = qmbench::CountFromEnv("QM_BENCH_ROUNDS", 5);
+    int pairs = qmbench::CountFromEnv("QM_BENCH_PAIRS", 10);
 
     // Launcher start, with a stand-in core module that logs QNInitUI to stderr.
     {

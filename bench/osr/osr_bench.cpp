@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bench/cefhost/bench_common.h"
+#include "bench/cefhost/host_window.h"
 #include "bench/figures.h"
 #include "bench/osr/cpu_tree.h"
 #include "kxcef/cef3_manager.h"
@@ -43,23 +44,7 @@ LRESULT HostProc(HWND h, UINT m, WPARAM w, LPARAM l) {
     return m == WM_CLOSE ? 0 : UiLib::DefWindowProcW(h, m, w, l);
 }
 
-HWND HostWindow() {
-    static int count = 0;
-    if (count++) {
-        HWND h = UiLib::CreateWindowExW(0, L"KXCEF2OsrBenchHost", L"osr bench", WS_POPUP, 0, 0, 1280, 720, nullptr,
-                                        nullptr, nullptr, nullptr);
-        UiLib::ShowWindow(h, SW_SHOW);
-        return h;
-    }
-    UiLib::WNDCLASSW wc;
-    wc.lpfnWndProc = &HostProc;
-    wc.lpszClassName = L"KXCEF2OsrBenchHost";
-    UiLib::RegisterClassW(&wc);
-    HWND h = UiLib::CreateWindowExW(0, L"KXCEF2OsrBenchHost", L"osr bench", WS_POPUP, 0, 0, 1280, 720, nullptr,
-                                    nullptr, nullptr, nullptr);
-    UiLib::ShowWindow(h, SW_SHOW);
-    return h;
-}
+HWND HostWindow() { return qmbench::ShowHostWindow(L"KXCEF2OsrBenchHost", &HostProc, WS_POPUP, 1280, 720); }
 
 struct LoadWatch {
     bool loaded = false;
