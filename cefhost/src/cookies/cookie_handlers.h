@@ -28,32 +28,21 @@ private:
     KXCEF_IMPLEMENT_REFCOUNTING(CCEF3CookieVisitor);
 };
 
-// Shared by all settings of one call. The individual results are ignored;
-// `released` runs when the last setting has ended.
-class SetCookieHandler : public CefSetCookieCallback {
+// Shared by all settings or deletions of one call. The individual results
+// are ignored; `released` runs when the last of them has ended.
+template <class Callback, class Result>
+class ReleasingCookieHandler : public Callback {
 public:
-    explicit SetCookieHandler(std::function<void()> released = {}) : released_(std::move(released)) {}
-    void OnComplete(bool) override {}
+    explicit ReleasingCookieHandler(std::function<void()> released = {}) : released_(std::move(released)) {}
+    void OnComplete(Result) override {}
 
 private:
-    ~SetCookieHandler() override {
+    ~ReleasingCookieHandler() override {
         if (released_) released_();
     }
     std::function<void()> released_;
-    KXCEF_IMPLEMENT_REFCOUNTING(SetCookieHandler);
+    KXCEF_IMPLEMENT_REFCOUNTING(ReleasingCookieHandler);
 };
-
-// As SetCookieHandler, for a deletion.
-class DeleteCookieHandler : public CefDeleteCookiesCallback {
-public:
-    explicit DeleteCookieHandler(std::function<void()> released = {}) : released_(std::move(released)) {}
-    void OnComplete(int) override {}
-
-private:
-    ~DeleteCookieHandler() override {
-        if (released_) released_();
-    }
-    std::function<void()> released_;
-    KXCEF_IMPLEMENT_REFCOUNTING(DeleteCookieHandler);
-};
+using SetCookieHandler = ReleasingCookieHandler<CefSetCookieCallback, bool>;
+using DeleteCookieHandler = ReleasingCookieHandler<CefDeleteCookiesCallback, int>;
 
