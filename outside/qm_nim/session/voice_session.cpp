@@ -420,6 +420,12 @@ void VoiceSession::OnServerSync(std::uint32_t session, std::uint32_t maxBandwidt
     listener_->OnMembersChanged();
 }
 
+template <class Message>
+void VoiceSession::ApplyToRoster(const Message& message) {
+    std::lock_guard<std::mutex> lock(rosterLock_);
+    roster_.Apply(message);
+}
+
 void VoiceSession::OnFrame(std::uint16_t type, std::string_view payload) {
     switch (static_cast<MessageType>(type)) {
     case MessageType::UDPTunnel: {
@@ -454,20 +460,14 @@ void VoiceSession::OnFrame(std::uint16_t type, std::string_view payload) {
     case MessageType::ChannelState: {
         proto::ChannelStateMsg m;
         if (!m.Decode(payload)) return;
-        {
-            std::lock_guard<std::mutex> lock(rosterLock_);
-            roster_.Apply(m);
-        }
+        ApplyToRoster(m);
         AdvanceJoin();
         return;
     }
     case MessageType::ChannelRemove: {
         proto::ChannelRemoveMsg m;
         if (!m.Decode(payload)) return;
-        {
-            std::lock_guard<std::mutex> lock(rosterLock_);
-            roster_.Apply(m);
-        }
+        ApplyToRoster(m);
         if (joinPending_ && m.channelId && *m.channelId == moveTarget_) {
             moveTarget_ = 0;  // gone before we got in: make it again
             createSent_ = false;
@@ -498,10 +498,7 @@ void VoiceSession::OnFrame(std::uint16_t type, std::string_view payload) {
             Drop("removed by the server" + (m.reason.empty() ? std::string() : ": " + m.reason), false);
             return;
         }
-        {
-            std::lock_guard<std::mutex> lock(rosterLock_);
-            roster_.Apply(m);
-        }
+        ApplyToRoster(m);
         if (state_ == State::Online) listener_->OnMembersChanged();
         return;
     }

@@ -136,6 +136,9 @@ private:
     void OnServerSync(std::uint32_t session, std::uint32_t maxBandwidth);
     void FinishLogin(bool ok, const std::string& why);
     void AdvanceJoin();
+    // A roster change from the server, applied under the roster's lock.
+    template <class Message>
+    void ApplyToRoster(const Message& message);
     void FinishJoin(int code, const std::string& reason);
     void SendMessage(int type, const std::string& payload);
 
