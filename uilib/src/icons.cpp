@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -39,53 +40,56 @@ std::map<std::string, std::unique_ptr<HCURSOR__>> g_cursors;  // by name
 std::set<HCURSOR> g_validCursors;
 HCURSOR g_currentCursor = nullptr;
 
+// A `width` x `height` picture of what `paint` draws on a transparent surface.
+GdkPixbuf* Painted(int width, int height, const std::function<void(cairo_t*)>& paint) {
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    cairo_t* cr = cairo_create(surface);
+    paint(cr);
+    cairo_destroy(cr);
+    GdkPixbuf* pixbuf = gdk_pixbuf_get_from_surface(surface, 0, 0, width, height);
+    cairo_surface_destroy(surface);
+    return pixbuf;
+}
+
 // A plain generated icon for a missing file: a coloured rounded square with a
 // light dot, the colour derived from the resource id; `size` pixels wide.
 GdkPixbuf* GeneratedIcon(int resourceId, int size) {
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size, size);
-    cairo_t* cr = cairo_create(surface);
-    cairo_scale(cr, size / static_cast<double>(kIconSize), size / static_cast<double>(kIconSize));
-    unsigned hash = static_cast<unsigned>(resourceId) * 2654435761u;
-    double r = 0.25 + ((hash >> 8) & 0xFF) / 512.0;
-    double g = 0.35 + ((hash >> 16) & 0xFF) / 512.0;
-    double b = 0.55 + ((hash >> 24) & 0xFF) / 700.0;
-    double radius = 6, side = kIconSize - 2;
-    cairo_new_sub_path(cr);
-    cairo_arc(cr, 1 + side - radius, 1 + radius, radius, -G_PI / 2, 0);
-    cairo_arc(cr, 1 + side - radius, 1 + side - radius, radius, 0, G_PI / 2);
-    cairo_arc(cr, 1 + radius, 1 + side - radius, radius, G_PI / 2, G_PI);
-    cairo_arc(cr, 1 + radius, 1 + radius, radius, G_PI, 3 * G_PI / 2);
-    cairo_close_path(cr);
-    cairo_set_source_rgb(cr, r, g, b);
-    cairo_fill(cr);
-    cairo_arc(cr, kIconSize / 2.0, kIconSize / 2.0, kIconSize / 5.0, 0, 2 * G_PI);
-    cairo_set_source_rgb(cr, 1, 1, 1);
-    cairo_fill(cr);
-    cairo_destroy(cr);
-    GdkPixbuf* pixbuf = gdk_pixbuf_get_from_surface(surface, 0, 0, size, size);
-    cairo_surface_destroy(surface);
-    return pixbuf;
+    return Painted(size, size, [resourceId, size](cairo_t* cr) {
+        cairo_scale(cr, size / static_cast<double>(kIconSize), size / static_cast<double>(kIconSize));
+        unsigned hash = static_cast<unsigned>(resourceId) * 2654435761u;
+        double r = 0.25 + ((hash >> 8) & 0xFF) / 512.0;
+        double g = 0.35 + ((hash >> 16) & 0xFF) / 512.0;
+        double b = 0.55 + ((hash >> 24) & 0xFF) / 700.0;
+        double radius = 6, side = kIconSize - 2;
+        cairo_new_sub_path(cr);
+        cairo_arc(cr, 1 + side - radius, 1 + radius, radius, -G_PI / 2, 0);
+        cairo_arc(cr, 1 + side - radius, 1 + side - radius, radius, 0, G_PI / 2);
+        cairo_arc(cr, 1 + radius, 1 + side - radius, radius, G_PI / 2, G_PI);
+        cairo_arc(cr, 1 + radius, 1 + radius, radius, G_PI, 3 * G_PI / 2);
+        cairo_close_path(cr);
+        cairo_set_source_rgb(cr, r, g, b);
+        cairo_fill(cr);
+        cairo_arc(cr, kIconSize / 2.0, kIconSize / 2.0, kIconSize / 5.0, 0, 2 * G_PI);
+        cairo_set_source_rgb(cr, 1, 1, 1);
+        cairo_fill(cr);
+    });
 }
 
 // The picture with a red dot in its top right corner.
 GdkPixbuf* WithAttentionMark(GdkPixbuf* picture) {
     if (!picture) return nullptr;
     int width = gdk_pixbuf_get_width(picture), height = gdk_pixbuf_get_height(picture);
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
-    cairo_t* cr = cairo_create(surface);
-    gdk_cairo_set_source_pixbuf(cr, picture, 0, 0);
-    cairo_paint(cr);
-    double radius = std::min(width, height) * 0.22;
-    cairo_arc(cr, width - radius - 0.5, radius + 0.5, radius, 0, 2 * G_PI);
-    cairo_set_source_rgb(cr, 1, 1, 1);
-    cairo_fill_preserve(cr);
-    cairo_arc(cr, width - radius - 0.5, radius + 0.5, radius * 0.75, 0, 2 * G_PI);
-    cairo_set_source_rgb(cr, 0.86, 0.16, 0.13);
-    cairo_fill(cr);
-    cairo_destroy(cr);
-    GdkPixbuf* marked = gdk_pixbuf_get_from_surface(surface, 0, 0, width, height);
-    cairo_surface_destroy(surface);
-    return marked;
+    return Painted(width, height, [picture, width, height](cairo_t* cr) {
+        gdk_cairo_set_source_pixbuf(cr, picture, 0, 0);
+        cairo_paint(cr);
+        double radius = std::min(width, height) * 0.22;
+        cairo_arc(cr, width - radius - 0.5, radius + 0.5, radius, 0, 2 * G_PI);
+        cairo_set_source_rgb(cr, 1, 1, 1);
+        cairo_fill_preserve(cr);
+        cairo_arc(cr, width - radius - 0.5, radius + 0.5, radius * 0.75, 0, 2 * G_PI);
+        cairo_set_source_rgb(cr, 0.86, 0.16, 0.13);
+        cairo_fill(cr);
+    });
 }
 
 GdkPixbuf* ReadPicture(const std::wstring& path) {
