@@ -38,6 +38,13 @@ gboolean RunQueuedLayout(gpointer data) {
 
 std::wstring ComputeInstancePath(HINSTANCE instance) { return detail::ModuleDir(instance) + L"/"; }
 
+// `event` as `type` to `control`, which becomes its sender.
+void Deliver(CControlUI* control, TEventUI event, int type) {
+    event.Type = type;
+    event.pSender = control;
+    control->DoEvent(event);
+}
+
 }  // namespace
 
 CPaintManagerUI::CPaintManagerUI() { Managers().insert(this); }
@@ -252,18 +259,11 @@ void CPaintManagerUI::MouseMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         if (!captured_ && target != hot_) {
             if (CControlUI* old = hot_) {
                 hot_ = nullptr;
-                TEventUI leave = event;
-                leave.Type = UIEVENT_MOUSELEAVE;
-                leave.pSender = old;
-                old->DoEvent(leave);
+                Deliver(old, event, UIEVENT_MOUSELEAVE);
             }
             hot_ = target;
         }
-        if (target) {
-            event.Type = UIEVENT_MOUSEMOVE;
-            event.pSender = target;
-            target->DoEvent(event);
-        }
+        if (target) Deliver(target, event, UIEVENT_MOUSEMOVE);
         break;
     }
     case WM_MOUSELEAVE:
@@ -271,9 +271,7 @@ void CPaintManagerUI::MouseMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         if (hot_ && !captured_) {
             CControlUI* old = hot_;
             hot_ = nullptr;
-            event.Type = UIEVENT_MOUSELEAVE;
-            event.pSender = old;
-            old->DoEvent(event);
+            Deliver(old, event, UIEVENT_MOUSELEAVE);
         }
         break;
     case WM_LBUTTONDOWN: {
@@ -289,22 +287,14 @@ void CPaintManagerUI::MouseMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         SetCapture(hwnd_);
         captured_ = target;
-        if (target) {
-            event.Type = UIEVENT_BUTTONDOWN;
-            event.pSender = target;
-            target->DoEvent(event);
-        }
+        if (target) Deliver(target, event, UIEVENT_BUTTONDOWN);
         break;
     }
     case WM_LBUTTONUP: {
         CControlUI* target = captured_;
         captured_ = nullptr;
         if (GetCapture() == hwnd_) ReleaseCapture();
-        if (target) {
-            event.Type = UIEVENT_BUTTONUP;
-            event.pSender = target;
-            target->DoEvent(event);
-        }
+        if (target) Deliver(target, event, UIEVENT_BUTTONUP);
         break;
     }
     default:
