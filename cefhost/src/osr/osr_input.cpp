@@ -49,6 +49,12 @@ cef_mouse_button_type_t ButtonOf(UINT message) {
     }
 }
 
+// Which of a modifier's two keys is down: the left one first.
+std::uint32_t SideFlag(int leftKey, int rightKey) {
+    if (KeyDown(leftKey)) return EVENTFLAG_IS_LEFT;
+    return KeyDown(rightKey) ? EVENTFLAG_IS_RIGHT : 0;
+}
+
 }  // namespace
 
 std::uint32_t KeyboardModifiers(WPARAM wParam, LPARAM lParam) {
@@ -71,16 +77,13 @@ std::uint32_t KeyboardModifiers(WPARAM wParam, LPARAM lParam) {
         if (!extended) flags |= EVENTFLAG_IS_KEY_PAD;
         break;
     case VK_SHIFT:
-        if (KeyDown(VK_LSHIFT)) flags |= EVENTFLAG_IS_LEFT;
-        else if (KeyDown(VK_RSHIFT)) flags |= EVENTFLAG_IS_RIGHT;
+        flags |= SideFlag(VK_LSHIFT, VK_RSHIFT);
         break;
     case VK_CONTROL:
-        if (KeyDown(VK_LCONTROL)) flags |= EVENTFLAG_IS_LEFT;
-        else if (KeyDown(VK_RCONTROL)) flags |= EVENTFLAG_IS_RIGHT;
+        flags |= SideFlag(VK_LCONTROL, VK_RCONTROL);
         break;
     case VK_MENU:
-        if (KeyDown(VK_LMENU)) flags |= EVENTFLAG_IS_LEFT;
-        else if (KeyDown(VK_RMENU)) flags |= EVENTFLAG_IS_RIGHT;
+        flags |= SideFlag(VK_LMENU, VK_RMENU);
         break;
     case VK_LWIN:
         flags |= EVENTFLAG_IS_LEFT;
