@@ -89,6 +89,8 @@ private:
     // Queues `call` on the module object, logged when it runs as `what`
     // followed by the page's `pageText`; nothing (and no line) without a module.
     void QueueNimCall(const char* what, std::function<void(IXNimObject&)> call, std::string pageText = std::string());
+    // A volume command: the request's "volumn" as an integer for `set`.
+    void QueueVolume(const Request& request, const char* what, bool (IXNimObject::*set)(int));
 
     const std::wstring moduleName_;
 

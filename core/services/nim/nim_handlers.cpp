@@ -175,24 +175,22 @@ void NimBusiness::OnNimSetMuted(const Request& request, const std::string&) {
     QueueNimCall("NimBusiness Set Muted", [=](IXNimObject& nim) { nim.SetMuted(flag); });
 }
 
-void NimBusiness::OnNimSetMicVolumn(const Request& request, const std::string&) {
+void NimBusiness::QueueVolume(const Request& request, const char* what, bool (IXNimObject::*set)(int)) {
     std::string volume;
     if (!GetRequestParam("volumn", request.data, volume)) return;
     int value = ParamInt(volume);
-    Queue([this, value] {
-        QM_LOG(kLogSource) << "NimBusiness Set Mic Volumn";  // written even without the module
-        WithNim([&](IXNimObject& nim) { nim.SetMicVolumn(value); });
+    Queue([this, what, set, value] {
+        QM_LOG(kLogSource) << what;  // written even without the module
+        WithNim([&](IXNimObject& nim) { (nim.*set)(value); });
     });
 }
 
+void NimBusiness::OnNimSetMicVolumn(const Request& request, const std::string&) {
+    QueueVolume(request, "NimBusiness Set Mic Volumn", &IXNimObject::SetMicVolumn);
+}
+
 void NimBusiness::OnNimSetAudioVolumn(const Request& request, const std::string&) {
-    std::string volume;
-    if (!GetRequestParam("volumn", request.data, volume)) return;
-    int value = ParamInt(volume);
-    Queue([this, value] {
-        QM_LOG(kLogSource) << "NimBusiness Set Audio Volumn";  // written even without the module
-        WithNim([&](IXNimObject& nim) { nim.SetAudioVolumn(value); });
-    });
+    QueueVolume(request, "NimBusiness Set Audio Volumn", &IXNimObject::SetAudioVolumn);
 }
 
 void NimBusiness::OnNimSetViewerMode(const Request& request, const std::string&) {
