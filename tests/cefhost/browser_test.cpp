@@ -467,11 +467,7 @@ TEST_F(DownloadTest, TheBrowsersOwnInstallerIsIgnored) {
     BrowserRecorder rec;
     Open(Url("/dl.html"), &rec);
     // The download reaches the engine (the server answered) but goes nowhere.
-    ASSERT_TRUE(PumpMainLoopUntil([&] {
-        for (const auto& r : server_.Requests())
-            if (r.target == "/file.bin") return true;
-        return false;
-    }));
+    ASSERT_TRUE(PumpMainLoopUntil([&] { return server_.WasRequested("/file.bin"); }));
     PumpMainLoopFor(500ms);
     EXPECT_TRUE(rec.downloads.empty());
     EXPECT_TRUE(Opened().empty());

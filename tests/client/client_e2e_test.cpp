@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/text.h"
+#include "tests/client/command_page.h"
 #include "tests/support/x_probe.h"
 #include "tests/support/display.h"
 #include "tests/support/http_server.h"
@@ -17,18 +18,6 @@ using qmtest::XWindowInfo;
 
 namespace {
 
-// A page that runs the page commands named in its "cmd" parameter (comma
-// separated) once it has loaded, and tells the server it did.
-const char kCommandPage[] = R"(<!doctype html><html><head><title>cmd</title><style>
-body{margin:0;background:#fff}#band{height:60px;background:#345}</style></head><body><div id="band"></div>
-<script>
-var cmds = (new URLSearchParams(location.search).get('cmd') || '').split(',').filter(Boolean);
-setTimeout(function () {
-  cmds.forEach(function (c) { KXVantorAsyn.VantorCommunicateAsyn(c, ''); });
-  var x = new XMLHttpRequest(); x.open('POST', '/ran'); x.send(cmds.join(','));
-}, 300);
-</script></body></html>)";
-
 class Client : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { trayPid_ = qmtest::StartTrayHost(); }
@@ -38,12 +27,7 @@ protected:
 
     void SetUp() override {
         web_.ServeDirectory(qmtest::SourceDir() + "/web");
-        web_.Route("/cmd.html", [](const qmtest::HttpRequest&) {
-            qmtest::HttpResponse r;
-            r.body = kCommandPage;
-            return r;
-        });
-        web_.Route("/ran", [](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
+        qmtest::ServeCommandPage(web_);
         web_.Route("/selftest", [this](const qmtest::HttpRequest& r) {
             std::lock_guard<std::mutex> lock(selftestLock_);
             selftest_ = r.body;
@@ -65,13 +49,6 @@ protected:
         ASSERT_TRUE(qmtest::WaitMainWindowShown(60000)) << qmtest::ReadFile(install_.Path("client.out"));
     }
     std::optional<XWindowInfo> MainWindow() const { return qmtest::FindMainWindow(); }
-    bool PageRequested(const std::string& path, std::chrono::milliseconds timeout) {
-        return qmtest::WaitUntil([&] {
-            for (const auto& r : web_.Requests())
-                if (r.target.rfind(path, 0) == 0) return true;
-            return false;
-        }, timeout);
-    }
     // Whether the tray icon shows its picture (its centre differs from the panel's background).
     bool IconShown(const XWindowInfo& icon) {
         int centre[3], background[3];
@@ -137,7 +114,7 @@ TEST_F(Client, TheDemoFrontEndUsesEveryServiceThroughJsHandleCallBack) {
 
 TEST_F(Client, FlashingAlternatesUntilTheIconIsClicked) {
     StartClient("/cmd.html?cmd=_notify_new_info");
-    ASSERT_TRUE(PageRequested("/ran", 30s));
+    ASSERT_TRUE(web_.WaitForRequest("/ran", 30s));
     std::optional<XWindowInfo> icon;
     ASSERT_TRUE(qmtest::WaitUntil([&] { return (icon = qmtest::FindTrayIcon()).has_value(); }, 20s));
     int shown = 0, hidden = 0;
@@ -199,7 +176,7 @@ TEST_F(Client, ASecondStartWithAStartChannelSendsExactlyOneReport) {
 
 TEST_F(Client, PageCommandsMinimiseAndHideTheWindow) {
     StartClient("/cmd.html?cmd=_close_window");
-    ASSERT_TRUE(PageRequested("/ran", 30s));
+    ASSERT_TRUE(web_.WaitForRequest("/ran", 30s));
     auto main = *MainWindow();
     EXPECT_TRUE(qmtest::WaitUntil([&] { return !qmtest::IsViewable(main.id); }, 10s));
     EXPECT_TRUE(client_.Running());
@@ -207,7 +184,7 @@ TEST_F(Client, PageCommandsMinimiseAndHideTheWindow) {
 
 TEST_F(Client, DraggingThePageBandMovesTheWindow) {
     StartClient("/cmd.html");
-    ASSERT_TRUE(PageRequested("/ran", 30s));
+    ASSERT_TRUE(web_.WaitForRequest("/ran", 30s));
     auto before = *MainWindow();
     int x = before.x + 400, y = before.y + 28 + 30;  // inside the page's top band
     std::vector<std::string> drag{"mousemove", std::to_string(x), std::to_string(y), "mousedown", "1"};

@@ -68,15 +68,9 @@ protected:
         env["GDK_SCALE"] = std::to_string(kScale);
         ASSERT_TRUE(client_.Start(install_.ClientArgv(web_.Url("/hidpi.html")), env, install_.Path("client.out")));
         ASSERT_TRUE(qmtest::WaitMainWindowShown(60000)) << qmtest::ReadFile(install_.Path("client.out"));
-        ASSERT_TRUE(qmtest::WaitUntil([&] { return Body("/painted").has_value(); }, 60s));
-        EXPECT_EQ(*Body("/painted"), "2");
+        ASSERT_TRUE(qmtest::WaitUntil([&] { return web_.LastBodyOf("/painted").has_value(); }, 60s));
+        EXPECT_EQ(*web_.LastBodyOf("/painted"), "2");
         main_ = *qmtest::FindMainWindow();
-    }
-    std::optional<std::string> Body(const std::string& path) const {
-        std::optional<std::string> body;
-        for (const auto& r : web_.Requests())
-            if (r.target == path) body = r.body;
-        return body;
     }
     // The box of pixels of one colour inside the main window, on a screenshot.
     Box Find(int r, int g, int b) {
@@ -119,7 +113,7 @@ protected:
         int originX = block.left - 40 * kScale, originY = block.top - 60 * kScale;
         int x = originX + (500 + 100) * kScale, y = originY + (100 + 40) * kScale;
         ASSERT_TRUE(qmtest::XDo({"mousemove", std::to_string(x), std::to_string(y), "click", "1"}));
-        EXPECT_TRUE(qmtest::WaitUntil([&] { return Body("/clicked").has_value(); }, 15s))
+        EXPECT_TRUE(qmtest::WaitUntil([&] { return web_.LastBodyOf("/clicked").has_value(); }, 15s))
             << "the click at " << x << "," << y << " missed the button";
         Box blue;
         EXPECT_TRUE(qmtest::WaitUntil([&] { return (blue = Find(40, 60, 220)).found; }, 10s));

@@ -82,11 +82,7 @@ protected:
             return false;
         }, 60s);
     }
-    bool Loaded() const {
-        for (const auto& r : web_.Requests())
-            if (r.target == "/loaded") return true;
-        return false;
-    }
+    bool Loaded() const { return web_.WasRequested("/loaded"); }
     bool PixelIs(int pageX, int pageY, int r, int g, int b) const {
         int rgb[3] = {-1, -1, -1};
         if (!qmtest::Pixel(main_.x + pageX, main_.y + kTitleBand + pageY, rgb)) return false;

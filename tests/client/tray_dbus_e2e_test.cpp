@@ -5,6 +5,7 @@
 
 #include <signal.h>
 
+#include "tests/client/command_page.h"
 #include "tests/support/display.h"
 #include "tests/support/http_server.h"
 #include "tests/support/process.h"
@@ -14,16 +15,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-// Runs the page commands of its "cmd" parameter once loaded.
-const char kCommandPage[] = R"(<!doctype html><html><head><title>cmd</title></head><body>
-<script>
-var cmds = (new URLSearchParams(location.search).get('cmd') || '').split(',').filter(Boolean);
-setTimeout(function () {
-  cmds.forEach(function (c) { KXVantorAsyn.VantorCommunicateAsyn(c, ''); });
-  var x = new XMLHttpRequest(); x.open('POST', '/ran'); x.send(cmds.join(','));
-}, 300);
-</script></body></html>)";
 
 // Whether the window's WM_HINTS carry the urgency bit.
 bool Urgent(const std::string& id) {
@@ -37,12 +28,7 @@ protected:
     void SetUp() override {
         trayPid_ = qmtest::StartTrayHost();
         ASSERT_TRUE(bus_.started());
-        web_.Route("/cmd.html", [](const qmtest::HttpRequest&) {
-            qmtest::HttpResponse r;
-            r.body = kCommandPage;
-            return r;
-        });
-        web_.Route("/ran", [](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
+        qmtest::ServeCommandPage(web_);
         stats_.Fallback([](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
         ASSERT_TRUE(web_.Start());
         ASSERT_TRUE(stats_.Start());
@@ -56,13 +42,6 @@ protected:
     void StartClient(const std::string& page) {
         ASSERT_TRUE(client_.Start(install_.ClientArgv(web_.Url(page)), env_, install_.Path("client.out")));
         ASSERT_TRUE(qmtest::WaitMainWindowShown(60000)) << Output();
-    }
-    bool PageRan() {
-        return qmtest::WaitUntil([&] {
-            for (const auto& r : web_.Requests())
-                if (r.target == "/ran") return true;
-            return false;
-        }, 30s);
     }
     std::string Output() const { return qmtest::ReadFile(install_.Path("client.out")); }
 
@@ -81,7 +60,7 @@ TEST_F(DBusTray, TheHostRestoresTheWindowFollowsItsAttentionAndClosesItFromTheMe
     StartClient("/cmd.html?cmd=_close_window,_notify_new_info");
     std::optional<std::string> item = host_.WaitForItem(30s);
     ASSERT_TRUE(item.has_value()) << Output();
-    ASSERT_TRUE(PageRan());
+    ASSERT_TRUE(web_.WaitForRequest("/ran", 30s));
     auto main = *qmtest::FindMainWindow();
     ASSERT_TRUE(qmtest::WaitUntil([&] { return !qmtest::IsViewable(main.id); }, 10s));
 

@@ -71,20 +71,14 @@ protected:
         ASSERT_TRUE(client_.Start(install_.ClientArgv(web_.Url("/ui.html"), extra), env_, install_.Path("client.out")));
         ASSERT_TRUE(qmtest::WaitMainWindowShown(60000, brand)) << Output();
         main_ = *qmtest::FindMainWindow(brand);
-        ASSERT_TRUE(qmtest::WaitUntil([&] { return !Bodies("/size").empty(); }, 60s)) << Output();
+        ASSERT_TRUE(qmtest::WaitUntil([&] { return !web_.BodiesOf("/size").empty(); }, 60s)) << Output();
     }
 
     std::string Output() const { return qmtest::ReadFile(install_.Path("client.out")); }
-    std::vector<std::string> Bodies(const std::string& path) const {
-        std::vector<std::string> out;
-        for (const auto& r : web_.Requests())
-            if (r.target == path) out.push_back(r.body);
-        return out;
-    }
     // The page's mouse events in the order the page saw them.
     std::vector<std::string> Events() const {
         std::vector<std::pair<int, std::string>> numbered;
-        for (const std::string& body : Bodies("/event")) {
+        for (const std::string& body : web_.BodiesOf("/event")) {
             std::istringstream in(body);
             int n = 0;
             std::string what;
@@ -97,7 +91,7 @@ protected:
         return out;
     }
     bool WaitEvents(size_t count) const {
-        return qmtest::WaitUntil([&] { return Bodies("/event").size() >= count; }, 20s);
+        return qmtest::WaitUntil([&] { return web_.BodiesOf("/event").size() >= count; }, 20s);
     }
     // Screen point of a page point.
     std::string X(int pageX) const { return std::to_string(main_.x + pageX); }
@@ -119,14 +113,14 @@ std::string ModeName(const ::testing::TestParamInfo<bool>& info) { return info.p
 TEST_P(BothModes, ThePageFollowsEveryResizeOfTheWindowAtOnce) {
     Start(GetParam());
     // Shown after its first load (the skin's "initimage"): then at the control's size.
-    ASSERT_TRUE(qmtest::WaitUntil([&] { return Bodies("/size").back() == "1280x772"; }, 20s))
-        << Bodies("/size").back();
+    ASSERT_TRUE(qmtest::WaitUntil([&] { return web_.BodiesOf("/size").back() == "1280x772"; }, 20s))
+        << web_.BodiesOf("/size").back();
     const std::pair<int, int> sizes[] = {{1000, 640}, {900, 700}, {1100, 600}};
     for (const auto& [w, h] : sizes) {
         ASSERT_TRUE(qmtest::XDo({"windowsize", main_.id, std::to_string(w), std::to_string(h)}));
         std::string wanted = std::to_string(w) + "x" + std::to_string(h - kTitleBand);
-        EXPECT_TRUE(qmtest::WaitUntil([&] { return Bodies("/size").back() == wanted; }, 20s))
-            << "after resizing to " << w << "x" << h << " the page reports " << Bodies("/size").back();
+        EXPECT_TRUE(qmtest::WaitUntil([&] { return web_.BodiesOf("/size").back() == wanted; }, 20s))
+            << "after resizing to " << w << "x" << h << " the page reports " << web_.BodiesOf("/size").back();
     }
 }
 
@@ -165,7 +159,7 @@ TEST_P(BothModes, ALinkOrFileDroppedOnThePageDoesNotReplaceIt) {
     std::this_thread::sleep_for(1s);
     for (const auto& r : web_.Requests()) EXPECT_NE(r.target, "/dropped.html");
     ASSERT_TRUE(qmtest::XDo({"windowsize", main_.id, "1000", "700"}));
-    EXPECT_TRUE(qmtest::WaitUntil([&] { return Bodies("/size").back() == "1000x672"; }, 20s));
+    EXPECT_TRUE(qmtest::WaitUntil([&] { return web_.BodiesOf("/size").back() == "1000x672"; }, 20s));
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, BothModes, ::testing::Values(false, true), ModeName);

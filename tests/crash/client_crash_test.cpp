@@ -121,16 +121,8 @@ post('/wasm', caught.join(','), poll);
     run.env()["QM_TEST_RENDER_CRASH"] = "1";
     ASSERT_TRUE(run.Start("/crash.html"));
 
-    std::string caught;
-    ASSERT_TRUE(qmtest::WaitUntil([&] {
-        for (const auto& r : run.web().Requests())
-            if (r.target == "/wasm") {
-                caught = r.body;
-                return true;
-            }
-        return false;
-    }, 90s)) << run.Output();
-    EXPECT_EQ(caught, "RuntimeError,RuntimeError,RuntimeError");
+    ASSERT_TRUE(run.web().WaitForRequest("/wasm", 90s)) << run.Output();
+    EXPECT_EQ(run.web().BodyOf("/wasm"), "RuntimeError,RuntimeError,RuntimeError");
     const std::string dumpDir = run.Path("Dump");
     EXPECT_TRUE(qmtest::ListDir(dumpDir).empty()) << "a fault the engine handled left a dump";
 

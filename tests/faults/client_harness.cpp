@@ -34,6 +34,14 @@ const char kRemotePage[] = R"(<!doctype html><html><head><title>remote</title></
 })();
 </script></body></html>)";
 
+HttpResponse ScriptedPage(const std::string& body) {
+    HttpResponse r;
+    r.body = "<!doctype html><html><body style='margin:0'><script>function post(p,b,then){"
+             "var x=new XMLHttpRequest();x.open('POST',p);if(then)x.onloadend=then;x.send(b||'');}</script>" +
+             body + "</body></html>";
+    return r;
+}
+
 std::vector<int> ChildrenNamed(int parent, const std::string& comm) {
     std::vector<int> out;
     for (const qmtest::ProcStat& p : qmtest::ProcessTable())

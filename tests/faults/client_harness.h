@@ -58,6 +58,11 @@ private:
 
 extern const char kRemotePage[];
 
+// A page of `body` after a script that defines post(path, body, then): a POST
+// whose `then` runs once the request is over, so that a navigation that
+// follows cannot cancel it. No margin: page and window coordinates agree.
+HttpResponse ScriptedPage(const std::string& body);
+
 class ClientRun {
 public:
     // `omit`: files of bin/ left out of the copy.

@@ -9,6 +9,7 @@
 #include "platform/text.h"
 #include "tests/support/logs.h"
 #include "tests/support/process.h"
+#include "tests/support/text.h"
 
 using namespace std::chrono_literals;
 
@@ -16,18 +17,6 @@ namespace {
 
 const std::string kCmdCid = "*cid:\"83302ACB1052\"";
 const std::string kCmdUrl = "*url:\"http://127.0.0.1:8000/\"";
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t nl = text.find('\n', start);
-        if (nl == std::string::npos) nl = text.size();
-        out.push_back(text.substr(start, nl - start));
-        start = nl + 1;
-    }
-    return out;
-}
 
 class Launcher : public ::testing::Test {
 protected:
@@ -75,7 +64,7 @@ TEST_F(Launcher, DrivesTheCoreModuleInOrderWithTheCommandLineAsGiven) {
     const std::string cmd = kCmdCid + " " + kCmdUrl;
     std::vector<std::string> expected = {"QNInitUI manager=yes", "QNCreateWebWnd " + cmd, "window ready",
                                          "QNModuleStart " + cmd, "QNModuleStop"};
-    EXPECT_EQ(Lines(CoreLog()), expected);
+    EXPECT_EQ(qmtest::Lines(CoreLog()), expected);
 }
 
 TEST_F(Launcher, SecondInstanceRestoresTheFirstAndHandsOverItsStartChannel) {

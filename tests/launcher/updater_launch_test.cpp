@@ -17,17 +17,11 @@
 #include "platform/text.h"
 #include "tests/support/logs.h"
 #include "tests/support/process.h"
+#include "tests/support/text.h"
 
 using namespace std::chrono_literals;
 
 namespace {
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
-}
 
 std::vector<std::string> g_opened;
 bool RecordOpen(const std::string& uri) {
@@ -107,7 +101,7 @@ protected:
                 return true;
             },
             30s));
-        return Lines(qmtest::ReadFile(marker_));
+        return qmtest::Lines(qmtest::ReadFile(marker_));
     }
 
     qmtest::TempDir dir_;
@@ -184,7 +178,7 @@ TEST_F(UpdaterLaunchTest, AnUpdaterThatCannotBeSpawnedIsOpenedByTheRealDesktopHa
     ASSERT_TRUE(qmtest::WaitUntil([&] { return !qmtest::ReadFile(opened).empty(); }, 30s))
         << "the desktop's handler was not started";
     // GIO hands a local file to the handler as its path.
-    std::vector<std::string> lines = Lines(qmtest::ReadFile(opened));
+    std::vector<std::string> lines = qmtest::Lines(qmtest::ReadFile(opened));
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_TRUE(lines[0] == updater || lines[0] == "file://" + updater) << lines[0];
 }

@@ -15,6 +15,7 @@
 #include "platform/instance_guard.h"
 #include "tests/faults/client_harness.h"
 #include "tests/support/proc.h"
+#include "tests/support/text.h"
 
 using namespace std::chrono_literals;
 using qmtest::ClientRun;
@@ -55,12 +56,6 @@ unsigned long long SignalMask(const std::string& status, const std::string& fiel
 }
 
 void ExpectCleanEnd(ClientRun& run) { EXPECT_EQ(run.Stop(30s), 0) << run.Output(); }
-
-size_t Count(const std::string& text, const std::string& needle) {
-    size_t n = 0;
-    for (size_t p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1)) ++n;
-    return n;
-}
 
 // Joins a room once the voice module is there (it loads half a second after start).
 bool JoinRoom(ClientRun& run, const std::string& arguments) {
@@ -142,7 +137,7 @@ TEST(HandOver, TenSimultaneousSecondStartsReportEachStartChannelExactlyOnce) {
     }
     EXPECT_EQ(reports.size(), 1u + kStarts + 1u) << "a report too many (the empty start channel?)";
     std::string logs = run.Logs();
-    EXPECT_EQ(Count(logs, "<Quenor> a second start handed over the start channel"), kStarts + 2u) << logs;
+    EXPECT_EQ(qmtest::Occurrences(logs, "<Quenor> a second start handed over the start channel"), kStarts + 2u) << logs;
     EXPECT_EQ(Mode(run.Path("out_start.ini")), 0600u);
     ExpectCleanEnd(run);
 }

@@ -16,36 +16,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-qmtest::HttpResponse Html(const std::string& body) {
-    qmtest::HttpResponse r;
-    r.body = "<!doctype html><html><body><script>function post(p,b){var x=new XMLHttpRequest();"
-             "x.open('POST',p);x.send(b||'');}</script>" +
-             body + "</body></html>";
-    return r;
-}
-
-bool Requested(const qmtest::HttpServer& server, const std::string& path) {
-    for (const auto& r : server.Requests())
-        if (r.target == path) return true;
-    return false;
-}
-
-bool WaitRequested(const qmtest::HttpServer& server, const std::string& path, std::chrono::milliseconds timeout) {
-    return qmtest::WaitUntil([&] { return Requested(server, path); }, timeout);
-}
-
-size_t RequestCount(const qmtest::HttpServer& server, const std::string& path) {
-    size_t n = 0;
-    for (const auto& r : server.Requests()) n += r.target == path;
-    return n;
-}
-
-std::string BodyOf(const qmtest::HttpServer& server, const std::string& path) {
-    for (const auto& r : server.Requests())
-        if (r.target == path) return r.body;
-    return "";
-}
-
 // Starts the microphone in test mode every second until the first level event.
 const char kStartMicrophone[] =
     "var started=false;function levels(t){if(t.indexOf('_nim_audio_volumn')<0)return false;started=true;return true;}"
@@ -74,28 +44,28 @@ TEST_F(VoiceEvents, AForeignPageFramingTheFrontEndGetsNeitherRepliesNorEvents) {
     std::string front = run_.web().Url("");
     // The front-end goes to a foreign page, which frames the front-end.
     run_.web().Route("/start.html", [this](const qmtest::HttpRequest&) {
-        return Html("<script>location.href='" + foreign_.Url("/top.html") + "';</script>");
+        return qmtest::ScriptedPage("<script>location.href='" + foreign_.Url("/top.html") + "';</script>");
     });
     foreign_.Route("/top.html", [front](const qmtest::HttpRequest&) {
-        return Html("<script>window.JsHandleCallBack=function(t){post('/top-reply',t);};"
+        return qmtest::ScriptedPage("<script>window.JsHandleCallBack=function(t){post('/top-reply',t);};"
                     "KXVantorAsyn.VantorCommunicateAsyn('_get_client_info','');</script>"
                     "<iframe src='" + front + "/inner.html'></iframe>");
     });
     // The framed front-end asks for its identity and starts the microphone.
     run_.web().Route("/inner.html", [](const qmtest::HttpRequest&) {
-        return Html(std::string("<script>") + kStartMicrophone +
+        return qmtest::ScriptedPage(std::string("<script>") + kStartMicrophone +
                     "window.JsHandleCallBack=function(t){post(levels(t)?'/inner-event':'/inner-reply',t);};"
                     "KXVantorAsyn.VantorCommunicateAsyn('_get_client_info','');</script>");
     });
 
     ASSERT_TRUE(run_.Start("/start.html"));
-    ASSERT_TRUE(WaitRequested(run_.web(), "/inner-reply", 90s)) << run_.Output();
-    EXPECT_NE(BodyOf(run_.web(), "/inner-reply").find("\"cbfn\":\"_get_client_info\""), std::string::npos);
-    ASSERT_TRUE(qmtest::WaitUntil([&] { return RequestCount(run_.web(), "/inner-event") >= 3; }, 60s))
+    ASSERT_TRUE(run_.web().WaitForRequest("/inner-reply", 90s)) << run_.Output();
+    EXPECT_NE(run_.web().BodyOf("/inner-reply").find("\"cbfn\":\"_get_client_info\""), std::string::npos);
+    ASSERT_TRUE(qmtest::WaitUntil([&] { return run_.web().RequestCount("/inner-event") >= 3; }, 60s))
         << run_.Output() << run_.Logs();
     ASSERT_TRUE(run_.LogsHave("page call \"_get_client_info\" from origin " + foreign_.Url("") + " refused", 30s))
         << run_.Logs();
-    EXPECT_FALSE(Requested(foreign_, "/top-reply"));
+    EXPECT_FALSE(foreign_.WasRequested("/top-reply"));
     EXPECT_EQ(run_.Stop(), 0);
 }
 
@@ -104,7 +74,7 @@ TEST_F(VoiceEvents, NeverReachAForeignPageAndComeBackToTheFrontEnd) {
     // The front-end starts the microphone; after two level events it goes to
     // a foreign page, which comes back to the front-end when the test says so.
     run_.web().Route("/voice.html", [this](const qmtest::HttpRequest&) {
-        return Html(std::string("<script>") + kStartMicrophone +
+        return qmtest::ScriptedPage(std::string("<script>") + kStartMicrophone +
                     "var n=0;window.JsHandleCallBack=function(t){if(!levels(t))return;post('/front-event',t);"
                     "if(++n==2)location.href='" + foreign_.Url("/away.html") + "';};</script>");
     });
@@ -112,7 +82,7 @@ TEST_F(VoiceEvents, NeverReachAForeignPageAndComeBackToTheFrontEnd) {
     std::condition_variable changed;
     bool goBack = false;
     foreign_.Route("/away.html", [front](const qmtest::HttpRequest&) {
-        return Html("<script>window.JsHandleCallBack=function(t){post('/away-reply',t);};"
+        return qmtest::ScriptedPage("<script>window.JsHandleCallBack=function(t){post('/away-reply',t);};"
                     "var x=new XMLHttpRequest();x.open('GET','/go-back');"
                     "x.onload=function(){location.href='" + front + "/back.html';};x.send();</script>");
     });
@@ -123,12 +93,12 @@ TEST_F(VoiceEvents, NeverReachAForeignPageAndComeBackToTheFrontEnd) {
     });
     // Back at the front-end, nothing is started again: the session ran on.
     run_.web().Route("/back.html", [](const qmtest::HttpRequest&) {
-        return Html("<script>window.JsHandleCallBack=function(t){"
+        return qmtest::ScriptedPage("<script>window.JsHandleCallBack=function(t){"
                     "if(t.indexOf('_nim_audio_volumn')>=0)post('/back-event',t);};</script>");
     });
 
     ASSERT_TRUE(run_.Start("/voice.html"));
-    ASSERT_TRUE(WaitRequested(foreign_, "/go-back", 90s)) << run_.Output() << run_.Logs();
+    ASSERT_TRUE(foreign_.WaitForRequest("/go-back", 90s)) << run_.Output() << run_.Logs();
     // While the foreign page is shown the session raises level events (a few
     // a second): let several of them pass. No outcome depends on this wait.
     std::this_thread::sleep_for(2s);
@@ -137,9 +107,9 @@ TEST_F(VoiceEvents, NeverReachAForeignPageAndComeBackToTheFrontEnd) {
         goBack = true;
     }
     changed.notify_all();
-    ASSERT_TRUE(WaitRequested(run_.web(), "/back-event", 60s)) << run_.Output();
-    EXPECT_FALSE(Requested(foreign_, "/away-reply"));
-    EXPECT_GE(RequestCount(run_.web(), "/front-event"), 2u);
+    ASSERT_TRUE(run_.web().WaitForRequest("/back-event", 60s)) << run_.Output();
+    EXPECT_FALSE(foreign_.WasRequested("/away-reply"));
+    EXPECT_GE(run_.web().RequestCount("/front-event"), 2u);
     EXPECT_EQ(run_.Stop(), 0);
 }
 

@@ -10,42 +10,11 @@
 
 #include "tests/faults/client_harness.h"
 #include "tests/support/x_probe.h"
+#include "tests/support/text.h"
 
 using namespace std::chrono_literals;
 
 namespace {
-
-qmtest::HttpResponse Html(const std::string& body) {
-    qmtest::HttpResponse r;
-    r.body = "<!doctype html><html><body style='margin:0'><script>function post(p,b){var x=new XMLHttpRequest();"
-             "x.open('POST',p);x.send(b||'');}</script>" +
-             body + "</body></html>";
-    return r;
-}
-
-bool Requested(const qmtest::HttpServer& server, const std::string& path) {
-    for (const auto& r : server.Requests())
-        if (r.target == path) return true;
-    return false;
-}
-
-size_t Count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
-    return n;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        if (end > start) out.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return out;
-}
 
 // The stand-in handler: the default for every scheme and file type the
 // attacks try; each launch appends its address to `launches`.
@@ -90,7 +59,7 @@ TEST(SystemLaunch, OnlyTheUsersClickInTheFrontEndOpensAnAddressAndOnlyAWebOne) {
     // The front-end: a panel that opens the next address of its list on each
     // click, and a foreign frame beside it.
     run.web().Route("/front.html", [&](const qmtest::HttpRequest&) {
-        return Html("<div id=front style='position:absolute;left:0;top:200px;width:400px;height:200px;"
+        return qmtest::ScriptedPage("<div id=front style='position:absolute;left:0;top:200px;width:400px;height:200px;"
                     "background:#8ac'></div><iframe src='" + foreign.Url("/frame.html") +
                     "' style='position:absolute;left:600px;top:200px;width:400px;height:300px;border:0'></iframe>"
                     "<script>var next=['" + landing + "','file:///etc/passwd'];"
@@ -100,7 +69,7 @@ TEST(SystemLaunch, OnlyTheUsersClickInTheFrontEndOpensAnAddressAndOnlyAWebOne) {
     // The foreign frame tries on its own (addresses of every kind and a
     // download), then on the user's click.
     foreign.Route("/frame.html", [&](const qmtest::HttpRequest&) {
-        return Html("<div style='height:300px;background:#c88'></div><script>"
+        return qmtest::ScriptedPage("<div style='height:300px;background:#c88'></div><script>"
                     "window.open('file:///etc/passwd');window.open('kxunknown:x');"
                     "window.open('" + foreign.Url("/unasked.html") + "');"
                     "document.addEventListener('mousedown',function(){window.open('" + foreign.Url("/clicked.html") +
@@ -119,7 +88,7 @@ TEST(SystemLaunch, OnlyTheUsersClickInTheFrontEndOpensAnAddressAndOnlyAWebOne) {
 
     ASSERT_TRUE(run.Start("/front.html"));
     ASSERT_TRUE(qmtest::WaitMainWindowShown(90000)) << run.Output();
-    ASSERT_TRUE(qmtest::WaitUntil([&] { return Requested(foreign, "/frame-ready"); }, 60s)) << run.Output();
+    ASSERT_TRUE(foreign.WaitForRequest("/frame-ready", 60s)) << run.Output();
     const std::string refused = "address not handed to the system's handler: ";
     for (const std::string& line :
          {refused + "file:///etc/passwd (only http, https and mailto addresses)",
@@ -130,7 +99,7 @@ TEST(SystemLaunch, OnlyTheUsersClickInTheFrontEndOpensAnAddressAndOnlyAWebOne) {
 
     // The user clicks into the foreign frame: still nothing.
     ASSERT_TRUE(ClickPage(800, 350));
-    ASSERT_TRUE(qmtest::WaitUntil([&] { return Requested(foreign, "/foreign-opened"); }, 30s));
+    ASSERT_TRUE(foreign.WaitForRequest("/foreign-opened", 30s));
     EXPECT_TRUE(run.OutputHas(refused + foreign.Url("/clicked.html") + " (the user acted in a page of " +
                                   foreign.Url("") + ", not the front-end)",
                               30s))
@@ -138,20 +107,15 @@ TEST(SystemLaunch, OnlyTheUsersClickInTheFrontEndOpensAnAddressAndOnlyAWebOne) {
 
     // The user clicks the front-end's panel: its address opens, once.
     ASSERT_TRUE(ClickPage(200, 300));
-    ASSERT_TRUE(qmtest::WaitUntil([&] { return !Lines(qmtest::ReadFile(launches)).empty(); }, 30s)) << run.Output();
+    ASSERT_TRUE(qmtest::WaitUntil([&] { return !qmtest::Lines(qmtest::ReadFile(launches)).empty(); }, 30s)) << run.Output();
     // A second click asks for a file: refused (the foreign frame's was the first such line).
     ASSERT_TRUE(ClickPage(200, 300));
     EXPECT_TRUE(qmtest::WaitUntil(
-        [&] { return Count(run.Output(), refused + "file:///etc/passwd (only http, https and mailto") == 2; }, 30s))
+        [&] { return qmtest::Occurrences(run.Output(), refused + "file:///etc/passwd (only http, https and mailto") == 2; }, 30s))
         << run.Output();
-    ASSERT_TRUE(qmtest::WaitUntil(
-        [&] {
-            size_t n = 0;
-            for (const auto& r : run.web().Requests()) n += r.target == "/front-opened";
-            return n == 2;
-        },
-        30s));
-    EXPECT_EQ(Lines(qmtest::ReadFile(launches)), std::vector<std::string>{landing});
+    ASSERT_TRUE(run.web().WaitForRequest("/front-opened", 30s, 2));
+    EXPECT_EQ(run.web().RequestCount("/front-opened"), 2u);
+    EXPECT_EQ(qmtest::Lines(qmtest::ReadFile(launches)), std::vector<std::string>{landing});
     EXPECT_EQ(run.Stop(), 0);
     foreign.Stop();
 }

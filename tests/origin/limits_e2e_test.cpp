@@ -10,16 +10,11 @@
 
 #include "tests/faults/client_harness.h"
 #include "tests/support/x_probe.h"
+#include "tests/support/text.h"
 
 using namespace std::chrono_literals;
 
 namespace {
-
-size_t Count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
-    return n;
-}
 
 TEST(CallLimits, HugeCallsAreRefusedInThePageAndTheClientAnswersAtOnce) {
     qmtest::ClientRun run;
@@ -34,17 +29,15 @@ TEST(CallLimits, HugeCallsAreRefusedInThePageAndTheClientAnswersAtOnce) {
         return qmtest::HttpResponse();
     });
     run.web().Route("/front.html", [](const qmtest::HttpRequest&) {
-        qmtest::HttpResponse r;
-        r.body = "<!doctype html><script>function post(p,b){var x=new XMLHttpRequest();x.open('POST',p);x.send(b||'');}"
-                 "window.JsHandleCallBack=function(t){post('/reply',t);};"
-                 "var x=new XMLHttpRequest();x.open('GET','/go');x.onload=function(){"
-                 "  var huge=new Array(1000000).fill(7);"
-                 "  KXWebApp.PostCPPTask('_get_client_info',huge);"
-                 "  KXVantorAsyn.VantorCommunicateAsyn('_get_client_info',huge);"
-                 "  KXVantorAsyn.VantorCommunicateAsyn('_get_client_info','x'.repeat(262145));"
-                 "  KXVantorAsyn.VantorCommunicateAsyn('_close_window','');"
-                 "  KXVantorAsyn.VantorCommunicateAsyn('_get_client_info','');};x.send();</script>";
-        return r;
+        return qmtest::ScriptedPage(
+            "<script>window.JsHandleCallBack=function(t){post('/reply',t);};"
+            "var x=new XMLHttpRequest();x.open('GET','/go');x.onload=function(){"
+            "  var huge=new Array(1000000).fill(7);"
+            "  KXWebApp.PostCPPTask('_get_client_info',huge);"
+            "  KXVantorAsyn.VantorCommunicateAsyn('_get_client_info',huge);"
+            "  KXVantorAsyn.VantorCommunicateAsyn('_get_client_info','x'.repeat(262145));"
+            "  KXVantorAsyn.VantorCommunicateAsyn('_close_window','');"
+            "  KXVantorAsyn.VantorCommunicateAsyn('_get_client_info','');};x.send();</script>");
     });
     ASSERT_TRUE(run.Start("/front.html"));
     ASSERT_TRUE(qmtest::WaitMainWindowShown(90000)) << run.Output();
@@ -58,20 +51,12 @@ TEST(CallLimits, HugeCallsAreRefusedInThePageAndTheClientAnswersAtOnce) {
     // Bounded: before these calls were refused in the page, such an array kept
     // the UI thread busy for minutes.
     EXPECT_TRUE(qmtest::WaitUntil([&] { return !qmtest::IsViewable(main->id); }, 20s));
-    ASSERT_TRUE(qmtest::WaitUntil(
-        [&] {
-            for (const auto& r : run.web().Requests())
-                if (r.target == "/reply") return true;
-            return false;
-        },
-        30s));
+    ASSERT_TRUE(run.web().WaitForRequest("/reply", 30s));
     std::string origin = run.web().Url("");
     const std::string limits = " refused: more than 16384 values or 262144 bytes of text";
-    EXPECT_EQ(Count(run.Output(), "page call PostCPPTask from origin " + origin + limits), 1u) << run.Output();
-    EXPECT_EQ(Count(run.Output(), "page call VantorCommunicateAsyn from origin " + origin + limits), 2u);
-    size_t replies = 0;
-    for (const auto& r : run.web().Requests()) replies += r.target == "/reply";
-    EXPECT_EQ(replies, 1u) << "only the front-end's own small call is answered";
+    EXPECT_EQ(qmtest::Occurrences(run.Output(), "page call PostCPPTask from origin " + origin + limits), 1u) << run.Output();
+    EXPECT_EQ(qmtest::Occurrences(run.Output(), "page call VantorCommunicateAsyn from origin " + origin + limits), 2u);
+    EXPECT_EQ(run.web().RequestCount("/reply"), 1u) << "only the front-end's own small call is answered";
     EXPECT_EQ(run.Stop(), 0);
 }
 

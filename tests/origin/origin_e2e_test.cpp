@@ -6,48 +6,11 @@
 
 
 #include "tests/faults/client_harness.h"
+#include "tests/support/text.h"
 
 using namespace std::chrono_literals;
 
 namespace {
-
-qmtest::HttpResponse Html(const std::string& body) {
-    qmtest::HttpResponse r;
-    // post(path, body, then): `then` runs once the request is over, so that a
-    // navigation that follows cannot cancel it.
-    r.body = "<!doctype html><html><body><script>function post(p,b,then){var x=new XMLHttpRequest();"
-             "x.open('POST',p);if(then)x.onloadend=then;x.send(b||'');}</script>" +
-             body + "</body></html>";
-    return r;
-}
-
-bool Requested(const qmtest::HttpServer& server, const std::string& path) {
-    for (const auto& r : server.Requests())
-        if (r.target == path) return true;
-    return false;
-}
-
-std::string BodyOf(const qmtest::HttpServer& server, const std::string& path) {
-    for (const auto& r : server.Requests())
-        if (r.target == path) return r.body;
-    return "";
-}
-
-bool WaitRequested(const qmtest::HttpServer& server, const std::string& path, std::chrono::milliseconds timeout) {
-    return qmtest::WaitUntil([&] { return Requested(server, path); }, timeout);
-}
-
-size_t RequestCount(const qmtest::HttpServer& server, const std::string& path) {
-    size_t n = 0;
-    for (const auto& r : server.Requests()) n += r.target == path;
-    return n;
-}
-
-size_t Count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
-    return n;
-}
 
 TEST(ForeignOrigin, FramedAndNavigatedToGetsNoReplyWhileTheFrontEndStillDoes) {
     qmtest::ClientRun run;
@@ -59,7 +22,7 @@ TEST(ForeignOrigin, FramedAndNavigatedToGetsNoReplyWhileTheFrontEndStillDoes) {
     // the front-end makes its own, reports how many replies it got in all, and
     // then, with every report delivered, goes to the foreign site.
     run.web().Route("/front.html", [other](const qmtest::HttpRequest&) {
-        return Html(
+        return qmtest::ScriptedPage(
             "<script>var replies=[];"
             "window.JsHandleCallBack=function(t){replies.push(t);post('/front-reply',t,function(){"
             "  setTimeout(function(){post('/front-count',String(replies.length),function(){"
@@ -69,34 +32,34 @@ TEST(ForeignOrigin, FramedAndNavigatedToGetsNoReplyWhileTheFrontEndStillDoes) {
             "</script><iframe src='" + other + "/framed.html'></iframe>");
     });
     foreign.Route("/framed.html", [](const qmtest::HttpRequest&) {
-        return Html("<script>window.JsHandleCallBack=function(t){post('/framed-reply',t);};"
+        return qmtest::ScriptedPage("<script>window.JsHandleCallBack=function(t){post('/framed-reply',t);};"
                     "KXVantorAsyn.VantorCommunicateAsyn('_get_client_info','');"
                     "KXVantorAsyn.VantorCommunicateAsyn('_nim_enum_player','');"
                     "post('/framed-called','',function(){parent.postMessage('framed-called','*');});</script>");
     });
     foreign.Route("/top.html", [](const qmtest::HttpRequest&) {
-        return Html("<script>window.JsHandleCallBack=function(t){post('/top-reply',t);};"
+        return qmtest::ScriptedPage("<script>window.JsHandleCallBack=function(t){post('/top-reply',t);};"
                     "KXVantorAsyn.VantorCommunicateAsyn('_get_client_info','');"
                     "setTimeout(function(){post('/top-done');},1500);</script>");
     });
     foreign.Fallback([](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
 
     ASSERT_TRUE(run.Start("/front.html"));
-    ASSERT_TRUE(qmtest::WaitUntil([&] { return Requested(foreign, "/top-done"); }, 90s))
+    ASSERT_TRUE(foreign.WaitForRequest("/top-done", 90s))
         << "client running: " << run.process().Running() << " (exit code 3: another instance runs)\n"
         << run.Output();
 
     // The front-end got exactly its own answer.
-    EXPECT_NE(BodyOf(run.web(), "/front-reply").find("\"cbfn\":\"_get_client_info\""), std::string::npos);
-    EXPECT_EQ(BodyOf(run.web(), "/front-count"), "1");
+    EXPECT_NE(run.web().BodyOf("/front-reply").find("\"cbfn\":\"_get_client_info\""), std::string::npos);
+    EXPECT_EQ(run.web().BodyOf("/front-count"), "1");
     // The foreign page, framed or on top, got nothing.
-    EXPECT_TRUE(Requested(foreign, "/framed-called"));
-    EXPECT_FALSE(Requested(foreign, "/framed-reply"));
-    EXPECT_FALSE(Requested(foreign, "/top-reply"));
+    EXPECT_TRUE(foreign.WasRequested("/framed-called"));
+    EXPECT_FALSE(foreign.WasRequested("/framed-reply"));
+    EXPECT_FALSE(foreign.WasRequested("/top-reply"));
     // Each foreign call left one line naming its origin and its command.
     std::string log = run.Logs();
-    EXPECT_EQ(Count(log, "page call \"_get_client_info\" from origin " + other + " refused"), 2u) << log;
-    EXPECT_EQ(Count(log, "page call \"_nim_enum_player\" from origin " + other + " refused"), 1u) << log;
+    EXPECT_EQ(qmtest::Occurrences(log, "page call \"_get_client_info\" from origin " + other + " refused"), 2u) << log;
+    EXPECT_EQ(qmtest::Occurrences(log, "page call \"_nim_enum_player\" from origin " + other + " refused"), 1u) << log;
     EXPECT_NE(log.find("page commands accepted from: " + run.web().Url("/").substr(0, run.web().Url("/").size() - 1)),
               std::string::npos)
         << log;
@@ -117,7 +80,7 @@ TEST(DocumentOrigin, SandboxedDocumentsAreRefusedAndDocumentsInheritingTheFrontE
     std::string base = run.web().Url("");
     run.web().Route("/caller.html", [base](const qmtest::HttpRequest& r) {
         bool csp = r.target.find("csp=1") != std::string::npos;
-        qmtest::HttpResponse page = Html("<script>" + CallerScript(base, csp ? "csp" : "sandboxed") + "</script>");
+        qmtest::HttpResponse page = qmtest::ScriptedPage("<script>" + CallerScript(base, csp ? "csp" : "sandboxed") + "</script>");
         if (csp) page.headers.push_back({"Content-Security-Policy", "sandbox allow-scripts"});
         return page;
     });
@@ -125,7 +88,7 @@ TEST(DocumentOrigin, SandboxedDocumentsAreRefusedAndDocumentsInheritingTheFrontE
     run.web().Route("/front.html", [base](const qmtest::HttpRequest&) {
         std::string code = "function code(w){return " + std::string("\"") +
                            qmtest::JsonText(CallerScript(base, "WHO")) + "\".split('WHO').join(w);}";
-        return Html("<script>" + code +
+        return qmtest::ScriptedPage("<script>" + code +
                     "function frame(set){var f=document.createElement('iframe');set(f);"
                     "document.body.appendChild(f);return f;}"
                     "frame(function(f){f.setAttribute('sandbox','allow-scripts');f.src='/caller.html';});"
@@ -137,20 +100,20 @@ TEST(DocumentOrigin, SandboxedDocumentsAreRefusedAndDocumentsInheritingTheFrontE
     });
     ASSERT_TRUE(run.Start("/front.html"));
     for (const char* who : {"sandboxed", "csp", "srcdoc", "blank", "blob"})
-        ASSERT_TRUE(WaitRequested(run.web(), std::string("/called-") + who, 90s)) << who << "\n" << run.Output();
+        ASSERT_TRUE(run.web().WaitForRequest(std::string("/called-") + who, 90s)) << who << "\n" << run.Output();
     // Documents that inherit the front-end's origin are served, each getting its own reply.
     for (const char* who : {"srcdoc", "blank", "blob"}) {
-        ASSERT_TRUE(WaitRequested(run.web(), std::string("/reply-") + who, 30s)) << who;
-        EXPECT_NE(BodyOf(run.web(), std::string("/reply-") + who).find("\"cbfn\":\"_get_client_info\""),
+        ASSERT_TRUE(run.web().WaitForRequest(std::string("/reply-") + who, 30s)) << who;
+        EXPECT_NE(run.web().BodyOf(std::string("/reply-") + who).find("\"cbfn\":\"_get_client_info\""),
                   std::string::npos);
-        EXPECT_EQ(RequestCount(run.web(), std::string("/reply-") + who), 1u) << who;
+        EXPECT_EQ(run.web().RequestCount(std::string("/reply-") + who), 1u) << who;
     }
     // Sandboxed documents have an opaque origin, whatever their address: refused.
     ASSERT_TRUE(qmtest::WaitUntil(
-        [&] { return Count(run.Logs(), "page call \"_get_client_info\" from origin null refused") == 2; }, 30s))
+        [&] { return qmtest::Occurrences(run.Logs(), "page call \"_get_client_info\" from origin null refused") == 2; }, 30s))
         << run.Logs();
-    EXPECT_FALSE(Requested(run.web(), "/reply-sandboxed"));
-    EXPECT_FALSE(Requested(run.web(), "/reply-csp"));
+    EXPECT_FALSE(run.web().WasRequested("/reply-sandboxed"));
+    EXPECT_FALSE(run.web().WasRequested("/reply-csp"));
     EXPECT_EQ(run.Stop(), 0);
 }
 

@@ -23,12 +23,6 @@ void ServeFrontEnd(qmtest::HttpServer& server) {
     server.Fallback([](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
 }
 
-bool Requested(const qmtest::HttpServer& server, const std::string& path) {
-    for (const auto& r : server.Requests())
-        if (r.target == path) return true;
-    return false;
-}
-
 void AddTlsException(qmtest::ClientRun& run, const std::string& value) {
     std::string deploy = qmtest::ReadFile(run.Path("deploy.ini"));
     ASSERT_TRUE(qmtest::WriteFile(run.Path("deploy.ini"), deploy + "[tls_exceptions]\n127.0.0.1=" + value + "\n"));
@@ -87,7 +81,7 @@ TEST(Tls, TheDeploymentsExceptionForTheHostAndCertificateLetsItLoad) {
                    std::string(1, static_cast<char>(std::toupper(identity.sha256[i + 1])));
     AddTlsException(run, printed);
     ASSERT_TRUE(run.StartAt(https.Url("/front.html")));
-    ASSERT_TRUE(qmtest::WaitUntil([&] { return Requested(https, "/reply"); }, 90s)) << run.Output();
+    ASSERT_TRUE(https.WaitForRequest("/reply", 90s)) << run.Output();
     for (const auto& r : https.Requests()) {
         if (r.target != "/reply") continue;
         EXPECT_NE(r.body.find("\"cbfn\":\"_get_client_info\""), std::string::npos);

@@ -74,13 +74,6 @@ protected:
         auto close = [](int a, int e) { return a >= e - 8 && a <= e + 8; };
         return close(rgb[0], r) && close(rgb[1], g) && close(rgb[2], b);
     }
-    // The body of the last request to `path`, or nothing.
-    std::optional<std::string> LastBody(const std::string& path) const {
-        std::optional<std::string> body;
-        for (const auto& r : web_.Requests())
-            if (r.target == path) body = r.body;
-        return body;
-    }
 
     qmtest::ClientInstall install_;
     qmtest::HttpServer web_, stats_;
@@ -97,7 +90,7 @@ TEST_F(WindowlessClient, ThePageShowsInTheWindowAndAClickOnItsButtonChangesIt) {
     qmtest::RunProcess({"/bin/mkdir", "-p", qmtest::BinDir() + "/../artifacts"}, 5s);
     qmtest::Screenshot(qmtest::BinDir() + "/../artifacts/client-windowless.png");
     ASSERT_TRUE(qmtest::XDo({"mousemove", S(X(500)), S(Y(140)), "click", "1"}));
-    EXPECT_TRUE(qmtest::WaitUntil([&] { return LastBody("/clicked").has_value(); }, 20s));
+    EXPECT_TRUE(qmtest::WaitUntil([&] { return web_.LastBodyOf("/clicked").has_value(); }, 20s));
     EXPECT_TRUE(qmtest::WaitUntil([&] { return PixelNear(150, 170, 40, 60, 220); }, 20s));
 }
 
@@ -106,12 +99,12 @@ TEST_F(WindowlessClient, TypingReachesTheTextFieldAndTheWheelScrollsThePage) {
     ASSERT_TRUE(qmtest::XDo({"mousemove", S(X(550)), S(Y(240)), "click", "1"}));
     std::this_thread::sleep_for(300ms);  // the field takes the focus
     ASSERT_TRUE(qmtest::XDo({"type", "--delay", "30", "Hello 42"}));
-    EXPECT_TRUE(qmtest::WaitUntil([&] { return LastBody("/typed") == std::string("Hello 42"); }, 20s))
-        << LastBody("/typed").value_or("<nothing typed>");
+    EXPECT_TRUE(qmtest::WaitUntil([&] { return web_.LastBodyOf("/typed") == std::string("Hello 42"); }, 20s))
+        << web_.LastBodyOf("/typed").value_or("<nothing typed>");
 
     ASSERT_TRUE(qmtest::XDo({"mousemove", S(X(640)), S(Y(450)), "click", "--repeat", "3", "5"}));
     EXPECT_TRUE(qmtest::WaitUntil([&] {
-        auto scrolled = LastBody("/scrolled");
+        auto scrolled = web_.LastBodyOf("/scrolled");
         return scrolled && std::atoi(scrolled->c_str()) > 0;
     }, 20s));
     // The red block has moved up with the page.

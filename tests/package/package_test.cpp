@@ -165,16 +165,8 @@ TEST_F(Package, RunsFromAReadOnlyFolderAsAnUnprivilegedUserWritingOnlyToItsXdgFo
     qmtest::ChildProcess client;
     std::string output = home.path() + "/client.out";
     ASSERT_TRUE(client.Start(asUser({"*url:\"" + web.Url("/page.html") + "\""}), env, output));
-    ASSERT_TRUE(qmtest::WaitUntil([&] {
-        for (const auto& r : web.Requests())
-            if (r.target == "/loaded") return true;
-        return false;
-    }, 60s)) << qmtest::ReadFile(output);
-    for (const auto& r : web.Requests()) {
-        if (r.target == "/loaded") {
-            EXPECT_EQ(r.body, "bridge");
-        }
-    }
+    ASSERT_TRUE(web.WaitForRequest("/loaded", 60s)) << qmtest::ReadFile(output);
+    for (const std::string& body : web.BodiesOf("/loaded")) EXPECT_EQ(body, "bridge");
     ASSERT_TRUE(qmtest::WaitMainWindowShown(30000));
 
     // A second start hands its channel over through "out_start.ini" in the runtime folder.

@@ -213,6 +213,30 @@ bool HttpServer::WaitForRequests(size_t count, std::chrono::milliseconds timeout
     return requestArrived_.wait_for(lock, timeout, [&] { return requests_.size() >= count; });
 }
 
+size_t HttpServer::CountLocked(const std::string& target) const {
+    size_t n = 0;
+    for (const HttpRequest& r : requests_) n += r.target == target;
+    return n;
+}
+
+size_t HttpServer::RequestCount(const std::string& target) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return CountLocked(target);
+}
+
+std::vector<std::string> HttpServer::BodiesOf(const std::string& target) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::string> out;
+    for (const HttpRequest& r : requests_)
+        if (r.target == target) out.push_back(r.body);
+    return out;
+}
+
+bool HttpServer::WaitForRequest(const std::string& target, std::chrono::milliseconds timeout, size_t count) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return requestArrived_.wait_for(lock, timeout, [&] { return CountLocked(target) >= count; });
+}
+
 void HttpServer::ClearRequests() {
     std::lock_guard<std::mutex> lock(mutex_);
     requests_.clear();

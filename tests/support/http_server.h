@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -65,9 +66,25 @@ public:
     size_t RequestCount() const;
     // Waits until at least `count` requests arrived; false on timeout.
     bool WaitForRequests(size_t count, std::chrono::milliseconds timeout) const;
+    // Requests whose target (path and query) is exactly `target`: how many,
+    // whether any, their bodies in arrival order, and a wait for the `count`th.
+    size_t RequestCount(const std::string& target) const;
+    bool WasRequested(const std::string& target) const { return RequestCount(target) > 0; }
+    std::vector<std::string> BodiesOf(const std::string& target) const;
+    std::string BodyOf(const std::string& target) const {  // the first one's; "" when none
+        std::vector<std::string> bodies = BodiesOf(target);
+        return bodies.empty() ? std::string() : bodies.front();
+    }
+    std::optional<std::string> LastBodyOf(const std::string& target) const {
+        std::vector<std::string> bodies = BodiesOf(target);
+        if (bodies.empty()) return std::nullopt;
+        return bodies.back();
+    }
+    bool WaitForRequest(const std::string& target, std::chrono::milliseconds timeout, size_t count = 1) const;
     void ClearRequests();
 
 private:
+    size_t CountLocked(const std::string& target) const;
     void AcceptLoop();
     void Serve(int fd);
     HttpResponse Answer(const HttpRequest& request);
