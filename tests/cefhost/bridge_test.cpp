@@ -31,6 +31,12 @@ protected:
         recorders_.emplace_back(rec);
         return Open(Url(path), rec);
     }
+    // Hands the pages' calls to `manager`, whose front-end is the pages' server.
+    void CallsTo(QNInterface::QNCEF::QNWebWndManager& manager) {
+        std::string origin = Url("/");
+        manager.AllowOrigin(origin.substr(0, origin.size() - 1));
+        CCEF3Manager::SetJSCallBackHandler(&manager);
+    }
     std::vector<std::unique_ptr<BrowserRecorder>> recorders_;
 };
 
@@ -183,9 +189,7 @@ TEST_F(BridgeTest, SynchronousCallsWithoutARenderHandlerGiveUndefined) {
 
 TEST_F(BridgeTest, AsynchronousPageCallsReachTheWindowOfTheCallingBrowserOnly) {
     QNInterface::QNCEF::QNWebWndManager manager;
-    std::string origin = Url("/");
-    manager.AllowOrigin(origin.substr(0, origin.size() - 1));  // the pages' server
-    CCEF3Manager::SetJSCallBackHandler(&manager);
+    CallsTo(manager);
     std::string page = WithReport(
         "<script>KXVantorAsyn.VantorCommunicateAsyn('_x','y \xe4\xb8\xad');"
         "KXVantorAsyn.VantorCommunicateAsyn('_short');KXWebApp.PostCPPTask('p','q');"
@@ -219,9 +223,7 @@ TEST_F(BridgeTest, AsynchronousPageCallsReachTheWindowOfTheCallingBrowserOnly) {
 
 TEST_F(BridgeTest, AsynchronousPageCallsWithoutARegisteredWindowAreDropped) {
     QNInterface::QNCEF::QNWebWndManager manager;
-    std::string origin = Url("/");
-    manager.AllowOrigin(origin.substr(0, origin.size() - 1));
-    CCEF3Manager::SetJSCallBackHandler(&manager);
+    CallsTo(manager);
     Page("/c.html", "<script>KXVantorAsyn.VantorCommunicateAsyn('_x','y');</script>");
     BrowserRecorder rc;
     auto c = Open(Url("/c.html"), &rc);
@@ -239,9 +241,7 @@ TEST_F(BridgeTest, AsynchronousPageCallsWithoutARegisteredWindowAreDropped) {
 // front-end: its calls carry no front-end origin.
 TEST_F(BridgeTest, ADocumentShownInPlaceOfAFrontEndAddressGetsNoPageCommands) {
     QNInterface::QNCEF::QNWebWndManager manager;
-    std::string origin = Url("/");
-    manager.AllowOrigin(origin.substr(0, origin.size() - 1));
-    CCEF3Manager::SetJSCallBackHandler(&manager);
+    CallsTo(manager);
     auto call = [](const std::string& who) {
         return "<script>KXVantorAsyn.VantorCommunicateAsyn('_x','" + who + "');</script>";
     };

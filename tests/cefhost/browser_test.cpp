@@ -16,6 +16,7 @@
 #include "tests/cefhost/support/page_fixture.h"
 #include "tests/support/gdk_events.h"
 #include "tests/support/proc.h"
+#include "tests/uilib/test_util.h"
 #include "uilib/native.h"
 #include "uilib/win32.h"
 
@@ -39,16 +40,7 @@ LRESULT HostProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 HWND CreateHostWindow(const wchar_t* title) {
-    static bool registered = false;
-    if (!registered) {
-        UiLib::WNDCLASSW wc;
-        wc.lpfnWndProc = &HostProc;
-        wc.lpszClassName = L"KXCEF2TestHost";
-        UiLib::RegisterClassW(&wc);
-        registered = true;
-    }
-    HWND hwnd = UiLib::CreateWindowExW(0, L"KXCEF2TestHost", title, WS_OVERLAPPEDWINDOW, 10, 10, 700, 520, nullptr,
-                                       nullptr, nullptr, nullptr);
+    HWND hwnd = qmtest::CreateWindowOfClass(L"KXCEF2TestHost", &HostProc, title, WS_OVERLAPPEDWINDOW, 10, 10, 700, 520);
     UiLib::ShowWindow(hwnd, SW_SHOW);
     return hwnd;
 }
@@ -124,6 +116,10 @@ protected:
         HWND h = CreateHostWindow(title);
         windows_.push_back(h);
         return h;
+    }
+    // A browser on `path` in a top-level window of its own, for input (which wants a mapped view).
+    CefRefPtr<CCEF3Handler> OpenInHost(const wchar_t* title, const std::string& path, BrowserRecorder* recorder) {
+        return Open(Url(path), recorder, Host(title));
     }
     std::vector<HWND> windows_;
     KXCEF2UriOpener previousOpener_ = nullptr;
@@ -382,9 +378,8 @@ TEST_F(BrowserTest, APageHasTheSystemOpenAFewAddressesAMinuteAtMost) {
     Page("/burst.html", std::string(kReport) +
                             "<script>document.addEventListener('keydown',function(e){"
                             "window.open('/t.html?'+Date.now());report('opened');});report('loaded');</script>");
-    HWND host = Host(L"burst");
     BrowserRecorder rec;
-    auto h = Open(Url("/burst.html"), &rec, host);
+    auto h = OpenInHost(L"burst", "/burst.html", &rec);
     EXPECT_EQ(WaitReport(h.get(), 1), "\"loaded\"");
     for (size_t i = 0; i < 8; ++i) {
         SendKey(ViewOf(h.get()), GDK_KEY_a);
@@ -452,9 +447,8 @@ TEST_F(DownloadTest, AnUnhandledDownloadGoesToTheSystemsOpenerOnlyForTheUsersAct
     // Started by a key the user pressed: it goes to the system.
     Page("/dl-key.html", "<a id=a href='/file.bin'>f</a><script>document.addEventListener('keydown',"
                          "function(){document.getElementById('a').click();});</script>");
-    HWND host = Host(L"download");
     BrowserRecorder keyed;
-    auto h = Open(Url("/dl-key.html"), &keyed, host);
+    auto h = OpenInHost(L"download", "/dl-key.html", &keyed);
     SendKey(ViewOf(h.get()), GDK_KEY_d);
     ASSERT_TRUE(PumpMainLoopUntil([] { return !Opened().empty(); }));
     EXPECT_EQ(Opened()[0], Url("/file.bin"));
@@ -481,9 +475,8 @@ TEST_F(BrowserTest, F5ReloadsF12OpensTheInspectorAndOtherKeysReachThePage) {
                            "<script>var n=+(localStorage.getItem('n')||0)+1;localStorage.setItem('n',n);"
                            "report('load '+n);document.addEventListener('keydown',function(e){report('key '+e.key);});"
                            "</script>");
-    HWND host = Host(L"keys");
     BrowserRecorder rec;
-    auto h = Open(Url("/keys.html"), &rec, host);
+    auto h = OpenInHost(L"keys", "/keys.html", &rec);
     EXPECT_EQ(WaitReport(h.get(), 1), "\"load 1\"");
     GtkWidget* view = ViewOf(h.get());
     ASSERT_NE(view, nullptr);
@@ -508,9 +501,8 @@ TEST_F(BrowserTest, RightClickShowsNoMenu) {
     Page("/menu.html", std::string(kReport) +
                            "<body style='height:400px'><script>document.addEventListener('contextmenu',"
                            "function(){report('contextmenu');});</script></body>");
-    HWND host = Host(L"menu");
     BrowserRecorder rec;
-    auto h = Open(Url("/menu.html"), &rec, host);
+    auto h = OpenInHost(L"menu", "/menu.html", &rec);
     ASSERT_TRUE(PumpMainLoopUntil([&] { return ViewOf(h.get()) && gtk_widget_get_mapped(ViewOf(h.get())); }));
     RightClick(ViewOf(h.get()));
     EXPECT_EQ(WaitReport(h.get()), "\"contextmenu\"");

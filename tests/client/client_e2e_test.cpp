@@ -187,17 +187,10 @@ TEST_F(Client, DraggingThePageBandMovesTheWindow) {
     ASSERT_TRUE(web_.WaitForRequest("/ran", 30s));
     auto before = *MainWindow();
     int x = before.x + 400, y = before.y + 28 + 30;  // inside the page's top band
-    std::vector<std::string> drag{"mousemove", std::to_string(x), std::to_string(y), "mousedown", "1"};
-    for (int step = 1; step <= 5; ++step) {
-        drag.insert(drag.end(), {"sleep", "0.05", "mousemove", std::to_string(x + step * 10), std::to_string(y + step * 8)});
-    }
-    drag.insert(drag.end(), {"sleep", "0.1", "mouseup", "1"});
-    ASSERT_TRUE(qmtest::XDo(drag));
-    ASSERT_TRUE(qmtest::WaitUntil([&] { return MainWindow()->x != before.x; }, 5s));
-    std::this_thread::sleep_for(300ms);
-    auto after = *MainWindow();
-    EXPECT_EQ(after.x - before.x, 50);
-    EXPECT_EQ(after.y - before.y, 40);
+    std::optional<XWindowInfo> after = qmtest::DragMainWindow(x, y, 50, 40);
+    ASSERT_TRUE(after.has_value());
+    EXPECT_EQ(after->x - before.x, 50);
+    EXPECT_EQ(after->y - before.y, 40);
 }
 
 TEST_F(Client, TerminationSignalEndsTheClientLikeTheTrayMenu) {

@@ -8,9 +8,7 @@
 namespace qmtest {
 
 inline void ServeCommandPage(HttpServer& server) {
-    server.Route("/cmd.html", [](const HttpRequest&) {
-        HttpResponse r;
-        r.body = R"(<!doctype html><html><head><title>cmd</title><style>
+    server.RoutePage("/cmd.html", R"(<!doctype html><html><head><title>cmd</title><style>
 body{margin:0;background:#fff}#band{height:60px;background:#345}</style></head><body><div id="band"></div>
 <script>
 var cmds = (new URLSearchParams(location.search).get('cmd') || '').split(',').filter(Boolean);
@@ -18,9 +16,7 @@ setTimeout(function () {
   cmds.forEach(function (c) { KXVantorAsyn.VantorCommunicateAsyn(c, ''); });
   var x = new XMLHttpRequest(); x.open('POST', '/ran'); x.send(cmds.join(','));
 }, 300);
-</script></body></html>)";
-        return r;
-    });
+</script></body></html>)");
     server.Route("/ran", [](const HttpRequest&) { return HttpResponse(); });
 }
 

@@ -46,11 +46,7 @@ bool Near(const guchar* p, int r, int g, int b) {
 class ScaledClient : public ::testing::Test {
 protected:
     void SetUp() override {
-        web_.Route("/hidpi.html", [](const qmtest::HttpRequest&) {
-            qmtest::HttpResponse r;
-            r.body = kPage;
-            return r;
-        });
+        web_.RoutePage("/hidpi.html", kPage);
         for (const char* path : {"/painted", "/clicked"})
             web_.Route(path, [](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
         stats_.Fallback([](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });

@@ -39,11 +39,7 @@ protected:
         ASSERT_TRUE(web_.Start());
         port_ = web_.port();
         web_.Stop();
-        web_.Route("/front.html", [](const qmtest::HttpRequest&) {
-            qmtest::HttpResponse r;
-            r.body = kFrontEnd;
-            return r;
-        });
+        web_.RoutePage("/front.html", kFrontEnd);
         web_.Fallback([](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
     }
     void TearDown() override {

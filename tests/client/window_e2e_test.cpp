@@ -43,11 +43,7 @@ size();
 class UserWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        web_.Route("/ui.html", [](const qmtest::HttpRequest&) {
-            qmtest::HttpResponse r;
-            r.body = kPage;
-            return r;
-        });
+        web_.RoutePage("/ui.html", kPage);
         web_.Fallback([](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
         stats_.Fallback([](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
         ASSERT_TRUE(web_.Start());

@@ -55,10 +55,9 @@ TEST_P(ClientCrashSwitchTest, LeavesOneDumpNamedAfterTheLauncherAndItsVersion) {
     time_t after = time(nullptr);
     EXPECT_EQ(code, 128 + GetParam().signo);
 
-    std::string path = qmtest::SingleDumpIn(install.Path("Dump"), kVersionedName, before, after);
-    ASSERT_FALSE(path.empty());
+    std::string path;
     qmtest::Minidump dump;
-    ASSERT_TRUE(dump.Parse(qmtest::ReadFile(path))) << dump.error();
+    ASSERT_TRUE(qmtest::LoadSingleDump(install.Path("Dump"), kVersionedName, before, after, dump, &path));
     ASSERT_TRUE(dump.exception.has_value());
     EXPECT_EQ(dump.exception->code, static_cast<std::uint32_t>(GetParam().signo));
     const qmtest::DumpModule* exe = dump.ModuleNamed("qm_main");
@@ -136,11 +135,10 @@ post('/wasm', caught.join(','), poll);
     time_t after = time(nullptr);
     EXPECT_TRUE(run.process().Running()) << "the launcher ended with its web process";
 
-    std::string path = qmtest::SingleDumpIn(dumpDir, std::string("qm_main_render.so_v") + QM_PROJECT_VERSION, before,
-                                            after);
-    ASSERT_FALSE(path.empty());
+    std::string path;
     qmtest::Minidump dump;
-    ASSERT_TRUE(dump.Parse(qmtest::ReadFile(path))) << dump.error();
+    ASSERT_TRUE(qmtest::LoadSingleDump(dumpDir, std::string("qm_main_render.so_v") + QM_PROJECT_VERSION, before,
+                                       after, dump, &path));
     ASSERT_TRUE(dump.exception.has_value());
     EXPECT_EQ(dump.exception->code, static_cast<std::uint32_t>(SIGSEGV));
     const std::string module = run.Path("webext/qm_main_render.so");

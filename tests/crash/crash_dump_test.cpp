@@ -82,12 +82,10 @@ std::string SingleDump(const CrashRun& run, const std::string& namePrefix) {
     return qmtest::SingleDumpIn(run.DumpDir(), namePrefix, run.before, run.after);
 }
 
-bool LoadDump(const std::string& path, Minidump& dump) {
-    if (!dump.Parse(qmtest::ReadFile(path))) {
-        ADD_FAILURE() << path << ": " << dump.error();
-        return false;
-    }
-    return true;
+// The run's one dump, read (see qmtest::LoadSingleDump).
+bool LoadDump(const CrashRun& run, Minidump& dump, std::string* path = nullptr,
+              const std::string& namePrefix = "crash_target_v2.3.4.5") {
+    return qmtest::LoadSingleDump(run.DumpDir(), namePrefix, run.before, run.after, dump, path);
 }
 
 using qmtest::HaveLldb;
@@ -156,10 +154,9 @@ TEST_P(FatalSignalTest, DumpDescribesTheFaultAndTheProcess) {
     const SignalCase& c = GetParam();
     const CrashRun& run = Run(c);
     ASSERT_EQ(run.tids.size(), 1u) << run.output;
-    std::string path = SingleDump(run, "crash_target_v2.3.4.5");
-    ASSERT_FALSE(path.empty());
+    std::string path;
     Minidump dump;
-    ASSERT_TRUE(LoadDump(path, dump));
+    ASSERT_TRUE(LoadDump(run, dump, &path));
 
     EXPECT_GE(dump.timeDateStamp, static_cast<std::uint32_t>(run.before));
     EXPECT_LE(dump.timeDateStamp, static_cast<std::uint32_t>(run.after));
@@ -249,10 +246,8 @@ INSTANTIATE_TEST_SUITE_P(Crash, FatalSignalTest, ::testing::ValuesIn(SignalCases
 TEST(CrashDumpTest, ProgramWithoutVersionNoteGetsAnEmptyVersion) {
     CrashRun run = RunCrash("crash_target_plain", {"segv-main"});
     EXPECT_EQ(run.exitCode, 128 + SIGSEGV);
-    std::string path = SingleDump(run, "crash_target_plain_v");
-    ASSERT_FALSE(path.empty());
     Minidump dump;
-    ASSERT_TRUE(LoadDump(path, dump));
+    ASSERT_TRUE(LoadDump(run, dump, nullptr, "crash_target_plain_v"));
     const qmtest::DumpModule* exe = dump.ModuleNamed("crash_target_plain");
     ASSERT_NE(exe, nullptr);
     EXPECT_EQ(exe->fileVersion, "");
@@ -261,10 +256,9 @@ TEST(CrashDumpTest, ProgramWithoutVersionNoteGetsAnEmptyVersion) {
 TEST(CrashDumpTest, EveryThreadOfAThirtyThreadProcessIsDumped) {
     CrashRun run = RunCrash("crash_target", {"threads", "30"});
     EXPECT_EQ(run.exitCode, 128 + SIGSEGV) << run.output;
-    std::string path = SingleDump(run, "crash_target_v2.3.4.5");
-    ASSERT_FALSE(path.empty());
+    std::string path;
     Minidump dump;
-    ASSERT_TRUE(LoadDump(path, dump));
+    ASSERT_TRUE(LoadDump(run, dump, &path));
     ASSERT_EQ(dump.threads.size(), 30u);
     std::set<std::uint32_t> ids;
     for (const auto& t : dump.threads) {
@@ -301,10 +295,9 @@ TEST(CrashDumpTest, StackOverflowOnTheMainThreadIsDumped) {
 TEST(CrashDumpTest, StackOverflowOnALaterThreadIsDumped) {
     CrashRun run = RunCrash("crash_target", {"overflow-worker"});
     EXPECT_EQ(run.exitCode, 128 + SIGSEGV);
-    std::string path = SingleDump(run, "crash_target_v2.3.4.5");
-    ASSERT_FALSE(path.empty());
+    std::string path;
     Minidump dump;
-    ASSERT_TRUE(LoadDump(path, dump));
+    ASSERT_TRUE(LoadDump(run, dump, &path));
     ASSERT_TRUE(dump.exception.has_value());
     EXPECT_NE(dump.exception->threadId, dump.processId);
     if (!HaveLldb()) GTEST_SKIP() << "lldb is not installed";
@@ -315,10 +308,8 @@ TEST(CrashDumpTest, StackOverflowOnALaterThreadIsDumped) {
 TEST(CrashDumpTest, SignalSentByTheProcessItselfIsDumped) {
     CrashRun run = RunCrash("crash_target", {"raise-segv"});
     EXPECT_EQ(run.exitCode, 128 + SIGSEGV);
-    std::string path = SingleDump(run, "crash_target_v2.3.4.5");
-    ASSERT_FALSE(path.empty());
     Minidump dump;
-    ASSERT_TRUE(LoadDump(path, dump));
+    ASSERT_TRUE(LoadDump(run, dump));
     ASSERT_TRUE(dump.exception.has_value());
     EXPECT_EQ(dump.exception->code, static_cast<std::uint32_t>(SIGSEGV));
     EXPECT_EQ(dump.exception->flags, SI_TKILL);
@@ -328,10 +319,8 @@ TEST(CrashDumpTest, SignalSentByTheProcessItselfIsDumped) {
 TEST(CrashDumpTest, TwoThreadsFailingAtOnceLeaveOneDump) {
     CrashRun run = RunCrash("crash_target", {"two-threads"});
     EXPECT_EQ(run.exitCode, 128 + SIGSEGV) << run.output;
-    std::string path = SingleDump(run, "crash_target_v2.3.4.5");
-    ASSERT_FALSE(path.empty());
     Minidump dump;
-    ASSERT_TRUE(LoadDump(path, dump));
+    ASSERT_TRUE(LoadDump(run, dump));
     ASSERT_TRUE(dump.exception.has_value());
     std::set<std::uint32_t> reported;
     for (long tid : run.tids) reported.insert(static_cast<std::uint32_t>(tid));
@@ -362,7 +351,7 @@ TEST(CrashDumpTest, TwoCrashesInTheSameSecondLeaveOneCompleteFile) {
         for (const auto& f : files) EXPECT_EQ(f.rfind("crash_target_v2.3.4.5_", 0), 0u) << f;
         if (files.size() == 2) continue;  // different seconds: no clash to look at
         Minidump dump;
-        ASSERT_TRUE(LoadDump(dir.File("Dump/" + files[0]), dump));
+        ASSERT_TRUE(qmtest::LoadDumpFile(dir.File("Dump/" + files[0]), dump));
         // One of the two, whole: 8 threads from the first or 1 from the second.
         EXPECT_TRUE(dump.threads.size() == 8 || dump.threads.size() == 1) << dump.threads.size();
         return;
@@ -376,10 +365,9 @@ TEST(CrashDumpTest, TwoCrashesInTheSameSecondLeaveOneCompleteFile) {
 TEST(CrashDumpTest, WithoutPtraceRightsTheFailingThreadIsStillDumped) {
     CrashRun run = RunCrash("crash_target", {"no-ptrace", "threads", "5"});
     EXPECT_EQ(run.exitCode, 128 + SIGSEGV) << run.output;
-    std::string path = SingleDump(run, "crash_target_v2.3.4.5");
-    ASSERT_FALSE(path.empty());
+    std::string path;
     Minidump dump;
-    ASSERT_TRUE(LoadDump(path, dump));
+    ASSERT_TRUE(LoadDump(run, dump, &path));
     ASSERT_EQ(dump.threads.size(), 1u);
     const qmtest::DumpThread& crashed = dump.threads[0];
     EXPECT_EQ(crashed.id, static_cast<std::uint32_t>(run.tids.at(0)));
@@ -418,7 +406,7 @@ TEST(CrashDumpTest, DumpOnRequestHasEveryThreadAndNoException) {
     std::string out;
     ASSERT_EQ(qmtest::RunProcess({exe, "dump-now", dir.File("now.dmp"), "12"}, kCrashTimeout, {}, &out), 0) << out;
     Minidump dump;
-    ASSERT_TRUE(LoadDump(dir.File("now.dmp"), dump));
+    ASSERT_TRUE(qmtest::LoadDumpFile(dir.File("now.dmp"), dump));
     EXPECT_FALSE(dump.exception.has_value());
     EXPECT_EQ(dump.threads.size(), 12u);
     EXPECT_EQ(qmtest::ListDir(dir.path()), (std::vector<std::string>{"crash_target", "now.dmp"}));

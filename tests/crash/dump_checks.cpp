@@ -6,6 +6,7 @@
 #include <chrono>
 #include <set>
 
+#include "tests/crash/minidump_reader.h"
 #include "tests/support/process.h"
 
 namespace qmtest {
@@ -30,6 +31,21 @@ std::string SingleDumpIn(const std::string& dumpDir, const std::string& namePref
     for (time_t t = before; t <= after; ++t) allowed.insert(namePrefix + "_" + DumpStamp(t) + ".dmp");
     EXPECT_TRUE(allowed.count(files[0])) << files[0] << " is not one of " << ::testing::PrintToString(allowed);
     return dumpDir + "/" + files[0];
+}
+
+bool LoadDumpFile(const std::string& path, Minidump& dump) {
+    if (!dump.Parse(ReadFile(path))) {
+        ADD_FAILURE() << path << ": " << dump.error();
+        return false;
+    }
+    return true;
+}
+
+bool LoadSingleDump(const std::string& dumpDir, const std::string& namePrefix, time_t before, time_t after,
+                    Minidump& dump, std::string* path) {
+    std::string file = SingleDumpIn(dumpDir, namePrefix, before, after);
+    if (path) *path = file;
+    return !file.empty() && LoadDumpFile(file, dump);
 }
 
 bool HaveLldb() { return access("/usr/bin/lldb", X_OK) == 0; }

@@ -14,6 +14,14 @@ namespace qmtest {
 // exactly one.
 std::string SingleDumpIn(const std::string& dumpDir, const std::string& namePrefix, time_t before, time_t after);
 
+class Minidump;
+// The dump in the file `path` read into `dump`; false, with the failure recorded, when it does not parse.
+bool LoadDumpFile(const std::string& path, Minidump& dump);
+// That dump read into `dump` (its file in `path` when given); false, with the
+// failure recorded, when there is not exactly one or it does not parse.
+bool LoadSingleDump(const std::string& dumpDir, const std::string& namePrefix, time_t before, time_t after,
+                    Minidump& dump, std::string* path = nullptr);
+
 bool HaveLldb();
 // lldb's output for `commands` on the dump with `exe` as its program (a
 // failure is recorded when lldb does not end with 0).

@@ -105,65 +105,63 @@ bool Minidump::Parse(const std::string& data) {
         if (size < 24 || b.U32(rva) != size) return Fail("bad misc information");
         if (b.U32(rva + 4) & 1) processId = b.U32(rva + 8);
     }
-    if (auto it = located.find(3); it != located.end()) {  // thread list
+    // A list stream: a count, then that many entries of `entry` bytes, each
+    // read by `read` at its offset.
+    auto readList = [&](std::uint32_t type, std::uint64_t entry, const std::string& name, auto&& read) {
+        auto it = located.find(type);
+        if (it == located.end()) return true;
         auto [size, rva] = it->second;
-        if (size < 4) return Fail("short thread list");
+        if (size < 4) return Fail("short " + name);
         std::uint32_t n = b.U32(rva);
-        if (size != 4 + std::uint64_t(n) * 48) return Fail("thread list size");
-        for (std::uint32_t i = 0; i < n; ++i) {
-            std::uint64_t e = rva + 4 + std::uint64_t(i) * 48;
-            DumpThread t;
-            t.id = b.U32(e);
-            t.teb = b.U64(e + 16);
-            t.stackStart = b.U64(e + 24);
-            t.stackSize = b.U32(e + 32);
-            if (!b.Has(b.U32(e + 36), t.stackSize)) return Fail("stack out of bounds");
-            if (!readContext(b.U32(e + 40), b.U32(e + 44), t)) return Fail("bad thread context");
-            threads.push_back(t);
+        if (size != 4 + std::uint64_t(n) * entry) return Fail(name + " size");
+        for (std::uint32_t i = 0; i < n; ++i)
+            if (!read(rva + 4 + std::uint64_t(i) * entry)) return false;
+        return true;
+    };
+    if (!readList(3, 48, "thread list", [&](std::uint64_t e) {
+        DumpThread t;
+        t.id = b.U32(e);
+        t.teb = b.U64(e + 16);
+        t.stackStart = b.U64(e + 24);
+        t.stackSize = b.U32(e + 32);
+        if (!b.Has(b.U32(e + 36), t.stackSize)) return Fail("stack out of bounds");
+        if (!readContext(b.U32(e + 40), b.U32(e + 44), t)) return Fail("bad thread context");
+        threads.push_back(t);
+        return true;
+    }))
+        return false;
+    if (!readList(4, 108, "module list", [&](std::uint64_t e) {
+        DumpModule m;
+        m.base = b.U64(e);
+        m.size = b.U32(e + 8);
+        if (!ReadString(b, b.U32(e + 20), m.path)) return Fail("bad module name");
+        std::uint64_t v = e + 24;  // fixed file information
+        if (b.U32(v) == 0xfeef04bd) {
+            std::uint32_t ms = b.U32(v + 8), ls = b.U32(v + 12);
+            m.fileVersion = std::to_string(ms >> 16) + "." + std::to_string(ms & 0xffff) + "." +
+                            std::to_string(ls >> 16) + "." + std::to_string(ls & 0xffff);
         }
-    }
-    if (auto it = located.find(4); it != located.end()) {  // module list
-        auto [size, rva] = it->second;
-        if (size < 4) return Fail("short module list");
-        std::uint32_t n = b.U32(rva);
-        if (size != 4 + std::uint64_t(n) * 108) return Fail("module list size");
-        for (std::uint32_t i = 0; i < n; ++i) {
-            std::uint64_t e = rva + 4 + std::uint64_t(i) * 108;
-            DumpModule m;
-            m.base = b.U64(e);
-            m.size = b.U32(e + 8);
-            if (!ReadString(b, b.U32(e + 20), m.path)) return Fail("bad module name");
-            std::uint64_t v = e + 24;  // fixed file information
-            if (b.U32(v) == 0xfeef04bd) {
-                std::uint32_t ms = b.U32(v + 8), ls = b.U32(v + 12);
-                m.fileVersion = std::to_string(ms >> 16) + "." + std::to_string(ms & 0xffff) + "." +
-                                std::to_string(ls >> 16) + "." + std::to_string(ls & 0xffff);
-            }
-            std::uint32_t cvSize = b.U32(e + 76), cvRva = b.U32(e + 80);
-            if (cvSize > 0) {
-                if (cvSize < 4 || !b.Has(cvRva, cvSize)) return Fail("bad CodeView record");
-                m.cvSignature = b.U32(cvRva);
-                m.buildId = Hex(b.Slice(cvRva + 4, cvSize - 4));
-            }
-            modules.push_back(m);
+        std::uint32_t cvSize = b.U32(e + 76), cvRva = b.U32(e + 80);
+        if (cvSize > 0) {
+            if (cvSize < 4 || !b.Has(cvRva, cvSize)) return Fail("bad CodeView record");
+            m.cvSignature = b.U32(cvRva);
+            m.buildId = Hex(b.Slice(cvRva + 4, cvSize - 4));
         }
-    }
-    if (auto it = located.find(5); it != located.end()) {  // memory list
-        auto [size, rva] = it->second;
-        if (size < 4) return Fail("short memory list");
-        std::uint32_t n = b.U32(rva);
-        if (size != 4 + std::uint64_t(n) * 16) return Fail("memory list size");
-        for (std::uint32_t i = 0; i < n; ++i) {
-            std::uint64_t e = rva + 4 + std::uint64_t(i) * 16;
-            std::uint64_t start = b.U64(e);
-            std::uint32_t length = b.U32(e + 8), at = b.U32(e + 12);
-            if (!b.Has(at, length)) return Fail("memory range out of bounds");
-            for (const DumpMemory& other : memory)
-                if (start < other.start + other.bytes.size() && other.start < start + length)
-                    return Fail("overlapping memory ranges");
-            memory.push_back({start, b.Slice(at, length)});
-        }
-    }
+        modules.push_back(m);
+        return true;
+    }))
+        return false;
+    if (!readList(5, 16, "memory list", [&](std::uint64_t e) {
+        std::uint64_t start = b.U64(e);
+        std::uint32_t length = b.U32(e + 8), at = b.U32(e + 12);
+        if (!b.Has(at, length)) return Fail("memory range out of bounds");
+        for (const DumpMemory& other : memory)
+            if (start < other.start + other.bytes.size() && other.start < start + length)
+                return Fail("overlapping memory ranges");
+        memory.push_back({start, b.Slice(at, length)});
+        return true;
+    }))
+        return false;
     if (auto it = located.find(6); it != located.end()) {  // exception
         auto [size, rva] = it->second;
         if (size < 168) return Fail("short exception stream");

@@ -71,11 +71,7 @@ std::string JsonText(const std::string& text) {
 // --- RemotePage ------------------------------------------------------------------
 
 RemotePage::RemotePage(qmtest::HttpServer& server) {
-    server.Route("/remote.html", [](const qmtest::HttpRequest&) {
-        qmtest::HttpResponse r;
-        r.body = kRemotePage;
-        return r;
-    });
+    server.RoutePage("/remote.html", kRemotePage);
     server.Route("/loaded", [this](const qmtest::HttpRequest&) {
         std::lock_guard<std::mutex> lock(lock_);
         ++loads_;

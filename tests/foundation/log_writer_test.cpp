@@ -35,10 +35,18 @@ protected:
         qmlog::SetClockForTesting(nullptr);
         qmlog::SetExecutablePathForTesting(L"");
     }
-    std::string LogPath(int day) const {
+    // LOG/'s file of the client for a day of `month` 2026 (December: the test clock's).
+    std::string LogPath(int day, int month = 12) const {
         char name[64];
-        std::snprintf(name, sizeof(name), "/LOG/qm_main_2026_12_%02d_log.txt", day);
+        std::snprintf(name, sizeof(name), "/LOG/qm_main_2026_%02d_%02d_log.txt", month, day);
         return dir_.path() + name;
+    }
+    // LOG/ holding the client's logs of the first `days` days of November.
+    std::string LogDirWithNovemberDays(int days) const {
+        std::string logDir = dir_.path() + "/LOG";
+        platform::CreateDirectories(platform::Utf8ToWide(logDir));
+        for (int day = 1; day <= days; ++day) qmtest::WriteFile(LogPath(day, 11), "x");
+        return logDir;
     }
     std::wstring ReadLog(int day) const {
         std::string bytes = qmtest::ReadFile(LogPath(day));
@@ -108,32 +116,16 @@ TEST_F(LogWriter, ANewDayClosesTheOldFileAndOpensANewOne) {
 }
 
 TEST_F(LogWriter, PrunesToTheThirtyNewestFilesByName) {
-    std::string logDir = dir_.path() + "/LOG";
-    platform::CreateDirectories(platform::Utf8ToWide(logDir));
-    for (int i = 1; i <= 35; ++i) {
-        char name[64];
-        std::snprintf(name, sizeof(name), "/qm_main_2026_11_%02d_log.txt", i);
-        qmtest::WriteFile(logDir + name, "x");
-    }
+    std::string logDir = LogDirWithNovemberDays(35);
     qmtest::WriteFile(logDir + "/other_2026_01_01_log.txt", "x");  // another module's log stays
     LogRecord("F", 1) << "first record prunes";
-    for (int i = 1; i <= 5; ++i) {
-        char name[64];
-        std::snprintf(name, sizeof(name), "/qm_main_2026_11_%02d_log.txt", i);
-        EXPECT_FALSE(qmtest::Exists(logDir + name)) << name;
-    }
+    for (int day = 1; day <= 5; ++day) EXPECT_FALSE(qmtest::Exists(LogPath(day, 11))) << LogPath(day, 11);
     EXPECT_TRUE(qmtest::Exists(logDir + "/qm_main_2026_11_06_log.txt"));
     EXPECT_TRUE(qmtest::Exists(logDir + "/other_2026_01_01_log.txt"));
 }
 
 TEST_F(LogWriter, ThirtyFilesAreLeftAlone) {
-    std::string logDir = dir_.path() + "/LOG";
-    platform::CreateDirectories(platform::Utf8ToWide(logDir));
-    for (int i = 1; i <= 30; ++i) {
-        char name[64];
-        std::snprintf(name, sizeof(name), "/qm_main_2026_11_%02d_log.txt", i);
-        qmtest::WriteFile(logDir + name, "x");
-    }
+    std::string logDir = LogDirWithNovemberDays(30);
     LogRecord("F", 1) << "x";
     EXPECT_EQ(platform::ListFiles(platform::Utf8ToWide(logDir), L"qm_main", L"_log.txt").size(), 31u);
 }

@@ -56,16 +56,7 @@ LRESULT HostProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 HWND CreateHostWindow() {
-    static bool registered = false;
-    if (!registered) {
-        UiLib::WNDCLASSW wc;
-        wc.lpfnWndProc = &HostProc;
-        wc.lpszClassName = L"KXCEF2OsrHost";
-        UiLib::RegisterClassW(&wc);
-        registered = true;
-    }
-    HWND hwnd = UiLib::CreateWindowExW(0, L"KXCEF2OsrHost", L"osr host", WS_POPUP, 30, 40, 400, 320, nullptr,
-                                       nullptr, nullptr, nullptr);
+    HWND hwnd = qmtest::CreateWindowOfClass(L"KXCEF2OsrHost", &HostProc, L"osr host", WS_POPUP, 30, 40, 400, 320);
     qmtest::ShowAndWait(hwnd);
     return hwnd;
 }

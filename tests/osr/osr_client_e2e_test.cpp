@@ -42,11 +42,7 @@ addEventListener('scroll', function () {
 class WindowlessClient : public ::testing::Test {
 protected:
     void SetUp() override {
-        web_.Route("/osr.html", [](const qmtest::HttpRequest&) {
-            qmtest::HttpResponse r;
-            r.body = kPage;
-            return r;
-        });
+        web_.RoutePage("/osr.html", kPage);
         for (const char* path : {"/clicked", "/typed", "/scrolled"})
             web_.Route(path, [](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
         stats_.Fallback([](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
@@ -114,16 +110,10 @@ TEST_F(WindowlessClient, TypingReachesTheTextFieldAndTheWheelScrollsThePage) {
 TEST_F(WindowlessClient, DraggingThePageBandMovesTheWindow) {
     ASSERT_TRUE(qmtest::WaitUntil([&] { return PixelNear(150, 170, 210, 40, 50); }, 60s));
     int x = X(700), y = Y(30);  // inside the page's top band
-    std::vector<std::string> drag{"mousemove", S(x), S(y), "mousedown", "1"};
-    for (int step = 1; step <= 5; ++step)
-        drag.insert(drag.end(), {"sleep", "0.05", "mousemove", S(x + step * 10), S(y + step * 8)});
-    drag.insert(drag.end(), {"sleep", "0.1", "mouseup", "1"});
-    ASSERT_TRUE(qmtest::XDo(drag));
-    ASSERT_TRUE(qmtest::WaitUntil([&] { return MainWindow()->x != main_.x; }, 5s));
-    std::this_thread::sleep_for(300ms);
-    auto after = *MainWindow();
-    EXPECT_EQ(after.x - main_.x, 50);
-    EXPECT_EQ(after.y - main_.y, 40);
+    std::optional<XWindowInfo> after = qmtest::DragMainWindow(x, y, 50, 40);
+    ASSERT_TRUE(after.has_value());
+    EXPECT_EQ(after->x - main_.x, 50);
+    EXPECT_EQ(after->y - main_.y, 40);
 }
 
 TEST_F(WindowlessClient, ATerminationSignalClosesTheBrowserAndThenEndsTheClient) {

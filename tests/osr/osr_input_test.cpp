@@ -40,16 +40,7 @@ const RECT kArea{10, 20, 290, 180};  // the browser's place in the window
 class Input : public ::testing::Test {
 protected:
     void SetUp() override {
-        static bool registered = false;
-        if (!registered) {
-            UiLib::WNDCLASSW wc;
-            wc.lpfnWndProc = &InputProc;
-            wc.lpszClassName = L"OsrInputTest";
-            UiLib::RegisterClassW(&wc);
-            registered = true;
-        }
-        hwnd_ = UiLib::CreateWindowExW(0, L"OsrInputTest", L"input", WS_POPUP, 60, 70, 300, 200, nullptr, nullptr,
-                                       nullptr, nullptr);
+        hwnd_ = qmtest::CreateWindowOfClass(L"OsrInputTest", &InputProc, L"input", WS_POPUP, 60, 70, 300, 200);
         ASSERT_TRUE(qmtest::ShowAndWait(hwnd_));
         browser_ = new qmtest::RecordingBrowser();
         osr_ = new kxcef::CCEF3OSRHandler();

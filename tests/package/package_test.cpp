@@ -139,11 +139,7 @@ TEST_F(Package, RunsFromAReadOnlyFolderAsAnUnprivilegedUserWritingOnlyToItsXdgFo
     std::string before = Snapshot(installed);
 
     qmtest::HttpServer web;
-    web.Route("/page.html", [](const qmtest::HttpRequest&) {
-        qmtest::HttpResponse r;
-        r.body = kPage;
-        return r;
-    });
+    web.RoutePage("/page.html", kPage);
     web.Route("/loaded", [](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
     ASSERT_TRUE(web.Start());
     std::map<std::string, std::string> env{{"HOME", home.path()},

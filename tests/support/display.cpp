@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "tests/support/process.h"
+
 namespace qmtest {
 namespace {
 std::string g_display;
@@ -39,10 +41,7 @@ void XvfbEnvironment::SetUp() {
     }
     close(fds[1]);
     // The server writes its display number once it accepts connections.
-    std::string number;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
+    std::string number = ReadLineAndClose(fds[0]);
     if (number.empty()) {
         std::fprintf(stderr, "Xvfb did not start\n");
         return;

@@ -213,6 +213,14 @@ bool HttpServer::WaitForRequests(size_t count, std::chrono::milliseconds timeout
     return requestArrived_.wait_for(lock, timeout, [&] { return requests_.size() >= count; });
 }
 
+void HttpServer::RoutePage(const std::string& path, const std::string& html) {
+    Route(path, [html](const HttpRequest&) {
+        HttpResponse r;
+        r.body = html;
+        return r;
+    });
+}
+
 size_t HttpServer::CountLocked(const std::string& target) const {
     size_t n = 0;
     for (const HttpRequest& r : requests_) n += r.target == target;

@@ -57,6 +57,8 @@ public:
 
     // Exact path (without query) → handler. Checked before the static files.
     void Route(const std::string& path, Handler handler);
+    // Exact path → this HTML page (200).
+    void RoutePage(const std::string& path, const std::string& html);
     // Every request not routed: this handler (default: static files, else 404).
     void Fallback(Handler handler);
     // Files under `dir` are served for GET requests.

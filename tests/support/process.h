@@ -98,6 +98,10 @@ private:
     bool hadPrevious_ = false;
 };
 
+// Reads one line from `fd` (a child's pipe), without its '\n', then closes
+// `fd`; what came before the end when no line did.
+std::string ReadLineAndClose(int fd);
+
 // Polls `predicate` every 20 ms until it holds or the time runs out.
 bool WaitUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout);
 

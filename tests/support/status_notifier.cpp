@@ -78,11 +78,7 @@ SessionBus::SessionBus() {
     }
     close(fds[1]);
     // The daemon prints its address once it listens.
-    std::string line;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') line += c;
-    close(fds[0]);
-    address_ = line;
+    address_ = ReadLineAndClose(fds[0]);
 }
 
 SessionBus::~SessionBus() {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <sstream>
+#include <thread>
 
 #include "common/core_protocol.h"
 #include "tests/support/process.h"
@@ -105,6 +106,24 @@ bool XDo(const std::vector<std::string>& args) {
     std::vector<std::string> argv{"/usr/bin/xdotool"};
     argv.insert(argv.end(), args.begin(), args.end());
     return RunProcess(argv, 10s) == 0;
+}
+
+std::optional<XWindowInfo> DragMainWindow(int x, int y, int dx, int dy) {
+    std::optional<XWindowInfo> before = FindMainWindow();
+    if (!before) return std::nullopt;
+    auto at = [](int v) { return std::to_string(v); };
+    std::vector<std::string> drag{"mousemove", at(x), at(y), "mousedown", "1"};
+    for (int step = 1; step <= 5; ++step)
+        drag.insert(drag.end(), {"sleep", "0.05", "mousemove", at(x + dx * step / 5), at(y + dy * step / 5)});
+    drag.insert(drag.end(), {"sleep", "0.1", "mouseup", "1"});
+    if (!XDo(drag)) return std::nullopt;
+    if (!WaitUntil([&] {
+            std::optional<XWindowInfo> now = FindMainWindow();
+            return now && now->x != before->x;
+        }, 5s))
+        return std::nullopt;
+    std::this_thread::sleep_for(300ms);
+    return FindMainWindow();
 }
 
 bool Screenshot(const std::string& pngPath) { return RunProcess({ToolsDir() + "/qm_xshot", pngPath}, 10s) == 0; }

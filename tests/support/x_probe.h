@@ -32,6 +32,11 @@ bool WaitMainWindowShown(int timeoutMs, const std::string& brand = "Rawen");
 bool Pixel(int x, int y, int rgb[3]);
 // Runs xdotool with these arguments (e.g. {"mousemove","10","10","click","1"}).
 bool XDo(const std::vector<std::string>& args);
+// Drags with the first button from the screen point (x, y) by (dx, dy) in
+// five steps, as a hand would, and gives the main window, once it moved,
+// 300 ms to come to rest (an overshoot shows). Its place then; nothing when it
+// did not move within 5 s.
+std::optional<XWindowInfo> DragMainWindow(int x, int y, int dx, int dy);
 bool Screenshot(const std::string& pngPath);
 // Runs qm_xclient (tools/xclient) with these arguments; its output, or
 // nothing when it failed.

@@ -20,14 +20,17 @@ std::vector<Message>& Recorded() {
     return messages;
 }
 
-RecordingWindow::RecordingWindow(const wchar_t* title, DWORD style, int width, int height) {
+HWND CreateWindowOfClass(const wchar_t* className, WNDPROC proc, const wchar_t* title, DWORD style, int x, int y,
+                         int width, int height) {
     UiLib::WNDCLASSW windowClass;
-    windowClass.lpfnWndProc = RecordingProc;
-    windowClass.lpszClassName = kClassName;
+    windowClass.lpfnWndProc = proc;
+    windowClass.lpszClassName = className;
     UiLib::RegisterClassW(&windowClass);  // fails harmlessly after the first time
-    hwnd_ = UiLib::CreateWindowExW(0, kClassName, title, style, 40, 50, width, height, nullptr, nullptr, nullptr,
-                                   nullptr);
+    return UiLib::CreateWindowExW(0, className, title, style, x, y, width, height, nullptr, nullptr, nullptr, nullptr);
 }
+
+RecordingWindow::RecordingWindow(const wchar_t* title, DWORD style, int width, int height)
+    : hwnd_(CreateWindowOfClass(kClassName, RecordingProc, title, style, 40, 50, width, height)) {}
 
 RecordingWindow::~RecordingWindow() {
     if (UiLib::IsWindow(hwnd_)) UiLib::DestroyWindow(hwnd_);

@@ -37,6 +37,11 @@ private:
 // Every message recorded by RecordingWindow procedures, in order.
 std::vector<Message>& Recorded();
 
+// A window of class `className`, whose procedure is `proc` (the class is
+// registered on first use). Not shown yet.
+HWND CreateWindowOfClass(const wchar_t* className, WNDPROC proc, const wchar_t* title, DWORD style, int x, int y,
+                         int width, int height);
+
 GdkWindow* GdkWindowOf(HWND hwnd);
 // Shows the window and waits until it is on the screen.
 bool ShowAndWait(HWND hwnd);

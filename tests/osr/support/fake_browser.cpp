@@ -1,6 +1,19 @@
 #include "tests/osr/support/fake_browser.h"
 
 namespace qmtest {
+namespace {
+
+// What every pointer event carries: where and with which modifiers.
+InputEvent PointerEvent(InputEvent::Kind kind, const CefMouseEvent& event) {
+    InputEvent e;
+    e.kind = kind;
+    e.x = event.x;
+    e.y = event.y;
+    e.modifiers = event.modifiers;
+    return e;
+}
+
+}  // namespace
 
 void RecordingHost::SendFocusEvent(bool setFocus) {
     InputEvent e;
@@ -19,11 +32,7 @@ void RecordingHost::SendKeyEvent(const CefKeyEvent& event) {
 
 void RecordingHost::SendMouseClickEvent(const CefMouseEvent& event, cef_mouse_button_type_t type, bool mouseUp,
                                         int clickCount) {
-    InputEvent e;
-    e.kind = InputEvent::Click;
-    e.x = event.x;
-    e.y = event.y;
-    e.modifiers = event.modifiers;
+    InputEvent e = PointerEvent(InputEvent::Click, event);
     e.button = type;
     e.flag = mouseUp;
     e.clickCount = clickCount;
@@ -31,21 +40,13 @@ void RecordingHost::SendMouseClickEvent(const CefMouseEvent& event, cef_mouse_bu
 }
 
 void RecordingHost::SendMouseMoveEvent(const CefMouseEvent& event, bool mouseLeave) {
-    InputEvent e;
-    e.kind = InputEvent::Move;
-    e.x = event.x;
-    e.y = event.y;
-    e.modifiers = event.modifiers;
+    InputEvent e = PointerEvent(InputEvent::Move, event);
     e.flag = mouseLeave;
     events.push_back(e);
 }
 
 void RecordingHost::SendMouseWheelEvent(const CefMouseEvent& event, int deltaX, int deltaY) {
-    InputEvent e;
-    e.kind = InputEvent::Wheel;
-    e.x = event.x;
-    e.y = event.y;
-    e.modifiers = event.modifiers;
+    InputEvent e = PointerEvent(InputEvent::Wheel, event);
     e.deltaX = deltaX;
     e.deltaY = deltaY;
     events.push_back(e);
