@@ -4,7 +4,9 @@
 // pairs, default 10); memory of all processes after load and idle CPU with
 // the window shown (the first 5 pairs) and hidden (client only). Before them,
 // launcher start to engine initialised and to QNInitUI (QM_BENCH_ROUNDS runs,
-// default 5). Prints each figure's median, spread and the pairs' ratio.
+// default 5). Prints each figure's median, spread and the pairs' ratio. With
+// QM_BENCH_SMAPS_DIR set, each measured process's /proc/<pid>/smaps is saved
+// there, for finding where the memory goes.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -171,6 +173,11 @@ int main() {
                 pss[side].push_back(mem.pssKb / 1024.0);
                 std::string& breakdown = isClient ? clientBreakdown : bareBreakdown;
                 if (breakdown.empty()) breakdown = mem.Breakdown();
+                if (const char* dir = std::getenv("QM_BENCH_SMAPS_DIR"))  // where the memory goes, per mapping
+                    for (const auto& proc : mem.processes)
+                        qmtest::WriteFile(std::string(dir) + "/" + (isClient ? "client-" : "bare-") + proc.name + "-" +
+                                              std::to_string(i) + ".smaps",
+                                          qmtest::ReadFile("/proc/" + std::to_string(proc.pid) + "/smaps"));
                 idle[side].push_back(IdleCpuPercent(p.pid(), 3s));
                 if (isClient) {
                     if (auto main = qmtest::FindMainWindow()) {
