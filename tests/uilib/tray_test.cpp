@@ -156,4 +156,37 @@ TEST(Icons, LoadIconReadsTheSkinFolderOrMakesOne) {
     SetClassCursor(window.hwnd(), LoadCursorW(nullptr, IDC_HAND));
 }
 
+bool MimeDatabaseMapped() { return qmtest::ReadFile("/proc/self/maps").find("/mime/mime.cache") != std::string::npos; }
+
+// Writes a 20x20 picture in the given format under the name "<id>.png".
+void WriteIconFile(int id, const char* format) {
+    std::string folder = qmtest::BinDir() + "/../tests/Skin/icons";
+    g_mkdir_with_parents(folder.c_str(), 0755);
+    GdkPixbuf* picture = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 20, 20);
+    gdk_pixbuf_fill(picture, 0x00FF00FF);
+    ASSERT_TRUE(gdk_pixbuf_save(picture, (folder + "/" + std::to_string(id) + ".png").c_str(), format, nullptr, nullptr));
+    g_object_unref(picture);
+}
+
+int IconWidth(HICON icon) {
+    RecordingWindow window(L"icon width");
+    SendMessageW(window.hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    GdkPixbuf* shown = gtk_window_get_icon(GTK_WINDOW(Native::GetToplevel(window.hwnd())));
+    return shown ? gdk_pixbuf_get_width(shown) : -1;
+}
+
+TEST(Icons, PngIconsLeaveTheMimeDatabaseAloneAndOtherFormatsStillLoad) {
+    // A PNG is decoded as one, without sniffing its type: that would load the
+    // shared MIME database into the process.
+    if (MimeDatabaseMapped()) GTEST_SKIP() << "something in this process loaded the MIME database already";
+    WriteIconFile(4310, "png");
+    EXPECT_EQ(IconWidth(LoadIconW(nullptr, 4310)), 20);
+    EXPECT_FALSE(MimeDatabaseMapped());
+
+    // A picture in another format under a ".png" name still loads.
+    WriteIconFile(4311, "bmp");
+    EXPECT_EQ(IconWidth(LoadIconW(nullptr, 4311)), 20);
+    for (int id : {4310, 4311}) std::remove((qmtest::BinDir() + "/../tests/Skin/icons/" + std::to_string(id) + ".png").c_str());
+}
+
 }  // namespace

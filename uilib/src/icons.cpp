@@ -92,8 +92,28 @@ GdkPixbuf* WithAttentionMark(GdkPixbuf* picture) {
     });
 }
 
+// Icons are PNG files. Naming the format spares gdk-pixbuf its sniffing,
+// which would map the shared MIME database into the process and parse its
+// tables, a few hundred KB for a handful of small pictures.
+GdkPixbuf* DecodePng(const std::string& path) {
+    gchar* bytes = nullptr;
+    gsize size = 0;
+    if (!g_file_get_contents(path.c_str(), &bytes, &size, nullptr)) return nullptr;
+    GdkPixbuf* pixbuf = nullptr;
+    if (GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("png", nullptr)) {
+        bool written = gdk_pixbuf_loader_write(loader, reinterpret_cast<const guchar*>(bytes), size, nullptr);
+        if (gdk_pixbuf_loader_close(loader, nullptr) && written) pixbuf = gdk_pixbuf_loader_get_pixbuf(loader);
+        if (pixbuf) g_object_ref(pixbuf);
+        g_object_unref(loader);
+    }
+    g_free(bytes);
+    return pixbuf;
+}
+
 GdkPixbuf* ReadPicture(const std::wstring& path) {
     if (!platform::FileExists(path)) return nullptr;
+    if (GdkPixbuf* png = DecodePng(platform::NativePath(path))) return png;
+    // Not a PNG after all: let gdk-pixbuf find out what it is.
     GError* error = nullptr;
     GdkPixbuf* pixbuf = gdk_pixbuf_new_from_file(platform::NativePath(path).c_str(), &error);
     if (!pixbuf) Log("LoadIconW: cannot read " + platform::NativePath(path) + ": " + (error ? error->message : "?"));
