@@ -77,6 +77,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${QM_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Opened with dlopen on the first use of a sound device, so not found by shlibdeps.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpulse0")
 # The client's own libraries beside its binaries (found through their $ORIGIN paths).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${QM_BIN_DIR})
 # A tray needs the session bus only where a desktop shows StatusNotifierItems.

@@ -11,7 +11,8 @@ packages=(
   xvfb xauth x11-utils xdotool trayer
   clang libclang-rt-14-dev lldb
   python3 procps file binutils
-  # Voice chat: TLS, Opus, PulseAudio and GStreamer (RTMP publishing); the
+  # Voice chat: TLS, Opus, PulseAudio (libpulse-dev brings libpulse0, which
+  # the voice module opens at run time) and GStreamer (RTMP publishing); the
   # voice server, audio servers, RTMP ingest and tools the tests and the demo
   # start on loopback; espeak-ng speaks the demo participant's phrase.
   libssl-dev libopus-dev libpulse-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev

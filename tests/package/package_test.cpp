@@ -119,7 +119,7 @@ TEST_F(Package, HoldsTheFolderTheCommandTheEntryTheIconAndTheDocuments) {
         << listing;
     // Dependencies computed from the binaries.
     std::string depends = RunTool({"/usr/bin/dpkg-deb", "--field", deb_, "Depends"});
-    for (const char* library : {"libwebkit2gtk-4.1-0", "libgtk-3-0", "libcurl4", "libjsoncpp25", "libc6"})
+    for (const char* library : {"libwebkit2gtk-4.1-0", "libgtk-3-0", "libcurl4", "libjsoncpp25", "libc6", "libpulse0"})
         EXPECT_NE(depends.find(library), std::string::npos) << library << " missing in " << depends;
 }
 

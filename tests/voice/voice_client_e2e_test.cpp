@@ -2,7 +2,8 @@
 // whose self-test logs in to a real voice server, joins a room, lists the
 // sound devices and receives speaking levels through "JsHandleCallBack"
 // while another participant (a peer process with its own sound server)
-// speaks in that room; a crash during that session leaves a dump, and neither
+// speaks in that room; the sound library is mapped only once the page uses
+// the sound devices; a crash during that session leaves a dump, and neither
 // the dump nor the logs nor standard error hold the voice password.
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 
 #include <signal.h>
 
+#include <atomic>
 #include <mutex>
 
 #include "tests/crash/minidump_reader.h"
@@ -36,6 +38,8 @@ bool HoldsPassword(const std::string& text, const std::string& password) {
         if (text.find(form) != std::string::npos) return true;
     return false;
 }
+
+std::string MapsOf(int pid) { return qmtest::ReadFile("/proc/" + std::to_string(pid) + "/maps"); }
 
 TEST(VoiceClient, TheDemoPageHearsAnotherParticipantAndACrashLeavesThePasswordNowhere) {
     MurmurServer server;
@@ -73,16 +77,30 @@ TEST(VoiceClient, TheDemoPageHearsAnotherParticipantAndACrashLeavesThePasswordNo
     install.WriteDeploy(stats.port());
     qmtest::WriteFile(install.Path("deploy.ini"), qmtest::ReadFile(install.Path("deploy.ini")) + voice);
     qmtest::ChildProcess client;
+    std::atomic<int> clientPid{0};
+    std::string mapsBeforeLogin;
     // The page asks this server for the password, so that it is in no address
     // (the command line goes into a dump).
     const std::string password = MurmurServer::kServerPassword;
     web.Route("/voice-password", [&](const qmtest::HttpRequest&) {
+        // Asked before the page's first voice command: once the voice module
+        // is loaded, what the client maps here is what every start maps.
+        std::string maps;
+        qmtest::WaitUntil([&] {
+            maps = clientPid ? MapsOf(clientPid) : std::string();
+            return maps.find("/qm_nim.so") != std::string::npos;
+        }, std::chrono::seconds(60));
+        {
+            std::lock_guard<std::mutex> l(lock);
+            mapsBeforeLogin = maps;
+        }
         qmtest::HttpResponse r;
         r.body = password;
         return r;
     });
     std::string page = "/?selftest=1&levels=3&user=webuser&passfrom=/voice-password";
     ASSERT_TRUE(client.Start(install.ClientArgv(web.Url(page)), env, install.Path("client.out")));
+    clientPid = client.pid();
     ASSERT_TRUE(qmtest::WaitUntil([&] {
         std::lock_guard<std::mutex> l(lock);
         return !result.empty();
@@ -103,6 +121,13 @@ TEST(VoiceClient, TheDemoPageHearsAnotherParticipantAndACrashLeavesThePasswordNo
             talkerSpeaks |= m["uid"].asString() == "talker" && m["speaking"].asBool() && m["volumn"].asInt() > 30;
     }
     EXPECT_TRUE(talkerSpeaks) << result;
+    {
+        std::lock_guard<std::mutex> l(lock);
+        ASSERT_NE(mapsBeforeLogin.find("/qm_nim.so"), std::string::npos) << "the voice module is loaded at start";
+        EXPECT_EQ(mapsBeforeLogin.find("libpulse"), std::string::npos) << mapsBeforeLogin;
+    }
+    EXPECT_NE(MapsOf(client.pid()).find("/libpulse.so"), std::string::npos)
+        << "listing the devices opened the sound library";
 
     // Still logged in and in the room: the client crashes and leaves its dump.
     client.Signal(SIGABRT);

@@ -1,5 +1,6 @@
 // The voice module's parts on their own: wire formats, room names, the
-// server's address and pin, the jitter buffer and the sending path.
+// server's address and pin, the jitter buffer, the sending path and the
+// sound calls without a usable sound library.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,6 +8,7 @@
 #include "outside/qm_nim/audio/audio_format.h"
 #include "outside/qm_nim/audio/jitter_buffer.h"
 #include "outside/qm_nim/audio/opus_codec.h"
+#include "outside/qm_nim/audio/pulse_audio.h"
 #include "outside/qm_nim/audio/room_mix.h"
 #include "outside/qm_nim/audio/transmitter.h"
 #include "outside/qm_nim/net/endpoint.h"
@@ -284,6 +286,40 @@ TEST(Bitrate, TheWishIsCappedByTheServersBandwidth) {
     EXPECT_EQ(audio::UseOfAudioMode(0), audio::OpusUse::Speech);
     EXPECT_EQ(audio::UseOfAudioMode(1), audio::OpusUse::LowDelay);
     EXPECT_EQ(audio::UseOfAudioMode(2), audio::OpusUse::Music);
+}
+
+// The sound library is opened on first use; when it is missing, or is not
+// the library it should be, every sound call fails as with no server running.
+TEST(SoundLibrary, AMissingOrWrongLibraryFailsEverySoundCallLikeAnAbsentServer) {
+    struct Case {
+        const char* file;
+        const char* reason;
+    };
+    for (const Case& c : {Case{"libqm-no-such-sound.so.0", "cannot be loaded"},
+                          Case{"libc.so.6", "lacks pa_context_connect"}}) {
+        SCOPED_TRACE(c.file);
+        audio::PulseAudio sound(std::chrono::milliseconds(500), c.file);
+        for (int attempt = 0; attempt < 2; ++attempt) {  // the second answers from the first's outcome
+            std::string error;
+            EXPECT_TRUE(sound.Devices(&error).empty());
+            EXPECT_EQ(error.rfind("no sound server: ", 0), 0u) << error;
+            EXPECT_NE(error.find(c.file), std::string::npos) << error;
+            EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+        }
+        std::string error;
+        EXPECT_TRUE(sound.Programs(&error).empty());
+        EXPECT_EQ(error.rfind("no sound server: ", 0), 0u) << error;
+        auto none = [](const std::int16_t*, size_t) {};
+        error.clear();
+        EXPECT_EQ(sound.Capture("default", none, error), nullptr);
+        EXPECT_EQ(error.rfind("no sound server: ", 0), 0u) << error;
+        error.clear();
+        EXPECT_EQ(sound.Play("", [](std::int16_t*, size_t) {}, error), nullptr);
+        EXPECT_EQ(error.rfind("no sound server: ", 0), 0u) << error;
+        error.clear();
+        EXPECT_EQ(sound.CaptureProgram("", none, error), nullptr);
+        EXPECT_EQ(error.rfind("no sound server: ", 0), 0u) << error;
+    }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "outside/qm_nim/audio/audio_format.h"
+#include "outside/qm_nim/audio/pulse_library.h"
 #include "outside/qm_nim/audio/thread_priority.h"
 
 namespace qmnim::audio {
@@ -46,33 +47,36 @@ struct Waiter {
 
 class MainloopLock {
 public:
-    explicit MainloopLock(pa_threaded_mainloop* loop) : loop_(loop) { pa_threaded_mainloop_lock(loop_); }
-    ~MainloopLock() { pa_threaded_mainloop_unlock(loop_); }
+    MainloopLock(const PulseLibrary& pa, pa_threaded_mainloop* loop) : pa_(pa), loop_(loop) {
+        pa_.threaded_mainloop_lock(loop_);
+    }
+    ~MainloopLock() { pa_.threaded_mainloop_unlock(loop_); }
     MainloopLock(const MainloopLock&) = delete;
     MainloopLock& operator=(const MainloopLock&) = delete;
 
 private:
+    const PulseLibrary& pa_;
     pa_threaded_mainloop* loop_;
 };
 
 std::string Text(const char* s) { return s ? s : ""; }
 
-int PidOf(const pa_proplist* props) {
-    const char* pid = props ? pa_proplist_gets(props, PA_PROP_APPLICATION_PROCESS_ID) : nullptr;
+int PidOf(const PulseLibrary& pa, const pa_proplist* props) {
+    const char* pid = props ? pa.proplist_gets(props, PA_PROP_APPLICATION_PROCESS_ID) : nullptr;
     return pid ? std::atoi(pid) : 0;
 }
 
 // Waits until `stream` is ready or failed; false (with `error`) when it failed.
-bool WaitStreamReady(pa_threaded_mainloop* loop, pa_stream* stream, std::chrono::milliseconds timeout,
-                     std::string& error) {
+bool WaitStreamReady(const PulseLibrary& pa, pa_threaded_mainloop* loop, pa_stream* stream,
+                     std::chrono::milliseconds timeout, std::string& error) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         pa_stream_state_t state;
         {
-            MainloopLock lock(loop);
-            state = pa_stream_get_state(stream);
+            MainloopLock lock(pa, loop);
+            state = pa.stream_get_state(stream);
             if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
-                error = pa_strerror(pa_context_errno(pa_stream_get_context(stream)));
+                error = pa.strerror(pa.context_errno(pa.stream_get_context(stream)));
                 return false;
             }
         }
@@ -117,7 +121,8 @@ std::string ExecutableOf(int pid) {
 
 // --- connection ---------------------------------------------------------------------------
 
-PulseAudio::PulseAudio(std::chrono::milliseconds timeout) : timeout_(timeout) {}
+PulseAudio::PulseAudio(std::chrono::milliseconds timeout, const char* library)
+    : timeout_(timeout), library_(library ? library : kPulseLibraryFile) {}
 
 PulseAudio::~PulseAudio() {
     std::lock_guard<std::mutex> lock(connectLock_);
@@ -126,22 +131,34 @@ PulseAudio::~PulseAudio() {
 
 void PulseAudio::Disconnect() {
     if (!loop_) return;
-    pa_threaded_mainloop_stop(loop_);
+    const PulseLibrary& pa = *pa_;
+    pa.threaded_mainloop_stop(loop_);
     if (context_) {
-        pa_context_set_state_callback(context_, nullptr, nullptr);
-        pa_context_disconnect(context_);
-        pa_context_unref(context_);
+        pa.context_set_state_callback(context_, nullptr, nullptr);
+        pa.context_disconnect(context_);
+        pa.context_unref(context_);
         context_ = nullptr;
     }
-    pa_threaded_mainloop_free(loop_);
+    pa.threaded_mainloop_free(loop_);
     loop_ = nullptr;
 }
 
 bool PulseAudio::EnsureConnected(std::string& error) {
     std::lock_guard<std::mutex> lock(connectLock_);
+    if (!pa_) {
+        // The library is opened here, on the first use of a sound device,
+        // and answers like an absent server when it cannot be.
+        std::string why;
+        pa_ = LoadPulseLibrary(library_, why);
+        if (!pa_) {
+            error = "no sound server: " + why;
+            return false;
+        }
+    }
+    const PulseLibrary& pa = *pa_;
     if (loop_ && context_) {
-        MainloopLock l(loop_);
-        if (pa_context_get_state(context_) == PA_CONTEXT_READY) return true;
+        MainloopLock l(pa, loop_);
+        if (pa.context_get_state(context_) == PA_CONTEXT_READY) return true;
     }
     // A lost server leaves streams behind that still belong to the old
     // connection: a new one is made only once they are all gone.
@@ -150,40 +167,44 @@ bool PulseAudio::EnsureConnected(std::string& error) {
         return false;
     }
     Disconnect();
-    loop_ = pa_threaded_mainloop_new();
+    loop_ = pa.threaded_mainloop_new();
     if (!loop_) {
         error = "cannot start a sound server connection";
         return false;
     }
-    pa_proplist* props = pa_proplist_new();
-    pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "qm voice chat");
-    pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "phone");
-    context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), "qm voice chat", props);
-    pa_proplist_free(props);
+    pa_proplist* props = pa.proplist_new();
+    pa.proplist_sets(props, PA_PROP_APPLICATION_NAME, "qm voice chat");
+    pa.proplist_sets(props, PA_PROP_MEDIA_ROLE, "phone");
+    context_ = pa.context_new_with_proplist(pa.threaded_mainloop_get_api(loop_), "qm voice chat", props);
+    pa.proplist_free(props);
+    struct ConnectWait {
+        std::shared_ptr<Waiter> waiter;
+        const PulseLibrary* pa;
+    };
     auto waiter = std::make_shared<Waiter>();
-    auto* heldWaiter = new std::shared_ptr<Waiter>(waiter);  // freed by the connection below
-    pa_context_set_state_callback(
+    auto* heldWaiter = new ConnectWait{waiter, pa_};  // freed by the connection below
+    pa.context_set_state_callback(
         context_,
         [](pa_context* c, void* ud) {
-            auto* w = static_cast<std::shared_ptr<Waiter>*>(ud);
-            pa_context_state_t s = pa_context_get_state(c);
-            if (s == PA_CONTEXT_READY) (*w)->Finish(true);
-            if (s == PA_CONTEXT_FAILED || s == PA_CONTEXT_TERMINATED) (*w)->Finish(false);
+            auto* w = static_cast<ConnectWait*>(ud);
+            pa_context_state_t s = w->pa->context_get_state(c);
+            if (s == PA_CONTEXT_READY) w->waiter->Finish(true);
+            if (s == PA_CONTEXT_FAILED || s == PA_CONTEXT_TERMINATED) w->waiter->Finish(false);
         },
         heldWaiter);
-    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
-        pa_threaded_mainloop_start(loop_) < 0) {
-        error = std::string("no sound server: ") + pa_strerror(pa_context_errno(context_));
-        pa_context_set_state_callback(context_, nullptr, nullptr);
+    if (pa.context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+        pa.threaded_mainloop_start(loop_) < 0) {
+        error = std::string("no sound server: ") + pa.strerror(pa.context_errno(context_));
+        pa.context_set_state_callback(context_, nullptr, nullptr);
         delete heldWaiter;
         Disconnect();
         return false;
     }
     bool ok = waiter->Wait(timeout_);
     {
-        MainloopLock l(loop_);
-        pa_context_set_state_callback(context_, nullptr, nullptr);
-        if (!ok) error = std::string("no sound server: ") + pa_strerror(pa_context_errno(context_));
+        MainloopLock l(pa, loop_);
+        pa.context_set_state_callback(context_, nullptr, nullptr);
+        if (!ok) error = std::string("no sound server: ") + pa.strerror(pa.context_errno(context_));
     }
     delete heldWaiter;
     if (!ok) Disconnect();
@@ -199,6 +220,7 @@ std::vector<SoundDevice> PulseAudio::Devices(std::string* errorOut) {
         if (errorOut) *errorOut = error;
         return out;
     }
+    const PulseLibrary& pa = *pa_;
     struct Result {
         Waiter waiter;
         int pending = 3;
@@ -212,8 +234,8 @@ std::vector<SoundDevice> PulseAudio::Devices(std::string* errorOut) {
     auto* held = new std::shared_ptr<Result>(result);
     std::vector<pa_operation*> ops;
     {
-        MainloopLock l(loop_);
-        ops.push_back(pa_context_get_server_info(
+        MainloopLock l(pa, loop_);
+        ops.push_back(pa.context_get_server_info(
             context_,
             [](pa_context*, const pa_server_info* i, void* ud) {
                 auto& r = **static_cast<std::shared_ptr<Result>*>(ud);
@@ -224,7 +246,7 @@ std::vector<SoundDevice> PulseAudio::Devices(std::string* errorOut) {
                 r.Done();
             },
             held));
-        ops.push_back(pa_context_get_source_info_list(
+        ops.push_back(pa.context_get_source_info_list(
             context_,
             [](pa_context*, const pa_source_info* i, int eol, void* ud) {
                 auto& r = **static_cast<std::shared_ptr<Result>*>(ud);
@@ -233,7 +255,7 @@ std::vector<SoundDevice> PulseAudio::Devices(std::string* errorOut) {
                     r.devices.push_back({SoundDevice::Source, Text(i->name), Text(i->description), false});
             },
             held));
-        ops.push_back(pa_context_get_sink_info_list(
+        ops.push_back(pa.context_get_sink_info_list(
             context_,
             [](pa_context*, const pa_sink_info* i, int eol, void* ud) {
                 auto& r = **static_cast<std::shared_ptr<Result>*>(ud);
@@ -244,11 +266,11 @@ std::vector<SoundDevice> PulseAudio::Devices(std::string* errorOut) {
     }
     bool ok = result->waiter.Wait(timeout_);
     {
-        MainloopLock l(loop_);
+        MainloopLock l(pa, loop_);
         for (pa_operation* op : ops) {
             if (!op) continue;
-            if (!ok) pa_operation_cancel(op);
-            pa_operation_unref(op);
+            if (!ok) pa.operation_cancel(op);
+            pa.operation_unref(op);
         }
         if (ok) {
             out = result->devices;
@@ -264,6 +286,7 @@ std::vector<SoundDevice> PulseAudio::Devices(std::string* errorOut) {
 namespace {
 
 struct SinkInputList {
+    const PulseLibrary* pa = nullptr;
     Waiter waiter;
     std::vector<PlayingProgram> programs;
     std::map<std::uint32_t, std::uint32_t> sinkOf;  // stream index -> sink index
@@ -273,11 +296,12 @@ void OnSinkInput(pa_context*, const pa_sink_input_info* i, int eol, void* ud) {
     auto& r = **static_cast<std::shared_ptr<SinkInputList>*>(ud);
     if (eol) return r.waiter.Finish(true);
     if (!i) return;
+    const PulseLibrary& pa = *r.pa;
     PlayingProgram p;
     p.streamIndex = i->index;
-    p.pid = PidOf(i->proplist);
+    p.pid = PidOf(pa, i->proplist);
     p.exePath = ExecutableOf(p.pid);
-    p.name = Text(i->proplist ? pa_proplist_gets(i->proplist, PA_PROP_APPLICATION_NAME) : nullptr);
+    p.name = Text(i->proplist ? pa.proplist_gets(i->proplist, PA_PROP_APPLICATION_NAME) : nullptr);
     r.programs.push_back(p);
     r.sinkOf[i->index] = i->sink;
 }
@@ -287,19 +311,21 @@ void OnSinkInput(pa_context*, const pa_sink_input_info* i, int eol, void* ud) {
 bool PulseAudio::ListPrograms(std::vector<PlayingProgram>& programs, std::map<std::uint32_t, std::uint32_t>* sinkOf,
                               std::string& error) {
     if (!EnsureConnected(error)) return false;
+    const PulseLibrary& pa = *pa_;
     auto result = std::make_shared<SinkInputList>();
+    result->pa = pa_;
     auto* held = new std::shared_ptr<SinkInputList>(result);
     pa_operation* op;
     {
-        MainloopLock l(loop_);
-        op = pa_context_get_sink_input_info_list(context_, OnSinkInput, held);
+        MainloopLock l(pa, loop_);
+        op = pa.context_get_sink_input_info_list(context_, OnSinkInput, held);
     }
     bool ok = op && result->waiter.Wait(timeout_);
     {
-        MainloopLock l(loop_);
+        MainloopLock l(pa, loop_);
         if (op) {
-            if (!ok) pa_operation_cancel(op);  // the answer must not come after `held` is gone
-            pa_operation_unref(op);
+            if (!ok) pa.operation_cancel(op);  // the answer must not come after `held` is gone
+            pa.operation_unref(op);
         }
         if (ok) {
             programs = result->programs;
@@ -329,22 +355,24 @@ public:
     }
     ~PulseStream() override {
         if (stream_) {
-            MainloopLock l(owner_->loop_);
-            pa_stream_set_read_callback(stream_, nullptr, nullptr);
-            pa_stream_set_write_callback(stream_, nullptr, nullptr);
-            pa_stream_disconnect(stream_);
-            pa_stream_unref(stream_);
+            const PulseLibrary& pa = *owner_->pa_;
+            MainloopLock l(pa, owner_->loop_);
+            pa.stream_set_read_callback(stream_, nullptr, nullptr);
+            pa.stream_set_write_callback(stream_, nullptr, nullptr);
+            pa.stream_disconnect(stream_);
+            pa.stream_unref(stream_);
         }
         --owner_->liveStreams_;
     }
 
     bool Open(const std::string& device, bool record, std::string& error) {
         const char* name = device.empty() || device == "default" ? nullptr : device.c_str();
+        const PulseLibrary& pa = *owner_->pa_;
         {
-            MainloopLock l(owner_->loop_);
-            stream_ = pa_stream_new(owner_->context_, record ? "qm voice microphone" : "qm voice room", &kFormat, nullptr);
+            MainloopLock l(pa, owner_->loop_);
+            stream_ = pa.stream_new(owner_->context_, record ? "qm voice microphone" : "qm voice room", &kFormat, nullptr);
             if (!stream_) {
-                error = pa_strerror(pa_context_errno(owner_->context_));
+                error = pa.strerror(pa.context_errno(owner_->context_));
                 return false;
             }
             pa_buffer_attr attr;
@@ -357,48 +385,51 @@ public:
                                                         PA_STREAM_INTERPOLATE_TIMING);
             int rc;
             if (record) {
-                pa_stream_set_read_callback(stream_, &PulseStream::OnRead, this);
-                rc = pa_stream_connect_record(stream_, name, &attr, flags);
+                pa.stream_set_read_callback(stream_, &PulseStream::OnRead, this);
+                rc = pa.stream_connect_record(stream_, name, &attr, flags);
             } else {
-                pa_stream_set_write_callback(stream_, &PulseStream::OnWrite, this);
-                rc = pa_stream_connect_playback(stream_, name, &attr, flags, nullptr, nullptr);
+                pa.stream_set_write_callback(stream_, &PulseStream::OnWrite, this);
+                rc = pa.stream_connect_playback(stream_, name, &attr, flags, nullptr, nullptr);
             }
             if (rc < 0) {
-                error = pa_strerror(pa_context_errno(owner_->context_));
+                error = pa.strerror(pa.context_errno(owner_->context_));
                 return false;
             }
         }
-        return WaitStreamReady(owner_->loop_, stream_, owner_->timeout_, error);
+        return WaitStreamReady(pa, owner_->loop_, stream_, owner_->timeout_, error);
     }
 
     // A stream that records what one program stream plays, from its sink's monitor.
     bool OpenMonitor(std::uint32_t streamIndex, const std::string& monitorSource) {
-        stream_ = pa_stream_new(owner_->context_, "qm voice shared sound", &kFormat, nullptr);
+        const PulseLibrary& pa = *owner_->pa_;
+        stream_ = pa.stream_new(owner_->context_, "qm voice shared sound", &kFormat, nullptr);
         if (!stream_) return false;
-        pa_stream_set_monitor_stream(stream_, streamIndex);
+        pa.stream_set_monitor_stream(stream_, streamIndex);
         pa_buffer_attr attr;
         attr.maxlength = static_cast<uint32_t>(-1);
         attr.fragsize = kMonitorBytes;
         attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
-        pa_stream_set_read_callback(stream_, &PulseStream::OnRead, this);
-        return pa_stream_connect_record(stream_, monitorSource.c_str(), &attr,
+        pa.stream_set_read_callback(stream_, &PulseStream::OnRead, this);
+        return pa.stream_connect_record(stream_, monitorSource.c_str(), &attr,
                                         static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
                                                                        PA_STREAM_DONT_MOVE)) >= 0;
     }
 
     bool failed() const {
-        pa_stream_state_t s = pa_stream_get_state(stream_);
+        const PulseLibrary& pa = *owner_->pa_;
+        pa_stream_state_t s = pa.stream_get_state(stream_);
         return s == PA_STREAM_FAILED || s == PA_STREAM_TERMINATED;
     }
 
 private:
     static void OnRead(pa_stream* s, size_t, void* ud) {
         auto* self = static_cast<PulseStream*>(ud);
+        const PulseLibrary& pa = *self->owner_->pa_;
         RaiseOnce();
-        while (pa_stream_readable_size(s) > 0) {
+        while (pa.stream_readable_size(s) > 0) {
             const void* data = nullptr;
             size_t bytes = 0;
-            if (pa_stream_peek(s, &data, &bytes) < 0 || bytes == 0) return;
+            if (pa.stream_peek(s, &data, &bytes) < 0 || bytes == 0) return;
             size_t count = bytes / sizeof(std::int16_t);
             if (data) {
                 self->samples_(static_cast<const std::int16_t*>(data), count);
@@ -406,18 +437,19 @@ private:
                 self->silence_.assign(count, 0);  // a hole in the stream
                 self->samples_(self->silence_.data(), count);
             }
-            pa_stream_drop(s);
+            pa.stream_drop(s);
         }
     }
 
     static void OnWrite(pa_stream* s, size_t bytes, void* ud) {
         auto* self = static_cast<PulseStream*>(ud);
+        const PulseLibrary& pa = *self->owner_->pa_;
         RaiseOnce();
         void* buffer = nullptr;
-        if (pa_stream_begin_write(s, &buffer, &bytes) < 0 || !buffer) return;
+        if (pa.stream_begin_write(s, &buffer, &bytes) < 0 || !buffer) return;
         bytes -= bytes % sizeof(std::int16_t);
         self->fill_(static_cast<std::int16_t*>(buffer), bytes / sizeof(std::int16_t));
-        pa_stream_write(s, buffer, bytes, nullptr, 0, PA_SEEK_RELATIVE);
+        pa.stream_write(s, buffer, bytes, nullptr, 0, PA_SEEK_RELATIVE);
     }
 
     // The server's thread is made by the sound library: it is raised from its first sample callback.
@@ -460,13 +492,14 @@ public:
         : owner_(owner), exePath_(std::move(exePath)), samples_(std::move(samples)), self_(getpid()) {}
 
     ~ProgramCapture() override {
-        MainloopLock l(owner_->loop_);
-        pa_context_set_subscribe_callback(owner_->context_, nullptr, nullptr);
+        const PulseLibrary& pa = *owner_->pa_;
+        MainloopLock l(pa, owner_->loop_);
+        pa.context_set_subscribe_callback(owner_->context_, nullptr, nullptr);
         closing_ = true;
         // Answers still on their way must not reach this object any more.
         for (pa_operation* op : ops_) {
-            pa_operation_cancel(op);
-            pa_operation_unref(op);
+            pa.operation_cancel(op);
+            pa.operation_unref(op);
         }
         taps_.clear();
     }
@@ -478,8 +511,9 @@ public:
 
     // Called with the server's lock held.
     void Start() {
-        pa_context_set_subscribe_callback(owner_->context_, &ProgramCapture::OnNotice, this);
-        pa_operation_unref(pa_context_subscribe(owner_->context_, PA_SUBSCRIPTION_MASK_SINK_INPUT, nullptr, nullptr));
+        const PulseLibrary& pa = *owner_->pa_;
+        pa.context_set_subscribe_callback(owner_->context_, &ProgramCapture::OnNotice, this);
+        pa.operation_unref(pa.context_subscribe(owner_->context_, PA_SUBSCRIPTION_MASK_SINK_INPUT, nullptr, nullptr));
     }
 
     // Adds a monitor for one program stream playing on `sink`.
@@ -487,7 +521,8 @@ public:
         if (closing_ || taps_.count(streamIndex)) return;
         requests_.push_back(std::make_unique<std::pair<ProgramCapture*, std::uint32_t>>(this, streamIndex));
         auto* request = requests_.back().get();
-        Track(pa_context_get_sink_info_by_index(
+        const PulseLibrary& pa = *owner_->pa_;
+        Track(pa.context_get_sink_info_by_index(
             owner_->context_, sink,
             [](pa_context*, const pa_sink_info* i, int eol, void* ud) {
                 auto* req = static_cast<std::pair<ProgramCapture*, std::uint32_t>*>(ud);
@@ -546,6 +581,7 @@ private:
 
     static void OnNotice(pa_context* c, pa_subscription_event_type_t type, std::uint32_t index, void* ud) {
         auto* self = static_cast<ProgramCapture*>(ud);
+        const PulseLibrary& pa = *self->owner_->pa_;
         auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
         auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
         if (facility != PA_SUBSCRIPTION_EVENT_SINK_INPUT) return;
@@ -554,13 +590,13 @@ private:
             return;
         }
         if (kind != PA_SUBSCRIPTION_EVENT_NEW) return;
-        self->Track(pa_context_get_sink_input_info(
+        self->Track(pa.context_get_sink_input_info(
             c, index,
             [](pa_context*, const pa_sink_input_info* i, int eol, void* ud2) {
                 auto* me = static_cast<ProgramCapture*>(ud2);
                 if (eol || !i || me->closing_) return;
                 PlayingProgram p;
-                p.pid = PidOf(i->proplist);
+                p.pid = PidOf(*me->owner_->pa_, i->proplist);
                 p.exePath = ExecutableOf(p.pid);
                 if (me->Matches(p)) me->Add(i->index, i->sink);
             },
@@ -569,10 +605,11 @@ private:
 
     // Keeps an operation until it is done, so that closing can cancel it.
     void Track(pa_operation* op) {
+        const PulseLibrary& pa = *owner_->pa_;
         ops_.erase(std::remove_if(ops_.begin(), ops_.end(),
-                                  [](pa_operation* o) {
-                                      if (pa_operation_get_state(o) == PA_OPERATION_RUNNING) return false;
-                                      pa_operation_unref(o);
+                                  [&pa](pa_operation* o) {
+                                      if (pa.operation_get_state(o) == PA_OPERATION_RUNNING) return false;
+                                      pa.operation_unref(o);
                                       return true;
                                   }),
                    ops_.end());
@@ -598,7 +635,7 @@ std::unique_ptr<PulseAudio::Stream> PulseAudio::CaptureProgram(const std::string
     if (!ListPrograms(programs, &sinkOf, error)) return nullptr;
     auto capture = std::make_unique<ProgramCapture>(this, exePath, std::move(samples));
     {
-        MainloopLock l(loop_);
+        MainloopLock l(*pa_, loop_);
         capture->Start();
         for (const PlayingProgram& p : programs) {
             if (capture->Matches(p)) capture->Add(p.streamIndex, sinkOf[p.streamIndex]);

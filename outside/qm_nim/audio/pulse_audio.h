@@ -6,6 +6,9 @@
 // Thread rules: the public calls may come from any thread and wait at most
 // `timeout` for the server. Sample callbacks run on the sound server's thread
 // of this object; a stream's callbacks have stopped when its object is gone.
+//
+// The server's client library is opened by the first call that needs the
+// server; without it every call fails as if no server ran.
 #pragma once
 
 #include <atomic>
@@ -23,6 +26,8 @@ struct pa_context;
 struct pa_stream;
 
 namespace qmnim::audio {
+
+struct PulseLibrary;
 
 struct SoundDevice {
     enum Kind { Source, Sink } kind = Source;
@@ -43,7 +48,9 @@ public:
     using Samples = std::function<void(const std::int16_t* samples, size_t count)>;
     using Fill = std::function<void(std::int16_t* out, size_t count)>;
 
-    explicit PulseAudio(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
+    // `library`: the client library's file; nullptr is the system's.
+    explicit PulseAudio(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000),
+                        const char* library = nullptr);
     ~PulseAudio();
     PulseAudio(const PulseAudio&) = delete;
     PulseAudio& operator=(const PulseAudio&) = delete;
@@ -76,6 +83,8 @@ private:
     void Disconnect();
 
     const std::chrono::milliseconds timeout_;
+    const std::string library_;
+    const PulseLibrary* pa_ = nullptr;  // set once, by the first connection attempt
     std::atomic<int> liveStreams_{0};
     std::mutex connectLock_;
     pa_threaded_mainloop* loop_ = nullptr;
