@@ -16,7 +16,6 @@ string(TIMESTAMP QM_PACKAGE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 install(TARGETS qm_main qm_update RUNTIME DESTINATION ${QM_INSTALL_DIR})
 install(TARGETS qm_core KXCEF2 KXUiLib qm_nim qm_version LIBRARY DESTINATION ${QM_INSTALL_DIR})
 install(TARGETS qm_main_render LIBRARY DESTINATION ${QM_INSTALL_DIR}/webext)
-set_target_properties(qm_main_render PROPERTIES INSTALL_RPATH "$ORIGIN/..")
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/skin/Skin DESTINATION ${QM_INSTALL_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/deploy.ini DESTINATION ${QM_INSTALL_DIR})
 

@@ -11,6 +11,7 @@
 #include "tests/support/x_probe.h"
 #include "tests/support/display.h"
 #include "tests/support/http_server.h"
+#include "tests/support/proc.h"
 #include "tests/support/process.h"
 
 using namespace std::chrono_literals;
@@ -110,6 +111,21 @@ TEST_F(Client, TheDemoFrontEndUsesEveryServiceThroughJsHandleCallBack) {
     EXPECT_NE(selftest_.find("\"_nim_enum_player\":null"), std::string::npos) << selftest_;
     EXPECT_NE(selftest_.find("\"_get_client_info\":{\"boot_id\":\""), std::string::npos) << selftest_;
     EXPECT_NE(selftest_.find("\"version\":\"1.0.9.1\""), std::string::npos) << selftest_;
+
+    // The page's calls went through the launcher's extension in the web
+    // process, which carries the browser host's render side itself: no web
+    // process maps the browser host library, the window library or its XML
+    // parser.
+    size_t read = 0;
+    for (int pid : qmtest::ChildrenNamed(client_.pid(), "WebKitWebProces")) {
+        std::string maps;
+        if (!qmtest::ReadProcFile("/proc/" + std::to_string(pid) + "/maps", maps, 16 << 20)) continue;  // ended
+        ++read;
+        EXPECT_NE(maps.find("/webext/qm_main_render.so\n"), std::string::npos) << "web process " << pid;
+        for (const char* library : {"/libKXCEF2.so", "/libKXUiLib.so", "/libpugixml.so"})
+            EXPECT_EQ(maps.find(library), std::string::npos) << "web process " << pid << " maps " << library;
+    }
+    EXPECT_GE(read, 1u) << "no web process of the client";
 }
 
 TEST_F(Client, FlashingAlternatesUntilTheIconIsClicked) {

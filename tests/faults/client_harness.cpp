@@ -42,13 +42,6 @@ HttpResponse ScriptedPage(const std::string& body) {
     return r;
 }
 
-std::vector<int> ChildrenNamed(int parent, const std::string& comm) {
-    std::vector<int> out;
-    for (const qmtest::ProcStat& p : qmtest::ProcessTable())
-        if (p.ppid == parent && p.name.rfind(comm, 0) == 0) out.push_back(p.pid);
-    return out;
-}
-
 long RssKb(int pid) { return qmtest::ReadProcKb(pid, "status", "VmRSS:"); }
 
 std::string JsonText(const std::string& text) {

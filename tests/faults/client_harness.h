@@ -15,12 +15,11 @@
 
 #include "tests/support/http_server.h"
 #include "tests/support/logs.h"
+#include "tests/support/proc.h"
 #include "tests/support/process.h"
 
 namespace qmtest {
 
-// Children of `parent` whose command name starts with `comm` (e.g. "WebKitWebProces").
-std::vector<int> ChildrenNamed(int parent, const std::string& comm);
 // Resident set size of one process in KiB (0 when gone).
 long RssKb(int pid);
 

@@ -29,6 +29,11 @@ set(cases
   common_glib            qm_common          glib.h                             FORBIDDEN
   uilib_gtk              KXUiLib            gtk/gtk.h                          ALLOWED
   cefhost_webkit         KXCEF2             webkit2/webkit2.h                  ALLOWED
+  # What every web process loads sees neither the window library nor the launcher.
+  render_uilib           kxcef_render       uilib/UiLib.h                      FORBIDDEN
+  render_launcher        kxcef_render       launcher/bridge/cef_handler.h      FORBIDDEN
+  bridge_uilib           qm_launcher_bridge uilib/UiLib.h                      FORBIDDEN
+  render_webkit          kxcef_render       webkit2/webkit-web-extension.h     ALLOWED
   # Implementation headers stay inside their library.
   common_platform_linux  qm_common          platform/linux/crash/minidump_format.h FORBIDDEN
   shell_cefhost_inside   qm_core_shell      engine/app.h                       FORBIDDEN

@@ -96,6 +96,14 @@ inline std::vector<int> Descendants(int root, const std::vector<ProcStat>& table
     return out;
 }
 
+// Children of `parent` whose command name starts with `comm` (e.g. "WebKitWebProces").
+inline std::vector<int> ChildrenNamed(int parent, const std::string& comm) {
+    std::vector<int> out;
+    for (const ProcStat& p : ProcessTable())
+        if (p.ppid == parent && p.name.rfind(comm, 0) == 0) out.push_back(p.pid);
+    return out;
+}
+
 // The number after `key` in /proc/`pid`/`file` ("self" for this process), 0 when missing.
 inline long ReadProcKb(const std::string& pid, const char* file, const char* key) noexcept {
     std::string text;

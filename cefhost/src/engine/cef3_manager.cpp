@@ -9,6 +9,7 @@
 #include "browser/spare_view.h"
 #include "engine/app.h"
 #include "engine/engine_state.h"
+#include "engine/handler_slots.h"
 #include "engine/js_command_listener.h"
 #include "engine/profile.h"
 #include "engine/profile_context.h"
@@ -20,26 +21,17 @@
 #include "ui_thread.h"
 #include "uilib/win32.h"
 
+// The instance, its constructors and the handler slots' setters are in
+// handler_slots.cpp, which the library's render side shares.
 HWND CCEF3Manager::m_hQuitWnd = nullptr;
-CCEFJSCommandListener* CCEF3Manager::m_pListener = nullptr;
 
 namespace {
 
-std::atomic<CCEF3Manager*> g_instance{nullptr};
 std::atomic<bool> g_engineRunning{false};
 std::mutex g_stateMutex;
 std::vector<std::string> g_commandLine;
 kxcef::EngineSwitches g_switches;
 bool g_gtkReady = false;
-
-CCEF3Manager* EnsureInstance() {
-    CCEF3Manager* instance = g_instance.load();
-    if (!instance) {
-        instance = new CCEF3Manager();
-        g_instance.store(instance);
-    }
-    return instance;
-}
 
 std::string JoinLine(const std::vector<std::string>& line) {
     std::string out;
@@ -61,11 +53,6 @@ EngineSwitches CurrentSwitches() {
     return g_switches;
 }
 
-CefRefPtr<CCEF3APP> CurrentApp() {
-    CCEF3Manager* instance = g_instance.load();
-    return instance ? instance->GetCEFApp() : nullptr;
-}
-
 HWND QuitWindow() { return CCEF3Manager::m_hQuitWnd; }
 
 void LeaveCommandListener(CCEF3Handler* handler) {
@@ -78,48 +65,13 @@ void LeaveCommandListener(CCEF3Handler* handler) {
 
 }  // namespace kxcef
 
-CCEF3Manager::CCEF3Manager() : m_app(new CCEF3APP()) {
-    if (!m_pListener) m_pListener = new CCEFJSCommandListener();
-}
-CCEF3Manager::CCEF3Manager(const CCEF3Manager& other) : m_app(other.m_app) {}
-CCEF3Manager& CCEF3Manager::operator=(const CCEF3Manager& other) {
-    m_app = other.m_app;
-    return *this;
-}
-CCEF3Manager::~CCEF3Manager() = default;
-
-CefRefPtr<CCEF3APP> CCEF3Manager::GetCEFApp() { return m_app; }
-
 void CCEF3Manager::CEFPreapare() {
     // A fresh instance becomes current; browsers already listed stay listed.
-    CCEF3Manager* previous = g_instance.exchange(new CCEF3Manager());
-    delete previous;
-}
-
-void CCEF3Manager::SetProcessHandler(CProcessHandler* handler) {
-    CCEF3Manager* instance = EnsureInstance();
-    if (handler && instance->m_app) instance->m_app->binding().processHandler = handler;
-}
-
-void CCEF3Manager::SetJSCallBackHandler(CJSCallbackHandler* handler) {
-    CCEF3Manager* instance = EnsureInstance();
-    if (instance->m_app) instance->m_app->binding().jsHandler = handler;
-}
-
-void CCEF3Manager::RegisterJsNativeFunc(std::string objectName, std::string code) {
-    CCEF3Manager* instance = g_instance.load();
-    if (!instance || !instance->m_app) return;
-    instance->m_app->SyncSlot() = {std::move(objectName), std::move(code)};
-}
-
-void CCEF3Manager::RegisterAsyJsNativeFunc(std::string objectName, std::string code) {
-    CCEF3Manager* instance = g_instance.load();
-    if (!instance || !instance->m_app) return;
-    instance->m_app->AsyncSlot() = {std::move(objectName), std::move(code)};
+    delete kxcef::ExchangeManagerInstance(new CCEF3Manager());
 }
 
 void CCEF3Manager::AppendCmdLine(std::string name, std::string value) {
-    CCEF3Manager* instance = g_instance.load();
+    CCEF3Manager* instance = kxcef::ManagerInstance();
     if (!instance || !instance->m_app) return;
     instance->m_app->ExtraSwitches()[name] = value;
 }
@@ -130,7 +82,7 @@ std::vector<std::string> CCEF3Manager::GetPreparedCommandLine() {
 }
 
 int CCEF3Manager::CEFInit(HINSTANCE /*instance*/) {
-    CCEF3Manager* instance = EnsureInstance();
+    CCEF3Manager* instance = kxcef::EnsureManagerInstance();
     if (!instance || !instance->m_app) return 0;
     // The engine's helper processes run their own entry points; a process
     // started with a process type has nothing left to do here.
@@ -168,7 +120,7 @@ void CCEF3Manager::StartEngineProcesses() {
 
 CefRefPtr<CCEF3Handler> CCEF3Manager::CreateBrowser(HWND parent, RECT rect, std::string url, bool windowless,
                                                      bool enablePlugins, int fps) {
-    CCEF3Manager* instance = g_instance.load();
+    CCEF3Manager* instance = kxcef::ManagerInstance();
     if (!instance) return nullptr;
     CefRefPtr<CCEF3Handler> handler(new CCEF3Handler());
     handler->SetMainWindowHandle(parent);
@@ -223,7 +175,7 @@ void CCEF3Manager::CEFShutDown() {
         kxcef::CloseAllBrowsersNow();
         kxcef::ProfileContext::FlushAll();
     }
-    CCEF3Manager* instance = g_instance.exchange(nullptr);
+    CCEF3Manager* instance = kxcef::ExchangeManagerInstance(nullptr);
     if (instance) {
         CCEFJSCommandListener* list = m_pListener;
         m_pListener = nullptr;

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "engine/command_line.h"
-#include "engine/app.h"
+#include "engine/handler_slots.h"  // CurrentApp
 
 namespace kxcef {
 
@@ -10,7 +10,5 @@ namespace kxcef {
 bool EngineRunning();
 // The WebKit meaning of the prepared command line.
 EngineSwitches CurrentSwitches();
-// The current application object (null without a manager instance).
-CefRefPtr<CCEF3APP> CurrentApp();
 
 }  // namespace kxcef

@@ -11,7 +11,7 @@
 
 #include "bridge/variant_convert.h"
 #include "bridge/wire_format.h"
-#include "engine/engine_state.h"
+#include "engine/handler_slots.h"
 #include "kxcef/render_extension.h"
 #include "log.h"
 #include "render/documents.h"
