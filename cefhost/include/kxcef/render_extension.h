@@ -1,7 +1,9 @@
 // Entry of a web-process extension module: the engine loads the module into
 // every web process; the module installs its process and page-call handlers
 // (as the host program does before CEFInit) and hands over to the library's
-// render side.
+// render side. A module links either libKXCEF2.so or, to keep the browser side
+// out of the web process, the render side alone (kxcef_render), never both:
+// each has its own handler slots.
 //
 //   static void Install() { CCEF3Manager::SetProcessHandler(...); ... }
 //   KXCEF2_RENDER_EXTENSION(Install)
