@@ -5,7 +5,9 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -240,6 +242,12 @@ void TlsLink::Send(proto::MessageType type, std::string_view payload) {
     }
     out_ += proto::FrameHeader(type, payload.size());
     out_.append(payload.data(), payload.size());
+}
+
+size_t TlsLink::backlogBytes() const {
+    int inKernel = 0;
+    if (fd_ < 0 || ::ioctl(fd_, SIOCOUTQ, &inKernel) != 0 || inKernel < 0) inKernel = 0;
+    return queuedBytes() + static_cast<size_t>(inKernel);
 }
 
 bool TlsLink::WantsWrite() const { return ssl_ && (queuedBytes() > 0 || readWantsWrite_); }

@@ -44,6 +44,9 @@ public:
     // Whether the poll loop should wait for the socket to become writable.
     bool WantsWrite() const;
     size_t queuedBytes() const { return out_.size() - outSent_; }
+    // Bytes written that the peer has not acknowledged yet, ours and the
+    // kernel's: what a stalled path holds back and would deliver late.
+    size_t backlogBytes() const;
     // Reads what is there into `frames`; false when the peer closed or the connection broke.
     bool Receive(proto::FrameParser& frames);
     // Overwrites the queued bytes (they may hold a password) and closes.

@@ -80,12 +80,44 @@ std::string AuthenticateMsg::Encode() const {
 std::string PingMsg::Encode() const {
     Writer w;
     if (timestamp) w.Uint(1, *timestamp);
+    if (good) w.Uint(2, *good);
+    if (late) w.Uint(3, *late);
+    if (lost) w.Uint(4, *lost);
+    if (resync) w.Uint(5, *resync);
+    if (udpPackets) w.Uint(6, *udpPackets);
+    if (tcpPackets) w.Uint(7, *tcpPackets);
     return w.Take();
 }
 
 bool PingMsg::Decode(std::string_view data) {
     return Walk(data, [this](const Field& f) {
-        if (f.number == 1) U64(f, timestamp);
+        switch (f.number) {
+        case 1: U64(f, timestamp); break;
+        case 2: U32(f, good); break;
+        case 3: U32(f, late); break;
+        case 4: U32(f, lost); break;
+        case 5: U32(f, resync); break;
+        case 6: U32(f, udpPackets); break;
+        case 7: U32(f, tcpPackets); break;
+        }
+    });
+}
+
+std::string CryptSetupMsg::Encode() const {
+    Writer w;
+    if (key) w.Bytes(1, *key);
+    if (clientNonce) w.Bytes(2, *clientNonce);
+    if (serverNonce) w.Bytes(3, *serverNonce);
+    return w.Take();
+}
+
+bool CryptSetupMsg::Decode(std::string_view data) {
+    return Walk(data, [this](const Field& f) {
+        switch (f.number) {
+        case 1: Text(f, key); break;
+        case 2: Text(f, clientNonce); break;
+        case 3: Text(f, serverNonce); break;
+        }
     });
 }
 

@@ -61,8 +61,13 @@ struct AuthenticateMsg {
     std::string Encode() const;
 };
 
+// Also the statistics of the voice datagrams: the sender's count of what it
+// received from the other side (good, late, lost, resyncs) and of what it sent
+// each way. The server answers with its own counts of what it received from us.
 struct PingMsg {
     std::optional<std::uint64_t> timestamp;
+    std::optional<std::uint32_t> good, late, lost, resync;
+    std::optional<std::uint32_t> udpPackets, tcpPackets;
     std::string Encode() const;
     bool Decode(std::string_view data);
 };
@@ -147,6 +152,16 @@ struct PermissionDeniedMsg {
     std::string reason;
     std::optional<std::uint32_t> type;
     std::string name;
+    bool Decode(std::string_view data);
+};
+
+// The key and nonces of the voice datagrams (16 bytes each). From the
+// server: all three at login; only the server's nonce as the answer to a
+// resync request; nothing to ask for this client's nonce. From this client:
+// nothing to ask for the server's nonce, or its own nonce.
+struct CryptSetupMsg {
+    std::optional<std::string> key, clientNonce, serverNonce;
+    std::string Encode() const;
     bool Decode(std::string_view data);
 };
 

@@ -119,6 +119,21 @@ bool ParseVoice(std::string_view packet, bool withSession, ReceivedVoice& out) {
 }  // namespace
 
 bool ParseServerVoice(std::string_view packet, ReceivedVoice& out) { return ParseVoice(packet, true, out); }
+
+std::string BuildUdpPing(std::uint64_t timestamp) {
+    std::string out(1, static_cast<char>(kCodecPing << 5));
+    WriteVarint(out, static_cast<std::int64_t>(timestamp & INT64_MAX));
+    return out;
+}
+
+bool ParseUdpPing(std::string_view packet, std::uint64_t& timestamp) {
+    if (packet.empty() || (static_cast<std::uint8_t>(packet[0]) >> 5) != kCodecPing) return false;
+    size_t pos = 1;
+    std::int64_t v = 0;
+    if (!ReadVarint(packet, pos, v) || v < 0) return false;
+    timestamp = static_cast<std::uint64_t>(v);
+    return true;
+}
 bool ParseClientVoice(std::string_view packet, ReceivedVoice& out) { return ParseVoice(packet, false, out); }
 
 }  // namespace qmnim::proto

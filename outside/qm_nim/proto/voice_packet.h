@@ -43,4 +43,10 @@ bool ParseServerVoice(std::string_view packet, ReceivedVoice& out);
 // The same without the session: a packet as a client sends it.
 bool ParseClientVoice(std::string_view packet, ReceivedVoice& out);
 
+// A ping over the datagram path: the header of codec "ping", then a
+// timestamp the server sends back unchanged.
+std::string BuildUdpPing(std::uint64_t timestamp);
+// False unless `packet` is such a ping.
+bool ParseUdpPing(std::string_view packet, std::uint64_t& timestamp);
+
 }  // namespace qmnim::proto

@@ -20,6 +20,9 @@ namespace {
 
 constexpr const char kLogSource[] = "qm_nim\\VoiceSession";
 constexpr size_t kMaxQueuedVoice = 25;  // half a second; older packets are stale by then
+// Voice queued behind this many unacknowledged bytes of the control
+// connection (a few hundred milliseconds of it) would arrive late: dropped.
+constexpr size_t kMaxTunnelBacklog = 3000;
 
 std::uint64_t NowMs() {
     return static_cast<std::uint64_t>(
@@ -160,6 +163,7 @@ void VoiceSession::SendMessage(int type, const std::string& payload) {
 void VoiceSession::Run() {
     link_ = std::make_unique<net::TlsLink>();
     frames_ = std::make_unique<proto::FrameParser>();
+    transport_ = std::make_unique<VoiceTransport>(static_cast<VoiceTransport::Host&>(*this));
     bool stopping = false;
     while (!stopping) {
         std::deque<Command> commands;
@@ -185,15 +189,20 @@ void VoiceSession::Run() {
             if (attempt_) FinishLogin(false, "no answer to the login in time");
             Drop("no answer to the login in time", attempt_ == 0);
         }
+        auto transportWake = now + std::chrono::hours(1);
         if (state_ == State::Online) {
-            for (std::string& packet : voice) link_->Send(MessageType::UDPTunnel, packet);
+            for (std::string& packet : voice) transport_->SendVoice(packet, now);
+            transportWake = transport_->Tick(now);
+            // The voice path decides how often the connection needs a ping.
+            nextPing_ = std::min(nextPing_, lastPing_ + transport_->PingInterval());
             if (now >= nextPing_) {
-                proto::PingMsg ping;
-                ping.timestamp = NowMs();
-                SendMessage(static_cast<int>(MessageType::Ping), ping.Encode());
-                nextPing_ = now + options_.pingInterval;
+                SendMessage(static_cast<int>(MessageType::Ping), transport_->MakePing(NowMs()).Encode());
+                lastPing_ = now;
+                nextPing_ = now + transport_->PingInterval();
             }
-            if (now - lastHeard_ >= options_.deadAfter) Drop("the server went silent", true);
+            auto heard = std::max(lastHeard_, transport_->lastHeard());
+            if (now - heard >= options_.deadAfter || now - lastHeard_ >= options_.connectionDeadAfter)
+                Drop("the server went silent", true);
         }
         if (joinPending_ && now >= joinDeadline_) FinishJoin(kJoinTimedOut, "no answer from the server in time");
         if (link_->connected() && !link_->Flush()) Drop("the connection broke", true);
@@ -202,17 +211,22 @@ void VoiceSession::Run() {
         auto wakeAt = now + std::chrono::seconds(60);
         if (state_ == State::Waiting) wakeAt = std::min(wakeAt, nextTry_);
         if (state_ == State::Authenticating) wakeAt = std::min(wakeAt, loginDeadline_);
-        if (state_ == State::Online) wakeAt = std::min({wakeAt, nextPing_, lastHeard_ + options_.deadAfter});
+        if (state_ == State::Online)
+            wakeAt = std::min({wakeAt, nextPing_, transportWake,
+                               std::max(lastHeard_, transport_->lastHeard()) + options_.deadAfter,
+                               lastHeard_ + options_.connectionDeadAfter});
         if (joinPending_) wakeAt = std::min(wakeAt, joinDeadline_);
         auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(wakeAt - Clock::now()).count();
-        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {link_->fd(), POLLIN, 0}};
+        pollfd fds[3] = {{wakeFd_, POLLIN, 0}, {link_->fd(), POLLIN, 0}, {transport_->fd(), POLLIN, 0}};
         if (link_->WantsWrite()) fds[1].events |= POLLOUT;
-        int n = ::poll(fds, link_->connected() ? 2 : 1, static_cast<int>(std::max<long long>(0, waitMs) + 1));
+        if (!link_->connected()) fds[1].fd = -1;  // poll skips negative descriptors
+        int n = ::poll(fds, 3, static_cast<int>(std::max<long long>(0, waitMs) + 1));
         if (n <= 0) continue;
         if (fds[0].revents & POLLIN) {
             std::uint64_t count;
             (void)!::read(wakeFd_, &count, sizeof count);
         }
+        if (fds[2].fd >= 0 && (fds[2].revents & POLLIN)) transport_->OnReadable(Clock::now());
         if (link_->connected() && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
             bool alive = link_->Receive(*frames_);
             std::uint16_t type;
@@ -228,6 +242,7 @@ void VoiceSession::Run() {
     }
     Drop("closed", false);
     Wipe(password_);
+    transport_.reset();
     link_.reset();
 }
 
@@ -323,6 +338,7 @@ void VoiceSession::ConnectNow() {
     }
     frames_ = std::make_unique<proto::FrameParser>();
     lastHeard_ = Clock::now();
+    transport_->Start(link_->fd(), lastHeard_);
     if (!attempt_) loginDeadline_ = deadline;
     proto::VersionMsg version;
     version.version = proto::kProtocolVersion;
@@ -346,6 +362,7 @@ void VoiceSession::Drop(const std::string& reason, bool retry) {
     bool wasOnline = state_ == State::Online;
     if (wasOnline) QM_LOG(kLogSource) << "<qm_nim> disconnected: " << reason;
     bool hadLink = link_ && link_->connected();
+    if (transport_) transport_->Stop();
     if (link_) link_->Close();
     online_.store(false);
     ownSession_.store(0);
@@ -398,7 +415,8 @@ void VoiceSession::OnServerSync(std::uint32_t session, std::uint32_t maxBandwidt
     }
     online_.store(true);
     backoff_ = std::chrono::milliseconds(0);
-    nextPing_ = Clock::now() + options_.pingInterval;
+    lastPing_ = Clock::now();
+    nextPing_ = lastPing_ + transport_->PingInterval();
     everOnline_ = true;
     if (!reconnected) FinishLogin(true, {});
     attempt_ = 0;
@@ -428,10 +446,20 @@ void VoiceSession::ApplyToRoster(const Message& message) {
 
 void VoiceSession::OnFrame(std::uint16_t type, std::string_view payload) {
     switch (static_cast<MessageType>(type)) {
-    case MessageType::UDPTunnel: {
-        proto::ReceivedVoice voice;
-        if (state_ == State::Online && proto::ParseServerVoice(payload, voice) && voice.session != ownSession_.load())
-            listener_->OnVoice(voice);
+    case MessageType::UDPTunnel:
+        VoiceIn(payload);
+        return;
+    case MessageType::CryptSetup:
+        transport_->OnCryptSetup(payload, Clock::now());
+        return;
+    case MessageType::Ping: {
+        proto::PingMsg reply;
+        if (!reply.Decode(payload)) return;
+        transport_->OnPingReply(reply, Clock::now());
+        if (transport_->lossPercent() != reportedLoss_) {
+            reportedLoss_ = transport_->lossPercent();
+            listener_->OnPathLoss(reportedLoss_);
+        }
         return;
     }
     case MessageType::Reject: {
@@ -521,8 +549,33 @@ void VoiceSession::OnFrame(std::uint16_t type, std::string_view payload) {
         return;
     }
     default:
-        return;  // Version, Ping, CryptSetup, CodecVersion, PermissionQuery, ...
+        return;  // Version, CodecVersion, PermissionQuery, ...
     }
+}
+
+void VoiceSession::VoiceIn(std::string_view packet) {
+    if (state_ != State::Online) return;
+    proto::ReceivedVoice voice;
+    if (!proto::ParseServerVoice(packet, voice) || voice.session == ownSession_.load()) return;
+    {
+        // Only the people in the user's room are heard: a server (or anyone
+        // who can inject into the path) cannot make up speakers.
+        std::lock_guard<std::mutex> lock(rosterLock_);
+        if (ownChannel_ == 0) return;
+        const User* speaker = roster_.FindUser(voice.session);
+        if (!speaker || speaker->channel != ownChannel_) return;
+    }
+    listener_->OnVoice(voice);
+}
+
+void VoiceSession::SendControl(proto::MessageType type, const std::string& payload) {
+    SendMessage(static_cast<int>(type), payload);
+}
+
+bool VoiceSession::SendTunnelled(std::string_view packet) {
+    if (!link_ || !link_->connected() || link_->backlogBytes() > kMaxTunnelBacklog) return false;
+    link_->Send(MessageType::UDPTunnel, packet);
+    return true;
 }
 
 void VoiceSession::AdvanceJoin() {

@@ -22,6 +22,7 @@
 #include "outside/qm_nim/net/endpoint.h"
 #include "outside/qm_nim/proto/voice_packet.h"
 #include "outside/qm_nim/session/roster.h"
+#include "outside/qm_nim/session/voice_transport.h"
 
 namespace qmnim::net {
 class ClientIdentity;
@@ -60,8 +61,11 @@ public:
     virtual void OnOffline(const std::string& reason, bool retrying) = 0;
     virtual void OnJoin(const JoinResult& result) = 0;
     virtual void OnMembersChanged() = 0;
-    // A voice packet from another user of the server (any channel the server routes to us).
+    // A voice packet from another user in the own room (never from anyone
+    // else, whatever the server routes to us).
     virtual void OnVoice(const proto::ReceivedVoice& voice) = 0;
+    // The share of voice packets the path loses (percent), when it changes.
+    virtual void OnPathLoss(int /*percent*/) {}
 
 protected:
     ~SessionListener() = default;
@@ -70,14 +74,17 @@ protected:
 struct SessionOptions {
     net::ServerEndpoint server;
     std::shared_ptr<const net::ClientIdentity> identity;  // may be null
-    std::chrono::milliseconds pingInterval{5000};
-    std::chrono::milliseconds deadAfter{20000};       // nothing heard for this long: reconnect
+    // Nothing heard from the server on any path for `deadAfter`, or on the
+    // connection itself for `connectionDeadAfter`: reconnect. The connection
+    // is pinged as often as the voice path needs (see VoiceTransport).
+    std::chrono::milliseconds deadAfter{6000};
+    std::chrono::milliseconds connectionDeadAfter{25000};
     std::chrono::milliseconds firstBackoff{250};
     std::chrono::milliseconds maxBackoff{8000};
     std::chrono::milliseconds joinTimeout{5000};
 };
 
-class VoiceSession {
+class VoiceSession : private VoiceTransport::Host {
 public:
     using Clock = std::chrono::steady_clock;
 
@@ -141,6 +148,12 @@ private:
     void ApplyToRoster(const Message& message);
     void FinishJoin(int code, const std::string& reason);
     void SendMessage(int type, const std::string& payload);
+    // A voice packet as the server relays it, by either path.
+    void VoiceIn(std::string_view packet);
+    // VoiceTransport::Host (session thread).
+    void SendControl(proto::MessageType type, const std::string& payload) override;
+    bool SendTunnelled(std::string_view packet) override;
+    void DatagramVoice(std::string_view packet) override { VoiceIn(packet); }
 
     const SessionOptions options_;
     SessionListener* const listener_;
@@ -163,6 +176,8 @@ private:
     // Session-thread state.
     std::unique_ptr<net::TlsLink> link_;
     std::unique_ptr<proto::FrameParser> frames_;
+    std::unique_ptr<VoiceTransport> transport_;
+    int reportedLoss_ = 0;
     State state_ = State::Idle;
     std::string user_;
     std::string password_;
@@ -175,6 +190,7 @@ private:
     std::chrono::milliseconds backoff_{0};
     Clock::time_point lastHeard_;
     Clock::time_point nextPing_;
+    Clock::time_point lastPing_;
     bool everOnline_ = false;
     // The room the user wants to be in, and a join in progress.
     std::string wantedRoom_;
