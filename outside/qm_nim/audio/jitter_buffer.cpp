@@ -1,72 +1,303 @@
 #include "outside/qm_nim/audio/jitter_buffer.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "outside/qm_nim/audio/audio_format.h"
 
 namespace qmnim::audio {
 namespace {
-constexpr auto kWindow = std::chrono::milliseconds(500);
-constexpr auto kCalmBeforeShrink = std::chrono::seconds(5);
-constexpr size_t kDropPerPull = kSamplesPerMs;  // at most 1 ms dropped per playback request
-constexpr size_t kHardLimitMs = 400;            // beyond this nobody waits: cut to the target at once
+
+using namespace std::chrono_literals;
+constexpr auto kJitterWindow = 2s;
+// A packet this much later than its place in the stream is a stall's
+// backlog (dropped by the trim), not jitter to plan for.
+constexpr double kStallMs = 500;
+// Made-up sound while nothing comes: after 60 ms the spurt is taken as over
+// (its closing packet was lost, or the path broke).
+constexpr int kMaxEmptyConceals = 3;
+// A gap longer than this (100 ms) is skipped rather than filled.
+constexpr std::uint64_t kMaxFilledGap = 5;
+// A sequence this many steps behind the stream: the sender counts afresh.
+constexpr std::uint64_t kRestartSteps = 50;
+// Frames lost within a few seconds that make the path a lossy one.
+constexpr auto kLossMemory = 4s;
+constexpr size_t kLossyCount = 2;
+constexpr int kUnderrunStepMs = 10;
+constexpr int kMaxUnderrunBonusMs = 40;
+constexpr auto kCalmBeforeShrink = 2s;
+// Beyond the target by this much (or by the target, if larger): trimmed at once.
+constexpr int kBurstSlackMs = 60;
+constexpr auto kDriftWindow = 1s;
+
+int MsOf(size_t samples) { return static_cast<int>(samples / kSamplesPerMs); }
+
 }  // namespace
 
-void JitterBuffer::Push(const std::int16_t* samples, size_t count, bool first, Clock::time_point now) {
-    if (first && !playing_) samples_.clear();
-    ending_ = false;
-    // The fill just before a frame arrives is the buffer's slack: the lowest
-    // one in a window says how much could go without an underrun.
-    if (playing_) windowMin_ = std::min(windowMin_, samples_.size());
-    if (now - windowStart_ >= kWindow) {
-        // A frame's worth is used up between two arrivals; the rest of the target is the margin.
-        size_t slack = static_cast<size_t>(targetMs_) * kSamplesPerMs - kFrameSamples;
-        if (windowMin_ != SIZE_MAX && windowMin_ > slack + 5 * kSamplesPerMs)
-            dropBudget_ = windowMin_ - slack - 2 * kSamplesPerMs;
-        windowMin_ = SIZE_MAX;
-        windowStart_ = now;
-        if (targetMs_ > kMinTargetMs && now - lastTargetChange_ >= kCalmBeforeShrink) {
-            targetMs_ = std::max(kMinTargetMs, targetMs_ - 5);
-            lastTargetChange_ = now;
-        }
-    }
-    samples_.insert(samples_.end(), samples, samples + count);
-    size_t hardLimit = kHardLimitMs * kSamplesPerMs;
-    if (samples_.size() > hardLimit) {
-        size_t keep = static_cast<size_t>(targetMs_) * kSamplesPerMs;
-        droppedSamples_ += samples_.size() - keep;
-        samples_.erase(samples_.begin(), samples_.end() - static_cast<std::ptrdiff_t>(keep));
-        dropBudget_ = 0;
-    }
-    if (!playing_ && samples_.size() >= static_cast<size_t>(targetMs_) * kSamplesPerMs) playing_ = true;
+int JitterBuffer::bufferedMs() const { return MsOf(BufferedSamples()); }
+
+size_t JitterBuffer::BufferedSamples() const {
+    size_t n = pcm_.size() > pcmPos_ ? pcm_.size() - pcmPos_ : 0;
+    for (const auto& [sequence, p] : packets_) n += p.samples;
+    return n;
 }
 
-size_t JitterBuffer::MixInto(std::int16_t* out, size_t count, float gain) {
-    if (!playing_) {
-        // A short last transmission never reaches the target: play it anyway.
-        if (!ending_ || samples_.empty()) return 0;
-        playing_ = true;
-    }
-    if (dropBudget_ > 0 && samples_.size() > count + kDropPerPull) {
-        size_t drop = std::min(dropBudget_, kDropPerPull);
-        samples_.erase(samples_.begin(), samples_.begin() + static_cast<std::ptrdiff_t>(drop));
-        dropBudget_ -= drop;
-        droppedSamples_ += drop;
-    }
-    size_t n = std::min(count, samples_.size());
-    for (size_t i = 0; i < n; ++i)
-        out[i] = static_cast<std::int16_t>(std::clamp(out[i] + samples_[i] * gain, -32768.0f, 32767.0f));
-    samples_.erase(samples_.begin(), samples_.begin() + static_cast<std::ptrdiff_t>(n));
-    if (n < count) {
-        playing_ = false;  // fill up to the target again before playing on
-        if (!ending_) {
-            ++underruns_;
-            targetMs_ = std::min(kMaxTargetMs, targetMs_ + kUnderrunStepMs);
-            lastTargetChange_ = Clock::now();
+bool JitterBuffer::Push(std::uint64_t sequence, std::string_view opus, bool last, Clock::time_point now) {
+    if (opus.empty()) {
+        // Only the spurt's end: it closes with what is here.
+        if (!last) return false;
+        if (!packets_.empty()) {
+            packets_.rbegin()->second.last = true;
+        } else if (playing_) {
+            endAfterFront_ = true;
         }
-        ending_ = false;
+        return true;
     }
-    return n;
+    int samples = Decoder::SamplesIn(opus);
+    if (samples <= 0) return false;
+    if (havePlayed_) {
+        std::uint64_t step = step_ ? step_ : 1;
+        if (sequence < nextSequence_ && (nextSequence_ - sequence) / step > kRestartSteps) {
+            // Numbered from the start again (the sender reconnected): a new stream.
+            packets_.clear();
+            pcm_.clear();
+            pcmPos_ = 0;
+            playing_ = false;
+            havePlayed_ = false;
+            haveLastArrival_ = false;
+            concealedAhead_ = 0;
+        } else if (sequence < nextSequence_) {
+            ++counters_.late;
+            return false;
+        }
+    }
+    if (packets_.count(sequence)) return false;  // a copy (the same packet by both paths)
+    if (haveLastArrival_ && sequence > lastArrivalSequence_) {
+        std::uint64_t d = sequence - lastArrivalSequence_;
+        if (step_ == 0 || d < step_) step_ = d;
+    }
+    haveLastArrival_ = true;
+    lastArrivalSequence_ = sequence;
+    if (!playing_ && packets_.empty()) waitingSince_ = now;
+
+    NoteArrival(sequence, static_cast<size_t>(samples), now);
+    frameSamples_ = static_cast<size_t>(samples);
+    packets_.emplace(sequence, Packet{std::string(opus), static_cast<size_t>(samples), last});
+    while (packets_.size() > kMaxPackets) DropFront();
+    // A burst (a stall's backlog): what is beyond the target now would only
+    // be heard late. Keep the newest.
+    size_t target = static_cast<size_t>(targetMs_) * kSamplesPerMs;
+    size_t slack = static_cast<size_t>(std::max(kBurstSlackMs, targetMs_)) * kSamplesPerMs;
+    if (BufferedSamples() > target + slack) TrimTo(target);
+    return true;
+}
+
+void JitterBuffer::DropFront() {
+    if (packets_.empty()) return;
+    packets_.erase(packets_.begin());
+    ++counters_.dropped;
+}
+
+void JitterBuffer::TrimTo(size_t samples) {
+    while (packets_.size() > 1 && BufferedSamples() > samples) DropFront();
+    if (playing_ && !packets_.empty()) {
+        nextSequence_ = packets_.begin()->first;  // what was dropped is not missing
+        concealedAhead_ = 0;
+    }
+}
+
+void JitterBuffer::NoteArrival(std::uint64_t sequence, size_t samples, Clock::time_point now) {
+    if (!playing_ && packets_.empty()) {
+        // A spurt's first packet: its arrival is the reference for the others.
+        spurtStart_ = now;
+        spurtFirstSequence_ = sequence;
+        ++spurt_;
+    }
+    if (step_ == 0 && sequence != spurtFirstSequence_) return;  // no place in the stream yet
+    double frameMs = double(samples) / double(kSamplesPerMs);
+    double index = step_ == 0 ? 0.0
+                              : (double(sequence) - double(spurtFirstSequence_)) / double(step_);
+    double transit = std::chrono::duration<double, std::milli>(now - spurtStart_).count() - index * frameMs;
+    if (std::fabs(transit) <= kStallMs) arrivals_.push_back({now, transit, spurt_});
+    UpdateTarget(now);
+}
+
+void JitterBuffer::UpdateTarget(Clock::time_point now) {
+    while (!arrivals_.empty() && now - arrivals_.front().at > kJitterWindow) arrivals_.pop_front();
+    while (!losses_.empty() && now - losses_.front() > kLossMemory) losses_.pop_front();
+    // The spread of transit times within each spurt (each has its own reference).
+    double spread = 0;
+    for (size_t i = 0; i < arrivals_.size();) {
+        double lo = arrivals_[i].transitMs, hi = lo;
+        std::uint64_t spurt = arrivals_[i].spurt;
+        for (; i < arrivals_.size() && arrivals_[i].spurt == spurt; ++i) {
+            lo = std::min(lo, arrivals_[i].transitMs);
+            hi = std::max(hi, arrivals_[i].transitMs);
+        }
+        spread = std::max(spread, hi - lo);
+    }
+    if (underrunBonusMs_ > 0 && now - lastUnderrun_ > kCalmBeforeShrink) {
+        underrunBonusMs_ = std::max(0, underrunBonusMs_ - kUnderrunStepMs);
+        lastUnderrun_ = now;
+    }
+    int frameMs = MsOf(frameSamples_);
+    // On a lossy path the next packet must be here before a lost one's turn,
+    // so that its redundancy can stand in.
+    int floor = losses_.size() >= kLossyCount ? 2 * frameMs : frameMs;
+    int want = frameMs + static_cast<int>(std::ceil(spread)) + underrunBonusMs_;
+    targetMs_ = std::clamp(std::max(floor, want), kMinTargetMs, kMaxTargetMs);
+}
+
+bool JitterBuffer::StartSpurt(Clock::time_point now) {
+    if (packets_.empty()) return false;
+    bool closing = false;
+    for (const auto& [sequence, p] : packets_) closing = closing || p.last;
+    size_t target = static_cast<size_t>(targetMs_) * kSamplesPerMs;
+    // Play once the target is here; a short spurt that is complete, or a
+    // sender slower than the target, need not wait for it.
+    if (BufferedSamples() < target && !closing && now - waitingSince_ < std::chrono::milliseconds(targetMs_))
+        return false;
+    playing_ = true;
+    havePlayed_ = true;
+    nextSequence_ = packets_.begin()->first;
+    nextKnown_ = true;
+    concealedAhead_ = 0;
+    emptyConceals_ = 0;
+    endAfterFront_ = false;
+    windowMin_ = SIZE_MAX;
+    windowStart_ = now;
+    return true;
+}
+
+void JitterBuffer::Conceal(size_t samples) {
+    decoder_.Conceal(samples, pcm_);
+    pcmPos_ = 0;
+    level_ = LevelOf(pcm_.data(), pcm_.size());
+}
+
+void JitterBuffer::PlayFront() {
+    auto node = packets_.extract(packets_.begin());
+    const Packet& p = node.mapped();
+    if (decoder_.Decode(p.opus, pcm_)) {
+        ++counters_.played;
+        pcmPos_ = 0;
+        level_ = LevelOf(pcm_.data(), pcm_.size());
+    } else {
+        Conceal(p.samples);  // undecodable: made up like a lost one
+        ++counters_.concealed;
+    }
+    // Until the step is known, whatever comes next is next.
+    nextSequence_ = node.key() + (step_ ? step_ : 1);
+    nextKnown_ = step_ != 0;
+    endAfterFront_ = p.last;
+}
+
+bool JitterBuffer::NextFrame(Clock::time_point now) {
+    if (playing_ && endAfterFront_) {
+        playing_ = false;  // the spurt's closing frame has played
+        endAfterFront_ = false;
+    }
+    if (!playing_ && !StartSpurt(now)) return false;
+    if (packets_.empty()) {
+        if (emptyConceals_ >= kMaxEmptyConceals) {
+            playing_ = false;  // nothing came: the spurt is over
+            counters_.stretched += concealedAhead_;
+            concealedAhead_ = 0;
+            return false;
+        }
+        // Late or lost, we cannot tell yet: fill in, and let the next
+        // packet's sequence say which it was.
+        if (emptyConceals_ == 0) ++counters_.underruns;
+        ++emptyConceals_;
+        ++concealedAhead_;
+        underrunBonusMs_ = std::min(kMaxUnderrunBonusMs, underrunBonusMs_ + kUnderrunStepMs);
+        lastUnderrun_ = now;
+        UpdateTarget(now);
+        Conceal(frameSamples_);
+        return true;
+    }
+    emptyConceals_ = 0;
+    auto front = packets_.begin();
+    if (step_ && nextKnown_ && front->first > nextSequence_) {
+        std::uint64_t gap = (front->first - nextSequence_ + step_ / 2) / step_;
+        // Frames made up while nothing was here stand for lost ones, unless
+        // the buffer is thinner than its target: then they stay as delay.
+        bool thin = BufferedSamples() < static_cast<size_t>(targetMs_) * kSamplesPerMs;
+        std::uint64_t covered = thin ? 0 : std::min(gap, concealedAhead_);
+        gap -= covered;
+        nextSequence_ += covered * step_;
+        counters_.concealed += covered;
+        counters_.stretched += concealedAhead_ - covered;
+        concealedAhead_ = 0;
+        if (gap > kMaxFilledGap) {
+            nextSequence_ = front->first;  // a jump in the numbering, not a loss
+        } else if (gap > 0) {
+            losses_.push_back(now);
+            if (gap == 1) {
+                // The next packet is here: its redundancy rebuilds the lost one.
+                decoder_.DecodeFec(front->second.opus, front->second.samples, pcm_);
+                pcmPos_ = 0;
+                level_ = LevelOf(pcm_.data(), pcm_.size());
+                ++counters_.recovered;
+            } else {
+                Conceal(frameSamples_);
+                ++counters_.concealed;
+            }
+            nextSequence_ += step_;
+            UpdateTarget(now);
+            return true;
+        }
+    }
+    // It was late, not lost: what was made up meanwhile is delay now.
+    counters_.stretched += concealedAhead_;
+    concealedAhead_ = 0;
+    PlayFront();
+    return true;
+}
+
+void JitterBuffer::NoteLevelAfterPull(Clock::time_point now) {
+    if (!playing_) {
+        windowMin_ = SIZE_MAX;
+        windowStart_ = now;
+        return;
+    }
+    windowMin_ = std::min(windowMin_, BufferedSamples());
+    if (now - windowStart_ < kDriftWindow) return;
+    // Never below the target for a whole window: a frame of it is surplus
+    // delay. Decoded (the decoder stays in step) and not played.
+    size_t target = static_cast<size_t>(targetMs_) * kSamplesPerMs;
+    if (windowMin_ != SIZE_MAX && windowMin_ >= target && !packets_.empty()) {
+        std::vector<std::int16_t> keep;
+        keep.swap(pcm_);
+        size_t keepPos = pcmPos_;
+        PlayFront();
+        --counters_.played;
+        ++counters_.dropped;
+        pcm_.swap(keep);
+        pcmPos_ = keepPos;
+    }
+    windowMin_ = SIZE_MAX;
+    windowStart_ = now;
+}
+
+size_t JitterBuffer::MixInto(std::int16_t* out, size_t count, float gain, Clock::time_point now) {
+    size_t done = 0;
+    while (done < count) {
+        if (pcmPos_ >= pcm_.size() && !NextFrame(now)) break;
+        size_t n = std::min(count - done, pcm_.size() - pcmPos_);
+        audio::MixInto(out + done, pcm_.data() + pcmPos_, n, gain);
+        pcmPos_ += n;
+        done += n;
+    }
+    NoteLevelAfterPull(now);
+    return done;
+}
+
+void JitterBuffer::Discard() {
+    while (!packets_.empty()) PlayFront();
+    pcmPos_ = pcm_.size();
+    playing_ = false;
+    endAfterFront_ = false;
 }
 
 }  // namespace qmnim::audio

@@ -39,6 +39,13 @@ void Encoder::SetBitrate(int bitrate) {
     if (encoder_) opus_encoder_ctl(encoder_, OPUS_SET_BITRATE(bitrate));
 }
 
+void Encoder::SetExpectedLoss(int percent) {
+    if (!encoder_) return;
+    percent = std::clamp(percent, 0, 100);
+    opus_encoder_ctl(encoder_, OPUS_SET_INBAND_FEC(percent > 0 ? 1 : 0));
+    opus_encoder_ctl(encoder_, OPUS_SET_PACKET_LOSS_PERC(percent));
+}
+
 void Encoder::Reset() {
     if (encoder_) opus_encoder_ctl(encoder_, OPUS_RESET_STATE);
 }
@@ -83,6 +90,23 @@ void Decoder::Conceal(size_t samples, std::vector<std::int16_t>& out) {
     if (!decoder_) return;
     int n = opus_decode(decoder_, nullptr, 0, out.data(), static_cast<int>(samples), 0);
     out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+void Decoder::DecodeFec(std::string_view next, size_t samples, std::vector<std::int16_t>& out) {
+    samples = std::min<size_t>(samples, kMaxDecodedSamples);
+    out.assign(samples, 0);
+    if (!decoder_ || next.empty() || next.size() > 0x7FFFFFFF) return Conceal(samples, out);
+    int n = opus_decode(decoder_, reinterpret_cast<const unsigned char*>(next.data()),
+                        static_cast<opus_int32>(next.size()), out.data(), static_cast<int>(samples), 1);
+    if (n <= 0) return Conceal(samples, out);
+    out.resize(static_cast<size_t>(n));
+}
+
+int Decoder::SamplesIn(std::string_view packet) {
+    if (packet.empty() || packet.size() > 0x7FFFFFFF) return 0;
+    int n = opus_packet_get_nb_samples(reinterpret_cast<const unsigned char*>(packet.data()),
+                                       static_cast<opus_int32>(packet.size()), kSampleRate);
+    return n > 0 && n <= kMaxDecodedSamples ? n : 0;
 }
 
 int ChooseBitrate(bool highRate, OpusUse use, std::uint32_t maxBandwidth) {

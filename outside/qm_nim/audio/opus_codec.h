@@ -24,6 +24,9 @@ public:
     bool ok() const { return encoder_ != nullptr; }
     void SetBitrate(int bitrate);
     int bitrate() const { return bitrate_; }
+    // The share of packets the path loses (percent): above 0 each packet also
+    // carries a coarse copy of the one before (in-band FEC), sized for it.
+    void SetExpectedLoss(int percent);
     // One 20 ms frame in, one Opus packet out (empty on failure).
     std::string Encode(const std::int16_t* frame);
     void Reset();
@@ -44,6 +47,11 @@ public:
     bool Decode(std::string_view packet, std::vector<std::int16_t>& out);
     // A lost frame of `samples`, made up from what came before.
     void Conceal(size_t samples, std::vector<std::int16_t>& out);
+    // A lost frame of `samples` rebuilt from the redundancy in `next`, the
+    // packet after it (concealed like Conceal when `next` carries none).
+    void DecodeFec(std::string_view next, size_t samples, std::vector<std::int16_t>& out);
+    // Samples (48 kHz) a packet decodes to; 0 when it is not a valid Opus packet.
+    static int SamplesIn(std::string_view packet);
 
 private:
     OpusDecoder* decoder_ = nullptr;

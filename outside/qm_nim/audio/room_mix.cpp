@@ -1,58 +1,93 @@
 #include "outside/qm_nim/audio/room_mix.h"
 
+#include <algorithm>
+
 #include "outside/qm_nim/audio/audio_format.h"
 
 namespace qmnim::audio {
 namespace {
-constexpr auto kSpeakingHold = std::chrono::milliseconds(300);
-constexpr std::uint64_t kMaxConcealedFrames = 5;  // a longer gap is a new start, not a loss
+using namespace std::chrono_literals;
+constexpr auto kSpeakingHold = 300ms;
+// A speaker quiet this long may give its place to a newcomer.
+constexpr auto kPlaceFreeAfter = 1s;
+// Without a pull for this long nobody plays the room: packets are decoded on
+// arrival and dropped.
+constexpr auto kNobodyPlays = 200ms;
+constexpr auto kSweepEvery = 500ms;
+// The user's own sound in test mode: starts a frame ahead, never more than 100 ms behind.
+constexpr size_t kLocalStart = kFrameSamples;
+constexpr size_t kLocalMax = 5 * kFrameSamples;
+
+void Add(JitterBuffer::Counters& into, const JitterBuffer::Counters& c) {
+    into.played += c.played;
+    into.concealed += c.concealed;
+    into.stretched += c.stretched;
+    into.recovered += c.recovered;
+    into.late += c.late;
+    into.dropped += c.dropped;
+    into.underruns += c.underruns;
+}
 }  // namespace
 
-RoomMix::Speaker& RoomMix::SpeakerLocked(std::uint32_t id) {
-    auto& slot = speakers_[id];
-    if (!slot) slot = std::make_unique<Speaker>();
-    return *slot;
+void RoomMix::RetireLocked(std::map<std::uint32_t, std::unique_ptr<Speaker>>::iterator it) {
+    Add(retired_, it->second->buffer.counters());
+    speakers_.erase(it);
 }
 
-void RoomMix::OnPacket(std::uint32_t speaker, std::uint64_t sequence, std::string_view opus, bool last) {
-    auto now = Clock::now();
-    std::lock_guard<std::mutex> lock(lock_);
-    Speaker& s = SpeakerLocked(speaker);
-    bool first = !s.inTransmission;
-    if (!first && sequence < s.nextSequence) return;  // late duplicate or out of order: too late to play
-    if (!first && sequence > s.nextSequence) {
-        // Frames lost on the way (the server drops what exceeds the bandwidth):
-        // cover a short gap so the speaker does not jump.
-        std::uint64_t missing = (sequence - s.nextSequence) / kSequencePerFrame;
-        if (missing <= kMaxConcealedFrames) {
-            for (std::uint64_t i = 0; i < missing; ++i) {
-                s.decoder.Conceal(kFrameSamples, pcm_);
-                s.buffer.Push(pcm_.data(), pcm_.size(), false, now);
-            }
-        }
+void RoomMix::SweepLocked(Clock::time_point now) {
+    if (now - lastSweep_ < kSweepEvery) return;
+    lastSweep_ = now;
+    for (auto it = speakers_.begin(); it != speakers_.end();) {
+        auto next = std::next(it);
+        if (now - it->second->lastHeard > kForgetAfter) RetireLocked(it);
+        it = next;
     }
-    if (!s.decoder.Decode(opus, pcm_)) return;
+}
+
+void RoomMix::OnPacket(std::uint32_t speaker, std::uint64_t sequence, std::string_view opus, bool last,
+                       Clock::time_point now) {
+    std::lock_guard<std::mutex> lock(lock_);
+    SweepLocked(now);
+    auto it = speakers_.find(speaker);
+    if (it == speakers_.end()) {
+        if (speaker == kLocalSpeaker) return;
+        if (speakers_.size() >= kMaxSpeakers) {
+            // Full: the newcomer takes the place of whoever has been quiet longest, if anyone has.
+            auto quietest = std::min_element(speakers_.begin(), speakers_.end(), [](const auto& a, const auto& b) {
+                return a.second->lastHeard < b.second->lastHeard;
+            });
+            if (now - quietest->second->lastHeard < kPlaceFreeAfter) return;
+            RetireLocked(quietest);
+        }
+        it = speakers_.emplace(speaker, std::make_unique<Speaker>()).first;
+    }
+    Speaker& s = *it->second;
+    if (!s.buffer.Push(sequence, opus, last, now)) return;
     ++frames_;
-    s.buffer.Push(pcm_.data(), pcm_.size(), first, now);
-    s.nextSequence = sequence + std::max<std::uint64_t>(1, pcm_.size() / (kSamplesPerMs * 10));
-    s.inTransmission = !last;
-    if (last) s.buffer.EndOfTransmission();
-    s.level = LevelOf(pcm_.data(), pcm_.size());
     s.lastHeard = now;
+    if (now - lastPull_ > kNobodyPlays) s.buffer.Discard();
 }
 
 void RoomMix::OnLocalSamples(const std::int16_t* samples, size_t count) {
-    auto now = Clock::now();
     std::lock_guard<std::mutex> lock(lock_);
-    Speaker& s = SpeakerLocked(kLocalSpeaker);
-    s.buffer.Push(samples, count, !s.inTransmission, now);
-    s.inTransmission = true;
+    local_.insert(local_.end(), samples, samples + count);
+    if (local_.size() > kLocalMax) local_.erase(local_.begin(), local_.end() - static_cast<std::ptrdiff_t>(kLocalMax));
 }
 
-void RoomMix::Pull(std::int16_t* out, size_t count) {
+void RoomMix::Pull(std::int16_t* out, size_t count, Clock::time_point now) {
     std::fill(out, out + count, std::int16_t{0});
     std::lock_guard<std::mutex> lock(lock_);
-    for (auto& [id, s] : speakers_) s->buffer.MixInto(out, count, gain_);
+    lastPull_ = now;
+    for (auto& [id, s] : speakers_) s->buffer.MixInto(out, count, gain_, now);
+    if (!localPlaying_ && local_.size() >= kLocalStart) localPlaying_ = true;
+    if (localPlaying_) {
+        size_t n = std::min(count, local_.size());
+        for (size_t i = 0; i < n; ++i)
+            out[i] = static_cast<std::int16_t>(std::clamp(out[i] + local_[i] * gain_, -32768.0f, 32767.0f));
+        local_.erase(local_.begin(), local_.begin() + static_cast<std::ptrdiff_t>(n));
+        if (n < count) localPlaying_ = false;  // a frame ahead again before playing on
+    }
+    SweepLocked(now);
 }
 
 void RoomMix::SetGain(float gain) {
@@ -62,21 +97,28 @@ void RoomMix::SetGain(float gain) {
 
 void RoomMix::Clear() {
     std::lock_guard<std::mutex> lock(lock_);
-    speakers_.clear();
+    while (!speakers_.empty()) RetireLocked(speakers_.begin());
+    local_.clear();
+    localPlaying_ = false;
 }
 
 void RoomMix::Forget(std::uint32_t speaker) {
     std::lock_guard<std::mutex> lock(lock_);
-    speakers_.erase(speaker);
+    if (speaker == kLocalSpeaker) {
+        local_.clear();
+        localPlaying_ = false;
+        return;
+    }
+    auto it = speakers_.find(speaker);
+    if (it != speakers_.end()) RetireLocked(it);
 }
 
 std::vector<RoomMix::Level> RoomMix::Levels(Clock::time_point now) const {
     std::lock_guard<std::mutex> lock(lock_);
     std::vector<Level> out;
     for (const auto& [id, s] : speakers_) {
-        if (id == kLocalSpeaker) continue;
         bool speaking = now - s->lastHeard < kSpeakingHold;
-        out.push_back({id, speaking ? s->level : 0, speaking});
+        out.push_back({id, speaking ? s->buffer.level() : 0, speaking});
     }
     return out;
 }
@@ -84,7 +126,7 @@ std::vector<RoomMix::Level> RoomMix::Levels(Clock::time_point now) const {
 bool RoomMix::AnyoneSpeaking(Clock::time_point now, std::chrono::milliseconds within) const {
     std::lock_guard<std::mutex> lock(lock_);
     for (const auto& [id, s] : speakers_) {
-        if (id != kLocalSpeaker && now - s->lastHeard < within) return true;
+        if (now - s->lastHeard < within) return true;
     }
     return false;
 }
@@ -92,6 +134,18 @@ bool RoomMix::AnyoneSpeaking(Clock::time_point now, std::chrono::milliseconds wi
 std::uint64_t RoomMix::framesReceived() const {
     std::lock_guard<std::mutex> lock(lock_);
     return frames_;
+}
+
+size_t RoomMix::speakers() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return speakers_.size();
+}
+
+JitterBuffer::Counters RoomMix::counters() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    JitterBuffer::Counters all = retired_;
+    for (const auto& [id, s] : speakers_) Add(all, s->buffer.counters());
+    return all;
 }
 
 }  // namespace qmnim::audio

@@ -90,8 +90,15 @@ void Transmitter::FrameReadyLocked(const std::int16_t* frame) {
         return;
     }
     bool last = transmitting_ && quietFrames_ >= kHangoverFrames;
-    if (!encoder_) encoder_ = std::make_unique<Encoder>(use_, bitrate_);
+    if (!encoder_) {
+        encoder_ = std::make_unique<Encoder>(use_, bitrate_);
+        appliedLoss_ = -1;
+    }
     if (!transmitting_) encoder_->Reset();
+    if (int loss = expectedLoss_.load(); loss != appliedLoss_) {
+        encoder_->SetExpectedLoss(loss);
+        appliedLoss_ = loss;
+    }
     std::string opus = encoder_->Encode(frame);
     std::string packet = opus.empty() ? std::string() : proto::BuildVoicePacket(sequence_, opus, last);
     sequence_ += kSequencePerFrame;

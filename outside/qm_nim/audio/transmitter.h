@@ -41,6 +41,8 @@ public:
     void SetMicGain(float gain) { micGain_.store(gain); }
     void SetProgramGain(float gain) { programGain_.store(gain); }
     void Configure(OpusUse use, int bitrate);
+    // The share of packets the path loses (percent), for the encoder's redundancy.
+    void SetExpectedLoss(int percent) { expectedLoss_.store(percent); }
 
     int level() const { return level_.load(); }         // 0..100 of the last frame
     bool speaking() const { return speaking_.load(); }  // frames are going out
@@ -67,6 +69,8 @@ private:
     std::atomic<bool> testMode_{false}, muted_{false}, sending_{false};
     std::atomic<float> micGain_{1.0f}, programGain_{1.0f};
     std::atomic<int> level_{0};
+    std::atomic<int> expectedLoss_{0};
+    int appliedLoss_ = -1;  // what the encoder was told last
     std::atomic<bool> speaking_{false};
     std::atomic<std::uint64_t> framesSent_{0};
 };

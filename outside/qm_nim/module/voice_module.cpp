@@ -279,6 +279,8 @@ void VoiceModule::OnVoice(const proto::ReceivedVoice& voice) {
     LevelsActive();
 }
 
+void VoiceModule::OnPathLoss(int percent) { transmitter_.SetExpectedLoss(percent); }
+
 void VoiceModule::LevelsActive() {
     std::lock_guard<std::mutex> lock(lock_);
     if (pump_) pump_->LevelsActive();

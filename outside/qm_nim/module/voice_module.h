@@ -70,6 +70,7 @@ private:
     void OnJoin(const session::JoinResult& result) override;
     void OnMembersChanged() override;
     void OnVoice(const proto::ReceivedVoice& voice) override;
+    void OnPathLoss(int percent) override;
 
     void Post(EventPump::Event event);
     // Someone speaks: level events flow until nobody does.

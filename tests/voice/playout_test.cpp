@@ -1,0 +1,255 @@
+// What the listener hears of a speaker: the jitter buffer and the room's mix
+// with real Opus packets, on a simulated clock (packets arrive when the
+// scenario says, the loudspeaker takes 10 ms every 10 ms). Gaps are counted
+// as silent 10 ms blocks inside a talk spurt.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "outside/qm_nim/audio/audio_format.h"
+#include "outside/qm_nim/audio/jitter_buffer.h"
+#include "outside/qm_nim/audio/opus_codec.h"
+#include "outside/qm_nim/audio/room_mix.h"
+
+namespace qmnim {
+namespace {
+
+using namespace std::chrono_literals;
+using audio::JitterBuffer;
+using Clock = JitterBuffer::Clock;
+
+// `count` 20 ms Opus packets of a steady tone.
+std::vector<std::string> TonePackets(size_t count, int expectedLoss = 0, double hz = 440) {
+    audio::Encoder encoder(audio::OpusUse::Speech, 24000);
+    encoder.SetExpectedLoss(expectedLoss);
+    std::vector<std::string> out;
+    std::vector<std::int16_t> frame(audio::kFrameSamples);
+    for (size_t f = 0; f < count; ++f) {
+        for (size_t i = 0; i < frame.size(); ++i) {
+            double t = double(f * frame.size() + i) / audio::kSampleRate;
+            frame[i] = static_cast<std::int16_t>(std::sin(2 * M_PI * hz * t) * 0.3 * 32767);
+        }
+        out.push_back(encoder.Encode(frame.data()));
+    }
+    return out;
+}
+
+struct Arrival {
+    int atMs;
+    std::uint64_t sequence;
+    size_t packet;  // index into the packets
+    bool last = false;
+};
+
+// Plays `arrivals` through a jitter buffer for `totalMs`, 10 ms at a time.
+struct Listener {
+    JitterBuffer jb;
+    Clock::time_point t0 = Clock::now();
+    std::vector<std::int16_t> heard;
+
+    void Play(const std::vector<std::string>& packets, std::vector<Arrival> arrivals, int totalMs, int fromMs = 0) {
+        std::stable_sort(arrivals.begin(), arrivals.end(), [](const Arrival& a, const Arrival& b) { return a.atMs < b.atMs; });
+        size_t next = 0;
+        std::vector<std::int16_t> block(10 * audio::kSamplesPerMs);
+        for (int ms = fromMs; ms < totalMs; ms += 10) {
+            for (; next < arrivals.size() && arrivals[next].atMs <= ms; ++next)
+                jb.Push(arrivals[next].sequence, packets[arrivals[next].packet], arrivals[next].last,
+                        t0 + std::chrono::milliseconds(arrivals[next].atMs));
+            std::fill(block.begin(), block.end(), 0);
+            jb.MixInto(block.data(), block.size(), 1.0f, t0 + std::chrono::milliseconds(ms));
+            heard.insert(heard.end(), block.begin(), block.end());
+        }
+    }
+};
+
+bool Silent(const std::int16_t* s, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        if (std::abs(s[i]) > 30) return false;
+    return true;
+}
+
+// Silent 10 ms blocks between the first and the last block with sound.
+int GapsInside(const std::vector<std::int16_t>& heard) {
+    const size_t block = 10 * audio::kSamplesPerMs;
+    std::vector<bool> silent;
+    for (size_t at = 0; at + block <= heard.size(); at += block) silent.push_back(Silent(heard.data() + at, block));
+    auto first = std::find(silent.begin(), silent.end(), false);
+    auto last = std::find(silent.rbegin(), silent.rend(), false).base();
+    if (first >= last) return -1;  // nothing heard at all
+    return static_cast<int>(std::count(first, last, true));
+}
+
+// A steady sender, 20 ms apart with a few milliseconds of jitter.
+std::vector<Arrival> Steady(size_t frames, std::uint64_t step, int jitterMs = 3, int startMs = 0,
+                            std::uint64_t firstSequence = 0) {
+    std::vector<Arrival> out;
+    for (size_t f = 0; f < frames; ++f) {
+        int jitter = jitterMs ? static_cast<int>((f * 7) % (2 * jitterMs + 1)) - jitterMs : 0;
+        out.push_back({startMs + static_cast<int>(f) * 20 + jitter, firstSequence + f * step, f, f + 1 == frames});
+    }
+    return out;
+}
+
+TEST(Playout, SendersNumberingByOneOrByTwoAreHeardWithoutGaps) {
+    auto packets = TonePackets(150);
+    for (std::uint64_t step : {1u, 2u, 4u}) {
+        SCOPED_TRACE(step);
+        Listener run;
+        run.Play(packets, Steady(150, step), 3400);
+        EXPECT_EQ(GapsInside(run.heard), 0);
+        EXPECT_EQ(run.jb.counters().concealed, 0u);
+        EXPECT_EQ(run.jb.counters().late, 0u);
+        EXPECT_GE(run.jb.counters().played, 145u);
+        EXPECT_LE(run.jb.targetMs(), 30);
+    }
+}
+
+TEST(Playout, ReorderedCopiedAndRenumberedPacketsPlayInTheirOrder) {
+    auto packets = TonePackets(100);
+    std::vector<Arrival> arrivals = Steady(100, 2, 0);
+    // Every tenth pair swaps on the way (the second arrives 4 ms before the first).
+    for (size_t f = 10; f + 1 < arrivals.size(); f += 10) {
+        arrivals[f].atMs += 16;
+        arrivals[f + 1].atMs -= 4;
+    }
+    // Some come twice (by both paths while the path changes).
+    for (size_t f = 30; f < 40; ++f) arrivals.push_back({arrivals[f].atMs + 1, arrivals[f].sequence, f});
+    Listener run;
+    run.Play(packets, arrivals, 2300);
+    EXPECT_EQ(run.jb.counters().late, 0u);
+    EXPECT_EQ(run.jb.counters().concealed, 0u);
+    EXPECT_LE(run.jb.counters().stretched, 1u) << "the first swap may find the buffer too thin";
+    EXPECT_EQ(GapsInside(run.heard), 0);
+    EXPECT_EQ(run.jb.counters().played + run.jb.counters().dropped, 100u) << "copies were played";
+
+    // The sender reconnected and numbers from 0 again: a new stream, not 100 late packets.
+    Listener again;
+    std::vector<Arrival> before = Steady(50, 2, 0, 0, 5000);
+    std::vector<Arrival> after = Steady(50, 2, 0, 1100, 0);
+    before.insert(before.end(), after.begin(), after.end());
+    again.Play(packets, before, 2300);
+    EXPECT_EQ(again.jb.counters().late, 0u);
+    EXPECT_GE(again.jb.counters().played, 95u);
+}
+
+TEST(Playout, LostPacketsAreFilledFromRedundancyOrConcealment) {
+    auto packets = TonePackets(250, 10);
+    std::vector<Arrival> arrivals;
+    size_t lost = 0;
+    for (const Arrival& a : Steady(250, 2, 2)) {
+        // About 5 %: every 20th, and two in a row once.
+        if ((a.packet % 20 == 7 || a.packet == 120 || a.packet == 121) && a.packet + 1 < 250) {
+            ++lost;
+            continue;
+        }
+        arrivals.push_back(a);
+    }
+    Listener run;
+    run.Play(packets, arrivals, 5300);
+    EXPECT_EQ(GapsInside(run.heard), 0);
+    const JitterBuffer::Counters& c = run.jb.counters();
+    EXPECT_EQ(c.recovered + c.concealed, lost);
+    // Once the losses are seen the buffer keeps the next packet in hand, so
+    // most losses are rebuilt from its redundancy.
+    EXPECT_GT(c.recovered, lost / 2);
+    EXPECT_GE(run.jb.targetMs(), 40);
+}
+
+TEST(Playout, LateOrLostIsDecidedByWhatComesNext) {
+    auto packets = TonePackets(60);
+    // The path stalls for 45 ms: packets 20..22 come late, together. The gap
+    // is filled while waiting, and when they come they play (the delay
+    // grew), nothing is lost.
+    std::vector<Arrival> late = Steady(60, 2, 0);
+    for (size_t f = 20; f <= 22; ++f) late[f].atMs = 445;
+    Listener a;
+    a.Play(packets, late, 1500);
+    EXPECT_EQ(a.jb.counters().late, 0u);
+    EXPECT_GE(a.jb.counters().played, 59u);
+    EXPECT_EQ(GapsInside(a.heard), 0);
+    // Packet 20 never comes: what was filled in stood for it, the stream
+    // goes on with 21 without an extra gap or delay.
+    std::vector<Arrival> lost = Steady(60, 2, 0);
+    lost.erase(lost.begin() + 20);
+    Listener b;
+    b.Play(packets, lost, 1500);
+    EXPECT_EQ(b.jb.counters().late, 0u);
+    EXPECT_EQ(b.jb.counters().played, 59u);
+    EXPECT_EQ(b.jb.counters().concealed + b.jb.counters().recovered, 1u);
+    EXPECT_EQ(GapsInside(b.heard), 0);
+}
+
+TEST(Playout, ABacklogAfterAStallIsCutAndTheDelayComesBack) {
+    auto packets = TonePackets(300);
+    std::vector<Arrival> arrivals = Steady(300, 2, 0);
+    // A stalled path: frames 100..199 arrive together when it returns at 4.0 s.
+    for (size_t f = 100; f < 200; ++f) arrivals[f].atMs = 4000;
+    Listener run;
+    run.Play(packets, arrivals, 6300);
+    // What piled up is gone: the sound after the stall is the live one.
+    EXPECT_GE(run.jb.counters().dropped, 90u);
+    EXPECT_EQ(run.jb.counters().late, 0u);
+    EXPECT_EQ(GapsInside(std::vector<std::int16_t>(run.heard.begin() + 4100 * 48, run.heard.end())), 0);
+
+    // Jitter makes the target grow, calm brings it back.
+    Listener jittery;
+    std::vector<Arrival> rough = Steady(300, 2, 0), calm;
+    for (size_t f = 0; f < 100; ++f) rough[f].atMs += static_cast<int>((f * 37) % 41);  // 0..40 ms late
+    for (size_t f = 100; f < rough.size(); ++f) calm.push_back(rough[f]);
+    rough.resize(100);
+    jittery.Play(packets, rough, 2000);
+    int high = jittery.jb.targetMs();
+    EXPECT_GE(high, 50);
+    jittery.Play(packets, calm, 6200, 2000);
+    EXPECT_LE(jittery.jb.targetMs(), 25) << "was " << high;
+    EXPECT_LE(jittery.jb.bufferedMs(), 45);
+}
+
+TEST(RoomMix, HoldsAFewSpeakersWhateverTheServerSendsAndFreesTheQuiet) {
+    auto packets = TonePackets(2);
+    audio::RoomMix mix;
+    auto t0 = Clock::now();
+    std::vector<std::int16_t> out(480);
+    // 100,000 one-frame speakers within a second.
+    for (std::uint32_t s = 1; s <= 100000; ++s)
+        mix.OnPacket(s, 0, packets[0], false, t0 + std::chrono::microseconds(s * 10));
+    EXPECT_LE(mix.speakers(), audio::RoomMix::kMaxSpeakers);
+    // Those who keep talking keep their place; newcomers get one when someone falls quiet.
+    for (int ms = 0; ms < 1500; ms += 20)
+        mix.OnPacket(1, 2 + ms / 10, packets[1], false, t0 + 1s + std::chrono::milliseconds(ms));
+    mix.OnPacket(200000, 0, packets[0], false, t0 + 2600ms);
+    EXPECT_LE(mix.speakers(), audio::RoomMix::kMaxSpeakers);
+    auto levels = mix.Levels(t0 + 2600ms);
+    bool newcomer = false, talker = false;
+    for (const auto& l : levels) {
+        newcomer = newcomer || l.speaker == 200000;
+        talker = talker || l.speaker == 1;
+    }
+    EXPECT_TRUE(newcomer);
+    EXPECT_TRUE(talker);
+    // Nobody plays: what arrives is decoded and dropped, not kept.
+    for (int i = 0; i < 500; ++i) mix.OnPacket(1, 1000 + 2 * i, packets[i % 2], false, t0 + 2700ms + std::chrono::milliseconds(i));
+    // After a few quiet seconds every speaker is freed.
+    mix.Pull(out.data(), out.size(), t0 + 3s + audio::RoomMix::kForgetAfter + 1s);
+    EXPECT_EQ(mix.speakers(), 0u);
+
+    // One speaker with sequence numbers all over the place stays within its packet bound.
+    audio::RoomMix one;
+    one.Pull(out.data(), out.size(), t0);
+    std::uint64_t seq = 12345;
+    for (int i = 0; i < 5000; ++i) {
+        seq = seq * 6364136223846793005ull + 1442695040888963407ull;
+        one.OnPacket(7, seq >> 20, packets[0], false, t0 + std::chrono::microseconds(i));
+        if (i % 100 == 0) one.Pull(out.data(), out.size(), t0 + std::chrono::microseconds(i));
+    }
+    auto c = one.counters();
+    EXPECT_GE(c.dropped + c.late + c.played, 4000u);
+}
+
+}  // namespace
+}  // namespace qmnim
