@@ -7,12 +7,13 @@ if(NOT QM_FUZZ)
   pkg_check_modules(WEBKIT_EXT REQUIRED IMPORTED_TARGET webkit2gtk-web-extension-4.1)
   pkg_check_modules(PUGIXML REQUIRED IMPORTED_TARGET pugixml)
   # The voice module: TLS, Opus, PulseAudio, GStreamer (RTMP publishing).
-  find_package(OpenSSL REQUIRED)
   pkg_check_modules(OPUS REQUIRED IMPORTED_TARGET opus)
   pkg_check_modules(LIBPULSE REQUIRED IMPORTED_TARGET libpulse)
   pkg_check_modules(PULSE_SIMPLE REQUIRED IMPORTED_TARGET libpulse-simple)
   pkg_check_modules(GST REQUIRED IMPORTED_TARGET gstreamer-1.0 gstreamer-app-1.0)
 endif()
+# OpenSSL: the voice module's TLS and datagram encryption (the latter also fuzzed).
+find_package(OpenSSL REQUIRED)
 pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0 gio-2.0)
 # The engine; the fuzz build uses only its address parser (origins).
 pkg_check_modules(WEBKIT REQUIRED IMPORTED_TARGET webkit2gtk-4.1)

@@ -87,8 +87,8 @@ bool CryptState::SetKey(std::string_view key, std::string_view encryptNonce, std
 
 bool CryptState::SetDecryptNonce(std::string_view nonce) {
     if (nonce.size() != kB) return false;
+    // The history stays: a datagram accepted before must not open again.
     std::memcpy(decryptNonce_.data(), nonce.data(), kB);
-    history_.fill(0);
     return true;
 }
 
