@@ -135,6 +135,20 @@ TEST(Playout, ReorderedCopiedAndRenumberedPacketsPlayInTheirOrder) {
     again.Play(packets, before, 2300);
     EXPECT_EQ(again.jb.counters().late, 0u);
     EXPECT_GE(again.jb.counters().played, 95u);
+
+    // Behind the same session: first a sender counting by one, then (the
+    // session given to someone else) one counting by two, from 0 again; and
+    // a sender whose numbering stands still while it pauses.
+    Listener other;
+    std::vector<Arrival> byOne = Steady(50, 1, 2, 0, 0), byTwo = Steady(50, 2, 2, 1100, 0),
+                         paused = Steady(50, 2, 2, 2300, 100);
+    byOne.insert(byOne.end(), byTwo.begin(), byTwo.end());
+    byOne.insert(byOne.end(), paused.begin(), paused.end());
+    other.Play(packets, byOne, 3500);
+    const JitterBuffer::Counters& c = other.jb.counters();
+    EXPECT_EQ(c.late + c.concealed + c.recovered, 0u);
+    EXPECT_GE(c.played, 145u);
+    EXPECT_LE(other.jb.targetMs(), 30);
 }
 
 TEST(Playout, LostPacketsAreFilledFromRedundancyOrConcealment) {

@@ -57,7 +57,10 @@ bool JitterBuffer::Push(std::uint64_t sequence, std::string_view opus, bool last
     if (samples <= 0) return false;
     if (havePlayed_) {
         std::uint64_t step = step_ ? step_ : 1;
-        if (sequence < nextSequence_ && (nextSequence_ - sequence) / step > kRestartSteps) {
+        // Far behind the stream: the sender counts afresh. While nothing
+        // plays or waits, a few frames behind is enough to tell.
+        std::uint64_t restartAfter = !playing_ && packets_.empty() ? kMaxFilledGap : kRestartSteps;
+        if (sequence < nextSequence_ && (nextSequence_ - sequence) / step > restartAfter) {
             // Numbered from the start again (the sender reconnected): a new stream.
             packets_.clear();
             pcm_.clear();
@@ -72,15 +75,29 @@ bool JitterBuffer::Push(std::uint64_t sequence, std::string_view opus, bool last
         }
     }
     if (packets_.count(sequence)) return false;  // a copy (the same packet by both paths)
-    if (haveLastArrival_ && sequence > lastArrivalSequence_) {
-        std::uint64_t d = sequence - lastArrivalSequence_;
-        if (step_ == 0 || d < step_) step_ = d;
+    // A new spurt (for timing and for learning the step): nothing waits, the
+    // last one closed a spurt, or the numbering jumped.
+    std::uint64_t apart = sequence > lastArrivalSequence_ ? sequence - lastArrivalSequence_
+                                                          : lastArrivalSequence_ - sequence;
+    bool jump = step_ != 0 && apart / step_ > kMaxFilledGap;
+    bool newSpurt = (!playing_ && packets_.empty()) || !haveLastArrival_ || lastArrivalClosed_ || jump;
+    if (newSpurt) {
+        spurtStep_ = 0;
+        spurtArrivals_ = 0;
+    } else if (sequence > lastArrivalSequence_ && (spurtStep_ == 0 || apart < spurtStep_)) {
+        spurtStep_ = apart;
     }
+    ++spurtArrivals_;
+    // The step is the smallest difference seen in a spurt. A smaller one is
+    // taken at once; a larger one (another sender behind the same session)
+    // once a few packets agree on it, so that one loss does not double it.
+    if (spurtStep_ != 0 && (step_ == 0 || spurtStep_ < step_ || spurtArrivals_ >= 4)) step_ = spurtStep_;
     haveLastArrival_ = true;
     lastArrivalSequence_ = sequence;
+    lastArrivalClosed_ = last;
     if (!playing_ && packets_.empty()) waitingSince_ = now;
 
-    NoteArrival(sequence, static_cast<size_t>(samples), now);
+    NoteArrival(sequence, static_cast<size_t>(samples), newSpurt, now);
     frameSamples_ = static_cast<size_t>(samples);
     packets_.emplace(sequence, Packet{std::string(opus), static_cast<size_t>(samples), last});
     while (packets_.size() > kMaxPackets) DropFront();
@@ -106,8 +123,8 @@ void JitterBuffer::TrimTo(size_t samples) {
     }
 }
 
-void JitterBuffer::NoteArrival(std::uint64_t sequence, size_t samples, Clock::time_point now) {
-    if (!playing_ && packets_.empty()) {
+void JitterBuffer::NoteArrival(std::uint64_t sequence, size_t samples, bool newSpurt, Clock::time_point now) {
+    if (newSpurt) {
         // A spurt's first packet: its arrival is the reference for the others.
         spurtStart_ = now;
         spurtFirstSequence_ = sequence;

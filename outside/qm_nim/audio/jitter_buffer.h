@@ -6,8 +6,8 @@
 //
 // The sequence is an order, not a clock: senders count in different units
 // (10 ms units, or one per packet), so the step between two packets is
-// learnt from what arrives (the smallest difference seen) and time comes
-// from arrival and from the decoded length of each packet.
+// learnt from what arrives (the smallest difference within a talk spurt)
+// and time comes from arrival and from the decoded length of each packet.
 //
 // Delay: a talk spurt starts playing once `targetMs` of it is here. The
 // target follows the measured jitter (the spread of arrival times against
@@ -87,7 +87,7 @@ private:
     void DropFront();
     void TrimTo(size_t samples);
     void UpdateTarget(Clock::time_point now);
-    void NoteArrival(std::uint64_t sequence, size_t samples, Clock::time_point now);
+    void NoteArrival(std::uint64_t sequence, size_t samples, bool newSpurt, Clock::time_point now);
     void NoteLevelAfterPull(Clock::time_point now);
 
     Decoder decoder_;
@@ -103,6 +103,9 @@ private:
     std::uint64_t step_ = 0;        // sequence step per packet, 0 until learnt
     bool haveLastArrival_ = false;
     std::uint64_t lastArrivalSequence_ = 0;
+    bool lastArrivalClosed_ = false;  // it closed its spurt
+    std::uint64_t spurtStep_ = 0;     // the smallest step seen in this spurt
+    int spurtArrivals_ = 0;
     bool endAfterFront_ = false;    // the frame just played closed the spurt
     std::uint64_t concealedAhead_ = 0;  // frames made up while nothing was here
     int emptyConceals_ = 0;

@@ -12,7 +12,7 @@ constexpr auto kSpeakingHold = 300ms;
 constexpr auto kPlaceFreeAfter = 1s;
 // Without a pull for this long nobody plays the room: packets are decoded on
 // arrival and dropped.
-constexpr auto kNobodyPlays = 200ms;
+constexpr auto kNobodyPlays = 500ms;
 constexpr auto kSweepEvery = 500ms;
 // The user's own sound in test mode: starts a frame ahead, never more than 100 ms behind.
 constexpr size_t kLocalStart = kFrameSamples;
