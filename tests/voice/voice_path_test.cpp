@@ -12,20 +12,26 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "tests/support/process.h"
 #include "tests/voice/rigs/hostile_server.h"
+#include "tests/voice/rigs/impairment.h"
+#include "tests/voice/rigs/mumble_client.h"
 #include "tests/voice/rigs/opus_frames.h"
 #include "tests/voice/voice_peer.h"
 #include "tests/voice/voice_servers.h"
+#include "tests/voice/voice_timing.h"
 
 namespace qmtest {
 namespace {
 
 namespace vw = voicewire;
 using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using Direction = DelayRelay::Direction;
 
 Json::Value Parse(const std::string& text) {
     Json::Value v;
@@ -148,6 +154,205 @@ TEST_F(FromScriptedServer, FloodsOfSendersCannotGrowTheClient) {
     ASSERT_TRUE(server_.WaitStreamsDone(30s));
     server_.StreamTone(9000, 880, 100, 2);
     EXPECT_FALSE(Hears(pulse_.address(), 880, 3)) << "a user of another channel was played";
+}
+
+
+// --- the datagram path against murmurd ------------------------------------------------------
+
+std::string DeployFor(const std::string& host, const std::string& fingerprint) {
+    return "[voice]\nhost=" + host + "\nfingerprint=" + fingerprint + "\n";
+}
+
+// Waits until what clients send the server by UDP (`udp`) or TCP over the
+// last second is at least (`atLeast`) or below a rate; bounded.
+bool WaitRate(const DelayRelay& relay, bool udp, bool atLeast, std::uint64_t bytesPerSecond,
+              std::chrono::milliseconds timeout) {
+    auto until = Clock::now() + timeout;
+    auto since = Clock::now();
+    while (Clock::now() < until) {
+        auto now = Clock::now();
+        if (now - since >= 1s) {
+            std::uint64_t b = relay.Bytes(Direction::ToServer, udp, now - 1s, now);
+            if (atLeast ? b >= bytesPerSecond : b < bytesPerSecond) return true;
+        }
+        std::this_thread::sleep_for(100ms);
+    }
+    return false;
+}
+
+class OnMurmur : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        murmur_ = new MurmurServer();
+        ASSERT_TRUE(murmur_->Start()) << murmur_->Log();
+        ASSERT_TRUE(murmur_->GrantTemporaryChannels()) << murmur_->Log();
+    }
+    static void TearDownTestSuite() { delete murmur_; }
+    void SetUp() override {
+        if (!Firewall::Available()) GTEST_SKIP() << "no private network namespace with a firewall here";
+        ASSERT_TRUE(pulseA_.Start()) << pulseA_.Log();
+        ASSERT_TRUE(pulseB_.Start()) << pulseB_.Log();
+    }
+    // A peer in `room` through `host` (the server itself or a relay), microphone and loudspeaker on.
+    std::unique_ptr<VoicePeer> InRoom(const std::string& name, PulseServer& pulse, const std::string& room,
+                                      const std::string& host = "") {
+        auto p = std::make_unique<VoicePeer>(name, pulse.address(),
+                                             DeployFor(host.empty() ? murmur_->host() : host, murmur_->fingerprint()));
+        EXPECT_TRUE(p->Start()) << p->Stderr();
+        EXPECT_TRUE(p->Login(name, MurmurServer::kServerPassword)) << p->Stderr();
+        EXPECT_EQ(Parse(p->Join(room))["res"].asInt(), 200);
+        EXPECT_TRUE(p->Do("mic - 0"));
+        EXPECT_TRUE(p->Started(0));
+        EXPECT_TRUE(p->Do("play -"));
+        EXPECT_TRUE(p->Started(2));
+        return p;
+    }
+    static MurmurServer* murmur_;
+    PulseServer pulseA_, pulseB_;
+};
+
+MurmurServer* OnMurmur::murmur_ = nullptr;
+
+TEST_F(OnMurmur, VoiceTakesDatagramsFallsBackToTheConnectionAndReturns) {
+    DelayRelay relay(murmur_->port());
+    ASSERT_TRUE(relay.Start());
+    relay.SetDelay(0ms);
+    auto a = InRoom("udpa", pulseA_, "datagrams", relay.host());
+    auto b = InRoom("udpb", pulseB_, "datagrams", relay.host());
+    TonePlayer tone(pulseA_.address(), "micfeed", 440);
+    ASSERT_TRUE(Hears(pulseB_.address(), 440));
+    // The talker's voice (40 kb/s, about 6 kB/s with headers) goes by UDP;
+    // the connections carry little more than pings.
+    EXPECT_TRUE(WaitRate(relay, true, true, 4000, 10s));
+    EXPECT_TRUE(WaitRate(relay, false, false, 1000, 10s));
+
+    // UDP stops getting through: voice goes through the connection, and is heard.
+    Firewall firewall;
+    Firewall::Rule blocked = firewall.BlockUdp(relay.port());
+    ASSERT_NE(blocked, 0);
+    EXPECT_TRUE(WaitRate(relay, false, true, 4000, 15s)) << "no fallback to the connection";
+    EXPECT_TRUE(Hears(pulseB_.address(), 440)) << "not heard through the connection";
+
+    // UDP is back: so is the voice, and the connection is quiet again.
+    ASSERT_TRUE(firewall.Remove(blocked));
+    EXPECT_TRUE(WaitRate(relay, true, true, 4000, 15s)) << "voice did not return to UDP";
+    EXPECT_TRUE(WaitRate(relay, false, false, 1000, 15s)) << "voice still goes through the connection too";
+    EXPECT_TRUE(Hears(pulseB_.address(), 440));
+}
+
+// 5 % of the packets are lost both ways: the listener hears no gap, the
+// lost frames are made up from the next packet's redundancy or concealed.
+TEST_F(OnMurmur, FivePercentLossLeavesNoGaps) {
+    auto a = InRoom("lossa", pulseA_, "lossy");
+    auto b = InRoom("lossb", pulseB_, "lossy");
+    TonePlayer tone(pulseA_.address(), "micfeed", 440);
+    ASSERT_TRUE(Hears(pulseB_.address(), 440));
+    Firewall firewall;
+    Firewall::Rule loss = firewall.AddLoss(0.05, murmur_->port());
+    ASSERT_NE(loss, 0);
+    ASSERT_TRUE(Hears(pulseB_.address(), 440));
+    // As above: the best of a few windows, so that a stall of the machine's
+    // sound server is not counted against the module; only windows in which
+    // packets were lost count.
+    int fewest = 1000, windows = 0;
+    for (int attempt = 0; attempt < 8 && fewest > 0; ++attempt) {
+        std::uint64_t droppedBefore = firewall.Dropped(loss);
+        std::vector<short> heard = Record(pulseB_.address(), "spk.monitor", 2000ms);
+        EXPECT_TRUE(HasTone(heard, 440));
+        int gaps = GapsInside(heard);
+        if (gaps < 0 || firewall.Dropped(loss) - droppedBefore < 4) continue;
+        ++windows;
+        fewest = std::min(fewest, gaps);
+    }
+    ASSERT_GT(windows, 0) << "too few packets were lost";
+    EXPECT_EQ(fewest, 0);
+}
+
+// The link goes down for 2 s: sound flows again within half a second of its
+// return, and at the delay it had before (nothing held back plays late).
+TEST_F(OnMurmur, AfterATwoSecondFlapSoundReturnsAtOnceAndOnTime) {
+    auto a = InRoom("flapa", pulseA_, "flap");
+    auto b = InRoom("flapb", pulseB_, "flap");
+    MarkerTalker talker(pulseA_.address(), "micfeed");
+    TimedEar ear(pulseB_.address(), "spk.monitor");
+    double start = SteadySeconds();
+    ASSERT_TRUE(ear.WaitMarkers(8, start, 30s)) << "markers do not cross";
+    double before = SteadySeconds();
+    double delayBefore = Median(MarkerDelaysMs(talker.Emitted(), ear.Markers(), before - 3, before));
+
+    Firewall firewall;
+    Firewall::Rule down = firewall.AddOutage(murmur_->port());
+    ASSERT_NE(down, 0);
+    std::this_thread::sleep_for(2s);  // the flap itself
+    ASSERT_TRUE(firewall.Remove(down));
+    double up = SteadySeconds();
+
+    std::optional<double> back = ear.FirstSoundAfter(up, 3.0);
+    ASSERT_TRUE(back) << "no sound within 3 s of the link's return";
+    EXPECT_LT(*back - up, 0.5) << "sound came back " << (*back - up) << " s after the link";
+    ASSERT_TRUE(ear.WaitMarkers(6, up + 0.5, 20s));
+    double after = SteadySeconds();
+    std::vector<double> delays = MarkerDelaysMs(talker.Emitted(), ear.Markers(), up + 0.5, after);
+    ASSERT_FALSE(delays.empty());
+    EXPECT_LT(Median(delays), delayBefore + 60) << "before " << delayBefore << " ms";
+    EXPECT_LT(*std::max_element(delays.begin(), delays.end()), delayBefore + 150);
+    // No marker sent during the outage plays after it.
+    for (double heard : ear.Markers()) {
+        if (heard < up) continue;
+        bool fresh = false;
+        for (double e : talker.Emitted()) fresh = fresh || (e > up - 0.3 && heard - e > 0 && heard - e < 0.3);
+        EXPECT_TRUE(fresh) << "a marker played " << heard - up << " s after the return was not a fresh one";
+    }
+}
+
+// --- the Mumble desktop client --------------------------------------------------------------
+
+class WithMumble : public OnMurmur {
+protected:
+    void SetUp() override {
+        OnMurmur::SetUp();
+        if (IsSkipped()) return;
+        relay_ = std::make_unique<DelayRelay>(murmur_->port());
+        ASSERT_TRUE(relay_->Start());
+        relay_->SetDelay(0ms);
+        sha1_ = CertificateSha1(relay_->port(), 10s);
+        ASSERT_EQ(sha1_.size(), 40u);
+    }
+    // The module and the Mumble client in `room`; tones cross both ways,
+    // then both talk while `check` looks at the wire.
+    void TonesCross(const std::string& room, const std::function<void()>& check) {
+        auto peer = InRoom("module", pulseA_, room, relay_->host());
+        MumbleClient mumble("desktop");
+        ASSERT_TRUE(mumble.Start({relay_->port(), MurmurServer::kServerPassword, sha1_}, room)) << mumble.Log();
+        ASSERT_TRUE(mumble.WaitConnected()) << mumble.Log();
+        ASSERT_TRUE(mumble.WaitInChannel(room));
+        TonePlayer tone(pulseA_.address(), "micfeed", 440);
+        EXPECT_TRUE(mumble.Hears(440, 40, 600ms)) << "the Mumble client does not hear the module\n" << mumble.Log();
+        auto mumbleTone = mumble.PlayTone(660);
+        // (The Mumble client takes a while to give up on UDP when it is blocked.)
+        EXPECT_TRUE(Hears(pulseA_.address(), 660, 60)) << "the module does not hear the Mumble client";
+        check();
+    }
+    std::unique_ptr<DelayRelay> relay_;
+    std::string sha1_;
+};
+
+TEST_F(WithMumble, TonesCrossBothWaysByDatagrams) {
+    TonesCross("interop", [&] {
+        // Both talk by UDP (two voices of about 6 kB/s each); the connections carry pings.
+        EXPECT_TRUE(WaitRate(*relay_, true, true, 9000, 10s));
+        EXPECT_TRUE(WaitRate(*relay_, false, false, 1000, 10s));
+    });
+}
+
+TEST_F(WithMumble, TonesCrossBothWaysThroughTheConnectionWhenUdpIsBlocked) {
+    Firewall firewall;
+    ASSERT_NE(firewall.BlockUdp(relay_->port()), 0);
+    auto from = Clock::now();
+    TonesCross("tunnel", [&] {
+        EXPECT_TRUE(WaitRate(*relay_, false, true, 9000, 10s));
+        EXPECT_EQ(relay_->Bytes(Direction::ToServer, true, from, Clock::now()), 0u);
+    });
 }
 
 }  // namespace

@@ -163,7 +163,10 @@ void VoiceTransport::SetPath(Path path, Clock::time_point now) {
     if (path == path_) return;
     if (everConfirmed_ || path == Path::Udp)
         QM_LOG(kLogSource) << "<qm_nim> voice now goes by " << Name(path);
-    if (path == Path::Both) lostSince_ = now;
+    if (path == Path::Both) {
+        lostSince_ = now;
+        nextPing_ = now;  // tell the server at once (see SendPing)
+    }
     if (path == Path::Tunnel) lossPercent_ = 0;
     path_ = path;
 }
@@ -182,7 +185,12 @@ void VoiceTransport::SendVoice(std::string_view packet, Clock::time_point) {
 void VoiceTransport::SendPing(Clock::time_point now) {
     std::string sealed;
     // Milliseconds since the connection began: a short number to send.
-    if (crypt_->Encrypt(proto::BuildUdpPing(MsSince(started_, now)), sealed)) udp_->Send(sealed);
+    std::string ping = proto::BuildUdpPing(MsSince(started_, now));
+    if (crypt_->Encrypt(ping, sealed)) udp_->Send(sealed);
+    // While datagrams do not come back, the same ping goes through the
+    // connection too: a server sends a client its voice by whichever path
+    // the client used last, and would go on sending datagrams that are lost.
+    if (path_ != Path::Udp) host_.SendTunnelled(ping);
 }
 
 void VoiceTransport::OnReadable(Clock::time_point now) {

@@ -12,6 +12,9 @@
 //   (the listeners keep whichever copy comes first), so that sound flows at
 //   once when the path returns, whichever path returns first. After a while
 //   without datagrams this settles into Tunnel.
+// Outside Udp the pings also go through the connection: the server answers a
+// client by the path it last heard it on, and a listener that says nothing
+// would otherwise be sent datagrams that never arrive.
 // What the tunnel has not delivered stays bounded: a packet that would queue
 // behind more than a few hundred milliseconds of unacknowledged bytes is
 // dropped, so a stalled connection never delivers a late backlog.
