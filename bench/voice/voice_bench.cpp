@@ -1,12 +1,14 @@
 // Voice chat on loopback through murmurd, measured:
 // - mouth to ear: markers played into A's virtual microphone, found in what
 //   B's virtual loudspeaker plays (A and B are peer processes with sound
-//   servers of their own); p50, p95 and the drift between the first and the
-//   last ten seconds of a 60 s call;
+//   servers of their own); p50, p95 and the growth between the first and the
+//   last minute of a ten-minute call (QM_BENCH_VOICE_SECONDS shortens it);
 // - CPU of the talking client A over that call (% of one core);
+// - upstream wire bytes of one talking client at 40 kb/s speech, the module
+//   next to the Mumble desktop client (IP packets to the server's port, TCP
+//   and UDP, counted by the firewall of this program's network namespace);
 // - 20 listeners in this process and one talker: the share of the talker's
 //   frames the worst listener received.
-#include <pulse/simple.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +16,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -23,10 +26,16 @@
 #include "outside/qm_nim/audio/opus_codec.h"
 #include "outside/qm_nim/audio/thread_priority.h"
 #include "outside/qm_nim/audio/transmitter.h"
+#include "outside/qm_nim/net/client_identity.h"
 #include "outside/qm_nim/net/endpoint.h"
 #include "outside/qm_nim/session/voice_session.h"
+#include "tests/support/network.h"
+#include "tests/support/process.h"
+#include "tests/voice/rigs/impairment.h"
+#include "tests/voice/rigs/mumble_client.h"
 #include "tests/voice/voice_peer.h"
 #include "tests/voice/voice_servers.h"
+#include "tests/voice/voice_timing.h"
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -34,22 +43,6 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr int kRate = 48000;
-constexpr double kMarkerHz = 1000, kBedHz = 200;
-constexpr size_t kMarkerSamples = 30 * 48;
-constexpr size_t kMarkerEvery = kRate / 2;  // two markers a second
-
-double Seconds(Clock::time_point t) { return std::chrono::duration<double>(t.time_since_epoch()).count(); }
-
-// Energy of `hz` in a block (Goertzel), relative to the block's length.
-double ToneEnergy(const short* s, size_t n, double hz) {
-    double w = 2 * std::cos(2 * M_PI * hz / kRate), a = 0, b = 0;
-    for (size_t i = 0; i < n; ++i) {
-        double c = s[i] / 32768.0 + w * a - b;
-        b = a;
-        a = c;
-    }
-    return (a * a + b * b - w * a * b) / double(n * n);
-}
 
 long CpuTicks(int pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
@@ -81,105 +74,127 @@ struct MouthToEar {
     double cpuPercent = -1;
 };
 
+std::string DeployFor(const std::string& host, const std::string& fingerprint) {
+    return "[voice]\nhost=" + host + "\nfingerprint=" + fingerprint + "\n";
+}
+
 MouthToEar MeasureMouthToEar(qmtest::MurmurServer& server, std::chrono::seconds length) {
     MouthToEar out;
     qmtest::PulseServer soundA, soundB;
     if (!soundA.Start() || !soundB.Start()) return out;
-    std::string voice = "[voice]\nhost=" + server.host() + "\nfingerprint=" + server.fingerprint() + "\n";
+    std::string voice = DeployFor(server.host(), server.fingerprint());
     qmtest::VoicePeer a("A", soundA.address(), voice), b("B", soundB.address(), voice);
     if (!a.Start() || !b.Start() || !a.Login("talker", qmtest::MurmurServer::kServerPassword) ||
         !b.Login("listener", qmtest::MurmurServer::kServerPassword))
         return out;
-    a.Join("latency");
-    b.Join("latency");
+    a.Join("latency", "- 1 0");
+    b.Join("latency", "- 1 0");
     a.Do("mic - 0");
     b.Do("play -");
 
-    std::mutex lock;
-    std::vector<double> emitted, heard;
-    std::atomic<bool> run{true};
-    Clock::time_point start = Clock::now();
-
-    std::thread speaker([&] {
-        qmnim::audio::RaiseThisThreadForAudio();  // the instrument must not wait for the busy machine
-        pa_sample_spec format{PA_SAMPLE_S16LE, kRate, 1};
-        pa_buffer_attr attr{static_cast<uint32_t>(-1), 480 * 2 * 2, static_cast<uint32_t>(-1), 240 * 2,
-                            static_cast<uint32_t>(-1)};
-        int error = 0;
-        pa_simple* s = pa_simple_new(soundA.address().c_str(), "bench", PA_STREAM_PLAYBACK, "micfeed", "markers",
-                                     &format, nullptr, &attr, &error);
-        if (!s) return;
-        std::vector<short> chunk(240);
-        size_t n = 0;
-        while (run) {
-            long markerAt = -1;
-            for (size_t i = 0; i < chunk.size(); ++i, ++n) {
-                size_t pos = n % kMarkerEvery;
-                double v = 0.03 * std::sin(2 * M_PI * kBedHz * double(n) / kRate);  // keeps the talker talking
-                if (pos < kMarkerSamples) v += 0.4 * std::sin(2 * M_PI * kMarkerHz * double(n) / kRate);
-                if (pos == 0) markerAt = static_cast<long>(i);
-                chunk[i] = static_cast<short>(v * 32767);
-            }
-            pa_simple_write(s, chunk.data(), chunk.size() * 2, &error);
-            if (markerAt >= 0) {
-                // The last sample written now plays after the stream's latency.
-                double latency = double(pa_simple_get_latency(s, &error)) / 1e6;
-                double t = Seconds(Clock::now()) + latency - double(chunk.size() - static_cast<size_t>(markerAt)) / kRate;
-                std::lock_guard<std::mutex> l(lock);
-                emitted.push_back(t);
-            }
-        }
-        pa_simple_free(s);
-    });
-
-    std::thread ear([&] {
-        qmnim::audio::RaiseThisThreadForAudio();  // the instrument must not wait for the busy machine
-        pa_sample_spec format{PA_SAMPLE_S16LE, kRate, 1};
-        pa_buffer_attr attr{static_cast<uint32_t>(-1), static_cast<uint32_t>(-1), static_cast<uint32_t>(-1),
-                            static_cast<uint32_t>(-1), 120 * 2};
-        int error = 0;
-        pa_simple* s = pa_simple_new(soundB.address().c_str(), "bench", PA_STREAM_RECORD, "spk.monitor", "ear",
-                                     &format, nullptr, &attr, &error);
-        if (!s) return;
-        std::vector<short> block(120);  // 2.5 ms
-        bool inMarker = false;
-        int quiet = 0;
-        while (run) {
-            if (pa_simple_read(s, block.data(), block.size() * 2, &error) < 0) break;
-            double latency = double(pa_simple_get_latency(s, &error)) / 1e6;
-            double end = Seconds(Clock::now()) - latency;  // when the block's last sample was played
-            bool loud = ToneEnergy(block.data(), block.size(), kMarkerHz) > 0.005;
-            if (loud && !inMarker) {
-                std::lock_guard<std::mutex> l(lock);
-                heard.push_back(end - double(block.size()) / kRate);
-                inMarker = true;
-                quiet = 0;
-            } else if (!loud && inMarker && ++quiet > 20) {
-                inMarker = false;
-            }
-        }
-        pa_simple_free(s);
-    });
-
-    std::this_thread::sleep_for(3s);  // the call settles before the minute counts
+    double start = qmtest::SteadySeconds();
+    qmtest::MarkerTalker talker(soundA.address(), "micfeed");
+    qmtest::TimedEar ear(soundB.address(), "spk.monitor");
+    std::this_thread::sleep_for(3s);  // the call settles before it counts
     long cpu0 = CpuTicks(a.pid());
-    auto measureFrom = Clock::now();
+    double from = qmtest::SteadySeconds();
     std::this_thread::sleep_for(length);
     long cpu1 = CpuTicks(a.pid());
-    double wall = std::chrono::duration<double>(Clock::now() - measureFrom).count();
-    run = false;
-    speaker.join();
-    ear.join();
-    out.cpuPercent = 100.0 * double(cpu1 - cpu0) / double(sysconf(_SC_CLK_TCK)) / wall;
-    double from = Seconds(measureFrom);
+    double to = qmtest::SteadySeconds();
+    out.cpuPercent = 100.0 * double(cpu1 - cpu0) / double(sysconf(_SC_CLK_TCK)) / (to - from);
+    std::vector<double> emitted = talker.Emitted(), heard = ear.Markers();
     for (double e : emitted) {
-        if (e < from) continue;
-        for (double h : heard) {
-            if (h > e && h - e < 0.4) {
-                out.delaysMs.push_back((h - e) * 1000);
-                out.at.push_back(e - Seconds(start));
-                break;
-            }
+        if (e < from || e >= to) continue;
+        std::vector<double> one = qmtest::MarkerDelaysMs({e}, heard, from, to);
+        if (one.empty()) continue;
+        out.delaysMs.push_back(one.front());
+        out.at.push_back(e - start);
+    }
+    return out;
+}
+
+// Upstream IP bytes per second of one talking client whose traffic goes to
+// `port` (a relay of its own in front of the server).
+class UpstreamCounter {
+public:
+    explicit UpstreamCounter(int port) : port_(std::to_string(port)) {
+        for (const char* proto : {"udp", "tcp"}) Rule("-A", proto);
+    }
+    ~UpstreamCounter() {
+        for (const char* proto : {"udp", "tcp"}) Rule("-D", proto);
+    }
+    // Bytes counted so far (UDP + TCP).
+    std::uint64_t Bytes() const {
+        std::string listing;
+        qmtest::RunProcess({"/usr/sbin/iptables-legacy", "-L", "OUTPUT", "-v", "-x", "-n"}, 10s, {}, &listing);
+        std::uint64_t total = 0;
+        std::istringstream lines(listing);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.find("dpt:" + port_) == std::string::npos) continue;
+            std::istringstream fields(line);
+            std::uint64_t packets = 0, bytes = 0;
+            fields >> packets >> bytes;
+            total += bytes;
+        }
+        return total;
+    }
+
+private:
+    void Rule(const char* op, const char* proto) const {
+        qmtest::RunProcess({"/usr/sbin/iptables-legacy", op, "OUTPUT", "-o", "lo", "-p", proto, "--dport", port_}, 10s);
+    }
+    std::string port_;
+};
+
+// Bytes per second the talker sends over `seconds` once it is heard.
+double UpstreamRate(const qmtest::DelayRelay& relay, const std::string& listenerPulse, std::chrono::seconds seconds) {
+    UpstreamCounter counter(relay.port());
+    bool heard = false;
+    for (int i = 0; i < 40 && !heard; ++i)
+        heard = qmtest::HasTone(qmtest::Record(listenerPulse, "spk.monitor", 500ms), 440);
+    if (!heard) return -1;
+    std::uint64_t b0 = counter.Bytes();
+    auto t0 = Clock::now();
+    std::this_thread::sleep_for(seconds);
+    std::uint64_t b1 = counter.Bytes();
+    return double(b1 - b0) / std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+struct Upstream {
+    double module = -1, mumble = -1;
+};
+
+Upstream MeasureUpstream(qmtest::MurmurServer& server) {
+    Upstream out;
+    if (!qmtest::Firewall::Available()) return out;
+    qmtest::PulseServer talkerSound, listenerSound;
+    if (!talkerSound.Start() || !listenerSound.Start()) return out;
+    qmtest::VoicePeer listener("L", listenerSound.address(), DeployFor(server.host(), server.fingerprint()));
+    if (!listener.Start() || !listener.Login("ear", qmtest::MurmurServer::kServerPassword)) return out;
+    listener.Join("wire", "- 1 0");
+    listener.Do("play -");
+    {
+        qmtest::DelayRelay relay(server.port());
+        if (!relay.Start()) return out;
+        relay.SetDelay(0ms);
+        qmtest::VoicePeer module("M", talkerSound.address(), DeployFor(relay.host(), server.fingerprint()));
+        if (module.Start() && module.Login("module", qmtest::MurmurServer::kServerPassword)) {
+            module.Join("wire", "- 1 0");  // speech at the high rate: 40 kb/s
+            module.Do("mic - 0");
+            qmtest::TonePlayer tone(talkerSound.address(), "micfeed", 440);
+            out.module = UpstreamRate(relay, listenerSound.address(), 20s);
+        }
+    }
+    {
+        qmtest::DelayRelay relay(server.port());
+        if (!relay.Start()) return out;
+        relay.SetDelay(0ms);
+        qmtest::MumbleClient mumble("desktop");
+        std::string sha1 = qmtest::CertificateSha1(relay.port(), 10s);
+        if (mumble.Start({relay.port(), qmtest::MurmurServer::kServerPassword, sha1}, "wire") &&
+            mumble.WaitConnected() && mumble.WaitInChannel("wire")) {
+            auto tone = mumble.PlayTone(440);
+            out.mumble = UpstreamRate(relay, listenerSound.address(), 20s);
         }
     }
     return out;
@@ -202,6 +217,18 @@ double MeasureListeners(qmtest::MurmurServer& server, int listeners, std::chrono
     options.server.host = "127.0.0.1";
     options.server.port = static_cast<std::uint16_t>(server.port());
     options.server.pin = *qmnim::net::ParseFingerprint(server.fingerprint());
+    // The talker makes the room (which takes a client certificate), the
+    // listeners enter it: voice is heard only inside a room.
+    qmtest::TempDir identityFolder;
+    std::string error;
+    qmnim::session::SessionOptions talkerOptions = options;
+    talkerOptions.identity = qmnim::net::ClientIdentity::LoadOrCreate(identityFolder.path(), error);
+    Counter talkerEvents;
+    qmnim::session::VoiceSession talker(talkerOptions, &talkerEvents);
+    if (!talker.Login("talker", qmtest::MurmurServer::kServerPassword, 5s)) return -1;
+    talker.Join("crowd");
+    auto until = Clock::now() + 10s;
+    while (Clock::now() < until && !talkerEvents.joined) std::this_thread::sleep_for(10ms);
     std::vector<std::unique_ptr<Counter>> counters;
     std::vector<std::unique_ptr<qmnim::session::VoiceSession>> sessions;
     for (int i = 0; i < listeners; ++i) {
@@ -211,12 +238,7 @@ double MeasureListeners(qmtest::MurmurServer& server, int listeners, std::chrono
             return -1;
         sessions.back()->Join("crowd");
     }
-    Counter talkerEvents;
-    qmnim::session::VoiceSession talker(options, &talkerEvents);
-    if (!talker.Login("talker", qmtest::MurmurServer::kServerPassword, 5s)) return -1;
-    talker.Join("crowd");
-    auto until = Clock::now() + 10s;
-    while (Clock::now() < until && !talkerEvents.joined) std::this_thread::sleep_for(10ms);
+    until = Clock::now() + 10s;
     for (auto& c : counters) {
         while (Clock::now() < until && !c->joined) std::this_thread::sleep_for(10ms);
     }
@@ -248,31 +270,43 @@ double MeasureListeners(qmtest::MurmurServer& server, int listeners, std::chrono
 }  // namespace
 
 int main() {
+    qmtest::EnterPrivateNetwork();  // the firewall counts only this program's traffic
     qmtest::MurmurServer server;
     if (!server.Start() || !server.GrantTemporaryChannels()) {
         std::fprintf(stderr, "bench_voice: the voice server does not start\n%s", server.Log().c_str());
         return 1;
     }
-    MouthToEar m = MeasureMouthToEar(server, 60s);
+    int seconds = qmbench::CountFromEnv("QM_BENCH_VOICE_SECONDS", 600);
+    MouthToEar m = MeasureMouthToEar(server, std::chrono::seconds(seconds));
     if (m.delaysMs.empty()) {
         std::fprintf(stderr, "bench_voice: no marker came through\n");
         return 1;
     }
+    // Growth: the last minute against the first (or the last and first sixth of a shorter call).
+    double span = std::min(60.0, (m.at.back() - m.at.front()) / 6);
     std::vector<double> first, last;
     double t0 = m.at.front(), t1 = m.at.back();
     for (size_t i = 0; i < m.delaysMs.size(); ++i) {
-        if (m.at[i] < t0 + 10) first.push_back(m.delaysMs[i]);
-        if (m.at[i] > t1 - 10) last.push_back(m.delaysMs[i]);
+        if (m.at[i] < t0 + span) first.push_back(m.delaysMs[i]);
+        if (m.at[i] > t1 - span) last.push_back(m.delaysMs[i]);
     }
     double p50 = Percentile(m.delaysMs, 0.5), p95 = Percentile(m.delaysMs, 0.95);
-    double drift = Percentile(last, 0.5) - Percentile(first, 0.5);
-    std::printf("mouth to ear over %zu markers: p50 %.1f ms, p95 %.1f ms, first 10 s %.1f ms, last 10 s %.1f ms\n",
-                m.delaysMs.size(), p50, p95, Percentile(first, 0.5), Percentile(last, 0.5));
+    double growth = Percentile(last, 0.5) - Percentile(first, 0.5);
+    std::printf("mouth to ear over %zu markers in %d s: p50 %.1f ms, p95 %.1f ms, first %.0f s %.1f ms, last %.0f s %.1f ms\n",
+                m.delaysMs.size(), seconds, p50, p95, span, Percentile(first, 0.5), span, Percentile(last, 0.5));
     std::printf("talking client CPU: %.2f %% of a core\n", m.cpuPercent);
     qmbench::Figure("voice_mouth_to_ear_p50_ms", p50);
     qmbench::Figure("voice_mouth_to_ear_p95_ms", p95);
-    qmbench::Figure("voice_drift_60s_ms", drift);
+    qmbench::Figure("voice_delay_growth_ms", growth);
     qmbench::Figure("voice_talker_cpu_pct", m.cpuPercent);
+
+    Upstream up = MeasureUpstream(server);
+    std::printf("upstream while talking at 40 kb/s: the module %.0f B/s, the Mumble client %.0f B/s (ratio %.3f)\n",
+                up.module, up.mumble, up.mumble > 0 ? up.module / up.mumble : -1.0);
+    qmbench::Figure("voice_upstream_bytes_per_s", up.module);
+    qmbench::Figure("voice_upstream_mumble_bytes_per_s", up.mumble);
+    if (up.module > 0 && up.mumble > 0) qmbench::Figure("voice_upstream_vs_mumble", up.module / up.mumble);
+
     double delivered = MeasureListeners(server, 20, 20s);
     std::printf("20 listeners: the worst received %.2f %% of the frames\n", delivered);
     qmbench::Figure("voice_20_listeners_min_delivery_pct", delivered);
