@@ -157,6 +157,22 @@ TEST_F(FromScriptedServer, FloodsOfSendersCannotGrowTheClient) {
 }
 
 
+// A server that stops answering (a dead host, a cut path) is left within
+// seconds, and the module logs in again as soon as it can.
+TEST_F(FromScriptedServer, ASilentServerIsLeftWithinSeconds) {
+    server_.AddChannel(1, 0, "talk");
+    auto peer = Listener("talk");
+    ASSERT_TRUE(server_.WaitFor(vw::kPing, 20s)) << "the module does not ping";
+    server_.AnswerPings(false);
+    auto silent = Clock::now();
+    ASSERT_TRUE(server_.WaitConnections(2, 30s));
+    auto again = server_.Connections().back();
+    EXPECT_LT(again - silent, 10s) << "left after "
+                                   << std::chrono::duration_cast<std::chrono::milliseconds>(again - silent).count()
+                                   << " ms";
+    EXPECT_GT(again - silent, 3s) << "a quiet second or two is no reason to leave";
+}
+
 // --- the datagram path against murmurd ------------------------------------------------------
 
 std::string DeployFor(const std::string& host, const std::string& fingerprint) {
