@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 #include "common/log_record.h"
 #include "outside/qm_nim/net/crypt_state.h"
@@ -56,13 +58,25 @@ VoiceTransport::VoiceTransport(Host& host)
 
 VoiceTransport::~VoiceTransport() = default;
 
+void VoiceTransport::OnOwnThread(const char* function) const {
+#ifndef NDEBUG
+    if (std::this_thread::get_id() == owner_) return;
+    std::fprintf(stderr, "VoiceTransport::%s runs off the session thread\n", function);
+    std::abort();
+#else
+    (void)function;
+#endif
+}
+
 void VoiceTransport::Start(int tcpFd, Clock::time_point now) {
+    OnOwnThread("Start");
     Stop();
     tcpFd_ = tcpFd;
     started_ = now;
 }
 
 void VoiceTransport::Stop() {
+    OnOwnThread("Stop");
     udp_->Close();
     crypt_->Reset();
     tcpFd_ = -1;
@@ -79,6 +93,7 @@ void VoiceTransport::Stop() {
 int VoiceTransport::fd() const { return udp_->fd(); }
 
 void VoiceTransport::OnCryptSetup(std::string_view payload, Clock::time_point now) {
+    OnOwnThread("OnCryptSetup");
     proto::CryptSetupMsg m;
     if (!m.Decode(payload)) return;
     if (m.key && m.clientNonce && m.serverNonce) {
@@ -132,6 +147,7 @@ void VoiceTransport::UpdateLoss(std::uint32_t good, std::uint32_t lost, std::uin
 }
 
 void VoiceTransport::OnPingReply(const proto::PingMsg& reply, Clock::time_point) {
+    OnOwnThread("OnPingReply");
     if (!crypt_->ready()) return;
     if (reply.good) UpdateLoss(*reply.good, reply.lost.value_or(0), upGood_, upLost_, upShare_);
     UpdateLoss(crypt_->stats().good, crypt_->stats().lost, downGood_, downLost_, downShare_);
@@ -172,6 +188,7 @@ void VoiceTransport::SetPath(Path path, Clock::time_point now) {
 }
 
 void VoiceTransport::SendVoice(std::string_view packet, Clock::time_point) {
+    OnOwnThread("SendVoice");
     bool datagram = path_ != Path::Tunnel && crypt_->ready() && udp_->open();
     if (datagram) {
         std::string sealed;
@@ -194,6 +211,7 @@ void VoiceTransport::SendPing(Clock::time_point now) {
 }
 
 void VoiceTransport::OnReadable(Clock::time_point now) {
+    OnOwnThread("OnReadable");
     if (!udp_->open()) return;
     std::string datagram, plain;
     for (int i = 0; i < kMaxReadsPerWake && udp_->Receive(datagram); ++i) {
@@ -224,6 +242,7 @@ void VoiceTransport::OnReadable(Clock::time_point now) {
 }
 
 VoiceTransport::Clock::time_point VoiceTransport::Tick(Clock::time_point now) {
+    OnOwnThread("Tick");
     if (!crypt_->ready() || !udp_->open()) return now + 1h;
     auto replyAge = now - lastPong_;
     if (path_ == Path::Udp && replyAge > kPathLostAfter) SetPath(Path::Both, now);

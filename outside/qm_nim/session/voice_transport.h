@@ -19,7 +19,8 @@
 // behind more than a few hundred milliseconds of unacknowledged bytes is
 // dropped, so a stalled connection never delivers a late backlog.
 //
-// Thread rule: the session thread only (it owns both sockets).
+// Thread rule: the thread that made it only (the session thread, which owns
+// both sockets); checked in debug builds.
 #pragma once
 
 #include <chrono>
@@ -27,6 +28,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "outside/qm_nim/proto/messages.h"
 
@@ -89,12 +91,15 @@ public:
     int lossPercent() const { return lossPercent_; }
 
 private:
+    // Aborts a debug build when called from another thread than the owner's.
+    void OnOwnThread(const char* function) const;
     void SendPing(Clock::time_point now);
     void SetPath(Path path, Clock::time_point now);
     void UpdateLoss(std::uint32_t good, std::uint32_t lost, std::uint32_t& lastGood, std::uint32_t& lastLost,
                     double& share);
 
     Host& host_;
+    const std::thread::id owner_ = std::this_thread::get_id();
     std::unique_ptr<net::CryptState> crypt_;
     std::unique_ptr<net::UdpLink> udp_;
     int tcpFd_ = -1;
