@@ -227,9 +227,6 @@ bool JitterBuffer::NextFrame(Clock::time_point now) {
         if (emptyConceals_ == 0) ++counters_.underruns;
         ++emptyConceals_;
         ++concealedAhead_;
-        underrunBonusMs_ = std::min(kMaxUnderrunBonusMs, underrunBonusMs_ + kUnderrunStepMs);
-        lastUnderrun_ = now;
-        UpdateTarget(now);
         Conceal(frameSamples_);
         return true;
     }
@@ -265,8 +262,15 @@ bool JitterBuffer::NextFrame(Clock::time_point now) {
             return true;
         }
     }
-    // It was late, not lost: what was made up meanwhile is delay now.
-    counters_.stretched += concealedAhead_;
+    // It was late, not lost: what was made up meanwhile is delay now, and
+    // the target keeps a margin for the next such (a stream that stopped, or
+    // a lost packet, is no reason for more delay).
+    if (concealedAhead_ > 0) {
+        counters_.stretched += concealedAhead_;
+        underrunBonusMs_ = std::min(kMaxUnderrunBonusMs, underrunBonusMs_ + kUnderrunStepMs);
+        lastUnderrun_ = now;
+        UpdateTarget(now);
+    }
     concealedAhead_ = 0;
     PlayFront();
     return true;
