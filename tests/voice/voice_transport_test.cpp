@@ -135,10 +135,25 @@ TEST(VoiceTransport, ProvesTheDatagramPathFallsBackSendsBothWaysAndReturns) {
     std::string ping = server.Receive();
     ASSERT_TRUE(IsPing(ping)) << "no ping by datagram";
     EXPECT_EQ(t.path(), Path::Tunnel) << "no reply yet";
-    EXPECT_FALSE(host.tunnelled.empty() || !IsPing(host.tunnelled.back())) << "the ping also goes through the connection";
+    // Anything in the tunnel keeps a server sending by the connection: the
+    // pings go there only once datagrams have had two seconds to answer.
+    EXPECT_EQ(host.tunnelled.size(), 1u);
+    t.Tick(now + 2500ms);
+    ASSERT_EQ(host.tunnelled.size(), 2u);
+    EXPECT_TRUE(IsPing(host.tunnelled.back()));
+    server.Drain();
     server.Send(ping);  // the server echoes it
-    ReadAll(t, now);
+    ReadAll(t, now + 2500ms);
     EXPECT_EQ(t.path(), Path::Udp);
+    // ... and so, told to use the connection, it is told to come back: a
+    // silent packet to its loopback target, by datagram.
+    std::string mark = server.Receive();
+    proto::ReceivedVoice loop;
+    ASSERT_TRUE(proto::ParseClientVoice(mark, loop)) << "no loopback mark";
+    EXPECT_EQ(loop.target, proto::kTargetLoopback);
+    EXPECT_TRUE(loop.opus.empty());
+    EXPECT_TRUE(loop.last);
+    const auto base = now + 2500ms;  // the last reply
 
     // Voice now goes by datagram only.
     size_t tunnelled = host.tunnelled.size();
@@ -153,12 +168,12 @@ TEST(VoiceTransport, ProvesTheDatagramPathFallsBackSendsBothWaysAndReturns) {
 
     // Replies stop: pings come faster, then the path is taken for lost and
     // each packet goes both ways.
-    auto late = now + 3s;
+    auto late = base + 3s;
     t.Tick(late);
     EXPECT_EQ(t.path(), Path::Udp);
     auto next = t.Tick(late);
     EXPECT_LE(next - late, 500ms) << "a missing reply makes the next ping come sooner";
-    auto lost = now + 4500ms;
+    auto lost = base + 4500ms;
     t.Tick(lost);
     EXPECT_EQ(t.path(), Path::Both);
     server.Drain();
@@ -168,8 +183,11 @@ TEST(VoiceTransport, ProvesTheDatagramPathFallsBackSendsBothWaysAndReturns) {
     ASSERT_GT(host.tunnelled.size(), tunnelled);
     EXPECT_EQ(host.tunnelled.back(), "v2");
 
-    // A reply again: back to datagrams alone.
+    // A reply again: back to datagrams alone. (So short a loss is not told
+    // to the server: its pings do not go through the connection yet.)
+    tunnelled = host.tunnelled.size();
     t.Tick(lost + 600ms);
+    EXPECT_EQ(host.tunnelled.size(), tunnelled);
     std::string again;
     for (const std::string& d : server.Drain())
         if (IsPing(d)) again = d;
@@ -177,13 +195,22 @@ TEST(VoiceTransport, ProvesTheDatagramPathFallsBackSendsBothWaysAndReturns) {
     server.Send(again);
     ReadAll(t, lost + 700ms);
     EXPECT_EQ(t.path(), Path::Udp);
+    // (v2 went through the connection too: the server is called back.)
+    ASSERT_TRUE(proto::ParseClientVoice(server.Receive(), loop)) << "no loopback mark";
+    EXPECT_EQ(loop.target, proto::kTargetLoopback);
     tunnelled = host.tunnelled.size();
     t.SendVoice("v3", lost + 700ms);
     EXPECT_EQ(server.Receive(), "v3");
     EXPECT_EQ(host.tunnelled.size(), tunnelled);
 
-    // Lost long enough, the connection alone carries voice.
+    // Lost for a while, the server is told to use the connection; lost long
+    // enough, the connection alone carries voice.
     t.Tick(lost + 6s);
+    ASSERT_EQ(t.path(), Path::Both);
+    tunnelled = host.tunnelled.size();
+    t.Tick(lost + 8500ms);
+    ASSERT_GT(host.tunnelled.size(), tunnelled);
+    EXPECT_TRUE(IsPing(host.tunnelled.back()));
     t.Tick(lost + 6s + 21s);
     EXPECT_EQ(t.path(), Path::Tunnel);
     server.Drain();

@@ -250,6 +250,13 @@ size_t TlsLink::backlogBytes() const {
     return queuedBytes() + static_cast<size_t>(inKernel);
 }
 
+bool TlsLink::stalled() const {
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    if (fd_ < 0 || ::getsockopt(fd_, IPPROTO_TCP, TCP_INFO, &info, &length) != 0) return false;
+    return info.tcpi_retransmits > 0 || info.tcpi_backoff > 0;
+}
+
 bool TlsLink::WantsWrite() const { return ssl_ && (queuedBytes() > 0 || readWantsWrite_); }
 
 bool TlsLink::Flush() {

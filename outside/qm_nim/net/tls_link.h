@@ -47,6 +47,9 @@ public:
     // Bytes written that the peer has not acknowledged yet, ours and the
     // kernel's: what a stalled path holds back and would deliver late.
     size_t backlogBytes() const;
+    // Whether the kernel is resending what the peer did not acknowledge in
+    // time: the path is stalled, anything queued now arrives late.
+    bool stalled() const;
     // Reads what is there into `frames`; false when the peer closed or the connection broke.
     bool Receive(proto::FrameParser& frames);
     // Overwrites the queued bytes (they may hold a password) and closes.

@@ -120,6 +120,13 @@ bool ParseVoice(std::string_view packet, bool withSession, ReceivedVoice& out) {
 
 bool ParseServerVoice(std::string_view packet, ReceivedVoice& out) { return ParseVoice(packet, true, out); }
 
+std::string BuildLoopbackMark() {
+    std::string out(1, static_cast<char>((kCodecOpus << 5) | kTargetLoopback));
+    WriteVarint(out, 0);
+    WriteVarint(out, kOpusTerminator);  // no sound, and the end of it
+    return out;
+}
+
 std::string BuildUdpPing(std::uint64_t timestamp) {
     std::string out(1, static_cast<char>(kCodecPing << 5));
     WriteVarint(out, static_cast<std::int64_t>(timestamp & INT64_MAX));

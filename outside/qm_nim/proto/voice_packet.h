@@ -43,6 +43,12 @@ bool ParseServerVoice(std::string_view packet, ReceivedVoice& out);
 // The same without the session: a packet as a client sends it.
 bool ParseClientVoice(std::string_view packet, ReceivedVoice& out);
 
+// A voice packet without sound for the server's loopback target (31): the
+// server sends it back to this client alone, and takes it as voice that came
+// by datagram, so it sends this client's voice by datagram again.
+constexpr std::uint8_t kTargetLoopback = 31;
+std::string BuildLoopbackMark();
+
 // A ping over the datagram path: the header of codec "ping", then a
 // timestamp the server sends back unchanged.
 std::string BuildUdpPing(std::uint64_t timestamp);

@@ -21,7 +21,8 @@ namespace {
 constexpr const char kLogSource[] = "qm_nim\\VoiceSession";
 constexpr size_t kMaxQueuedVoice = 25;  // half a second; older packets are stale by then
 // Voice queued behind this many unacknowledged bytes of the control
-// connection (a few hundred milliseconds of it) would arrive late: dropped.
+// connection (a few hundred milliseconds of it), or while the connection is
+// resending, would arrive late: dropped.
 constexpr size_t kMaxTunnelBacklog = 3000;
 
 std::uint64_t NowMs() {
@@ -573,7 +574,7 @@ void VoiceSession::SendControl(proto::MessageType type, const std::string& paylo
 }
 
 bool VoiceSession::SendTunnelled(std::string_view packet) {
-    if (!link_ || !link_->connected() || link_->backlogBytes() > kMaxTunnelBacklog) return false;
+    if (!link_ || !link_->connected() || link_->stalled() || link_->backlogBytes() > kMaxTunnelBacklog) return false;
     link_->Send(MessageType::UDPTunnel, packet);
     return true;
 }

@@ -26,6 +26,8 @@ constexpr auto kReplyOverdue = 2500ms;
 constexpr auto kPathLostAfter = 4000ms;
 constexpr auto kBothAtMost = 20s;
 constexpr auto kProbeFirst = 10s;  // after the key, before settling for the tunnel
+// Lost this much longer, the server is told to send by the connection.
+constexpr auto kTellServerAfter = 2s;
 // The control connection: pinged seldom while datagrams prove the server
 // alive (the server's own idle limit is 30 s), often while it carries voice.
 constexpr auto kConnectionPingQuiet = 10s;
@@ -82,6 +84,7 @@ void VoiceTransport::Stop() {
     tcpFd_ = -1;
     path_ = Path::Tunnel;
     everConfirmed_ = false;
+    toldTunnel_ = false;
     lastPong_ = lastDatagram_ = lostSince_ = nextPing_ = lastResyncAsk_ = Clock::time_point{};
     failedSinceGood_ = 0;
     udpSent_ = tcpSent_ = 0;
@@ -179,10 +182,7 @@ void VoiceTransport::SetPath(Path path, Clock::time_point now) {
     if (path == path_) return;
     if (everConfirmed_ || path == Path::Udp)
         QM_LOG(kLogSource) << "<qm_nim> voice now goes by " << Name(path);
-    if (path == Path::Both) {
-        lostSince_ = now;
-        nextPing_ = now;  // tell the server at once (see SendPing)
-    }
+    if (path == Path::Both) lostSince_ = now;
     if (path == Path::Tunnel) lossPercent_ = 0;
     path_ = path;
 }
@@ -192,10 +192,16 @@ void VoiceTransport::SendVoice(std::string_view packet, Clock::time_point) {
     bool datagram = path_ != Path::Tunnel && crypt_->ready() && udp_->open();
     if (datagram) {
         std::string sealed;
-        if (crypt_->Encrypt(packet, sealed) && udp_->Send(sealed)) ++udpSent_;
+        if (crypt_->Encrypt(packet, sealed) && udp_->Send(sealed)) {
+            ++udpSent_;
+            if (path_ == Path::Udp) toldTunnel_ = false;  // this brings the server back itself
+        }
     }
     if (!datagram || path_ == Path::Both) {
-        if (host_.SendTunnelled(packet)) ++tcpSent_;
+        if (host_.SendTunnelled(packet)) {
+            ++tcpSent_;
+            toldTunnel_ = true;
+        }
     }
 }
 
@@ -205,9 +211,23 @@ void VoiceTransport::SendPing(Clock::time_point now) {
     std::string ping = proto::BuildUdpPing(MsSince(started_, now));
     if (crypt_->Encrypt(ping, sealed)) udp_->Send(sealed);
     // While datagrams do not come back, the same ping goes through the
-    // connection too: a server sends a client its voice by whichever path
-    // the client used last, and would go on sending datagrams that are lost.
-    if (path_ != Path::Udp) host_.SendTunnelled(ping);
+    // connection too: the server sends a client its voice by the path the
+    // client's voice (or anything in the tunnel) came by last, and would go
+    // on sending datagrams that are lost. Not at once: a short outage heals
+    // by itself, and anything in the tunnel keeps the server on the
+    // connection until voice comes by datagram again (see Reclaim).
+    bool tell = path_ == Path::Tunnel ? everConfirmed_ || now - started_ >= kTellServerAfter
+                                      : path_ == Path::Both && now - lostSince_ >= kTellServerAfter;
+    if (tell && host_.SendTunnelled(ping)) toldTunnel_ = true;
+}
+
+void VoiceTransport::Reclaim() {
+    // The server still sends by the connection what it sent there last: a
+    // silent loopback packet by datagram brings it back (a talking user's
+    // next packet would, a listener has none).
+    if (!toldTunnel_) return;
+    std::string sealed;
+    if (crypt_->Encrypt(proto::BuildLoopbackMark(), sealed) && udp_->Send(sealed)) toldTunnel_ = false;
 }
 
 void VoiceTransport::OnReadable(Clock::time_point now) {
@@ -234,6 +254,7 @@ void VoiceTransport::OnReadable(Clock::time_point now) {
             if (path_ != Path::Udp) {
                 SetPath(Path::Udp, now);
                 nextPing_ = now + kPingSteady;
+                Reclaim();
             }
             continue;
         }

@@ -12,9 +12,12 @@
 //   (the listeners keep whichever copy comes first), so that sound flows at
 //   once when the path returns, whichever path returns first. After a while
 //   without datagrams this settles into Tunnel.
-// Outside Udp the pings also go through the connection: the server answers a
-// client by the path it last heard it on, and a listener that says nothing
-// would otherwise be sent datagrams that never arrive.
+// The server sends a client its voice by the path that client's voice came
+// last (anything in the tunnel counts, pings over UDP do not). So once UDP
+// has failed for two seconds the pings also go through the connection, or a
+// listener that says nothing would be sent datagrams that never arrive; and
+// when UDP answers again, one silent loopback voice packet by datagram brings
+// the server back to datagrams.
 // What the tunnel has not delivered stays bounded: a packet that would queue
 // behind more than a few hundred milliseconds of unacknowledged bytes is
 // dropped, so a stalled connection never delivers a late backlog.
@@ -94,6 +97,7 @@ private:
     // Aborts a debug build when called from another thread than the owner's.
     void OnOwnThread(const char* function) const;
     void SendPing(Clock::time_point now);
+    void Reclaim();
     void SetPath(Path path, Clock::time_point now);
     void UpdateLoss(std::uint32_t good, std::uint32_t lost, std::uint32_t& lastGood, std::uint32_t& lastLost,
                     double& share);
@@ -106,6 +110,7 @@ private:
     Clock::time_point started_{};
     Path path_ = Path::Tunnel;
     bool everConfirmed_ = false;
+    bool toldTunnel_ = false;  // something went through the tunnel since the last datagram voice
     Clock::time_point lastPong_{};      // a ping of ours came back
     Clock::time_point lastDatagram_{};  // anything authentic came
     Clock::time_point lostSince_{};     // when Both began
