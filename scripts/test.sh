@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds everything and runs every test: the normal build,
-# the same under AddressSanitizer and UndefinedBehaviorSanitizer, and the
-# fuzz targets for a bounded time each.
+# Sets up the machine, builds everything and runs every test: the normal build
+# (inside a desktop-like session: a session bus with a sound server and a tray
+# watcher on it, and a display, none of which a test may reach), the same
+# under AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzz targets
+# for a bounded time each.
 #   QM_TEST_SKIP_SANITIZE=1  skips the sanitizer build
 #   QM_TEST_SKIP_FUZZ=1      skips the fuzz targets
 #   QM_FUZZ_SECONDS=N        seconds per fuzz target (default 30)
@@ -12,19 +14,23 @@ jobs=$(nproc)
 
 ./scripts/setup.sh
 
+# build_and_test DIR [WRAPPER...] -- [CMAKE OPTION...]: ctest runs under WRAPPER.
 build_and_test() {
   local dir=$1; shift
+  local wrapper=()
+  while [ "$1" != "--" ]; do wrapper+=("$1"); shift; done
+  shift
   cmake -S "$root" -B "$dir" -G Ninja -DQM_TEST_HOOKS=ON "$@"
   cmake --build "$dir" -j "$jobs"
-  (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 600)
+  (cd "$dir" && "${wrapper[@]}" ctest --output-on-failure -j "$jobs" --timeout 600)
 }
 
-echo "== build and test =="
-build_and_test "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== build and test (inside a desktop-like session) =="
+build_and_test "$root/build" "$root/build/tests/qm_desktop_session" -- -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 if [ "${QM_TEST_SKIP_SANITIZE:-0}" != 1 ]; then
   echo "== build and test under AddressSanitizer and UndefinedBehaviorSanitizer =="
-  build_and_test "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON -DQM_BUILD_BENCH=OFF
+  build_and_test "$root/build-asan" -- -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON -DQM_BUILD_BENCH=OFF
 fi
 
 if [ "${QM_TEST_SKIP_FUZZ:-0}" != 1 ] && [ -d "$root/fuzz" ]; then
