@@ -9,7 +9,6 @@ if(NOT QM_FUZZ)
   # The voice module: TLS, Opus, PulseAudio, GStreamer (RTMP publishing).
   pkg_check_modules(OPUS REQUIRED IMPORTED_TARGET opus)
   pkg_check_modules(LIBPULSE REQUIRED IMPORTED_TARGET libpulse)
-  pkg_check_modules(PULSE_SIMPLE REQUIRED IMPORTED_TARGET libpulse-simple)
   pkg_check_modules(GST REQUIRED IMPORTED_TARGET gstreamer-1.0 gstreamer-app-1.0)
 endif()
 # OpenSSL: the voice module's TLS and datagram encryption (the latter also fuzzed).
