@@ -138,8 +138,21 @@ TEST_F(Interop, TheModuleSeesTheMumbleClientInTheRoomAndTalking) {
             speaking = speaking || (m["uid"].asString() == "desktop" && m["speaking"].asBool());
     }
     EXPECT_TRUE(speaking);
-    // Mute, deafen and leave of the Mumble client reach the page through the
-    // module's roster event, which the module does not have yet.
+
+    // Taken out of the room by the server's operator, the Mumble client is no
+    // longer among the room's members; back in, it is again. (Its mute and
+    // deafen reach the page only through a roster event.)
+    MurmurAdmin admin(murmur_->port(), MurmurServer::kSuperUserPassword);
+    ASSERT_TRUE(admin.Move("desktop", ""));
+    ASSERT_TRUE(mumble_->WaitInChannel(""));
+    ASSERT_TRUE(module->Do("leave"));
+    joined = Parse(module->Join(kRoom));
+    EXPECT_FALSE(Names(joined["members"], "desktop")) << joined;
+    ASSERT_TRUE(admin.Move("desktop", kRoom));
+    ASSERT_TRUE(mumble_->WaitInChannel(kRoom));
+    ASSERT_TRUE(module->Do("leave"));
+    joined = Parse(module->Join(kRoom));
+    EXPECT_TRUE(Names(joined["members"], "desktop")) << joined;
 }
 
 TEST_F(Interop, TonesCrossBothWaysAndTheMumbleClientSpeaksUdp) {
