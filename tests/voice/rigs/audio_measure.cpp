@@ -53,4 +53,48 @@ double ToneLevelDbfs(const std::vector<short>& samples, double hz) {
     return rms > 0 ? 20 * std::log10(rms) : -200;
 }
 
+namespace {
+
+// Mean square of each whole 10 ms block (full scale = 1).
+std::vector<double> BlockEnergies(const std::vector<short>& samples) {
+    std::vector<double> energies;
+    for (size_t at = 0; at + kBlockSamples <= samples.size(); at += kBlockSamples) {
+        double sum = 0;
+        for (size_t i = at; i < at + kBlockSamples; ++i) sum += double(samples[i]) * samples[i];
+        energies.push_back(sum / double(kBlockSamples) / (32768.0 * 32768.0));
+    }
+    return energies;
+}
+
+double Db(double energy) { return energy > 0 ? 10 * std::log10(energy) : -200; }
+
+}  // namespace
+
+double ActiveLevelDbfs(const std::vector<short>& samples) {
+    std::vector<double> e = BlockEnergies(samples);
+    if (e.empty()) return -200;
+    double loudest = *std::max_element(e.begin(), e.end());
+    double floor = std::max(loudest * std::pow(10.0, -3.5), std::pow(10.0, -7.0));
+    double sum = 0;
+    size_t n = 0;
+    for (double x : e) {
+        if (x >= floor) sum += x, ++n;
+    }
+    return n ? Db(sum / double(n)) : -200;
+}
+
+double SpeechOverPauseDb(const std::vector<short>& samples) {
+    std::vector<double> e = BlockEnergies(samples);
+    if (e.size() < 10) return 0;
+    std::sort(e.begin(), e.end());
+    size_t share = e.size() * 3 / 10;
+    double quiet = 0, loud = 0;
+    for (size_t i = 0; i < share; ++i) {
+        quiet += e[i];
+        loud += e[e.size() - 1 - i];
+    }
+    quiet = std::max(quiet, 1e-20);
+    return Db(loud / quiet);
+}
+
 }  // namespace qmtest

@@ -22,4 +22,12 @@ size_t LongestSilence(const std::vector<short>& samples, double belowDbfs = -60)
 // for telling a tone apart from everything else in a recording.
 double ToneLevelDbfs(const std::vector<short>& samples, double hz);
 
+// Level of what is heard while something sounds: RMS over the 10 ms blocks
+// within 35 dB of the loudest one (and above -70 dBFS); -200 when all is quiet.
+double ActiveLevelDbfs(const std::vector<short>& samples);
+// For sound that alternates speech and pauses in about equal shares: the
+// energy of its loudest 30 % of 10 ms blocks over that of its quietest 30 %,
+// in dB (how far speech stands out of what fills the pauses).
+double SpeechOverPauseDb(const std::vector<short>& samples);
+
 }  // namespace qmtest
