@@ -10,6 +10,7 @@
 #include <json/value.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -98,13 +99,13 @@ TEST_F(FromScriptedServer, ASenderNumberingByOneIsHeardWithoutGaps) {
     auto peer = Listener("talk");
     for (int step : {1, 2}) {
         SCOPED_TRACE(step);
-        server_.StreamTone(200, 440, 400, step);  // 8 s
+        server_.StreamTone(200, 440, 750, step);  // 15 s
         ASSERT_TRUE(Hears(pulse_.address(), 440));
         // A loaded machine may stall the sound server itself now and then:
         // the best of a few windows shows what the module does (a sequence
         // taken for a clock loses every other frame in each of them).
         int fewest = 1000;
-        for (int window = 0; window < 3 && fewest > 0; ++window) {
+        for (int window = 0; window < 6 && fewest > 0; ++window) {
             std::vector<short> heard = Record(pulse_.address(), "spk.monitor", 1500ms);
             EXPECT_TRUE(HasTone(heard, 440));
             int gaps = GapsInside(heard);
@@ -314,6 +315,8 @@ TEST_F(OnMurmur, AfterATwoSecondFlapSoundReturnsAtOnceAndOnTime) {
     ASSERT_FALSE(delays.empty());
     std::string seen;
     for (double d : delays) seen += " " + std::to_string(static_cast<int>(d));
+    std::printf("sound back %.3f s after the link; delay before %.0f ms, after (ms):%s\n", *back - up, delayBefore,
+                seen.c_str());
     // Nothing held back during the outage plays after it: every marker heard
     // after the return is a fresh one, about as late as before the flap.
     double stale = (delayBefore + 150) / 1000;
