@@ -3,7 +3,13 @@
 // lines on standard input; every event and every finished call is one line
 // on standard output. Its sound server is whatever PULSE_SERVER names, its
 // voice server whatever QM_DEPLOY_FILE's [voice] names, and its profile folder
-// the one the browser host library gives this executable.
+// the one the browser host library gives this executable, handed to the
+// module as the core module does (SetHost).
+//
+//   voice_peer MODULE [--host-version 1]
+// With --host-version 1 the peer plays a core module built before the room
+// members event: it never calls SetHost, and a members event reaching it is
+// reported as "event UNEXPECTED members" (a real old core has no such slot).
 //
 //   login USER PASS | logout | join ROOM [RTMP_URL [HIGH_RATE AUDIO_MODE]] | leave
 //   mic PATH TEST | endmic TEST | play PATH | endplay | share PATH | endshare
@@ -30,8 +36,13 @@ void Say(const std::string& line) {
     std::fflush(stdout);
 }
 
+bool g_oldHost = false;
+
 class Events : public IXNimCallback {
 public:
+    void OnRoomMembers(const char* json) override {
+        Say(std::string(g_oldHost ? "event UNEXPECTED members " : "event members ") + json);
+    }
     bool OnLogin() override {
         Say("event login");
         return false;
@@ -53,9 +64,10 @@ std::string PathArg(const std::string& s) { return s == "-" ? "" : s; }
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: voice_peer MODULE\n");
+        std::fprintf(stderr, "usage: voice_peer MODULE [--host-version 1]\n");
         return 2;
     }
+    g_oldHost = argc >= 4 && std::string(argv[2]) == "--host-version" && std::string(argv[3]) == "1";
     char profile[4096];
     KXCEF2_ProfileDirectory(profile, sizeof profile);  // also keeps the owner library loaded
     void* module = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
@@ -67,6 +79,11 @@ int main(int argc, char** argv) {
     auto destroy = reinterpret_cast<XNimDeleteObjectFn>(dlsym(module, "delete_object"));
     IXNimObject* nim = create ? create() : nullptr;
     Events events;
+    auto version = reinterpret_cast<XNimInterfaceVersionFn>(dlsym(module, "xnim_interface_version"));
+    if (nim && !g_oldHost && version && version() >= 2) {
+        XNimHost host{sizeof(XNimHost), static_cast<std::uint32_t>(kXNimInterfaceVersion), profile};
+        if (!nim->SetHost(&host)) std::fprintf(stderr, "the module refuses its host\n");
+    }
     if (!nim || !nim->Init("9f8e7d6c5b4a39281706f5e4d3c2b1a0", &events)) {
         std::fprintf(stderr, "the module does not start\n");
         return 1;
