@@ -14,9 +14,10 @@
 //   login USER PASS | logout | join ROOM [RTMP_URL [HIGH_RATE AUDIO_MODE]] | leave
 //   mic PATH TEST | endmic TEST | play PATH | endplay | share PATH | endshare
 //   mute 0|1 | viewer 0|1 | micvol N | vol N | enum | stats | quit
-// A PATH of "-" is the empty path.
+// A PATH of "-" is the empty path; %XX in a PATH or RTMP_URL is the byte XX.
 #include <dlfcn.h>
 
+#include <cctype>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
@@ -58,7 +59,21 @@ public:
     }
 };
 
-std::string PathArg(const std::string& s) { return s == "-" ? "" : s; }
+// "-" is the empty text; %XX escapes stand for any byte (a line break, a space).
+std::string PathArg(const std::string& s) {
+    if (s == "-") return "";
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
+            out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
 
 }  // namespace
 
@@ -101,7 +116,7 @@ int main(int argc, char** argv) {
             continue;
         }
         if (cmd == "logout") nim->Logout();
-        else if (cmd == "join") nim->JoinRoom(a.c_str(), PathArg(b).c_str(), c != "0", d.empty() ? 2 : std::atoi(d.c_str()));
+        else if (cmd == "join") nim->JoinRoom(PathArg(a).c_str(), PathArg(b).c_str(), c != "0", d.empty() ? 2 : std::atoi(d.c_str()));
         else if (cmd == "leave") nim->LeaveRoom("");
         else if (cmd == "mic") nim->StartMicDevice(PathArg(a).c_str(), b == "1");
         else if (cmd == "endmic") nim->EndMicDevice(a == "1");
