@@ -170,7 +170,7 @@ TEST(Roster, NamesAreCutAtACharacterBoundaryAndStatesAccumulate) {
 TEST(RoomMembers, ABigRoomListsTheUserAndTalkersFirstAndStaysSmall) {
     Roster roster;
     roster.Apply(ChannelMsg(9, 0, "big"));
-    for (std::uint32_t s = 1; s <= 5000; ++s) roster.Apply(UserMsg(s, 9, std::string(400, 'n') + std::to_string(s)));
+    for (std::uint32_t s = 1; s <= 5000; ++s) roster.Apply(UserMsg(s, 9, std::string(100, 'n') + std::to_string(s)));
     roster.Apply(UserMsg(6000, 2, "elsewhere"));
     std::vector<std::uint32_t> talking = {4999, 6000, 3};  // 6000 is not in the room
     session::RoomView view = session::ViewOfRoom(roster, 9, 2500, talking);
@@ -191,6 +191,28 @@ TEST(RoomMembers, ABigRoomListsTheUserAndTalkersFirstAndStaysSmall) {
     Json::StreamWriterBuilder writer;
     writer["indentation"] = "";
     EXPECT_LT(Json::writeString(writer, v).size(), 256u * 1024) << "what one page call may carry";
+}
+
+TEST(RoomMembers, NamesThatGrowWhenEscapedStillFitAPageCall) {
+    std::string cyrillic, control, astral;
+    for (int i = 0; i < 128; ++i) cyrillic += "\xD0\xB6";
+    control.assign(256, '\x01');
+    for (int i = 0; i < 64; ++i) astral += "\xF0\x9F\x8E\xB5";
+    for (const std::string& name : {cyrillic, control, astral}) {
+        Roster roster;
+        roster.Apply(ChannelMsg(9, 0, "big"));
+        for (std::uint32_t s = 1; s <= 600; ++s) roster.Apply(UserMsg(s, 9, name));
+        Json::Value v = session::RoomMembersJson(session::ViewOfRoom(roster, 9, 1, {}), {}, false);
+        EXPECT_TRUE(v["truncated"].asBool());
+        EXPECT_GT(v["members"].size(), 50u);
+        // As the module writes it, and as the core writes it again for the page.
+        Json::StreamWriterBuilder writer;
+        writer["indentation"] = "";
+        EXPECT_LT(Json::writeString(writer, v).size(), 200u * 1024);
+        Json::Value reply;
+        reply["result"]["data"] = v;
+        EXPECT_LT(Json::FastWriter().write(reply).size(), 200u * 1024);
+    }
 }
 
 TEST(RoomMembers, OutsideARoomTheListIsEmptyAndAnEncodedRoomIsNamedAsThePageAskedFor) {

@@ -270,12 +270,15 @@ void VoiceModule::ReportJoin(int code, std::uint32_t channelId, const std::strin
     if (!error.empty()) v["reason"] = error;
     if (rejoin) v["rejoin"] = true;
     // The others in the room: all of them in a room of ordinary size, the
-    // first kMaxListedMembers by session in a big one ("member_count" says how
-    // many there are; OnRoomMembers keeps the page up to date).
+    // first by session in a big one, as many as the members' budget allows
+    // ("member_count" says how many there are; OnRoomMembers keeps the page
+    // up to date).
     v["members"] = Json::Value(Json::arrayValue);
     size_t count = 0;
+    session::MembersBudget budget;
     if (session::VoiceSession* s = liveSession_.load(); s && code == session::kJoinOk) {
         for (const session::Member& m : s->Members(session::kMaxListedMembers, &count)) {
+            if (!budget.Take(m.name)) break;
             Json::Value member(Json::objectValue);
             member["uid"] = m.name;
             member["session"] = m.session;

@@ -6,6 +6,28 @@
 
 namespace qmnim::session {
 
+size_t JsonStringBound(const std::string& text) {
+    size_t bytes = 2;  // the quotes
+    for (unsigned char c : text) {
+        if (c < 0x20) bytes += 6;                   // \u00XX
+        else if (c == '"' || c == '\\') bytes += 2;
+        else if (c < 0x80) bytes += 1;
+        else if (c >= 0xF0) bytes += 12;            // a surrogate pair, \uXXXX\uXXXX
+        else if (c >= 0xC0) bytes += 6;             // the lead byte stands for the character
+        // continuation bytes: counted with their lead byte
+    }
+    return bytes;
+}
+
+bool MembersBudget::Take(const std::string& name) {
+    // The member's other fields and punctuation take less than this.
+    constexpr size_t kPerMember = 96;
+    size_t cost = JsonStringBound(name) + kPerMember;
+    if (used_ + cost > kMaxMembersBytes) return false;
+    used_ += cost;
+    return true;
+}
+
 RoomView ViewOfRoom(const Roster& roster, std::uint32_t channel, std::uint32_t self,
                     const std::vector<std::uint32_t>& talking, size_t maxListed) {
     RoomView view;
@@ -27,9 +49,10 @@ Json::Value RoomMembersJson(const RoomView& view, const std::vector<std::uint32_
     v["room_id"] = view.roomId;
     v["channelId"] = Json::UInt64(view.channelId);
     v["count"] = Json::UInt64(view.count);
-    v["truncated"] = view.listed.size() < view.count;
     Json::Value members(Json::arrayValue);
+    MembersBudget budget;
     for (const User& u : view.listed) {
+        if (!budget.Take(u.name)) break;
         Json::Value m(Json::objectValue);
         bool isSelf = u.session == view.self;
         m["session"] = u.session;
@@ -40,6 +63,7 @@ Json::Value RoomMembersJson(const RoomView& view, const std::vector<std::uint32_
         if (isSelf) m["self"] = true;
         members.append(m);
     }
+    v["truncated"] = members.size() < view.count;
     v["members"] = members;
     return v;
 }

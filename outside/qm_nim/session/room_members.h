@@ -1,8 +1,9 @@
 // The room as the page sees it: who is in the user's channel, muted,
 // deafened, talking. A server's room may hold thousands (a hostile one
 // claims 100,000): the page gets the count and at most kMaxListedMembers of
-// them, the user and whoever talks first, so one message stays far below what
-// a page call may carry (at most about 170 KiB with the longest names).
+// them, the user and whoever talks first, and no more than their names fit
+// into kMaxMembersBytes as JSON text however it is escaped, so one message
+// stays well below what a page call may carry (256 KiB).
 #pragma once
 
 #include <cstdint>
@@ -16,6 +17,21 @@
 namespace qmnim::session {
 
 constexpr size_t kMaxListedMembers = 500;
+constexpr size_t kMaxMembersBytes = 128 * 1024;
+
+// How many bytes `text` takes as a JSON string at most: with every character
+// beyond ASCII and every control byte written as \uXXXX, as some writers do.
+size_t JsonStringBound(const std::string& text);
+
+// Members taken into one message until their texts would pass kMaxMembersBytes.
+class MembersBudget {
+public:
+    // Whether a member named `name` still fits; counts it when it does.
+    bool Take(const std::string& name);
+
+private:
+    size_t used_ = 0;
+};
 
 struct RoomView {
     std::string roomId;          // "" outside a room
