@@ -14,6 +14,8 @@
 
 #include "tests/support/logs.h"
 #include "tests/voice/rigs/hostile_server.h"
+#include "tests/voice/rigs/mumble_client.h"
+#include "tests/voice/rigs/murmur_admin.h"
 #include "tests/voice/voice_peer.h"
 #include "tests/voice/voice_servers.h"
 
@@ -31,15 +33,18 @@ Json::Value Parse(const std::string& text) {
 }
 
 // The next members event of `peer` for which `match` holds (earlier ones are
-// taken on the way); null when none came within `timeout`.
+// taken on the way); null when none came within `timeout`. With `last`, the
+// room as the last event taken showed it: checked first, kept up to date.
 Json::Value WaitMembers(VoicePeer& peer, const std::function<bool(const Json::Value&)>& match,
-                        std::chrono::milliseconds timeout = 20s) {
+                        std::chrono::milliseconds timeout = 20s, Json::Value* last = nullptr) {
+    if (last && !last->isNull() && match(*last)) return *last;
     auto until = Clock::now() + timeout;
     std::string text;
     while (Clock::now() < until) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
         if (!peer.Next("event members ", &text, left)) break;
         Json::Value v = Parse(text);
+        if (last) *last = v;
         if (match(v)) return v;
     }
     return Json::Value();
@@ -104,10 +109,10 @@ PulseServer* RoomOnMurmur::pulseB_ = nullptr;
 
 TEST_F(RoomOnMurmur, RoomsNamedInAnyScriptMeetTheChannelOfThatName) {
     auto peer = Peer("polyglot", pulseA_);
+    MurmurAdmin admin(server_->port(), MurmurServer::kSuperUserPassword);
     for (const char* name : {kArabic, kThai, kHebrew, kDevanagari}) {
-        std::string error;
-        std::optional<std::uint32_t> made = server_->CreateChannel(name, &error);
-        ASSERT_TRUE(made) << name << ": " << error << "\n" << server_->Log();
+        std::optional<std::uint32_t> made = admin.MakeChannel(name);
+        ASSERT_TRUE(made) << name << "\n" << server_->Log();
         Json::Value joined = Parse(peer->Join(name));
         ASSERT_EQ(joined["res"].asInt(), 200) << joined;
         EXPECT_EQ(joined["channelId"].asUInt(), *made) << name << " became another channel";
@@ -115,12 +120,13 @@ TEST_F(RoomOnMurmur, RoomsNamedInAnyScriptMeetTheChannelOfThatName) {
         Json::Value members = WaitMembers(*peer, [&](const Json::Value& m) { return m["channelId"] == joined["channelId"]; });
         EXPECT_EQ(members["room_id"].asString(), name) << members;
     }
-    // A room nobody made yet is made under its own name: the server then
-    // refuses a second channel of that name.
+    // A room nobody made yet is made under its own name: the operator finds
+    // it by that name.
     const std::string fresh = std::string(kThai) + "2";
-    ASSERT_EQ(Parse(peer->Join(fresh))["res"].asInt(), 200);
-    std::string error;
-    EXPECT_FALSE(server_->CreateChannel(fresh)) << "the module made the room under another name";
+    Json::Value made = Parse(peer->Join(fresh));
+    ASSERT_EQ(made["res"].asInt(), 200);
+    EXPECT_EQ(admin.MakeChannel(fresh), std::optional<std::uint32_t>(made["channelId"].asUInt()))
+        << "the module made the room under another name";
     // Beyond the BMP the server's rule refuses the name: encoded, and still a room.
     Json::Value astral = Parse(peer->Join("\xF0\xA0\x80\x80"));
     EXPECT_EQ(astral["res"].asInt(), 200) << astral;
@@ -194,6 +200,81 @@ TEST_F(RoomOnMurmur, AHostWithoutTheMembersEventNeverGetsOne) {
     ASSERT_TRUE(old->Do("leave"));
     EXPECT_EQ(old->CountLines("event UNEXPECTED"), 0u);
     EXPECT_EQ(old->CountLines("event members"), 0u);
+}
+
+// --- with the Mumble desktop client ------------------------------------------------------------
+
+// The Mumble client sees the module come, mute and go (voice_interop_tests);
+// here the module sees the Mumble client do all it can, through its members events.
+class RoomWithMumble : public ::testing::Test {
+protected:
+    static constexpr const char* kRoom = "mixed";
+    static void SetUpTestSuite() {
+        server_ = new MurmurServer();
+        ASSERT_TRUE(server_->Start()) << server_->Log();
+        ASSERT_TRUE(server_->GrantTemporaryChannels());
+        ASSERT_TRUE(MurmurAdmin(server_->port(), MurmurServer::kSuperUserPassword).MakeChannel(kRoom));
+        mumble_ = new MumbleClient("desktop");
+        std::string sha1 = CertificateSha1(server_->port(), 10s);
+        ASSERT_TRUE(mumble_->Start({server_->port(), MurmurServer::kServerPassword, sha1}, kRoom)) << mumble_->Log();
+        ASSERT_TRUE(mumble_->WaitConnected()) << mumble_->Log();
+        ASSERT_TRUE(mumble_->WaitInChannel(kRoom));
+    }
+    static void TearDownTestSuite() {
+        delete mumble_;
+        delete server_;
+    }
+    void SetUp() override {
+        if (!mumble_ || !mumble_->CurrentUrl()) GTEST_SKIP() << "the Mumble client did not start";
+        ASSERT_TRUE(pulse_.Start()) << pulse_.Log();
+    }
+    static MurmurServer* server_;
+    static MumbleClient* mumble_;
+    PulseServer pulse_;
+};
+
+MurmurServer* RoomWithMumble::server_ = nullptr;
+MumbleClient* RoomWithMumble::mumble_ = nullptr;
+
+TEST_F(RoomWithMumble, TheModuleSeesTheMumbleClientTalkMuteDeafenGoAndComeBack) {
+    VoicePeer module("ann", pulse_.address(),
+                     "[voice]\nhost=" + server_->host() + "\nfingerprint=" + server_->fingerprint() + "\n");
+    ASSERT_TRUE(module.Start()) << module.Stderr();
+    ASSERT_TRUE(module.Login("ann", MurmurServer::kServerPassword));
+    ASSERT_EQ(Parse(module.Join(kRoom))["res"].asInt(), 200);
+    ASSERT_TRUE(module.Do("play -"));
+    auto desktop = [](const Json::Value& m) { return Member(m, "desktop"); };
+    Json::Value room;  // as the module's last members event showed it
+    auto shows = [&](const std::function<bool(const Json::Value&)>& match) {
+        return !WaitMembers(module, match, 20s, &room).isNull();
+    };
+    ASSERT_TRUE(shows([&](const Json::Value& m) { return desktop(m).isObject(); }))
+        << "the Mumble client is not among the members";
+    EXPECT_FALSE(desktop(room)["muted"].asBool());
+    EXPECT_FALSE(desktop(room)["deafened"].asBool());
+
+    // It transmits all the time (the rig's setting): talking until it mutes.
+    auto tone = mumble_->PlayTone(660);
+    EXPECT_TRUE(shows([&](const Json::Value& m) { return desktop(m)["talking"].asBool(); })) << "it talks";
+    ASSERT_TRUE(mumble_->SetSelfMuted(true));
+    EXPECT_TRUE(shows([&](const Json::Value& m) { return desktop(m)["muted"].asBool() && !desktop(m)["talking"].asBool(); }))
+        << "muted, it stops talking: " << room;
+    ASSERT_TRUE(mumble_->SetSelfMuted(false));
+    EXPECT_TRUE(shows([&](const Json::Value& m) { return !desktop(m)["muted"].asBool() && desktop(m)["talking"].asBool(); }))
+        << room;
+    ASSERT_TRUE(mumble_->SetSelfDeaf(true));
+    EXPECT_TRUE(shows([&](const Json::Value& m) { return desktop(m)["deafened"].asBool(); })) << room;
+    ASSERT_TRUE(mumble_->SetSelfDeaf(false));
+    ASSERT_TRUE(mumble_->SetSelfMuted(false));
+    EXPECT_TRUE(shows([&](const Json::Value& m) {
+        return desktop(m).isObject() && !desktop(m)["deafened"].asBool() && !desktop(m)["muted"].asBool();
+    })) << room;
+
+    MurmurAdmin admin(server_->port(), MurmurServer::kSuperUserPassword);
+    ASSERT_TRUE(admin.Move("desktop", ""));
+    EXPECT_TRUE(shows([&](const Json::Value& m) { return desktop(m).isNull() && m["count"] == 1; })) << "it left: " << room;
+    ASSERT_TRUE(admin.Move("desktop", kRoom));
+    EXPECT_TRUE(shows([&](const Json::Value& m) { return desktop(m).isObject(); })) << "it came back: " << room;
 }
 
 // --- the hostile server ------------------------------------------------------------------------

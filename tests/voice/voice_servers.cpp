@@ -135,17 +135,6 @@ bool MurmurServer::GrantTemporaryChannels(std::string* errorOut) {
     return ok;
 }
 
-std::optional<std::uint32_t> MurmurServer::CreateChannel(const std::string& name, std::string* errorOut) {
-    qmnim::net::ServerEndpoint server;
-    server.host = "127.0.0.1";
-    server.port = static_cast<std::uint16_t>(port_);
-    server.pin = *qmnim::net::ParseFingerprint(fingerprint_);
-    std::string error;
-    auto id = qmnim::session::CreatePermanentChannel(server, kSuperUserPassword, 0, name, 10s, error);
-    if (errorOut) *errorOut = error;
-    return id;
-}
-
 // --- PulseAudio --------------------------------------------------------------------------
 
 bool PulseServer::Start(std::chrono::milliseconds timeout) {

@@ -5,10 +5,8 @@
 #pragma once
 
 #include <chrono>
-#include <cstdint>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,8 +54,6 @@ public:
     std::string Log() const;
     // As SuperUser: lets every user make temporary channels under the root.
     bool GrantTemporaryChannels(std::string* error = nullptr);
-    // As SuperUser: a permanent channel under the root named `name` exactly; its id.
-    std::optional<std::uint32_t> CreateChannel(const std::string& name, std::string* error = nullptr);
 
 private:
     bool Launch(std::chrono::milliseconds timeout);

@@ -3,9 +3,6 @@
 //
 //   qm_voiceadmin grant-temporary-channels HOST:PORT FINGERPRINT
 //       (the SuperUser password is read from standard input)
-//   qm_voiceadmin create-channel HOST:PORT FINGERPRINT NAME
-//       a room that stays (a permanent channel under the root) named NAME
-//       exactly; the SuperUser password is read from standard input
 //   qm_voiceadmin fingerprint HOST:PORT
 //       prints the SHA-256 of the server's certificate, to put into the
 //       deployment file after checking it with the server's operator
@@ -35,23 +32,6 @@ int main(int argc, char** argv) {
         std::printf("every user may now make temporary channels under the root channel\n");
         return 0;
     }
-    if (command == "create-channel" && argc == 5) {
-        std::string error;
-        auto server = qmnim::net::ParseVoiceServer(argv[2], argv[3], error);
-        if (!server) {
-            std::fprintf(stderr, "qm_voiceadmin: %s\n", error.c_str());
-            return 2;
-        }
-        std::string password;
-        std::getline(std::cin, password);
-        auto id = qmnim::session::CreatePermanentChannel(*server, password, 0, argv[4], std::chrono::seconds(10), error);
-        if (!id) {
-            std::fprintf(stderr, "qm_voiceadmin: %s\n", error.c_str());
-            return 1;
-        }
-        std::printf("channel %u made\n", *id);
-        return 0;
-    }
     if (command == "fingerprint" && argc == 3) {
         auto server = qmnim::net::ParseHostPort(argv[2]);
         if (!server) {
@@ -68,7 +48,6 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr,
                  "usage: qm_voiceadmin grant-temporary-channels HOST:PORT FINGERPRINT  (SuperUser password on stdin)\n"
-                 "       qm_voiceadmin create-channel HOST:PORT FINGERPRINT NAME  (SuperUser password on stdin)\n"
                  "       qm_voiceadmin fingerprint HOST:PORT\n");
     return 2;
 }

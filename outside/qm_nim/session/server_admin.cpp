@@ -59,9 +59,12 @@ bool QueryRootAcl(net::TlsLink& link, proto::FrameParser& frames, Clock::time_po
     }, error);
 }
 
-// Connects and logs in as SuperUser, up to ServerSync.
-bool LoginAsSuperUser(net::TlsLink& link, proto::FrameParser& frames, const net::ServerEndpoint& server,
-                      const std::string& superUserPassword, Clock::time_point deadline, std::string& error) {
+}  // namespace
+
+bool GrantTemporaryChannels(const net::ServerEndpoint& server, const std::string& superUserPassword,
+                            std::chrono::milliseconds timeout, std::string& error) {
+    auto deadline = Clock::now() + timeout;
+    net::TlsLink link;
     if (link.Connect(server, nullptr, deadline, -1, nullptr, error) != net::TlsLink::Result::Ok) return false;
     proto::VersionMsg version;
     version.version = proto::kProtocolVersion;
@@ -71,7 +74,8 @@ bool LoginAsSuperUser(net::TlsLink& link, proto::FrameParser& frames, const net:
     auth.username = "SuperUser";
     auth.password = superUserPassword;
     link.Send(MessageType::Authenticate, auth.Encode());
-    return ReadUntil(link, frames, deadline, [&](std::uint16_t type, std::string_view payload) {
+    proto::FrameParser frames;
+    bool synced = ReadUntil(link, frames, deadline, [&](std::uint16_t type, std::string_view payload) {
         if (type == static_cast<std::uint16_t>(MessageType::Reject)) {
             proto::RejectMsg reject;
             reject.Decode(payload);
@@ -79,45 +83,7 @@ bool LoginAsSuperUser(net::TlsLink& link, proto::FrameParser& frames, const net:
         }
         return type == static_cast<std::uint16_t>(MessageType::ServerSync);
     }, error);
-}
-
-}  // namespace
-
-std::optional<std::uint32_t> CreatePermanentChannel(const net::ServerEndpoint& server,
-                                                    const std::string& superUserPassword, std::uint32_t parent,
-                                                    const std::string& name, std::chrono::milliseconds timeout,
-                                                    std::string& error) {
-    auto deadline = Clock::now() + timeout;
-    net::TlsLink link;
-    proto::FrameParser frames;
-    if (!LoginAsSuperUser(link, frames, server, superUserPassword, deadline, error)) return std::nullopt;
-    proto::ChannelStateMsg create;
-    create.parent = parent;
-    create.name = name;
-    create.temporary = false;
-    link.Send(MessageType::ChannelState, create.Encode());
-    std::optional<std::uint32_t> id;
-    ReadUntil(link, frames, deadline, [&](std::uint16_t type, std::string_view payload) {
-        if (type == static_cast<std::uint16_t>(MessageType::PermissionDenied)) {
-            proto::PermissionDeniedMsg denied;
-            denied.Decode(payload);
-            error = "the server refused the channel (type " + std::to_string(denied.type.value_or(1)) + ")";
-            return false;
-        }
-        proto::ChannelStateMsg m;
-        if (type != static_cast<std::uint16_t>(MessageType::ChannelState) || !m.Decode(payload)) return false;
-        if (m.channelId && m.name == name && m.parent.value_or(0) == parent) id = *m.channelId;
-        return id.has_value();
-    }, error);
-    return id;
-}
-
-bool GrantTemporaryChannels(const net::ServerEndpoint& server, const std::string& superUserPassword,
-                            std::chrono::milliseconds timeout, std::string& error) {
-    auto deadline = Clock::now() + timeout;
-    net::TlsLink link;
-    proto::FrameParser frames;
-    if (!LoginAsSuperUser(link, frames, server, superUserPassword, deadline, error)) return false;
+    if (!synced) return false;
 
     proto::AclMsg acl;
     if (!QueryRootAcl(link, frames, deadline, acl, error)) return false;

@@ -1,12 +1,10 @@
-// What an operator does on a voice server so that rooms work: let every user
-// make temporary channels under the root channel, or make a room that stays.
-// Done as SuperUser with the server's own messages (the tools/voiceadmin
-// program and the test harness use it).
+// What an operator does once on a voice server so that rooms work: let every
+// user make temporary channels under the root channel. Done as SuperUser with
+// the server's own access-list message (the tools/voiceadmin program and the
+// test harness use it).
 #pragma once
 
 #include <chrono>
-#include <cstdint>
-#include <optional>
 #include <string>
 
 #include "outside/qm_nim/net/endpoint.h"
@@ -17,12 +15,5 @@ namespace qmnim::session {
 // keeping every other entry. False with `error` when it could not.
 bool GrantTemporaryChannels(const net::ServerEndpoint& server, const std::string& superUserPassword,
                             std::chrono::milliseconds timeout, std::string& error);
-
-// Makes a permanent channel named `name` (exactly: no room-id encoding) under
-// `parent` and returns its id; nullopt with `error` when the server refused.
-std::optional<std::uint32_t> CreatePermanentChannel(const net::ServerEndpoint& server,
-                                                    const std::string& superUserPassword, std::uint32_t parent,
-                                                    const std::string& name, std::chrono::milliseconds timeout,
-                                                    std::string& error);
 
 }  // namespace qmnim::session
