@@ -76,7 +76,6 @@ public:
     bool SetMuted(bool) override { return true; }
     bool SetMicVolumn(int) override { return true; }
     bool SetAudioVolumn(int) override { return true; }
-    bool SetHost(const XNimHost*) override { return false; }  // never called: no version export
 
 private:
     IXNimCallback* callback_ = nullptr;

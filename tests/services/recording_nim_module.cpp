@@ -60,11 +60,6 @@ public:
     bool SetMuted(bool muted) override;
     bool SetMicVolumn(int volume) override;
     bool SetAudioVolumn(int volume) override;
-    // Never called by a core that checks versions: this module has no version export.
-    bool SetHost(const XNimHost*) override {
-        Trace("SetHost()");
-        return false;
-    }
 
     // The channel id a room name maps to (stable, above the 32-bit range).
     static std::uint64_t ChannelIdFor(const std::string& roomId);

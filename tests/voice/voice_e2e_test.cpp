@@ -335,7 +335,6 @@ public:
     void OnEnumDevice(const char*) override {}
     void OnAudioVolumn(const char*) override {}
     void OnStartDevice(int, bool) override {}
-    void OnRoomMembers(const char*) override {}
 };
 
 size_t Count(const std::string& folder) { return qmtest::ListDir(folder).size(); }

@@ -29,7 +29,8 @@ public:
     // Version 2. The members of the room the user is in, each time someone
     // joins, leaves, mutes, deafens or starts or stops talking (coalesced;
     // never sent twice alike). The README's voice section has the JSON.
-    virtual void OnRoomMembers(const char* json) = 0;
+    // (Not pure, so that receivers written for version 1 still build.)
+    virtual void OnRoomMembers(const char* json) { (void)json; }
 
 protected:
     ~IXNimCallback() = default;
@@ -69,8 +70,12 @@ public:
     virtual bool SetAudioVolumn(int volume) = 0;
     // Version 2, slot 19: what the host offers. Called once, before Init;
     // `host` and its texts are valid for the call only. Returns false for a
-    // null or too short `host`.
-    virtual bool SetHost(const XNimHost* host) = 0;
+    // null or too short `host`. (Not pure, so that modules written for
+    // version 1 still build; they export no version and are never asked.)
+    virtual bool SetHost(const XNimHost* host) {
+        (void)host;
+        return false;
+    }
 
 protected:
     ~IXNimObject() = default;
