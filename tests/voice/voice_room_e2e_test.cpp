@@ -307,6 +307,16 @@ TEST_F(RoomOnHostileServer, AFiveThousandMemberRoomAnswersTheJoinAndFloodsAreCoa
     EXPECT_TRUE(members["truncated"].asBool());
     EXPECT_TRUE(members["members"][0]["self"].asBool());
 
+    // One of the 5,000 speaks: the level events name that one only.
+    server_.StreamTone(4321, 440, 50);
+    std::string level;
+    ASSERT_TRUE(peer->Next("event level ", &level, 20s));
+    Json::Value levels = Parse(level);
+    ASSERT_EQ(levels["members"].size(), 1u) << level.substr(0, 300);
+    EXPECT_EQ(levels["members"][0]["session"].asUInt(), 4321u);
+    EXPECT_LT(level.size(), 1024u);
+    EXPECT_TRUE(server_.WaitStreamsDone(20s));
+
     // 100,000 changes in a burst: every member mutes, then unmutes, ten times over.
     std::string flood;
     for (int round = 0; round < 20; ++round) {
