@@ -1,6 +1,13 @@
-// The one browser-host call the voice business links against. The fuzz
-// target records replies through its own sender, so this is never reached;
-// it stands in for the browser host library, which needs GTK and WebKit.
+// The browser-host calls the voice business links against. The fuzz target
+// records replies through its own sender and loads no voice module, so these
+// are never reached; they stand in for the browser host library, which needs
+// GTK and WebKit.
 #include "kxcef/cef3_manager.h"
+#include "kxcef/profile.h"
 
 bool CCEF3Manager::SendJsCommand(std::string, std::vector<VARIANT>&, int) { return false; }
+
+size_t KXCEF2_ProfileDirectory(char* buffer, size_t size) {
+    if (buffer && size) buffer[0] = '\0';
+    return 0;
+}

@@ -69,6 +69,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     nim.OnEnumDevice(text.c_str());
     CheckReply("_nim_enum_device");
 
+    nim.OnRoomMembers(text.c_str());
+    CheckReply("_nim_room_members");
+
     // Every tenth volume event reaches the page; the first one of this run does.
     for (int i = 0; i < 10; ++i) nim.OnAudioVolumn(text.c_str());
     CheckReply("_nim_audio_volumn");

@@ -9,17 +9,21 @@
 
 #include <json/reader.h>
 #include <json/value.h>
+#include <json/writer.h>
 
 #include <signal.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
+#include <thread>
 
 #include "tests/crash/minidump_reader.h"
 #include "tests/support/http_server.h"
 #include "tests/support/logs.h"
 #include "tests/support/process.h"
 #include "tests/support/x_probe.h"
+#include "tests/voice/rigs/hostile_server.h"
 #include "tests/voice/voice_peer.h"
 #include "tests/voice/voice_servers.h"
 
@@ -149,6 +153,164 @@ TEST(VoiceClient, TheDemoPageHearsAnotherParticipantAndACrashLeavesThePasswordNo
     EXPECT_FALSE(HoldsPassword(logs, password)) << logs;
     // The peer's module logged in with the same password: its standard error has it nowhere either.
     EXPECT_FALSE(HoldsPassword(peer.Stderr(), password)) << peer.Stderr();
+}
+
+// --- big rooms --------------------------------------------------------------------------------
+
+TEST(VoiceClient, AFiveThousandMemberRoomStillGivesThePageItsJoinReply) {
+    HostileVoiceServer server;
+    server.AddChannel(7, 0, "stadium");
+    server.AddUsers(7, 1000, 5000, std::string(200, 'm'));  // listed whole, 1.2 MB of members
+    ASSERT_TRUE(server.Start());
+    qmtest::ClientInstall install;
+    qmtest::HttpServer web, stats;
+    web.ServeDirectory(qmtest::SourceDir() + "/web");
+    web.Route("/selftest", [](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
+    stats.Fallback([](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
+    ASSERT_TRUE(web.Start());
+    ASSERT_TRUE(stats.Start());
+    auto env = install.PrepareHome();
+    env["PULSE_SERVER"] = "unix:/nonexistent";
+    install.WriteDeploy(stats.port(), server.Deploy());
+    qmtest::ChildProcess client;
+    ASSERT_TRUE(client.Start(install.ClientArgv(web.Url("/?selftest=1&user=fan&pass=pw&room=stadium")), env,
+                             install.Path("client.out")));
+    ASSERT_TRUE(web.WaitForRequest("/selftest", 120s)) << qmtest::ReadFile(install.Path("client.out"));
+    Json::Value r;
+    ASSERT_TRUE(Json::Reader().parse(web.BodyOf("/selftest"), r)) << web.BodyOf("/selftest").substr(0, 500);
+    EXPECT_FALSE(r.isMember("error")) << r["error"];
+    Json::Value joined = r["_nim_join_room"];
+    EXPECT_EQ(joined["res"].asInt(), 200);
+    EXPECT_EQ(joined["member_count"].asUInt(), 5000u);
+    EXPECT_GT(joined["members"].size(), 100u);
+    EXPECT_LE(joined["members"].size(), 500u);
+    EXPECT_EQ(joined["account"].asString(), "fan");
+}
+
+// --- the demo's voice room --------------------------------------------------------------------
+
+// What the room page shows, as it reports it with ?observe=1.
+class RoomPage {
+public:
+    explicit RoomPage(HttpServer& web) : web_(web) {
+        web_.Route("/room-state", [](const HttpRequest&) { return HttpResponse(); });
+    }
+    Json::Value Now() const {
+        Json::Value v;
+        Json::Reader().parse(web_.LastBodyOf("/room-state").value_or("{}"), v);
+        return v;
+    }
+    // Waits until what the page shows satisfies `match`.
+    bool Shows(const std::function<bool(const Json::Value&)>& match, std::chrono::milliseconds timeout = 30s) const {
+        return WaitUntil([&] { return match(Now()); }, timeout);
+    }
+    // A real click on the control `name` (its place as the page reported it).
+    bool Click(const std::string& name) const {
+        Json::Value r = Now()["rects"][name];
+        auto main = FindMainWindow();
+        if (!main || r.size() != 4) return false;
+        int x = main->x + r[0].asInt() + r[2].asInt() / 2, y = main->y + kTitleBand + r[1].asInt() + r[3].asInt() / 2;
+        return XDo({"mousemove", std::to_string(x), std::to_string(y), "click", "1"});
+    }
+    // The member shown as `name`, or null.
+    static Json::Value Member(const Json::Value& state, const std::string& name) {
+        for (const Json::Value& m : state["members"])
+            if (m["name"].asString() == name) return m;
+        return Json::Value();
+    }
+
+private:
+    static constexpr int kTitleBand = 28;  // the window's band above the page
+    HttpServer& web_;
+};
+
+TEST(VoiceRoomPage, AUserJoinsARoomSeesAnotherTalkAndMuteAndLeaves) {
+    MurmurServer server;
+    ASSERT_TRUE(server.Start()) << server.Log();
+    ASSERT_TRUE(server.GrantTemporaryChannels());
+    PulseServer clientSound, peerSound;
+    ASSERT_TRUE(clientSound.Start()) << clientSound.Log();
+    ASSERT_TRUE(peerSound.Start()) << peerSound.Log();
+    std::string voice = "[voice]\nhost=" + server.host() + "\nfingerprint=" + server.fingerprint() + "\n";
+
+    qmtest::ClientInstall install;
+    qmtest::HttpServer web, stats;
+    web.ServeDirectory(qmtest::SourceDir() + "/web");
+    RoomPage page(web);
+    stats.Fallback([](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
+    ASSERT_TRUE(web.Start());
+    ASSERT_TRUE(stats.Start());
+    auto env = install.PrepareHome();
+    env["PULSE_SERVER"] = clientSound.address();
+    install.WriteDeploy(stats.port(), voice);
+    qmtest::ChildProcess client;
+    std::string address = "/?observe=1&user=webuser&pass=" + std::string(MurmurServer::kServerPassword);
+    ASSERT_TRUE(client.Start(install.ClientArgv(web.Url(address)), env, install.Path("client.out")));
+    ASSERT_TRUE(qmtest::WaitMainWindowShown(60000)) << qmtest::ReadFile(install.Path("client.out"));
+    ASSERT_TRUE(page.Shows([](const Json::Value& s) { return s["rects"]["room"].size() == 4; }, 60s));
+
+    // The user types the room's name and joins; the room does not exist yet,
+    // so the client makes it (with the certificate kept in its profile folder).
+    // The private display has no window manager: the window gets the keyboard
+    // as a manager would give it on a click.
+    ASSERT_TRUE(XDo({"windowfocus", "--sync", FindMainWindow()->id}));
+    ASSERT_TRUE(page.Click("room"));
+    ASSERT_TRUE(page.Shows([](const Json::Value& s) { return s["focus"].asString() == "room"; })) << page.Now();
+    ASSERT_TRUE(XDo({"key", "ctrl+a"}));
+    ASSERT_TRUE(XDo({"type", "--delay", "30", "lounge"}));
+    ASSERT_TRUE(page.Shows([](const Json::Value& s) { return s["typedRoom"].asString() == "lounge"; }));
+    ASSERT_TRUE(page.Click("join"));
+    ASSERT_TRUE(page.Shows([](const Json::Value& s) {
+        return s["room"].asString() == "Room lounge" && !RoomPage::Member(s, "webuser (you)").isNull();
+    }, 60s)) << page.Now() << "\n" << qmtest::DailyLogs(install.dir());
+    EXPECT_TRUE(qmtest::Exists(install.Path("tmp/qm_main/voice_identity.pem")))
+        << "the profile folder did not reach the voice module";
+
+    // Another participant comes in and talks.
+    VoicePeer peer("talker", peerSound.address(), voice);
+    ASSERT_TRUE(peer.Start()) << peer.Stderr();
+    ASSERT_TRUE(peer.Login("talker", MurmurServer::kServerPassword));
+    ASSERT_NE(peer.Join("lounge").find("\"res\":200"), std::string::npos);
+    ASSERT_TRUE(peer.Do("mic - 0"));
+    EXPECT_TRUE(page.Shows([](const Json::Value& s) {
+        Json::Value m = RoomPage::Member(s, "talker");
+        return m.isObject() && !m["talking"].asBool();
+    })) << "the page does not show the participant who came in: " << page.Now();
+    {
+        TonePlayer tone(peerSound.address(), "micfeed", 440);
+        EXPECT_TRUE(page.Shows([](const Json::Value& s) { return RoomPage::Member(s, "talker")["talking"].asBool(); }))
+            << "no talking mark: " << page.Now();
+    }
+    EXPECT_TRUE(page.Shows([](const Json::Value& s) {
+        Json::Value m = RoomPage::Member(s, "talker");
+        return m.isObject() && !m["talking"].asBool();
+    })) << "the talking mark stays after the talk";
+
+    // The participant mutes: the page marks it. The user mutes: the participant sees it.
+    ASSERT_TRUE(peer.Do("mute 1"));
+    EXPECT_TRUE(page.Shows([](const Json::Value& s) { return RoomPage::Member(s, "talker")["muted"].asBool(); }))
+        << page.Now();
+    ASSERT_TRUE(page.Click("mute"));
+    EXPECT_TRUE(page.Shows([](const Json::Value& s) {
+        return s["muted"].asBool() && RoomPage::Member(s, "webuser (you)")["muted"].asBool();
+    })) << page.Now();
+    bool peerSeesMute = false;
+    std::string text;
+    while (!peerSeesMute && peer.Next("event members ", &text, 20s)) {
+        Json::Value members;
+        Json::Reader().parse(text, members);
+        for (const Json::Value& m : members["members"])
+            peerSeesMute |= m["uid"].asString() == "webuser" && m["muted"].asBool();
+    }
+    EXPECT_TRUE(peerSeesMute) << "the participant does not see the user mute";
+    qmtest::RunProcess({"/bin/mkdir", "-p", qmtest::BinDir() + "/../artifacts"}, 5s);
+    qmtest::Screenshot(qmtest::BinDir() + "/../artifacts/client-voice-room.png");
+
+    // The participant leaves, then the user.
+    ASSERT_TRUE(peer.Do("leave"));
+    EXPECT_TRUE(page.Shows([](const Json::Value& s) { return RoomPage::Member(s, "talker").isNull(); })) << page.Now();
+    ASSERT_TRUE(page.Click("leave"));
+    EXPECT_TRUE(page.Shows([](const Json::Value& s) { return !s["inRoom"].asBool(); })) << page.Now();
 }
 
 }  // namespace

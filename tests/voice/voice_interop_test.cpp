@@ -8,6 +8,9 @@
 #include <json/value.h>
 #include <json/writer.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "tests/voice/rigs/audio_measure.h"
 #include "tests/voice/rigs/audio_rigs.h"
 #include "tests/voice/rigs/hostile_server.h"
@@ -222,7 +225,8 @@ TEST_F(Interop, WithUdpBlockedVoiceTakesTheTunnelBothWays) {
 
 // A speaker the scripted server announces in the room streams a tone to a
 // module for 8 s, its sequence stepping by `step` per 20 ms frame; the share
-// of silent 10 ms blocks in 3 s of what the module plays meanwhile.
+// of silent 10 ms blocks in what the module plays meanwhile (the median
+// second of three).
 double SilentShareOfStream(int step) {
     HostileVoiceServer server;
     PulseServer pulse;
@@ -237,8 +241,16 @@ double SilentShareOfStream(int step) {
     server.StreamTone(77, 440, 400, step);
     if (!speaker.WaitFor([](const std::vector<short>& s) { return LevelDbfs(s) > -40; }, 20ms, 20s)) return -1;
     speaker.Next(1000ms);  // past the start
-    std::vector<short> heard = speaker.Next(3000ms);
-    return double(CountSilentBlocks(heard)) / double(SilentBlocks(heard).size());
+    // The median of three seconds: a sender's numbering that the mix gets
+    // wrong silences every second alike, while a loaded machine that starves
+    // the sound server for a moment silences one of them.
+    std::vector<double> shares;
+    for (int i = 0; i < 3; ++i) {
+        std::vector<short> heard = speaker.Next(1000ms);
+        shares.push_back(double(CountSilentBlocks(heard)) / double(SilentBlocks(heard).size()));
+    }
+    std::sort(shares.begin(), shares.end());
+    return shares[1];
 }
 
 TEST(Senders, OneThatCountsTenMillisecondUnitsIsHeardWithoutGaps) {

@@ -22,12 +22,15 @@ VoicePeer::VoicePeer(const std::string& name, const std::string& pulse, const st
 
 VoicePeer::~VoicePeer() { Stop(); }
 
-bool VoicePeer::Start() {
+bool VoicePeer::Start(const std::vector<std::string>& extra) {
     int toChild[2], fromChild[2];
     if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) return false;
     std::string exe = dir_.File("voice_peer");
     std::string module = qmtest::BinDir() + "/qm_nim.so";
     std::string err = dir_.File("stderr.txt");
+    std::vector<const char*> argv = {exe.c_str(), module.c_str()};
+    for (const std::string& a : extra) argv.push_back(a.c_str());
+    argv.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
         dup2(toChild[0], 0);
@@ -38,7 +41,7 @@ bool VoicePeer::Start() {
         setenv("PULSE_SERVER", pulse_.c_str(), 1);
         setenv("QM_DEPLOY_FILE", dir_.File("deploy.ini").c_str(), 1);
         setenv("HOME", dir_.path().c_str(), 1);
-        execl(exe.c_str(), exe.c_str(), module.c_str(), static_cast<char*>(nullptr));
+        execv(exe.c_str(), const_cast<char* const*>(argv.data()));
         _exit(127);
     }
     close(toChild[0]);

@@ -24,7 +24,8 @@ public:
     VoicePeer(const VoicePeer&) = delete;
     VoicePeer& operator=(const VoicePeer&) = delete;
 
-    bool Start();
+    // `extra`: further arguments of the peer program (e.g. "--host-version", "1").
+    bool Start(const std::vector<std::string>& extra = {});
     // Sends one command and waits until the module's call has returned.
     bool Do(const std::string& command, std::chrono::milliseconds timeout = std::chrono::seconds(20));
     // "login USER PASS": the module's result.

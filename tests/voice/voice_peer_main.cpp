@@ -3,14 +3,21 @@
 // lines on standard input; every event and every finished call is one line
 // on standard output. Its sound server is whatever PULSE_SERVER names, its
 // voice server whatever QM_DEPLOY_FILE's [voice] names, and its profile folder
-// the one the browser host library gives this executable.
+// the one the browser host library gives this executable, handed to the
+// module as the core module does (SetHost).
+//
+//   voice_peer MODULE [--host-version 1]
+// With --host-version 1 the peer plays a core module built before the room
+// members event: it never calls SetHost, and a members event reaching it is
+// reported as "event UNEXPECTED members" (a real old core has no such slot).
 //
 //   login USER PASS | logout | join ROOM [RTMP_URL [HIGH_RATE AUDIO_MODE]] | leave
 //   mic PATH TEST | endmic TEST | play PATH | endplay | share PATH | endshare
 //   mute 0|1 | viewer 0|1 | micvol N | vol N | enum | stats | quit
-// A PATH of "-" is the empty path.
+// A PATH of "-" is the empty path; %XX in a PATH or RTMP_URL is the byte XX.
 #include <dlfcn.h>
 
+#include <cctype>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
@@ -30,8 +37,13 @@ void Say(const std::string& line) {
     std::fflush(stdout);
 }
 
+bool g_oldHost = false;
+
 class Events : public IXNimCallback {
 public:
+    void OnRoomMembers(const char* json) override {
+        Say(std::string(g_oldHost ? "event UNEXPECTED members " : "event members ") + json);
+    }
     bool OnLogin() override {
         Say("event login");
         return false;
@@ -47,15 +59,30 @@ public:
     }
 };
 
-std::string PathArg(const std::string& s) { return s == "-" ? "" : s; }
+// "-" is the empty text; %XX escapes stand for any byte (a line break, a space).
+std::string PathArg(const std::string& s) {
+    if (s == "-") return "";
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
+            out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: voice_peer MODULE\n");
+        std::fprintf(stderr, "usage: voice_peer MODULE [--host-version 1]\n");
         return 2;
     }
+    g_oldHost = argc >= 4 && std::string(argv[2]) == "--host-version" && std::string(argv[3]) == "1";
     char profile[4096];
     KXCEF2_ProfileDirectory(profile, sizeof profile);  // also keeps the owner library loaded
     void* module = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
@@ -67,6 +94,11 @@ int main(int argc, char** argv) {
     auto destroy = reinterpret_cast<XNimDeleteObjectFn>(dlsym(module, "delete_object"));
     IXNimObject* nim = create ? create() : nullptr;
     Events events;
+    auto version = reinterpret_cast<XNimInterfaceVersionFn>(dlsym(module, "xnim_interface_version"));
+    if (nim && !g_oldHost && version && version() >= 2) {
+        XNimHost host{sizeof(XNimHost), static_cast<std::uint32_t>(kXNimInterfaceVersion), profile};
+        if (!nim->SetHost(&host)) std::fprintf(stderr, "the module refuses its host\n");
+    }
     if (!nim || !nim->Init("9f8e7d6c5b4a39281706f5e4d3c2b1a0", &events)) {
         std::fprintf(stderr, "the module does not start\n");
         return 1;
@@ -84,7 +116,7 @@ int main(int argc, char** argv) {
             continue;
         }
         if (cmd == "logout") nim->Logout();
-        else if (cmd == "join") nim->JoinRoom(a.c_str(), PathArg(b).c_str(), c != "0", d.empty() ? 2 : std::atoi(d.c_str()));
+        else if (cmd == "join") nim->JoinRoom(PathArg(a).c_str(), PathArg(b).c_str(), c != "0", d.empty() ? 2 : std::atoi(d.c_str()));
         else if (cmd == "leave") nim->LeaveRoom("");
         else if (cmd == "mic") nim->StartMicDevice(PathArg(a).c_str(), b == "1");
         else if (cmd == "endmic") nim->EndMicDevice(a == "1");

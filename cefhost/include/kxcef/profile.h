@@ -1,6 +1,7 @@
 // Where this installation keeps its browser profile. Other modules of the
-// process (the voice module) keep their per-installation state there too and
-// find it at run time by this C name, so the folder has one owner.
+// process keep their per-installation state there too (the core module hands
+// it to the voice module through that module's interface), so the folder has
+// one owner.
 #pragma once
 
 #include <cstddef>

@@ -7,6 +7,7 @@
 #include "common/log_text.h"
 #include "core/services/reply/js_reply.h"
 #include "core/services/reply/main_web_wnd.h"
+#include "kxcef/profile.h"
 #include "platform/debug_output.h"
 #include "platform/dynlib.h"
 #include "platform/text.h"
@@ -57,6 +58,15 @@ bool NimBusiness::Init() {
     if (!create) return false;  // the library stays loaded; a later Init refuses at once
     nim_ = create();
     if (!nim_) return false;
+    // A module that reports version 2 has SetHost and may raise OnRoomMembers;
+    // an older one has neither, and is told nothing.
+    auto version = reinterpret_cast<XNimInterfaceVersionFn>(platform::GetExport(module_, "xnim_interface_version"));
+    if (version && version() >= 2) {
+        std::string profile(KXCEF2_ProfileDirectory(nullptr, 0), '\0');
+        KXCEF2_ProfileDirectory(profile.data(), profile.size() + 1);
+        XNimHost host{sizeof(XNimHost), static_cast<std::uint32_t>(kXNimInterfaceVersion), profile.c_str()};
+        nim_->SetHost(&host);
+    }
     return nim_->Init(kInitToken, static_cast<IXNimCallback*>(this));
 }
 
@@ -145,6 +155,14 @@ void NimBusiness::OnAudioVolumn(const char* json) {
     Json::Value data;
     ParseJson(json, data);
     SendJsCallback(BuildCallbackJson(data, "_nim_audio_volumn"), MainBrowserId());
+}
+
+// Raised on every change of the room's members (coalesced by the module): no
+// log line, the page is told.
+void NimBusiness::OnRoomMembers(const char* json) {
+    Json::Value data;
+    ParseJson(json, data);
+    SendJsCallback(BuildCallbackJson(data, "_nim_room_members"), MainBrowserId());
 }
 
 void NimBusiness::OnStartDevice(int deviceType, bool success) {

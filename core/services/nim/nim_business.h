@@ -72,6 +72,7 @@ public:
     void OnEnumDevice(const char* json) override;
     void OnAudioVolumn(const char* json) override;
     void OnStartDevice(int deviceType, bool success) override;
+    void OnRoomMembers(const char* json) override;
 
     // Read-only views for diagnostics and tests.
     std::string Account() const;

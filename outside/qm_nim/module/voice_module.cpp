@@ -1,12 +1,17 @@
 #include "outside/qm_nim/module/voice_module.h"
 
-#include <dlfcn.h>
+#include <openssl/crypto.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
 
 #include <json/value.h>
 #include <json/writer.h>
 
 #include "common/client_config.h"
 #include "common/log_record.h"
+#include "common/log_text.h"
 #include "outside/qm_nim/audio/audio_format.h"
 #include "outside/qm_nim/net/client_identity.h"
 #include "outside/qm_nim/rtmp/rtmp_publisher.h"
@@ -28,16 +33,20 @@ std::string Write(const Json::Value& value) {
     return Json::writeString(builder, value);
 }
 
-// The browser profile folder, from the library that owns it (loaded in every
-// process that hosts this module); empty when the host process has none.
-std::string ProfileFolder() {
-    using Fn = size_t (*)(char*, size_t);
-    auto fn = reinterpret_cast<Fn>(dlsym(RTLD_DEFAULT, "KXCEF2_ProfileDirectory"));
-    if (!fn) return {};
-    std::string path(fn(nullptr, 0) + 1, '\0');
-    fn(path.data(), path.size());
-    path.resize(path.size() - 1);
-    return path;
+constexpr size_t kMaxTalkers = 64;  // listed first in the members; more talk at once in no real room
+
+// A copy of a secret on the heap whatever its length (a short string would
+// keep it inside the object, here on the stack, where a crash dump finds it).
+std::string HeapSecret(const char* text) {
+    std::string secret;
+    secret.reserve(std::max<size_t>(64, text ? std::strlen(text) + 1 : 0));
+    if (text) secret.assign(text);
+    return secret;
+}
+
+void Wipe(std::string& secret) {
+    if (!secret.empty()) OPENSSL_cleanse(secret.data(), secret.size());
+    secret.clear();
 }
 
 }  // namespace
@@ -66,7 +75,8 @@ bool VoiceModule::Init(const char* token, IXNimCallback* callback) {
     std::lock_guard<std::mutex> lock(lock_);
     if (pump_) return false;
     callback_ = callback;
-    pump_ = std::make_unique<EventPump>(callback, [this] { return LevelText(); }, kLevelPeriod);
+    pump_ = std::make_unique<EventPump>(callback, [this] { return LevelText(); }, kLevelPeriod,
+                                        [this] { return MembersText(); });
     DeployConfig deploy = DeployConfig::Load();
     server_.reset();
     if (!deploy.hasVoice || deploy.voiceHost.empty()) {
@@ -75,10 +85,23 @@ bool VoiceModule::Init(const char* token, IXNimCallback* callback) {
         std::string error;
         server_ = net::ParseVoiceServer(platform::WideToUtf8(deploy.voiceHost),
                                         platform::WideToUtf8(deploy.voiceFingerprint), error);
-        if (!server_) QM_LOG(kLogSource) << "<qm_nim> [voice] section unusable, voice chat is off: " << error;
+        if (!server_)
+            QM_LOG(kLogSource) << "<qm_nim> [voice] section unusable, voice chat is off: " << PageTextForLog(error);
     }
-    profileFolder_ = ProfileFolder();
     return true;
+}
+
+bool VoiceModule::SetHost(const XNimHost* host) {
+    if (!host || host->size < offsetof(XNimHost, profileFolder) + sizeof host->profileFolder) return false;
+    std::lock_guard<std::mutex> lock(lock_);
+    hostCallbackVersion_.store(host->callbackVersion);
+    profileFolder_ = Text(host->profileFolder);
+    return true;
+}
+
+bool VoiceModule::Running() {
+    std::lock_guard<std::mutex> lock(lock_);
+    return pump_ != nullptr;
 }
 
 void VoiceModule::Release() {
@@ -88,8 +111,11 @@ void VoiceModule::Release() {
         if (!pump_) return;
         pump.swap(pump_);
     }
-    // Sound first (its threads feed the session), then the session (its
-    // thread starts publishing), the publisher, the sound server, the events.
+    // The events first: what is queued is delivered, and the pump's thread,
+    // which reads the session for levels and members, is gone before the
+    // session goes. Then sound (its threads feed the session), the session
+    // (its thread starts publishing), the publisher, the sound server.
+    pump.reset();
     mic_.reset();
     program_.reset();
     play_.reset();
@@ -100,7 +126,6 @@ void VoiceModule::Release() {
     StopPublishing();
     StopMixDriver();
     sound_.reset();
-    pump.reset();
     transmitter_.SetInputActive(audio::Transmitter::Input::Mic, false);
     transmitter_.SetInputActive(audio::Transmitter::Input::Program, false);
     transmitter_.SetTestMode(false);
@@ -116,6 +141,8 @@ void VoiceModule::Release() {
     viewer_.store(false);
     muted_.store(false);
     testMode_.store(false);
+    talking_.clear();
+    selfTalking_ = false;
 }
 
 void VoiceModule::Post(EventPump::Event event) {
@@ -136,8 +163,9 @@ bool VoiceModule::Login(const char* appKey, const char* user, const char* passwo
             if (!identity_ && !profileFolder_.empty()) {
                 std::string error;
                 identity_ = net::ClientIdentity::LoadOrCreate(profileFolder_, error);
-                if (!identity_) QM_LOG(kLogSource) << "<qm_nim> no client certificate (" << error
-                                                   << "): rooms that do not exist yet cannot be made";
+                if (!identity_)
+                    QM_LOG(kLogSource) << "<qm_nim> no client certificate (" << PageTextForLog(error)
+                                       << "): rooms that do not exist yet cannot be made";
             }
             session::SessionOptions options;
             options.server = *server_;
@@ -150,9 +178,11 @@ bool VoiceModule::Login(const char* appKey, const char* user, const char* passwo
         inRoom_.store(false);
     }
     std::string why;
-    bool ok = s->Login(user, Text(password), kLoginTimeout, &why);
+    std::string secret = HeapSecret(password);
+    bool ok = s->Login(user, secret, kLoginTimeout, &why);
+    Wipe(secret);
     if (!ok) {
-        QM_LOG(kLogSource) << "<qm_nim> login failed: " << why;
+        QM_LOG(kLogSource) << "<qm_nim> login failed: " << PageTextForLog(why);
         return false;
     }
     Post([](IXNimCallback& cb) { cb.OnLogin(); });
@@ -239,15 +269,23 @@ void VoiceModule::ReportJoin(int code, std::uint32_t channelId, const std::strin
     }
     if (!error.empty()) v["reason"] = error;
     if (rejoin) v["rejoin"] = true;
+    // The others in the room: all of them in a room of ordinary size, the
+    // first by session in a big one, as many as the members' budget allows
+    // ("member_count" says how many there are; OnRoomMembers keeps the page
+    // up to date).
     v["members"] = Json::Value(Json::arrayValue);
+    size_t count = 0;
+    session::MembersBudget budget;
     if (session::VoiceSession* s = liveSession_.load(); s && code == session::kJoinOk) {
-        for (const session::Member& m : s->Members()) {
+        for (const session::Member& m : s->Members(session::kMaxListedMembers, &count)) {
+            if (!budget.Take(m.name)) break;
             Json::Value member(Json::objectValue);
             member["uid"] = m.name;
             member["session"] = m.session;
             v["members"].append(member);
         }
     }
+    v["member_count"] = Json::UInt64(count);
     std::string text = Write(v);
     Post([text](IXNimCallback& cb) { cb.OnJoinRoom(text.c_str()); });
 }
@@ -272,7 +310,28 @@ void VoiceModule::OnJoin(const session::JoinResult& result) {
     ReportJoin(result.code, result.channelId, result.reason, result.rejoin);
 }
 
-void VoiceModule::OnMembersChanged() {}
+void VoiceModule::OnMembersChanged() { MembersChanged(); }
+
+void VoiceModule::MembersChanged() {
+    if (hostCallbackVersion_.load() < 2) return;  // the host has no OnRoomMembers
+    std::lock_guard<std::mutex> lock(lock_);
+    if (pump_) pump_->MembersChanged();
+}
+
+std::optional<std::string> VoiceModule::MembersText() {
+    if (hostCallbackVersion_.load() < 2) return std::nullopt;
+    session::VoiceSession* s = liveSession_.load();
+    session::RoomView view = s ? s->Room(talking_) : session::RoomView{};
+    return Write(session::RoomMembersJson(view, talking_, selfTalking_));
+}
+
+void VoiceModule::SetTalking(std::vector<std::uint32_t> talking, bool self) {
+    std::sort(talking.begin(), talking.end());
+    if (talking == talking_ && self == selfTalking_) return;
+    talking_ = std::move(talking);
+    selfTalking_ = self;
+    MembersChanged();
+}
 
 void VoiceModule::OnVoice(const proto::ReceivedVoice& voice) {
     mix_.OnPacket(voice.session, voice.sequence, voice.opus, voice.last);
@@ -286,12 +345,17 @@ void VoiceModule::LevelsActive() {
     if (pump_) pump_->LevelsActive();
 }
 
-// Levels of the user and of every member; nothing when nobody speaks.
+// Levels of the user and of the members who speak; nothing when nobody does.
+// Who talks is noted on the way, for the members' "talking".
 std::optional<std::string> VoiceModule::LevelText() {
     auto now = audio::RoomMix::Clock::now();
-    bool selfSpeaking = transmitter_.speaking() || (testMode_.load() && transmitter_.level() > 0);
+    bool sending = transmitter_.speaking();
+    bool selfSpeaking = sending || (testMode_.load() && transmitter_.level() > 0);
     bool othersSpeaking = mix_.AnyoneSpeaking(now, kSpeakingWithin);
-    if (!selfSpeaking && !othersSpeaking) return std::nullopt;
+    if (!selfSpeaking && !othersSpeaking) {
+        SetTalking({}, false);
+        return std::nullopt;
+    }
     Json::Value v(Json::objectValue);
     int selfLevel = selfSpeaking ? transmitter_.level() : 0;
     int loudest = selfLevel;
@@ -304,26 +368,22 @@ std::optional<std::string> VoiceModule::LevelText() {
     self["speaking"] = selfSpeaking;
     v["self"] = self;
     Json::Value members(Json::arrayValue);
-    std::vector<audio::RoomMix::Level> levels = mix_.Levels(now);
-    if (session::VoiceSession* s = liveSession_.load()) {
-        for (const session::Member& m : s->Members()) {
-            Json::Value member(Json::objectValue);
-            member["uid"] = m.name;
-            member["session"] = m.session;
-            int level = 0;
-            bool speaking = false;
-            for (const auto& l : levels) {
-                if (l.speaker == m.session) {
-                    level = l.level;
-                    speaking = l.speaking;
-                }
-            }
-            member["volumn"] = level;
-            member["speaking"] = speaking;
-            loudest = std::max(loudest, level);
-            members.append(member);
-        }
+    std::vector<std::uint32_t> talking;
+    session::VoiceSession* s = liveSession_.load();
+    for (const audio::RoomMix::Level& l : mix_.Levels(now)) {
+        if (!l.speaking || l.speaker == audio::RoomMix::kLocalSpeaker || talking.size() >= kMaxTalkers) continue;
+        std::optional<std::string> name = s ? s->NameInRoom(l.speaker) : std::nullopt;
+        if (!name) continue;  // not (or no longer) in the room
+        Json::Value member(Json::objectValue);
+        member["uid"] = *name;
+        member["session"] = l.speaker;
+        member["volumn"] = l.level;
+        member["speaking"] = true;
+        loudest = std::max(loudest, l.level);
+        members.append(member);
+        talking.push_back(l.speaker);
     }
+    SetTalking(std::move(talking), sending);
     v["members"] = members;
     v["volumn"] = loudest;
     return Write(v);
@@ -337,11 +397,11 @@ audio::PulseAudio& VoiceModule::Sound() {
 }
 
 bool VoiceModule::EnumDevice() {
-    if (!pump_) return false;
+    if (!Running()) return false;
     std::string error;
     std::vector<audio::SoundDevice> devices = Sound().Devices(&error);
     std::vector<audio::PlayingProgram> programs = error.empty() ? Sound().Programs(&error) : std::vector<audio::PlayingProgram>{};
-    if (!error.empty()) QM_LOG(kLogSource) << "<qm_nim> listing sound devices: " << error;
+    if (!error.empty()) QM_LOG(kLogSource) << "<qm_nim> listing sound devices: " << PageTextForLog(error);
     Json::Value v(Json::objectValue);
     Json::Value list(Json::arrayValue);
     auto add = [&list](int type, const std::string& path, const std::string& name, bool isDefault) {
@@ -387,7 +447,7 @@ void VoiceModule::Played(std::int16_t* samples, size_t count) {
 }
 
 bool VoiceModule::StartAudioPlayDevice(const char* path) {
-    if (!pump_) return false;
+    if (!Running()) return false;
     play_.reset();
     std::string error;
     play_ = Sound().Play(Text(path), [this](std::int16_t* out, size_t n) {
@@ -395,7 +455,9 @@ bool VoiceModule::StartAudioPlayDevice(const char* path) {
         Played(out, n);
     }, error);
     bool ok = play_ != nullptr;
-    if (!ok) QM_LOG(kLogSource) << "<qm_nim> loudspeaker \"" << Text(path) << "\" does not start: " << error;
+    if (!ok)
+        QM_LOG(kLogSource) << "<qm_nim> loudspeaker \"" << PageTextForLog(Text(path)) << "\" does not start: "
+                           << PageTextForLog(error);
     if (ok) testPlay_.reset();  // the test sound now plays here
     SetPlaying(play_ || testPlay_);
     Post([ok](IXNimCallback& cb) { cb.OnStartDevice(kXNimDeviceAudioPlay, ok); });
@@ -414,7 +476,7 @@ void VoiceModule::SetPlaying(bool playing) {
 }
 
 bool VoiceModule::StartAudioDevice(const char* path) {
-    if (!pump_) return false;
+    if (!Running()) return false;
     program_.reset();
     transmitter_.SetInputActive(audio::Transmitter::Input::Program, false);
     std::string error;
@@ -422,7 +484,9 @@ bool VoiceModule::StartAudioDevice(const char* path) {
         transmitter_.OnSamples(audio::Transmitter::Input::Program, s, n);
     }, error);
     bool ok = program_ != nullptr;
-    if (!ok) QM_LOG(kLogSource) << "<qm_nim> sharing program sound does not start: " << error;
+    if (!ok)
+        QM_LOG(kLogSource) << "<qm_nim> sharing \"" << PageTextForLog(Text(path)) << "\" does not start: "
+                           << PageTextForLog(error);
     transmitter_.SetInputActive(audio::Transmitter::Input::Program, ok);
     Post([ok](IXNimCallback& cb) { cb.OnStartDevice(kXNimDeviceAudio, ok); });
     return ok;
@@ -435,7 +499,7 @@ bool VoiceModule::EndAudioDevice() {
 }
 
 bool VoiceModule::StartMicDevice(const char* path, bool test) {
-    if (!pump_) return false;
+    if (!Running()) return false;
     mic_.reset();
     transmitter_.SetInputActive(audio::Transmitter::Input::Mic, false);
     transmitter_.SetTestMode(test);
@@ -445,7 +509,9 @@ bool VoiceModule::StartMicDevice(const char* path, bool test) {
         transmitter_.OnSamples(audio::Transmitter::Input::Mic, s, n);
     }, error);
     bool ok = mic_ != nullptr;
-    if (!ok) QM_LOG(kLogSource) << "<qm_nim> microphone \"" << Text(path) << "\" does not start: " << error;
+    if (!ok)
+        QM_LOG(kLogSource) << "<qm_nim> microphone \"" << PageTextForLog(Text(path)) << "\" does not start: "
+                           << PageTextForLog(error);
     if (ok && test && !play_ && !testPlay_) {
         // Hearing oneself needs a loudspeaker: the default one, until the page starts its own.
         testPlay_ = Sound().Play("", [this](std::int16_t* out, size_t n) {

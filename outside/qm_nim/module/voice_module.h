@@ -58,6 +58,7 @@ public:
     bool SetMuted(bool muted) override;
     bool SetMicVolumn(int volume) override;
     bool SetAudioVolumn(int volume) override;
+    bool SetHost(const XNimHost* host) override;
 
     // Measurements for benchmarks and tests.
     std::uint64_t framesSent() const { return transmitter_.framesSent(); }
@@ -73,10 +74,17 @@ private:
     void OnPathLoss(int percent) override;
 
     void Post(EventPump::Event event);
+    // Init has run and Release has not: calls may use the pump and the devices.
+    bool Running();
     // Someone speaks: level events flow until nobody does.
     void LevelsActive();
     void ReportJoin(int code, std::uint32_t channelId, const std::string& error, bool rejoin);
     std::optional<std::string> LevelText();
+    // The room's members for OnRoomMembers; nullopt when the host lacks that event.
+    std::optional<std::string> MembersText();
+    void MembersChanged();
+    // Who talks now changed (pump thread): the members are sent again.
+    void SetTalking(std::vector<std::uint32_t> talking, bool self);
     audio::PulseAudio& Sound();
     void ApplyRoomSettings();
     void UpdateSending();
@@ -92,7 +100,8 @@ private:
     IXNimCallback* callback_ = nullptr;
     std::unique_ptr<EventPump> pump_;
     std::optional<net::ServerEndpoint> server_;
-    std::string profileFolder_;
+    std::string profileFolder_;   // from the host (SetHost)
+    std::atomic<std::uint32_t> hostCallbackVersion_{1};
     std::shared_ptr<const net::ClientIdentity> identity_;
     std::unique_ptr<session::VoiceSession> session_;
     std::atomic<session::VoiceSession*> liveSession_{nullptr};
@@ -111,6 +120,9 @@ private:
     std::atomic<bool> muted_{false};
     std::atomic<bool> testMode_{false};
     std::atomic<float> playGain_{1.0f};
+    // Who talks, as last sampled (the pump's thread only).
+    std::vector<std::uint32_t> talking_;
+    bool selfTalking_ = false;
 
     // The publisher and the user's own sound waiting to join the published mix.
     std::mutex publishLock_;

@@ -1,6 +1,8 @@
 #include "outside/qm_nim/proto/room_name.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 
 namespace qmnim::proto {
 namespace {
@@ -18,14 +20,20 @@ bool AsciiAllowed(unsigned char c) {
     }
 }
 
-// Letters of the scripts a room id is likely written in; anything else is encoded.
-bool LetterCodePoint(std::uint32_t cp) {
-    return (cp >= 0xC0 && cp <= 0x24F && cp != 0xD7 && cp != 0xF7) ||  // Latin
-           (cp >= 0x370 && cp <= 0x3FF && cp != 0x37E && cp != 0x387) ||  // Greek
-           (cp >= 0x400 && cp <= 0x4FF) ||                                 // Cyrillic
-           (cp >= 0x3041 && cp <= 0x3096) || (cp >= 0x30A1 && cp <= 0x30FA) ||  // kana
-           (cp >= 0x3400 && cp <= 0x4DBF) || (cp >= 0x4E00 && cp <= 0x9FFF) ||  // CJK
-           (cp >= 0xAC00 && cp <= 0xD7A3);                                  // Hangul
+// Word characters above ASCII by the server's rule: letters, numbers and marks
+// of every script, in the Basic Multilingual Plane only (the rule looks at
+// UTF-16 code units, and half a surrogate pair is no word character).
+const std::uint32_t kWordRuns[][2] = {
+#include "outside/qm_nim/proto/word_chars_table.inc"
+};
+
+bool WordCodePoint(std::uint32_t cp) {
+    auto end = std::end(kWordRuns);
+    auto it = std::upper_bound(std::begin(kWordRuns), end, cp,
+                               [](std::uint32_t v, const std::uint32_t(&run)[2]) { return v < run[0]; });
+    if (it == std::begin(kWordRuns)) return false;
+    --it;
+    return cp <= (*it)[1];
 }
 
 // Decodes one UTF-8 sequence at `pos`; false for a malformed one.
@@ -63,7 +71,7 @@ bool IsPlainChannelName(std::string_view name) {
             continue;
         }
         std::uint32_t cp = 0;
-        if (!NextCodePoint(name, pos, cp) || !LetterCodePoint(cp)) return false;
+        if (!NextCodePoint(name, pos, cp) || !WordCodePoint(cp)) return false;
     }
     return true;
 }

@@ -4,6 +4,7 @@
 #include <gst/gst.h>
 
 #include "common/log_record.h"
+#include "common/log_text.h"
 #include "outside/qm_nim/audio/audio_format.h"
 
 namespace qmnim::rtmp {
@@ -24,21 +25,31 @@ const char* AacEncoder() {
 
 }  // namespace
 
+std::string RtmpPublisher::ErrorForLog(const char* message) const {
+    // The library's messages may quote the address, key and all.
+    std::string text = message ? message : "";
+    for (size_t at = text.find(url_); !url_.empty() && at != std::string::npos; at = text.find(url_, at + 1))
+        text.replace(at, url_.size(), RedactUrl(url_));
+    return PageTextForLog(MaskUrlsIn(text));
+}
+
 std::string RedactUrl(const std::string& url) {
-    size_t scheme = url.find("://");
+    // User information, query and fragment are hidden as everywhere in the log;
+    // the path goes too. What is left is escaped like any text from a page.
+    std::string masked = MaskUrl(url);
+    size_t scheme = masked.find("://");
     size_t start = scheme == std::string::npos ? 0 : scheme + 3;
-    size_t slash = url.find('/', start);
-    std::string hostPart = url.substr(0, slash);
-    size_t at = hostPart.find('@', start);  // credentials in the address stay out too
-    if (at != std::string::npos) hostPart = hostPart.substr(0, start) + hostPart.substr(at + 1);
-    return hostPart + (slash == std::string::npos ? "" : "/...");
+    size_t end = masked.find_first_of("/?#", start);
+    std::string shown = masked.substr(0, end);
+    if (end != std::string::npos) shown += "/...";
+    return PageTextForLog(shown, 256);
 }
 
 RtmpPublisher::RtmpPublisher(std::string url) : url_(std::move(url)) {
     GError* error = nullptr;
     if (!gst_init_check(nullptr, nullptr, &error)) {
         QM_LOG(kLogSource) << "<qm_nim> publishing to " << RedactUrl(url_)
-                           << " impossible: GStreamer does not start: " << (error ? error->message : "?");
+                           << " impossible: GStreamer does not start: " << ErrorForLog(error ? error->message : "?");
         if (error) g_error_free(error);
         return;
     }
@@ -110,7 +121,7 @@ void RtmpPublisher::WatchBus() {
             GError* error = nullptr;
             gst_message_parse_error(m, &error, nullptr);
             QM_LOG(kLogSource) << "<qm_nim> publishing to " << RedactUrl(url_)
-                               << " stopped: " << (error ? error->message : "unknown error");
+                               << " stopped: " << ErrorForLog(error ? error->message : "unknown error");
             if (error) g_error_free(error);
         }
         gst_message_unref(m);

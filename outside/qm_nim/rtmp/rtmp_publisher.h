@@ -31,6 +31,8 @@ public:
 
 private:
     void WatchBus();
+    // A message of the media library, safe for the log.
+    std::string ErrorForLog(const char* message) const;
 
     const std::string url_;
     GstElement* pipeline_ = nullptr;
@@ -42,8 +44,8 @@ private:
     std::mutex pushLock_;
 };
 
-// What a log line may say of an address: its scheme, host and port; the
-// path, which carries the stream key, is left out.
+// What a log line may say of an address: its scheme, host and port, escaped;
+// the path and the query, which carry the stream key, are left out.
 std::string RedactUrl(const std::string& url);
 
 }  // namespace qmnim::rtmp

@@ -7,10 +7,12 @@
 #include <openssl/crypto.h>
 
 #include "common/log_record.h"
+#include "common/log_text.h"
 #include "outside/qm_nim/audio/thread_priority.h"
 #include "outside/qm_nim/net/tls_link.h"
 #include "outside/qm_nim/proto/messages.h"
 #include "outside/qm_nim/proto/room_name.h"
+#include "outside/qm_nim/session/join_step.h"
 
 namespace qmnim::session {
 
@@ -31,12 +33,16 @@ std::uint64_t NowMs() {
             .count());
 }
 
+// A text the server chose (a reason, a name), as far as it goes into the
+// page's events and the log: cut short; the log escapes it on top.
+std::string ServerText(const std::string& text) { return CutUtf8(text, 256); }
+
 std::string RejectText(const proto::RejectMsg& r) {
     static const char* const kNames[] = {"refused",          "wrong version",  "invalid user name",
                                          "wrong password",   "wrong server password", "user name in use",
                                          "server full",      "certificate needed", "authenticator failed"};
     std::string text = r.type < 9 ? kNames[r.type] : "refused";
-    if (!r.reason.empty()) text += " (" + r.reason + ")";
+    if (!r.reason.empty()) text += " (" + ServerText(r.reason) + ")";
     return text;
 }
 
@@ -47,7 +53,7 @@ std::string DenyText(const proto::PermissionDeniedMsg& d) {
     case proto::DenyType::MissingCertificate: return "a client certificate is needed";
     case proto::DenyType::ChannelFull: return "channel full";
     case proto::DenyType::NestingLimit: return "channel nesting limit";
-    default: return "permission denied" + (d.reason.empty() ? std::string() : " (" + d.reason + ")");
+    default: return "permission denied" + (d.reason.empty() ? std::string() : " (" + ServerText(d.reason) + ")");
     }
 }
 
@@ -59,7 +65,9 @@ void Wipe(std::string& s) {
 }  // namespace
 
 VoiceSession::VoiceSession(SessionOptions options, SessionListener* listener)
-    : options_(std::move(options)), listener_(listener) {
+    : options_(std::move(options)),
+      listener_(listener),
+      backoff_(options_.firstBackoff, options_.maxBackoff, options_.stableAfter) {
     wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     thread_ = std::thread([this] {
         audio::RaiseThisThreadForAudio();  // it carries voice both ways
@@ -133,15 +141,33 @@ void VoiceSession::SendVoice(std::string packet) {
     Wake();
 }
 
-std::vector<Member> VoiceSession::Members() const {
+std::vector<Member> VoiceSession::Members(size_t max, size_t* count) const {
     std::lock_guard<std::mutex> lock(rosterLock_);
     std::vector<Member> out;
+    std::uint32_t self = ownSession_.load();
+    if (count) *count = 0;
     if (ownChannel_ == 0) return out;
-    for (const User& u : roster_.UsersIn(ownChannel_)) {
-        if (u.session == ownSession_.load()) continue;
-        out.push_back({u.session, u.name, u.selfMute || u.mute});
+    size_t others = roster_.CountIn(ownChannel_);
+    if (roster_.FindUser(self) && roster_.FindUser(self)->channel == ownChannel_) --others;
+    if (count) *count = others;
+    // One more than asked for: the user's own entry is among them.
+    for (const User& u : roster_.ListIn(ownChannel_, {}, max == SIZE_MAX ? max : max + 1)) {
+        if (u.session == self || out.size() >= max) continue;
+        out.push_back({u.session, u.name, u.muted(), u.deafened()});
     }
     return out;
+}
+
+RoomView VoiceSession::Room(const std::vector<std::uint32_t>& talking) const {
+    std::lock_guard<std::mutex> lock(rosterLock_);
+    return ViewOfRoom(roster_, ownChannel_, ownSession_.load(), talking);
+}
+
+std::optional<std::string> VoiceSession::NameInRoom(std::uint32_t session) const {
+    std::lock_guard<std::mutex> lock(rosterLock_);
+    const User* u = roster_.FindUser(session);
+    if (!u || ownChannel_ == 0 || u->channel != ownChannel_) return std::nullopt;
+    return u->name;
 }
 
 std::string VoiceSession::NameOf(std::uint32_t session) const {
@@ -260,7 +286,7 @@ void VoiceSession::HandleCommand(Command& c) {
         wantedRoom_.clear();
         attempt_ = c.attempt;
         loginDeadline_ = c.deadline;
-        backoff_ = std::chrono::milliseconds(0);
+        backoff_.Reset();
         ConnectNow();
         break;
     case Command::Logout:
@@ -332,7 +358,7 @@ void VoiceSession::ConnectNow() {
     auto result = link_->Connect(options_.server, options_.identity.get(), deadline, wakeFd_, cancelled, error);
     Wake();  // what arrived meanwhile is looked at in the next round
     if (result != net::TlsLink::Result::Ok) {
-        QM_LOG(kLogSource) << "<qm_nim> " << (attempt_ ? "login" : "reconnection") << " failed: " << error;
+        QM_LOG(kLogSource) << "<qm_nim> " << (attempt_ ? "login" : "reconnection") << " failed: " << PageTextForLog(error);
         if (attempt_) FinishLogin(false, error);
         Drop(error, attempt_ == 0);
         return;
@@ -361,7 +387,7 @@ void VoiceSession::ConnectNow() {
 
 void VoiceSession::Drop(const std::string& reason, bool retry) {
     bool wasOnline = state_ == State::Online;
-    if (wasOnline) QM_LOG(kLogSource) << "<qm_nim> disconnected: " << reason;
+    if (wasOnline) QM_LOG(kLogSource) << "<qm_nim> disconnected: " << PageTextForLog(reason);
     bool hadLink = link_ && link_->connected();
     if (transport_) transport_->Stop();
     if (link_) link_->Close();
@@ -374,9 +400,7 @@ void VoiceSession::Drop(const std::string& reason, bool retry) {
     }
     retry = retry && wantConnection_;
     if (retry) {
-        auto now = Clock::now();
-        backoff_ = backoff_.count() == 0 ? options_.firstBackoff : std::min(backoff_ * 2, options_.maxBackoff);
-        nextTry_ = now + backoff_;
+        nextTry_ = backoff_.Failed(Clock::now());
         attempt_ = 0;
         state_ = State::Waiting;
     } else {
@@ -415,7 +439,7 @@ void VoiceSession::OnServerSync(std::uint32_t session, std::uint32_t maxBandwidt
         ownChannel_ = self ? self->channel : 0;
     }
     online_.store(true);
-    backoff_ = std::chrono::milliseconds(0);
+    backoff_.Online(Clock::now());
     lastPing_ = Clock::now();
     nextPing_ = lastPing_ + transport_->PingInterval();
     everOnline_ = true;
@@ -467,7 +491,7 @@ void VoiceSession::OnFrame(std::uint16_t type, std::string_view payload) {
         proto::RejectMsg reject;
         reject.Decode(payload);
         std::string why = "the server refused the login: " + RejectText(reject);
-        QM_LOG(kLogSource) << "<qm_nim> " << why;
+        QM_LOG(kLogSource) << "<qm_nim> " << PageTextForLog(why);
         if (attempt_) FinishLogin(false, why);
         Drop(why, attempt_ == 0);
         return;
@@ -524,7 +548,7 @@ void VoiceSession::OnFrame(std::uint16_t type, std::string_view payload) {
         if (m.session && *m.session == ownSession_.load() && state_ == State::Online) {
             // Kicked (or the same name logged in elsewhere): no way back on our own.
             wantConnection_ = false;
-            Drop("removed by the server" + (m.reason.empty() ? std::string() : ": " + m.reason), false);
+            Drop("removed by the server" + (m.reason.empty() ? std::string() : ": " + ServerText(m.reason)), false);
             return;
         }
         ApplyToRoster(m);
@@ -582,39 +606,42 @@ bool VoiceSession::SendTunnelled(std::string_view packet) {
 void VoiceSession::AdvanceJoin() {
     if (!joinPending_ || state_ != State::Online) return;
     std::string name = proto::ChannelNameForRoom(wantedRoom_);
-    std::optional<std::uint32_t> target;
-    std::uint32_t own;
+    JoinStep step;
     {
         std::lock_guard<std::mutex> lock(rosterLock_);
-        target = roster_.FindChild(0, name);
-        own = ownChannel_;
+        step = NextJoinStep(roster_, name, ownChannel_, moveTarget_, createSent_);
     }
-    if (target) {
-        if (own == *target) {
-            FinishJoin(kJoinOk, {});
-        } else if (moveTarget_ != *target) {
-            proto::UserStateMsg move;
-            move.session = ownSession_.load();
-            move.channelId = *target;
-            SendMessage(static_cast<int>(MessageType::UserState), move.Encode());
-            moveTarget_ = *target;
-        }
-        return;
+    switch (step.kind) {
+    case JoinStep::Joined:
+        FinishJoin(kJoinOk, {});
+        break;
+    case JoinStep::Move: {
+        proto::UserStateMsg move;
+        move.session = ownSession_.load();
+        move.channelId = step.channel;
+        SendMessage(static_cast<int>(MessageType::UserState), move.Encode());
+        moveTarget_ = step.channel;
+        break;
     }
-    if (!createSent_) {
+    case JoinStep::Create: {
         proto::ChannelStateMsg create;
         create.parent = 0;
         create.name = name;
         create.temporary = true;
         SendMessage(static_cast<int>(MessageType::ChannelState), create.Encode());
         createSent_ = true;
+        break;
+    }
+    case JoinStep::Wait:
+        break;
     }
 }
 
 void VoiceSession::FinishJoin(int code, const std::string& reason) {
     if (!joinPending_) return;
     joinPending_ = false;
-    if (code != kJoinOk) QM_LOG(kLogSource) << "<qm_nim> joining a room failed (" << code << "): " << reason;
+    if (code != kJoinOk)
+        QM_LOG(kLogSource) << "<qm_nim> joining a room failed (" << code << "): " << PageTextForLog(reason);
     JoinResult r;
     r.code = code;
     r.roomId = wantedRoom_;

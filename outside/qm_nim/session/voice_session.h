@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -21,6 +22,8 @@
 
 #include "outside/qm_nim/net/endpoint.h"
 #include "outside/qm_nim/proto/voice_packet.h"
+#include "outside/qm_nim/session/backoff.h"
+#include "outside/qm_nim/session/room_members.h"
 #include "outside/qm_nim/session/roster.h"
 #include "outside/qm_nim/session/voice_transport.h"
 
@@ -53,6 +56,7 @@ struct Member {
     std::uint32_t session = 0;
     std::string name;
     bool muted = false;
+    bool deafened = false;
 };
 
 class SessionListener {
@@ -81,6 +85,7 @@ struct SessionOptions {
     std::chrono::milliseconds connectionDeadAfter{25000};
     std::chrono::milliseconds firstBackoff{250};
     std::chrono::milliseconds maxBackoff{8000};
+    std::chrono::milliseconds stableAfter{30000};     // a session up this long starts the back-off over
     std::chrono::milliseconds joinTimeout{5000};
 };
 
@@ -112,8 +117,13 @@ public:
     bool online() const { return online_.load(); }
     std::uint32_t ownSession() const { return ownSession_.load(); }
     std::uint32_t maxBandwidth() const { return maxBandwidth_.load(); }
-    // Other users in the own channel (empty outside a room).
-    std::vector<Member> Members() const;
+    // Other users in the own channel (empty outside a room), at most `max`
+    // of them; `count` (when given) gets how many there are.
+    std::vector<Member> Members(size_t max = SIZE_MAX, size_t* count = nullptr) const;
+    // The own room for the page, listing the user and the sessions in `talking` first.
+    RoomView Room(const std::vector<std::uint32_t>& talking) const;
+    // The name of a user in the own channel; nullopt for anyone else.
+    std::optional<std::string> NameInRoom(std::uint32_t session) const;
     // The name of a user by session ("" when unknown).
     std::string NameOf(std::uint32_t session) const;
     // Current room's channel, 0 when in the root channel or offline.
@@ -187,7 +197,7 @@ private:
     bool selfMute_ = false;
     Clock::time_point nextTry_;
     Clock::time_point loginDeadline_;
-    std::chrono::milliseconds backoff_{0};
+    Backoff backoff_;
     Clock::time_point lastHeard_;
     Clock::time_point nextPing_;
     Clock::time_point lastPing_;

@@ -155,7 +155,7 @@ TEST_F(HostileServer, DeliversHugeRostersAndFloodsOfUnannouncedVoice) {
     ASSERT_TRUE(peer->Login("fay", "pw"));
     Json::Value joined = Parse(peer->Join("c6"));
     ASSERT_EQ(joined["res"].asInt(), 200);
-    EXPECT_EQ(joined["members"].size(), 5000u);
+    EXPECT_EQ(joined["member_count"].asUInt(), 5000u);  // the first 500 are listed
 
     // Voice from sessions nobody announced. Kept small here: today's module
     // keeps state per unknown speaker (a flood of 100,000 grows it past 2 GB).
