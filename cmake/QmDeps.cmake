@@ -12,6 +12,9 @@ if(NOT QM_FUZZ)
   pkg_check_modules(LIBPULSE REQUIRED IMPORTED_TARGET libpulse)
   pkg_check_modules(PULSE_SIMPLE REQUIRED IMPORTED_TARGET libpulse-simple)
   pkg_check_modules(GST REQUIRED IMPORTED_TARGET gstreamer-1.0 gstreamer-app-1.0)
+  # The microphone's processing: echo cancellation (both), noise suppression and speech probability (WebRTC).
+  pkg_check_modules(SPEEXDSP REQUIRED IMPORTED_TARGET speexdsp)
+  pkg_check_modules(WEBRTC_APM REQUIRED IMPORTED_TARGET webrtc-audio-processing)
 endif()
 pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0 gio-2.0)
 # The engine; the fuzz build uses only its address parser (origins).
