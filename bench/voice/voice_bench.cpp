@@ -222,6 +222,7 @@ double MeasureListeners(qmtest::MurmurServer& server, int listeners, std::chrono
     }
     std::this_thread::sleep_for(200ms);
     qmnim::audio::Transmitter t([&](std::string p) { talker.SendVoice(std::move(p)); }, nullptr, nullptr);
+    t.SetProcessing({false, false, false, false});  // a tone for the frame count: no speech detector
     t.Configure(qmnim::audio::OpusUse::Speech, 24000);
     t.SetSending(true);
     t.SetInputActive(qmnim::audio::Transmitter::Input::Mic, true);
