@@ -1,0 +1,420 @@
+// The microphone's processing on sounds the test makes (speech spoken by
+// espeak-ng, noise), without devices: the echo reference's alignment, the
+// search for an echo path's own delay, the canceller behind an echo path the
+// sound server's latencies do not know, noise, gain and the speech detector;
+// and the transmitter's two inputs, its backlog and its 10 ms blocks inside
+// 20 ms frames.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "outside/qm_nim/audio/audio_format.h"
+#include "outside/qm_nim/audio/processing/delay_estimator.h"
+#include "outside/qm_nim/audio/processing/echo_reference.h"
+#include "outside/qm_nim/audio/processing/microphone_processor.h"
+#include "outside/qm_nim/audio/transmitter.h"
+#include "outside/qm_nim/proto/voice_packet.h"
+#include "tests/voice/voice_sounds.h"
+
+namespace qmnim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using qmtest::LoudnessOf;
+constexpr size_t kRate = audio::kSampleRate;
+constexpr size_t kBlock = 480;
+
+Clock::time_point At(Clock::time_point t0, double seconds) {
+    return t0 + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+// A recognisable sample for every index: never zero, never repeating within a test.
+std::int16_t Mark(std::int64_t index) { return static_cast<std::int16_t>(1 + index % 30000); }
+
+const std::vector<short>& FarSpeech() {
+    static const std::vector<short> s = qmtest::Speech(
+        "The quick brown fox jumps over the lazy dog. We are testing the echo canceller with a long sentence, "
+        "and another one follows right after it, with numbers one two three four five six seven.",
+        "en-us", -22);
+    return s;
+}
+
+const std::vector<short>& NearSpeech() {
+    static const std::vector<short> s = qmtest::Speech(
+        "Hello, can you hear me? I am speaking at the same time as the other side, and my words must get through.",
+        "en-gb+f3", -26);
+    return s;
+}
+
+// --- the echo reference ------------------------------------------------------------------------
+
+TEST(EchoReference, EachBlockGetsWhatWasHeardWhenItWasCapturedThroughDriftUnderrunsAndNewDelays) {
+    audio::EchoReference reference(kRate);
+    const std::int64_t lead = 480;
+    reference.SetLead(lead);
+    const Clock::time_point t0 = Clock::now();
+    double playLatency = 0.030;
+    std::vector<std::int16_t> piece(240), out(kBlock);
+    std::int64_t played = 0;
+    auto playUntil = [&](double seconds) {
+        while (double(played) / kRate < seconds) {
+            for (size_t i = 0; i < piece.size(); ++i) piece[i] = Mark(played + static_cast<std::int64_t>(i));
+            reference.OnPlayed(piece.data(), piece.size(), At(t0, double(played) / kRate + playLatency));
+            played += static_cast<std::int64_t>(piece.size());
+        }
+    };
+    EXPECT_EQ(reference.Next(out.data(), kBlock, t0), audio::EchoReference::Take::Silent) << "nothing played yet";
+    // The sample of the reference for a capture at `captured` (seconds): what was heard then, `lead` ahead.
+    auto expected = [&](double captured) { return std::llround((captured - playLatency) * kRate) + lead; };
+    auto found = [&](std::int64_t near) {
+        for (std::int64_t k = near - 200; k < near + 200; ++k)
+            if (Mark(k) == out[0]) return k;
+        return std::int64_t{-1};
+    };
+
+    // The capture clock runs 200 ppm fast and its times jitter by up to half a millisecond:
+    // the reference follows a sample at a time and never steps.
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> jitter(-0.0005, 0.0005);
+    int resyncs = 0;
+    std::int64_t worst = 0;
+    double captured = 0;
+    for (int block = 0; block < 3000; ++block) {
+        captured = 0.5 + block * 0.010 * (1 + 200e-6);
+        playUntil(captured + 0.1);
+        auto take = reference.Next(out.data(), kBlock, At(t0, captured + jitter(random)));
+        resyncs += take == audio::EchoReference::Take::Resynced;
+        ASSERT_NE(take, audio::EchoReference::Take::Silent);
+        std::int64_t got = found(expected(captured));
+        ASSERT_GE(got, 0) << "block " << block;
+        worst = std::max<std::int64_t>(worst, std::llabs(got - expected(captured)));
+        for (size_t i = 1; i < kBlock; ++i) ASSERT_EQ(out[i], Mark(got + static_cast<std::int64_t>(i))) << "a gap inside a block";
+    }
+    EXPECT_EQ(resyncs, 1) << "only the first block starts the stream";
+    EXPECT_LE(worst, audio::EchoReference::kNudgeFrom + 24 + 2) << "the stream lags its clock";
+
+    // The loudspeaker underruns for 7 ms: what comes after is heard that much later, and the
+    // reference holds the silence in between, without a jump of its own.
+    captured += 0.010;
+    playUntil(captured + 0.1);
+    playLatency += 0.007;
+    playUntil(captured + 0.3);
+    std::int64_t gapFrom = -1, zeros = 0;
+    for (int block = 0; block < 20; ++block, captured += 0.010) {
+        ASSERT_NE(reference.Next(out.data(), kBlock, At(t0, captured)), audio::EchoReference::Take::Resynced);
+        for (size_t i = 0; i < kBlock; ++i) {
+            if (out[i] != 0) continue;
+            if (gapFrom < 0) gapFrom = block * 480 + static_cast<std::int64_t>(i);
+            ++zeros;
+        }
+    }
+    EXPECT_NEAR(double(zeros), 0.007 * kRate, 2) << "the gap heard";
+    ASSERT_EQ(reference.Next(out.data(), kBlock, At(t0, captured)), audio::EchoReference::Take::Aligned);
+    EXPECT_NE(found(expected(captured)), -1) << "after the gap the stream is where the loudspeaker is";
+
+    // A new echo path delay moves the stream at once, by exactly that much.
+    captured += 1;
+    playUntil(captured + 0.1);
+    reference.SetExtraDelay(4800);
+    EXPECT_EQ(reference.Next(out.data(), kBlock, At(t0, captured)), audio::EchoReference::Take::Resynced);
+    EXPECT_EQ(out[0], Mark(expected(captured) - 4800));
+    // Older than what is kept, or not heard yet: silence.
+    EXPECT_EQ(reference.Next(out.data(), kBlock, At(t0, captured - 5)), audio::EchoReference::Take::Silent);
+    EXPECT_EQ(reference.Next(out.data(), kBlock, At(t0, captured + 5)), audio::EchoReference::Take::Silent);
+}
+
+// --- the echo path's delay ---------------------------------------------------------------------
+
+std::optional<std::int64_t> EstimateOf(const std::vector<short>& reference, const std::vector<short>& mic) {
+    audio::DelayEstimator estimator;
+    for (size_t at = 0; at + kBlock <= std::min(reference.size(), mic.size()); at += kBlock) {
+        estimator.Add(reference.data() + at, mic.data() + at, kBlock);
+        if (auto lag = estimator.TakeEstimate()) return lag;
+    }
+    return std::nullopt;
+}
+
+TEST(DelayEstimator, FindsAnEchoLateOrEarlyAndNothingWithoutAnEcho) {
+    const std::vector<short>& far = FarSpeech();
+    ASSERT_FALSE(far.empty()) << "espeak-ng speaks nothing";
+    for (std::int64_t delay : {std::int64_t{8304}, std::int64_t{18500}, std::int64_t{-3000}}) {
+        SCOPED_TRACE(delay);
+        std::vector<short> mic = qmtest::Noise(far.size(), -60, false, 3);
+        std::vector<short> echo(far.size());
+        for (size_t i = 0; i < far.size(); ++i) {
+            std::int64_t j = static_cast<std::int64_t>(i) - delay;
+            echo[i] = j >= 0 && j < static_cast<std::int64_t>(far.size()) ? far[static_cast<size_t>(j)] : 0;
+        }
+        qmtest::MixAt(mic, echo, 0, 0.316);
+        std::optional<std::int64_t> lag = EstimateOf(far, mic);
+        ASSERT_TRUE(lag.has_value());
+        EXPECT_NEAR(double(*lag), double(delay), 12);
+    }
+    // Another voice in the microphone is no echo of the loudspeaker.
+    std::vector<short> other = NearSpeech();
+    other.resize(far.size());
+    qmtest::MixAt(other, qmtest::Noise(far.size(), -60, false, 4), 0);
+    EXPECT_FALSE(EstimateOf(far, other).has_value());
+}
+
+// --- the processing ----------------------------------------------------------------------------
+
+// A room of the test: what the loudspeaker plays reaches the microphone
+// `echoGain` weaker, `pathDelay` seconds after the sound server says it is
+// heard; the server reports 25 ms of playback and 15 ms of capture latency.
+struct Room {
+    std::vector<short> played, near, mic, out;
+    std::vector<bool> speech;  // per 10 ms block
+};
+
+Room RunRoom(audio::MicrophoneProcessor& processor, std::vector<short> played, std::vector<short> near,
+             double echoGain, double pathDelay) {
+    Room room;
+    size_t length = std::max(played.size(), near.size());
+    played.resize(length);
+    near.resize(length);
+    room.mic = near;
+    size_t shift = static_cast<size_t>(pathDelay * kRate);
+    for (size_t i = shift; i < length; ++i)
+        room.mic[i] = static_cast<short>(std::clamp(std::lround(room.mic[i] + played[i - shift] * echoGain), -32768L, 32767L));
+    const Clock::time_point t0 = Clock::now();
+    room.out = room.mic;
+    size_t written = 0;
+    for (size_t at = 0; at + kBlock <= length; at += kBlock) {
+        // The loudspeaker is fed 40 ms ahead of what the microphone hears.
+        while (written < std::min(length, at + 40 * 48)) {
+            size_t n = std::min<size_t>(240, length - written);
+            processor.OnPlayed(played.data() + written, n, At(t0, double(written) / kRate));
+            written += n;
+        }
+        room.speech.push_back(processor.Process(room.out.data() + at, At(t0, double(at) / kRate)));
+    }
+    room.played = std::move(played);
+    room.near = std::move(near);
+    return room;
+}
+
+TEST(Processing, TheEchoOfAPathWithItsOwnDelayIsCancelledWhileTheUserStillComesThrough) {
+    // Far speech for 11 s; the user speaks from 8 s (double talk) to the end.
+    std::vector<short> far = FarSpeech(), near(size_t(16 * kRate));
+    ASSERT_GT(far.size(), size_t(10 * kRate));
+    far.resize(size_t(11 * kRate));
+    std::vector<short> user = NearSpeech();
+    user.resize(std::min(user.size(), size_t(8 * kRate)));
+    qmtest::MixAt(near, user, 8 * kRate);
+    for (double pathDelay : {0.0, 0.2}) {
+        SCOPED_TRACE(pathDelay);
+        audio::MicrophoneProcessor processor({});  // all stages; a music room: the echo only
+        Room room = RunRoom(processor, far, near, 0.316, pathDelay);
+        // Once the canceller has learnt the path (a few seconds of far speech), the echo alone
+        // (what a user without a canceller sends back) and what is left of it.
+        double echo = LoudnessOf(room.mic, 11 * kRate / 2, 8 * kRate);
+        double left = LoudnessOf(room.out, 11 * kRate / 2, 8 * kRate);
+        EXPECT_LT(left, echo - 40) << "echo " << echo << " dBFS, left " << left << " dBFS";
+        EXPECT_NEAR(LoudnessOf(room.out, 8 * kRate, 11 * kRate), LoudnessOf(room.near, 8 * kRate, 11 * kRate), 3)
+            << "the user's voice during double talk";
+        EXPECT_NEAR(LoudnessOf(room.out, 11 * kRate, 15 * kRate), LoudnessOf(room.near, 11 * kRate, 15 * kRate), 1);
+        if (pathDelay > 0) {
+            EXPECT_NEAR(double(processor.echoPathDelay()), pathDelay * kRate, 480);
+        }
+    }
+}
+
+TEST(Processing, StationaryNoiseIsNoSpeechAndSpeechOverItIsCleanedAndLevelled) {
+    audio::MicrophoneProcessor processor({});
+    processor.SetSpeech(true);
+    ASSERT_TRUE(processor.detects());
+    // 20 s of -50 dBFS noise, white then pink: no block counts as speech.
+    for (bool pink : {false, true}) {
+        Room room = RunRoom(processor, {}, qmtest::Noise(10 * kRate, -50, pink, 11), 0, 0);
+        size_t speech = std::count(room.speech.begin(), room.speech.end(), true);
+        EXPECT_LE(speech, room.speech.size() / 100) << (pink ? "pink" : "white");
+    }
+    // Speech over noise: detected, raised when quiet, and well above the pauses.
+    struct Case {
+        double speech, noise, minContrast, minRaise;
+    };
+    const std::vector<short> words = qmtest::Speech(
+        "Let us meet at the bridge in five minutes. Does anybody have a spare key? I will bring mine, and the map.",
+        "en-us", -26);
+    for (const Case& c : {Case{-26, -40, 22, -10}, Case{-40, -50, 18, 12}}) {
+        SCOPED_TRACE(c.speech);
+        std::vector<short> clean(words.size());
+        qmtest::MixAt(clean, words, 0, std::pow(10.0, (c.speech + 26) / 20));
+        std::vector<short> mic = qmtest::Noise(clean.size() + 2 * kRate, c.noise, true, 12);
+        qmtest::MixAt(mic, clean, kRate);
+        audio::MicrophoneProcessor fresh({});  // in a room of its own noise
+        fresh.SetSpeech(true);
+        Room room = RunRoom(fresh, {}, mic, 0, 0);
+        size_t spoken = 0, detected = 0, speechBlocks = 0, pauseBlocks = 0;
+        double speechEnergy = 0, pauseEnergy = 0;
+        for (size_t b = 0; b < room.speech.size(); ++b) {
+            size_t at = b * kBlock;
+            double level = at >= kRate && at - kRate < clean.size() ? LoudnessOf(clean, at - kRate, at - kRate + kBlock)
+                                                                    : -200;
+            double out = std::pow(10.0, LoudnessOf(room.out, at, at + kBlock) / 10.0);
+            if (level > c.speech - 15) {
+                ++spoken;
+                detected += room.speech[b];
+                speechEnergy += out;
+                ++speechBlocks;
+            } else if (level <= -200 && at > 3 * kRate / 2) {
+                pauseEnergy += out;
+                ++pauseBlocks;
+            }
+        }
+        // (The transmitter's hangover bridges what the detector misses inside words.)
+        EXPECT_GE(detected * 100, spoken * 70) << detected << " of " << spoken << " spoken blocks";
+        double speechLevel = 10 * std::log10(speechEnergy / double(speechBlocks));
+        double pauseLevel = 10 * std::log10(pauseEnergy / double(pauseBlocks));
+        EXPECT_GT(speechLevel - pauseLevel, c.minContrast) << "speech " << speechLevel << " dBFS, pauses " << pauseLevel;
+        EXPECT_GT(speechLevel, LoudnessOf(clean, 0, clean.size()) + c.minRaise) << "gain";
+    }
+}
+
+TEST(Processing, AMusicRoomLetsASteadyToneThroughUnchanged) {
+    audio::MicrophoneProcessor processor({});
+    processor.SetSpeech(false);
+    EXPECT_FALSE(processor.detects());
+    std::vector<short> tone(10 * kRate);
+    for (size_t i = 0; i < tone.size(); ++i) tone[i] = static_cast<short>(6000 * std::sin(2 * M_PI * 440 * double(i) / kRate));
+    // The loudspeaker plays another tone at the same time: no echo of it reaches this microphone.
+    std::vector<short> other(tone.size());
+    for (size_t i = 0; i < other.size(); ++i) other[i] = static_cast<short>(6000 * std::sin(2 * M_PI * 660 * double(i) / kRate));
+    Room room = RunRoom(processor, other, tone, 0, 0);
+    EXPECT_EQ(std::count(room.speech.begin(), room.speech.end(), false), 0);
+    EXPECT_NEAR(LoudnessOf(room.out, 2 * kRate, tone.size()), LoudnessOf(tone, 2 * kRate, tone.size()), 1);
+}
+
+// --- the transmitter ---------------------------------------------------------------------------
+
+audio::ProcessingSettings NoProcessing() { return {false, false, false, false}; }
+
+struct Sent {
+    std::vector<std::string> packets;
+    std::vector<short> samples;
+};
+
+std::unique_ptr<audio::Transmitter> MakeTransmitter(Sent& sent, const audio::ProcessingSettings& settings) {
+    auto t = std::make_unique<audio::Transmitter>(
+        [&sent](std::string p) { sent.packets.push_back(std::move(p)); },
+        [&sent](const std::int16_t* s, size_t n) { sent.samples.insert(sent.samples.end(), s, s + n); }, nullptr);
+    t->SetProcessing(settings);
+    t->SetSending(true);
+    return t;
+}
+
+TEST(Transmitter, MicrophonePiecesOfAnySizeBecomeWholeFramesInOrder) {
+    Sent sent;
+    auto t = MakeTransmitter(sent, NoProcessing());
+    t->SetInputActive(audio::Transmitter::Input::Mic, true);
+    std::vector<std::int16_t> input(3 * kRate);
+    for (size_t i = 0; i < input.size(); ++i) input[i] = static_cast<std::int16_t>(Mark(static_cast<std::int64_t>(i)) / 2 + 2000);
+    std::mt19937 random(5);
+    std::uniform_int_distribution<size_t> size(1, 2000);
+    for (size_t at = 0; at < input.size();) {
+        size_t n = std::min(size(random), input.size() - at);
+        t->OnSamples(audio::Transmitter::Input::Mic, input.data() + at, n);
+        at += n;
+    }
+    ASSERT_EQ(sent.samples.size(), input.size() / audio::kFrameSamples * audio::kFrameSamples);
+    for (size_t i = 0; i < sent.samples.size(); ++i) ASSERT_EQ(sent.samples[i], input[i]) << "sample " << i;
+    EXPECT_EQ(sent.packets.size(), input.size() / audio::kFrameSamples);
+}
+
+TEST(Transmitter, ASharedProgramFollowingTheMicrophoneHasNoHolesAndABoundedBacklog) {
+    Sent sent;
+    auto t = MakeTransmitter(sent, NoProcessing());
+    t->SetInputActive(audio::Transmitter::Input::Mic, true);
+    t->SetInputActive(audio::Transmitter::Input::Program, true);
+    std::vector<std::int16_t> silence(audio::kFrameSamples), piece(480);
+    std::int64_t programAt = 0;  // the program plays Mark(0), Mark(1), ...
+    auto program = [&](int pieces) {
+        for (int p = 0; p < pieces; ++p) {
+            for (size_t i = 0; i < piece.size(); ++i) piece[i] = Mark(programAt++);
+            t->OnSamples(audio::Transmitter::Input::Program, piece.data(), piece.size());
+        }
+    };
+    // The program's 10 ms pieces and the microphone's 20 ms frames each come up to 4 ms early or late.
+    std::mt19937 random(9);
+    std::uniform_real_distribution<double> jitter(-4, 4);
+    double nextPiece = 3 + jitter(random), nextFrame = 20 + jitter(random);
+    int pieces = 0, frames = 0;
+    while (frames < 500) {
+        if (nextPiece < nextFrame) {
+            program(1);
+            nextPiece = 3 + 10.0 * ++pieces + jitter(random);
+        } else {
+            t->OnSamples(audio::Transmitter::Input::Mic, silence.data(), silence.size());
+            nextFrame = 20 + 20.0 * ++frames + jitter(random);
+        }
+    }
+    // Once it starts, the program's sound comes out whole: every sample follows the one before.
+    auto follows = [](std::int16_t before) { return static_cast<std::int16_t>(before == 30000 ? 1 : before + 1); };
+    size_t first = 0;
+    while (first < sent.samples.size() && sent.samples[first] == 0) ++first;
+    ASSERT_LT(first, 3 * audio::kFrameSamples) << "the shared sound starts late";
+    size_t breaks = 0;
+    for (size_t i = first + 1; i < sent.samples.size(); ++i) breaks += sent.samples[i] != follows(sent.samples[i - 1]);
+    EXPECT_EQ(breaks, 0u) << "holes in the shared sound";
+
+    // A program that delivers faster than the microphone never lags more than the backlog's bound.
+    for (int frame = 0; frame < 200; ++frame) {
+        program(3);
+        t->OnSamples(audio::Transmitter::Input::Mic, silence.data(), silence.size());
+    }
+    std::int64_t lastSent = sent.samples.back();
+    std::int64_t newest = Mark(programAt - 1);
+    std::int64_t lag = (newest - lastSent + 30000) % 30000;
+    EXPECT_LE(lag, static_cast<std::int64_t>(audio::Transmitter::kMaxBacklog)) << "the shared sound lags " << lag;
+}
+
+TEST(Transmitter, ASpeechRoomSendsSpeechButNotNoiseAndEndsEachTransmission) {
+    Sent sent;
+    auto t = MakeTransmitter(sent, {});
+    t->Configure(audio::OpusUse::Speech, 24000);
+    t->SetInputActive(audio::Transmitter::Input::Mic, true);
+    std::vector<short> noise = qmtest::Noise(10 * kRate, -50, true, 21);
+    for (size_t at = 0; at < noise.size(); at += audio::kFrameSamples)
+        t->OnSamples(audio::Transmitter::Input::Mic, noise.data() + at, audio::kFrameSamples);
+    size_t bytes = 0;
+    for (const std::string& p : sent.packets) bytes += p.size();
+    EXPECT_LE(bytes, 10 * 1000u) << "noise alone is sent: " << sent.packets.size() << " packets";
+
+    sent.packets.clear();
+    std::vector<short> speech = qmtest::Noise(6 * kRate, -50, true, 22);
+    qmtest::MixAt(speech, NearSpeech(), kRate / 2);
+    speech.resize(speech.size() + 2 * kRate);
+    for (size_t at = 0; at + audio::kFrameSamples <= speech.size(); at += audio::kFrameSamples)
+        t->OnSamples(audio::Transmitter::Input::Mic, speech.data() + at, audio::kFrameSamples);
+    ASSERT_GT(sent.packets.size(), 100u) << "speech over the noise is not sent";
+    proto::ReceivedVoice v;
+    ASSERT_TRUE(proto::ParseClientVoice(sent.packets.back(), v));
+    EXPECT_TRUE(v.last) << "the transmission's end is not marked";
+}
+
+TEST(Transmitter, ASharedProgramsToneIsSentInASpeechRoom) {
+    Sent sent;
+    auto t = MakeTransmitter(sent, {});
+    t->Configure(audio::OpusUse::Speech, 24000);
+    t->SetInputActive(audio::Transmitter::Input::Mic, true);
+    t->SetInputActive(audio::Transmitter::Input::Program, true);
+    std::vector<std::int16_t> tone(480), noise = qmtest::Noise(audio::kFrameSamples, -70, false, 1);
+    size_t n = 0;
+    for (int frame = 0; frame < 500; ++frame) {
+        for (int half = 0; half < 2; ++half) {
+            for (auto& v : tone) v = static_cast<std::int16_t>(8000 * std::sin(2 * M_PI * 440 * double(n++) / kRate));
+            t->OnSamples(audio::Transmitter::Input::Program, tone.data(), tone.size());
+        }
+        t->OnSamples(audio::Transmitter::Input::Mic, noise.data(), noise.size());
+    }
+    EXPECT_GE(sent.packets.size(), 490u) << "the shared tone is not sent throughout";
+}
+
+}  // namespace
+}  // namespace qmnim
