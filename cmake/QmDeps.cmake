@@ -10,7 +10,6 @@ if(NOT QM_FUZZ)
   find_package(OpenSSL REQUIRED)
   pkg_check_modules(OPUS REQUIRED IMPORTED_TARGET opus)
   pkg_check_modules(LIBPULSE REQUIRED IMPORTED_TARGET libpulse)
-  pkg_check_modules(PULSE_SIMPLE REQUIRED IMPORTED_TARGET libpulse-simple)
   pkg_check_modules(GST REQUIRED IMPORTED_TARGET gstreamer-1.0 gstreamer-app-1.0)
   # The microphone's processing: echo cancellation (both), noise suppression and speech probability (WebRTC).
   pkg_check_modules(SPEEXDSP REQUIRED IMPORTED_TARGET speexdsp)
