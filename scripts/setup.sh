@@ -21,6 +21,10 @@ packages=(
   libssl-dev libopus-dev libpulse-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-pulseaudio
   gstreamer1.0-tools mumble-server pulseaudio pulseaudio-utils nginx libnginx-mod-rtmp ffmpeg espeak-ng
+  # Voice test rigs: the Mumble desktop client as a headless peer (its
+  # certificate made with openssl, the server it trusts written with sqlite3)
+  # and iptables for loss and outages in a test's private network namespace.
+  mumble openssl sqlite3 iptables
   # The tray over D-Bus (a private session bus in the tests) and the Debian
   # package (shared-library dependencies, lintian).
   dbus-daemon dpkg-dev lintian
