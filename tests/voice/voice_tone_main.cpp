@@ -1,16 +1,12 @@
 // A program that plays a sine tone: voice_tone SINK HZ SECONDS [AMPLITUDE]
-// (48 kHz mono into the sink of PULSE_SERVER; SINK "-" is the default), or
-// with "file:PATH" for HZ the raw 16-bit samples of PATH over and over. A
-// negative SECONDS plays until killed. The tests copy it under other names
-// to have two different programs playing.
+// (48 kHz mono into the sink of PULSE_SERVER; SINK "-" is the default). The
+// tests copy it under other names to have two different programs playing.
 #include <pulse/error.h>
 #include <pulse/simple.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -33,29 +29,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "voice_tone: %s\n", pa_strerror(error));
         return 1;
     }
-    std::vector<short> chunk(480), recording;
-    std::string what = argv[2];
-    if (what.rfind("file:", 0) == 0) {
-        std::ifstream in(what.substr(5), std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        recording.resize(bytes.size() / 2);
-        for (size_t i = 0; i < recording.size(); ++i)
-            recording[i] = static_cast<short>(static_cast<unsigned char>(bytes[2 * i]) |
-                                              static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
-        if (recording.empty()) {
-            std::fprintf(stderr, "voice_tone: nothing to play in %s\n", what.c_str());
-            return 1;
-        }
-    }
+    std::vector<short> chunk(480);
     long total = seconds < 0 ? -1 : static_cast<long>(seconds * 48000);
     double phase = 0, step = 2 * M_PI * hz / 48000.0;
-    size_t at = 0;
     for (long done = 0; total < 0 || done < total; done += static_cast<long>(chunk.size())) {
         for (short& v : chunk) {
-            if (!recording.empty()) {
-                v = recording[at++ % recording.size()];
-                continue;
-            }
             v = static_cast<short>(std::lround(std::sin(phase) * amplitude * 32767));
             phase += step;
             if (phase > 2 * M_PI) phase -= 2 * M_PI;

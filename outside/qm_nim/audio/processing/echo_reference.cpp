@@ -31,7 +31,7 @@ void EchoReference::OnPlayed(const std::int16_t* samples, size_t count, Clock::t
     }
     const std::int64_t size = static_cast<std::int64_t>(ring_.size());
     std::int64_t at = PositionOf(firstPlaysAt);
-    if (std::llabs(at - heardUntil_) <= 2) at = heardUntil_;  // the next piece, whatever the rounding
+    if (std::llabs(at - heardUntil_) <= kGapFrom) at = heardUntil_;  // the next piece
     // A gap (an underrun) was heard as silence.
     for (std::int64_t p = std::max(heardUntil_, at - size); p < at; ++p) ring_[Slot(p, ring_.size())] = 0;
     for (size_t i = 0; i < count; ++i) ring_[Slot(at + static_cast<std::int64_t>(i), ring_.size())] = samples[i];
@@ -46,18 +46,18 @@ EchoReference::Take EchoReference::Next(std::int16_t* out, size_t count, Clock::
     }
     const std::int64_t target = PositionOf(capturedAt) - extraDelay_ + lead_;
     Take result = Take::Aligned;
-    const std::int64_t off = target - readAt_;
     if (!reading_) {
         readAt_ = target;
         reading_ = true;
         result = Take::Resynced;
-    } else if (off > kStepFrom || off < -kStepFrom) {
+    } else if (moved_) {
+        moved_ = false;
+        result = Take::Resynced;
+    } else if (target - readAt_ > kStepFrom || target - readAt_ < -kStepFrom) {
         readAt_ = target;  // the capture stepped
-    } else if (off > kNudgeFrom) {
-        ++readAt_;  // one sample skipped
-    } else if (off < -kNudgeFrom) {
-        --readAt_;  // one sample repeated
     }
+    lastTarget_ = target;
+    lastRead_ = readAt_;
     const std::int64_t size = static_cast<std::int64_t>(ring_.size());
     const std::int64_t oldest = heardUntil_ - size;
     bool any = false;
@@ -71,10 +71,17 @@ EchoReference::Take EchoReference::Next(std::int16_t* out, size_t count, Clock::
     return result;
 }
 
-void EchoReference::SetExtraDelay(std::int64_t samples) {
+void EchoReference::Move(std::int64_t samples) {
     std::lock_guard<std::mutex> lock(lock_);
-    if (samples != extraDelay_) reading_ = false;  // the next block starts anew there
-    extraDelay_ = samples;
+    if (samples == 0) return;
+    extraDelay_ += samples;
+    readAt_ -= samples;
+    moved_ = reading_;
+}
+
+void EchoReference::Anchor() {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (reading_) extraDelay_ += lastTarget_ - lastRead_;
 }
 
 std::int64_t EchoReference::extraDelay() const {

@@ -4,11 +4,17 @@
 //
 // Played samples are placed where the sound server's latency puts them: a
 // playback that underran leaves a gap of silence, as the loudspeaker did, so
-// the canceller's model of the echo path stays right across it. The
-// reference is read as one continuous stream, by the capture's clock: a
-// small disagreement between the two clocks (drift) is followed a sample at
-// a time, a larger one (a capture that lost samples) at once. What the
-// latencies miss (an echo path that adds its own delay) is `SetExtraDelay`.
+// the canceller's model of the echo path stays right across it; a report a
+// little off (the server interpolates its timing) is no gap, and the samples
+// follow each other as they were heard.
+//
+// The reference is read as one continuous stream: each slip of it moves the
+// echo under the canceller's filter, which then has to learn the path anew.
+// So it follows the capture's clock only where that steps (a capture that
+// lost samples), not the few milliseconds the capture's reports wander by.
+// Where the echo really is the delay search tells: inside the canceller's
+// window the stream stays put and takes the capture clock's present
+// disagreement as its bias (`Anchor`); outside it, it moves (`Move`).
 //
 // Thread rules: the calls may come from any thread (a lock held for a copy);
 // nothing allocates after construction.
@@ -37,19 +43,25 @@ public:
     // whose first sample was heard at `capturedAt` was recorded, `lead`
     // samples ahead of it (so that the echo lags its reference by `lead` and
     // stays inside the canceller's window when the times are a little off).
-    // Resynced: the stream starts anew (the first block, a new extra delay);
+    // Resynced: the stream starts anew (the first block, a move);
     // Silent: nothing was heard (`out` is zeros).
     Take Next(std::int16_t* out, size_t count, Clock::time_point capturedAt);
 
-    // Delay of the echo path beyond the sound server's latencies (samples).
-    void SetExtraDelay(std::int64_t samples);
+    // The echo comes `samples` later than the stream has it (earlier when
+    // negative): the stream starts anew that much earlier.
+    void Move(std::int64_t samples);
+    // The stream is where the echo is: the capture clock's disagreement with
+    // it now is the clock's own, not a step.
+    void Anchor();
+    // How much later than the sound server's latencies say the echo comes,
+    // as moved and anchored (48 kHz samples).
     std::int64_t extraDelay() const;
     void SetLead(std::int64_t samples);
 
-    // Up to this far from where the capture's clock puts it, the stream is
-    // nudged by a sample a block; farther, it steps there.
-    static constexpr std::int64_t kNudgeFrom = 48;  // 1 ms
-    static constexpr std::int64_t kStepFrom = 96;   // 2 ms
+    // Farther than this from where the capture's clock puts it, the stream steps there.
+    static constexpr std::int64_t kStepFrom = 960;  // 20 ms
+    // Played samples this close to the end of the last piece follow it.
+    static constexpr std::int64_t kGapFrom = 48;  // 1 ms
 
 private:
     // The position (in samples) of time `t` on the common time line.
@@ -62,6 +74,9 @@ private:
     std::int64_t heardUntil_ = 0;    // after the last sample placed
     bool reading_ = false;
     std::int64_t readAt_ = 0;  // the next reference sample handed out
+    bool moved_ = false;  // the next block starts anew
+    // Where the capture's clock put the last block, and where it was read.
+    std::int64_t lastTarget_ = 0, lastRead_ = 0;
     std::int64_t extraDelay_ = 0;
     std::int64_t lead_ = 0;
 };

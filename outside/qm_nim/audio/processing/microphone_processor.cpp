@@ -67,11 +67,14 @@ void MicrophoneProcessor::CancelEcho(std::int16_t* block, Clock::time_point capt
     estimator_->Add(played_.data(), block, kBlock);  // the microphone as heard, echo and all
     canceller_->Process(block, played_.data());
     std::optional<std::int64_t> lag = estimator_->TakeEstimate();
-    if (lag && (*lag < EchoCanceller::kEchoFrom || *lag > EchoCanceller::kEchoUntil)) {
-        // The echo left the canceller's window: the reference starts anew where the echo is.
-        reference_.SetExtraDelay(std::clamp(reference_.extraDelay() + *lag - EchoCanceller::kLead, kMinExtraDelay,
-                                            kMaxExtraDelay));
+    if (!lag) return;
+    if (*lag >= EchoCanceller::kEchoFrom && *lag <= EchoCanceller::kEchoUntil) {
+        reference_.Anchor();  // the filter has the echo where it is: keep it there
+        return;
     }
+    // The echo left the canceller's window: the reference starts anew where the echo is.
+    const std::int64_t extra = reference_.extraDelay();
+    reference_.Move(std::clamp(extra + *lag - EchoCanceller::kLead, kMinExtraDelay, kMaxExtraDelay) - extra);
 }
 
 bool MicrophoneProcessor::Process(std::int16_t* block, Clock::time_point capturedAt) {
