@@ -59,13 +59,16 @@ void MicrophoneProcessor::CancelEcho(std::int16_t* block, Clock::time_point capt
     if (take == EchoReference::Take::Resynced) {
         canceller_->Reset();
         estimator_->Restart();
+        residual_.Reset();
     }
     // Until the loudspeaker plays something there is no echo, and nothing to learn. From then
     // on the canceller runs on every block: its state must follow the streams without a gap.
     echoHeard_ = echoHeard_ || std::any_of(played_.begin(), played_.end(), [](std::int16_t v) { return v != 0; });
     if (!echoHeard_) return;
     estimator_->Add(played_.data(), block, kBlock);  // the microphone as heard, echo and all
+    const double before = Rms(block, kBlock);
     canceller_->Process(block, played_.data());
+    residual_.Process(block, kBlock, before, Rms(block, kBlock));
     std::optional<std::int64_t> lag = estimator_->TakeEstimate();
     if (!lag) return;
     if (*lag >= EchoCanceller::kEchoFrom && *lag <= EchoCanceller::kEchoUntil) {

@@ -18,6 +18,7 @@
 #include "outside/qm_nim/audio/processing/auto_gain.h"
 #include "outside/qm_nim/audio/processing/echo_reference.h"
 #include "outside/qm_nim/audio/processing/processing_settings.h"
+#include "outside/qm_nim/audio/processing/residual_echo_gate.h"
 #include "outside/qm_nim/audio/processing/speech_gate.h"
 
 namespace qmnim::audio {
@@ -64,6 +65,7 @@ private:
     EchoReference reference_;
     std::unique_ptr<EchoCanceller> canceller_;
     std::unique_ptr<DelayEstimator> estimator_;
+    ResidualEchoGate residual_;
     std::unique_ptr<NoiseSuppressor> noise_;  // also when only its speech probability is wanted
     SpeechGate gate_;
     size_t heardBlocks_ = 0;  // by the noise suppressor
