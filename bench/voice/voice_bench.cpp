@@ -5,7 +5,11 @@
 //   last ten seconds of a 60 s call;
 // - CPU of the talking client A over that call (% of one core);
 // - 20 listeners in this process and one talker: the share of the talker's
-//   frames the worst listener received.
+//   frames the worst listener received;
+// - CPU of a client talking in a speech room while it hears the other
+//   member (echo canceller, noise suppressor, gain and speech detector all
+//   at work), with its sound server's share, next to the same call with
+//   every stage of the microphone's processing off, interleaved.
 #include <pulse/simple.h>
 #include <unistd.h>
 
@@ -25,6 +29,7 @@
 #include "outside/qm_nim/audio/transmitter.h"
 #include "outside/qm_nim/net/endpoint.h"
 #include "outside/qm_nim/session/voice_session.h"
+#include "tests/voice/rigs/audio_rigs.h"
 #include "tests/voice/voice_peer.h"
 #include "tests/voice/voice_servers.h"
 
@@ -246,6 +251,49 @@ double MeasureListeners(qmtest::MurmurServer& server, int listeners, std::chrono
     return worst * 100;
 }
 
+struct TalkerCpu {
+    double client = -1, sound = -1;  // % of a core
+};
+
+// Two members of a speech room talk at the same time for `length`, each
+// hearing the other; the CPU of A and of A's sound server. `switches`:
+// [voice] lines for both.
+TalkerCpu MeasureTalkerCpu(qmtest::MurmurServer& server, const std::string& room, const std::string& switches,
+                           std::chrono::seconds length) {
+    static const std::vector<short> wordsA = qmtest::SpeechSample(
+        "Let us meet at the bridge in five minutes. Does anybody have a spare key? I will bring mine, and the map.",
+        -26, 300);
+    static const std::vector<short> wordsB = qmtest::SpeechSample(
+        "The quick brown fox jumps over the lazy dog, and then it runs back into the forest, sentence after sentence.",
+        -22, 500);
+    TalkerCpu out;
+    if (wordsA.empty() || wordsB.empty()) return out;
+    qmtest::PulseServer soundA, soundB;
+    if (!soundA.Start() || !soundB.Start()) return out;
+    std::string voice = "[voice]\nhost=" + server.host() + "\nfingerprint=" + server.fingerprint() + "\n" + switches;
+    qmtest::VoicePeer a("A", soundA.address(), voice), b("B", soundB.address(), voice);
+    if (!a.Start() || !b.Start() || !a.Login("talker", qmtest::MurmurServer::kServerPassword) ||
+        !b.Login("answerer", qmtest::MurmurServer::kServerPassword))
+        return out;
+    for (qmtest::VoicePeer* p : {&a, &b}) {
+        if (p->Join(room, "- 0 0").empty() || !p->Do("mic - 0") || !p->Started(0) || !p->Do("play -") ||
+            !p->Started(2))
+            return out;
+    }
+    auto voiceA = qmtest::SoundPlayer::Samples(soundA.address(), "micfeed", wordsA);
+    auto voiceB = qmtest::SoundPlayer::Samples(soundB.address(), "micfeed", wordsB);
+    std::this_thread::sleep_for(3s);  // the call settles (each hears the other) before the time counts
+    long client0 = CpuTicks(a.pid()), sound0 = CpuTicks(soundA.pid());
+    auto from = Clock::now();
+    std::this_thread::sleep_for(length);
+    long client1 = CpuTicks(a.pid()), sound1 = CpuTicks(soundA.pid());
+    double wall = std::chrono::duration<double>(Clock::now() - from).count();
+    double tick = double(sysconf(_SC_CLK_TCK));
+    out.client = 100.0 * double(client1 - client0) / tick / wall;
+    out.sound = 100.0 * double(sound1 - sound0) / tick / wall;
+    return out;
+}
+
 }  // namespace
 
 int main() {
@@ -277,5 +325,24 @@ int main() {
     double delivered = MeasureListeners(server, 20, 20s);
     std::printf("20 listeners: the worst received %.2f %% of the frames\n", delivered);
     qmbench::Figure("voice_20_listeners_min_delivery_pct", delivered);
+
+    const int rounds = qmbench::CountFromEnv("QM_BENCH_ROUNDS", 3);
+    std::vector<double> onClient, onTotal, offClient, offTotal;
+    for (int i = 0; i < rounds; ++i) {
+        TalkerCpu on = MeasureTalkerCpu(server, "cpu-on-" + std::to_string(i), "", 20s);
+        TalkerCpu off = MeasureTalkerCpu(
+            server, "cpu-off-" + std::to_string(i),
+            "echo_cancellation=off\nnoise_suppression=off\nauto_gain=off\nspeech_detection=off\n", 20s);
+        std::printf("talking and hearing, processing on: client %.2f %% + sound server %.2f %%; off: %.2f %% + %.2f %%\n",
+                    on.client, on.sound, off.client, off.sound);
+        onClient.push_back(on.client);
+        onTotal.push_back(on.client < 0 || on.sound < 0 ? -1 : on.client + on.sound);
+        offClient.push_back(off.client);
+        offTotal.push_back(off.client < 0 || off.sound < 0 ? -1 : off.client + off.sound);
+    }
+    qmbench::Samples("voice_processing_cpu_pct", onTotal);
+    qmbench::Samples("voice_processing_client_cpu_pct", onClient);
+    qmbench::Samples("voice_unprocessed_cpu_pct", offTotal);
+    qmbench::Samples("voice_unprocessed_client_cpu_pct", offClient);
     return 0;
 }
