@@ -225,6 +225,25 @@ TEST_F(VoiceProcessing, AMicrophoneOfNoiseSendsNothingAndSpeechOverItIsSent) {
     EXPECT_GE(listener.packets() - from, 150u) << "of 250 frames";
 }
 
+TEST_F(VoiceProcessing, AToneIntoTheMicrophoneReachesAMusicRoomSteady) {
+    PulseServer playing, hearing;
+    ASSERT_TRUE(playing.Start()) << playing.Log();
+    ASSERT_TRUE(hearing.Start()) << hearing.Log();
+    auto a = InRoom("player", playing, "music", kMusicRoom, DeployFor(*server_));
+    auto b = InRoom("listener", hearing, "music", kMusicRoom, DeployFor(*server_));
+    auto tone = SoundPlayer::Tone(playing.address(), "micfeed", 660, -24);
+    Recorder heard(hearing.address(), "spk.monitor");
+    ASSERT_TRUE(heard.recording());
+    EXPECT_TRUE(heard.WaitFor([](const std::vector<short>& s) { return HasTone(s, 660); }, 800ms, 30s))
+        << "the tone is not heard";
+    // Long past the time a noise suppressor or a speech detector would have shut it off.
+    double first = Loudness(heard.Next(500ms));
+    std::vector<short> later = (heard.Next(3s), heard.Next(1s));
+    EXPECT_GT(Loudness(later), first - 3) << "the tone fades";
+    EXPECT_LE(CountSilentBlocks(later, -50), 5u) << "the tone is cut";
+    EXPECT_NEAR(PeakFrequency(later), 660, 30);
+}
+
 TEST_F(VoiceProcessing, ASharedProgramsToneReachesASpeechRoomUnprocessed) {
     PulseServer sharing, hearing;
     ASSERT_TRUE(sharing.Start()) << sharing.Log();
