@@ -86,10 +86,14 @@ rows = [
     ("voice: delay growth over a 60 s call (ms)", "voice_drift_60s_ms", None),
     ("voice: CPU of one talking client (% of a core)", "voice_talker_cpu_pct", None),
     ("voice: frames the worst of 20 listeners got (%)", "voice_20_listeners_min_delivery_pct", None),
-    ("voice: talker + its sound server, processing on (%)", "voice_processing_cpu_pct", None),
-    ("  of which the client", "voice_processing_client_cpu_pct", None),
-    ("  the same, processing off (%)", "voice_unprocessed_cpu_pct", None),
-    ("  of which the client", "voice_unprocessed_client_cpu_pct", None),
+    ("voice: talker + its sound server, processing on (%)", "voice_processing_talker_cpu_pct", None),
+    ("  of which the client", "voice_processing_talker_client_cpu_pct", None),
+    ("  the same, processing off (%)", "voice_unprocessed_talker_cpu_pct", None),
+    ("  of which the client", "voice_unprocessed_talker_client_cpu_pct", None),
+    ("voice: talking and hearing, processing on (%)", "voice_processing_call_cpu_pct", None),
+    ("  of which the client", "voice_processing_call_client_cpu_pct", None),
+    ("  the same, processing off (%)", "voice_unprocessed_call_cpu_pct", None),
+    ("  of which the client", "voice_unprocessed_call_client_cpu_pct", None),
 ]
 
 def num(v):

@@ -6,10 +6,11 @@
 // - CPU of the talking client A over that call (% of one core);
 // - 20 listeners in this process and one talker: the share of the talker's
 //   frames the worst listener received;
-// - CPU of a client talking in a speech room while it hears the other
-//   member (echo canceller, noise suppressor, gain and speech detector all
-//   at work), with its sound server's share, next to the same call with
-//   every stage of the microphone's processing off, interleaved.
+// - CPU of a client talking in a speech room (noise suppressor, gain and
+//   speech detector at work), and of one that talks while it hears the
+//   other member (the echo canceller too), each with its sound server's
+//   share, next to the same with every stage of the microphone's processing
+//   off, interleaved.
 #include <pulse/simple.h>
 #include <unistd.h>
 
@@ -255,11 +256,12 @@ struct TalkerCpu {
     double client = -1, sound = -1;  // % of a core
 };
 
-// Two members of a speech room talk at the same time for `length`, each
-// hearing the other; the CPU of A and of A's sound server. `switches`:
-// [voice] lines for both.
+// A talks in a speech room for `length` while B listens, or (`answered`)
+// both talk at the same time, each hearing the other; the CPU of A and of
+// A's sound server (which also plays the test's speech into A's virtual
+// microphone). `switches`: [voice] lines for both.
 TalkerCpu MeasureTalkerCpu(qmtest::MurmurServer& server, const std::string& room, const std::string& switches,
-                           std::chrono::seconds length) {
+                           bool answered, std::chrono::seconds length) {
     static const std::vector<short> wordsA = qmtest::SpeechSample(
         "Let us meet at the bridge in five minutes. Does anybody have a spare key? I will bring mine, and the map.",
         -26, 300);
@@ -281,7 +283,7 @@ TalkerCpu MeasureTalkerCpu(qmtest::MurmurServer& server, const std::string& room
             return out;
     }
     auto voiceA = qmtest::SoundPlayer::Samples(soundA.address(), "micfeed", wordsA);
-    auto voiceB = qmtest::SoundPlayer::Samples(soundB.address(), "micfeed", wordsB);
+    auto voiceB = answered ? qmtest::SoundPlayer::Samples(soundB.address(), "micfeed", wordsB) : nullptr;
     std::this_thread::sleep_for(3s);  // the call settles (each hears the other) before the time counts
     long client0 = CpuTicks(a.pid()), sound0 = CpuTicks(soundA.pid());
     auto from = Clock::now();
@@ -326,23 +328,30 @@ int main() {
     std::printf("20 listeners: the worst received %.2f %% of the frames\n", delivered);
     qmbench::Figure("voice_20_listeners_min_delivery_pct", delivered);
 
-    const int rounds = qmbench::CountFromEnv("QM_BENCH_ROUNDS", 3);
-    std::vector<double> onClient, onTotal, offClient, offTotal;
+    const int rounds = qmbench::CountFromEnv("QM_BENCH_ROUNDS", 2);
+    const std::string allOff = "echo_cancellation=off\nnoise_suppression=off\nauto_gain=off\nspeech_detection=off\n";
+    struct Case {
+        const char* name;
+        bool answered;
+        bool processing;
+        std::vector<double> total, client;
+    };
+    std::vector<Case> cases = {{"voice_processing_talker", false, true, {}, {}},
+                               {"voice_unprocessed_talker", false, false, {}, {}},
+                               {"voice_processing_call", true, true, {}, {}},
+                               {"voice_unprocessed_call", true, false, {}, {}}};
     for (int i = 0; i < rounds; ++i) {
-        TalkerCpu on = MeasureTalkerCpu(server, "cpu-on-" + std::to_string(i), "", 20s);
-        TalkerCpu off = MeasureTalkerCpu(
-            server, "cpu-off-" + std::to_string(i),
-            "echo_cancellation=off\nnoise_suppression=off\nauto_gain=off\nspeech_detection=off\n", 20s);
-        std::printf("talking and hearing, processing on: client %.2f %% + sound server %.2f %%; off: %.2f %% + %.2f %%\n",
-                    on.client, on.sound, off.client, off.sound);
-        onClient.push_back(on.client);
-        onTotal.push_back(on.client < 0 || on.sound < 0 ? -1 : on.client + on.sound);
-        offClient.push_back(off.client);
-        offTotal.push_back(off.client < 0 || off.sound < 0 ? -1 : off.client + off.sound);
+        for (Case& c : cases) {
+            TalkerCpu cpu = MeasureTalkerCpu(server, std::string(c.name) + "-" + std::to_string(i),
+                                             c.processing ? "" : allOff, c.answered, 20s);
+            std::printf("%s: client %.2f %% + sound server %.2f %%\n", c.name, cpu.client, cpu.sound);
+            c.client.push_back(cpu.client);
+            c.total.push_back(cpu.client < 0 || cpu.sound < 0 ? -1 : cpu.client + cpu.sound);
+        }
     }
-    qmbench::Samples("voice_processing_cpu_pct", onTotal);
-    qmbench::Samples("voice_processing_client_cpu_pct", onClient);
-    qmbench::Samples("voice_unprocessed_cpu_pct", offTotal);
-    qmbench::Samples("voice_unprocessed_client_cpu_pct", offClient);
+    for (const Case& c : cases) {
+        qmbench::Samples((std::string(c.name) + "_cpu_pct").c_str(), c.total);
+        qmbench::Samples((std::string(c.name) + "_client_cpu_pct").c_str(), c.client);
+    }
     return 0;
 }
