@@ -18,6 +18,7 @@
 #include "outside/qm_nim/audio/processing/delay_estimator.h"
 #include "outside/qm_nim/audio/processing/echo_reference.h"
 #include "outside/qm_nim/audio/processing/microphone_processor.h"
+#include "outside/qm_nim/audio/processing/residual_echo_gate.h"
 #include "outside/qm_nim/audio/transmitter.h"
 #include "outside/qm_nim/proto/voice_packet.h"
 #include "tests/voice/rigs/audio_measure.h"
@@ -314,6 +315,36 @@ TEST(Processing, InASpeechRoomTheEchoLeftIsNeitherSpeechNorLevelledUpButTheUserI
     EXPECT_LT(LoudnessOf(room.out, 11 * kRate / 2, 8 * kRate), LoudnessOf(room.mic, 11 * kRate / 2, 8 * kRate) - 40);
     EXPECT_GE(speechIn(8, 11), 100u) << "the user, talking over the far end, is not heard (of 300 blocks)";
     EXPECT_GE(speechIn(11, 15), 150u) << "the user alone is not heard (of 400 blocks)";
+}
+
+TEST(ResidualEchoGate, CutsEchoAndLeaksButNotTheUserAndForgetsAPathThatWent) {
+    audio::ResidualEchoGate gate;
+    std::vector<std::int16_t> block(kBlock);
+    auto run = [&](double played, double before, double after) {
+        std::fill(block.begin(), block.end(), std::int16_t{1000});
+        return gate.Process(block.data(), block.size(), played, before, after);
+    };
+    // Nothing played yet: a block the canceller took much out of is still not judged.
+    EXPECT_FALSE(run(0, 1000, 10));
+    // A block the canceller took 20 dB out of was echo: cut, ramping down over the block.
+    EXPECT_TRUE(run(3000, 1000, 100));
+    EXPECT_LT(block.front(), 1000);
+    EXPECT_NEAR(block.back(), 1000 * audio::ResidualEchoGate::kCut, 1);
+    for (int i = 0; i < 50; ++i) run(3000, 1000, 100);  // the path's loss: 10 dB
+    // The filter leaks (a path that moved): no louder than the echo, still cut.
+    EXPECT_TRUE(run(3000, 1500, 1400));
+    // The user talks over the far end, well above its echo: passes whole, ramping back up.
+    EXPECT_FALSE(run(3000, 3000, 2900));
+    EXPECT_EQ(block.back(), 1000);
+    EXPECT_FALSE(run(3000, 3000, 2900));
+    EXPECT_EQ(block.front(), 1000);
+    // A headset now: no echo any more, and a soft voice while the far end talks is cut at
+    // first, but not for longer than the gate takes to forget the path.
+    int cut = 0;
+    for (int i = 0; i < 1000; ++i) cut += run(3000, 800, 790);
+    EXPECT_GT(cut, 0);
+    EXPECT_LE(cut, audio::ResidualEchoGate::kForgetBlocks + 1);
+    EXPECT_FALSE(run(3000, 800, 790));
 }
 
 TEST(Processing, StationaryNoiseIsNoSpeechAndSpeechOverItIsCleanedAndLevelled) {

@@ -35,6 +35,10 @@ public:
     static constexpr double kQuietRms = 10.0;
     // The echo of a block played this long ago (10 ms blocks) may still be heard.
     static constexpr size_t kEchoBlocks = 12;
+    // The loudspeaker played this long (10 ms blocks) without a block that was
+    // surely echo: there is no echo path any more (a headset now), and the
+    // loss learnt must not cut the user.
+    static constexpr int kForgetBlocks = 500;
 
     // One block in place; `played`: the RMS of the reference block the
     // canceller was given with it; `before` and `after`: the block's RMS
@@ -44,9 +48,11 @@ public:
         next_ = (next_ + 1) % recent_.size();
         const double loudest = *std::max_element(recent_.begin(), recent_.end());
         bool echo = false;
+        if (loudest >= kQuietRms && ++sinceEcho_ > kForgetBlocks) pathLoss_ = 0;
         if (before >= kQuietRms && loudest >= kQuietRms) {
             if (after * kEchoOnlyRatio < before) {
                 echo = true;
+                sinceEcho_ = 0;
                 // The path's loss, learnt slowly from blocks that were surely echo.
                 const double loss = loudest / before;
                 pathLoss_ = pathLoss_ > 0 ? pathLoss_ * 0.95 + loss * 0.05 : loss;
@@ -68,7 +74,8 @@ public:
 
 private:
     float gain_ = 1.0f;
-    double pathLoss_ = 0;  // loudspeaker over echo (RMS ratio); 0: not known yet
+    double pathLoss_ = 0;  // loudspeaker over echo (RMS ratio); 0: not known
+    int sinceEcho_ = 0;    // blocks played since the last that was surely echo
     std::array<double, kEchoBlocks> recent_{};
     size_t next_ = 0;
 };
