@@ -10,6 +10,9 @@ if(NOT QM_FUZZ)
   pkg_check_modules(OPUS REQUIRED IMPORTED_TARGET opus)
   pkg_check_modules(LIBPULSE REQUIRED IMPORTED_TARGET libpulse)
   pkg_check_modules(GST REQUIRED IMPORTED_TARGET gstreamer-1.0 gstreamer-app-1.0)
+  # The microphone's processing: echo cancellation (both), noise suppression and speech probability (WebRTC).
+  pkg_check_modules(SPEEXDSP REQUIRED IMPORTED_TARGET speexdsp)
+  pkg_check_modules(WEBRTC_APM REQUIRED IMPORTED_TARGET webrtc-audio-processing)
 endif()
 # OpenSSL: the voice module's TLS and datagram encryption (the latter also fuzzed).
 find_package(OpenSSL REQUIRED)

@@ -111,6 +111,10 @@ DeployConfig DeployConfig::LoadFrom(const std::wstring& path) {
     d.hasVoice = !voice.empty();
     d.voiceHost = value(voice, L"host");
     d.voiceFingerprint = value(voice, L"fingerprint");
+    d.voiceEchoCancellation = value(voice, L"echo_cancellation");
+    d.voiceNoiseSuppression = value(voice, L"noise_suppression");
+    d.voiceAutoGain = value(voice, L"auto_gain");
+    d.voiceSpeechDetection = value(voice, L"speech_detection");
     std::wstring rate = value(limits, L"page_calls_per_second");
     if (!rate.empty()) {
         wchar_t* end = nullptr;

@@ -38,6 +38,8 @@ struct DeployConfig {
     bool hasVoice = false;
     std::wstring voiceHost;
     std::wstring voiceFingerprint;
+    // [voice] switches of the microphone's processing, as written (the voice module reads them).
+    std::wstring voiceEchoCancellation, voiceNoiseSuppression, voiceAutoGain, voiceSpeechDetection;
     // [limits] page_calls_per_second: page commands one page may send a second
     // (twice that in a burst). The default suits any front-end; a load test raises it.
     double pageCallsPerSecond = kDefaultPageCallsPerSecond;

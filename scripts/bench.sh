@@ -89,6 +89,14 @@ rows = [
     ("voice: upstream bytes/s talking at 40 kb/s (Mumble client)", "voice_upstream_mumble_bytes_per_s", None),
     ("voice: upstream, module / Mumble client", "voice_upstream_vs_mumble", None),
     ("voice: frames the worst of 20 listeners got (%)", "voice_20_listeners_min_delivery_pct", None),
+    ("voice: talker + its sound server, processing on (%)", "voice_processing_talker_cpu_pct", None),
+    ("  of which the client", "voice_processing_talker_client_cpu_pct", None),
+    ("  the same, processing off (%)", "voice_unprocessed_talker_cpu_pct", None),
+    ("  of which the client", "voice_unprocessed_talker_client_cpu_pct", None),
+    ("voice: talking and hearing, processing on (%)", "voice_processing_call_cpu_pct", None),
+    ("  of which the client", "voice_processing_call_client_cpu_pct", None),
+    ("  the same, processing off (%)", "voice_unprocessed_call_cpu_pct", None),
+    ("  of which the client", "voice_unprocessed_call_client_cpu_pct", None),
 ]
 
 def num(v):

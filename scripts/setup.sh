@@ -14,7 +14,10 @@ packages=(
   # Voice chat: TLS, Opus, PulseAudio (libpulse-dev brings libpulse0, which
   # the voice module opens at run time) and GStreamer (RTMP publishing); the
   # voice server, audio servers, RTMP ingest and tools the tests and the demo
-  # start on loopback; espeak-ng speaks the demo participant's phrase.
+  # start on loopback; espeak-ng speaks the demo participant's phrase (and
+  # the voice tests' speech). The microphone's processing: speexdsp and
+  # WebRTC's audio processing (echo cancellers, noise suppressor).
+  libspeexdsp-dev libwebrtc-audio-processing-dev
   libssl-dev libopus-dev libpulse-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-pulseaudio
   gstreamer1.0-tools mumble-server pulseaudio pulseaudio-utils nginx libnginx-mod-rtmp ffmpeg espeak-ng

@@ -8,7 +8,13 @@
 //   next to the Mumble desktop client (IP packets to the server's port, TCP
 //   and UDP, counted by the firewall of this program's network namespace);
 // - 20 listeners in this process and one talker: the share of the talker's
-//   frames the worst listener received.
+//   frames the worst listener received;
+// - CPU of a client talking in a speech room (noise suppressor, gain and
+//   speech detector at work), and of one that talks while it hears the
+//   other member (the echo canceller too), each with its sound server's
+//   share, next to the same with every stage of the microphone's processing
+//   off, interleaved.
+#include <pulse/simple.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,6 +39,7 @@
 #include "tests/support/process.h"
 #include "tests/voice/rigs/impairment.h"
 #include "tests/voice/rigs/mumble_client.h"
+#include "tests/voice/rigs/audio_rigs.h"
 #include "tests/voice/voice_peer.h"
 #include "tests/voice/voice_servers.h"
 #include "tests/voice/voice_timing.h"
@@ -244,6 +251,7 @@ double MeasureListeners(qmtest::MurmurServer& server, int listeners, std::chrono
     }
     std::this_thread::sleep_for(200ms);
     qmnim::audio::Transmitter t([&](std::string p) { talker.SendVoice(std::move(p)); }, nullptr, nullptr);
+    t.SetProcessing({false, false, false, false});  // a tone for the frame count: no speech detector
     t.Configure(qmnim::audio::OpusUse::Speech, 24000);
     t.SetSending(true);
     t.SetInputActive(qmnim::audio::Transmitter::Input::Mic, true);
@@ -265,6 +273,50 @@ double MeasureListeners(qmtest::MurmurServer& server, int listeners, std::chrono
     for (auto& c : counters) std::printf(" %ld", c->frames.load());
     std::printf("\n");
     return worst * 100;
+}
+
+struct TalkerCpu {
+    double client = -1, sound = -1;  // % of a core
+};
+
+// A talks in a speech room for `length` while B listens, or (`answered`)
+// both talk at the same time, each hearing the other; the CPU of A and of
+// A's sound server (which also plays the test's speech into A's virtual
+// microphone). `switches`: [voice] lines for both.
+TalkerCpu MeasureTalkerCpu(qmtest::MurmurServer& server, const std::string& room, const std::string& switches,
+                           bool answered, std::chrono::seconds length) {
+    static const std::vector<short> wordsA = qmtest::SpeechSample(
+        "Let us meet at the bridge in five minutes. Does anybody have a spare key? I will bring mine, and the map.",
+        -26, 300);
+    static const std::vector<short> wordsB = qmtest::SpeechSample(
+        "The quick brown fox jumps over the lazy dog, and then it runs back into the forest, sentence after sentence.",
+        -22, 500);
+    TalkerCpu out;
+    if (wordsA.empty() || wordsB.empty()) return out;
+    qmtest::PulseServer soundA, soundB;
+    if (!soundA.Start() || !soundB.Start()) return out;
+    std::string voice = "[voice]\nhost=" + server.host() + "\nfingerprint=" + server.fingerprint() + "\n" + switches;
+    qmtest::VoicePeer a("A", soundA.address(), voice), b("B", soundB.address(), voice);
+    if (!a.Start() || !b.Start() || !a.Login("talker", qmtest::MurmurServer::kServerPassword) ||
+        !b.Login("answerer", qmtest::MurmurServer::kServerPassword))
+        return out;
+    for (qmtest::VoicePeer* p : {&a, &b}) {
+        if (p->Join(room, "- 0 0").empty() || !p->Do("mic - 0") || !p->Started(0) || !p->Do("play -") ||
+            !p->Started(2))
+            return out;
+    }
+    auto voiceA = qmtest::SoundPlayer::Samples(soundA.address(), "micfeed", wordsA);
+    auto voiceB = answered ? qmtest::SoundPlayer::Samples(soundB.address(), "micfeed", wordsB) : nullptr;
+    std::this_thread::sleep_for(3s);  // the call settles (each hears the other) before the time counts
+    long client0 = CpuTicks(a.pid()), sound0 = CpuTicks(soundA.pid());
+    auto from = Clock::now();
+    std::this_thread::sleep_for(length);
+    long client1 = CpuTicks(a.pid()), sound1 = CpuTicks(soundA.pid());
+    double wall = std::chrono::duration<double>(Clock::now() - from).count();
+    double tick = double(sysconf(_SC_CLK_TCK));
+    out.client = 100.0 * double(client1 - client0) / tick / wall;
+    out.sound = 100.0 * double(sound1 - sound0) / tick / wall;
+    return out;
 }
 
 }  // namespace
@@ -310,5 +362,31 @@ int main() {
     double delivered = MeasureListeners(server, 20, 20s);
     std::printf("20 listeners: the worst received %.2f %% of the frames\n", delivered);
     qmbench::Figure("voice_20_listeners_min_delivery_pct", delivered);
+
+    const int rounds = qmbench::CountFromEnv("QM_BENCH_ROUNDS", 2);
+    const std::string allOff = "echo_cancellation=off\nnoise_suppression=off\nauto_gain=off\nspeech_detection=off\n";
+    struct Case {
+        const char* name;
+        bool answered;
+        bool processing;
+        std::vector<double> total, client;
+    };
+    std::vector<Case> cases = {{"voice_processing_talker", false, true, {}, {}},
+                               {"voice_unprocessed_talker", false, false, {}, {}},
+                               {"voice_processing_call", true, true, {}, {}},
+                               {"voice_unprocessed_call", true, false, {}, {}}};
+    for (int i = 0; i < rounds; ++i) {
+        for (Case& c : cases) {
+            TalkerCpu cpu = MeasureTalkerCpu(server, std::string(c.name) + "-" + std::to_string(i),
+                                             c.processing ? "" : allOff, c.answered, 20s);
+            std::printf("%s: client %.2f %% + sound server %.2f %%\n", c.name, cpu.client, cpu.sound);
+            c.client.push_back(cpu.client);
+            c.total.push_back(cpu.client < 0 || cpu.sound < 0 ? -1 : cpu.client + cpu.sound);
+        }
+    }
+    for (const Case& c : cases) {
+        qmbench::Samples((std::string(c.name) + "_cpu_pct").c_str(), c.total);
+        qmbench::Samples((std::string(c.name) + "_client_cpu_pct").c_str(), c.client);
+    }
     return 0;
 }

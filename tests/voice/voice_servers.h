@@ -77,6 +77,7 @@ public:
     // The value for PULSE_SERVER.
     std::string address() const { return "unix:" + dir_.File("run/native"); }
     std::string Log() const;
+    int pid() const { return process_.pid(); }
 
 private:
     ServerDir dir_;

@@ -266,7 +266,9 @@ TEST(SoundLibrary, AMissingOrWrongLibraryFailsEverySoundCallLikeAnAbsentServer) 
         EXPECT_EQ(error.rfind("no sound server: ", 0), 0u) << error;
         auto none = [](const std::int16_t*, size_t) {};
         error.clear();
-        EXPECT_EQ(sound.Capture("default", none, error), nullptr);
+        EXPECT_EQ(sound.Capture("default", [](const std::int16_t*, size_t, audio::PulseAudio::Clock::time_point) {},
+                                error),
+                  nullptr);
         EXPECT_EQ(error.rfind("no sound server: ", 0), 0u) << error;
         error.clear();
         EXPECT_EQ(sound.Play("", [](std::int16_t*, size_t) {}, error), nullptr);

@@ -12,6 +12,7 @@
 
 #include "outside/qm_nim/audio/audio_format.h"
 #include "outside/qm_nim/audio/pulse_library.h"
+#include "outside/qm_nim/audio/stream_clock.h"
 #include "outside/qm_nim/audio/thread_priority.h"
 
 namespace qmnim::audio {
@@ -353,6 +354,11 @@ public:
         : owner_(owner), samples_(std::move(samples)), fill_(std::move(fill)) {
         ++owner_->liveStreams_;
     }
+    // A capture that gives times, or a playback that shows what it played.
+    PulseStream(PulseAudio* owner, PulseAudio::TimedSamples timed, PulseAudio::Fill fill)
+        : owner_(owner), fill_(std::move(fill)), timed_(std::move(timed)) {
+        ++owner_->liveStreams_;
+    }
     ~PulseStream() override {
         if (stream_) {
             const PulseLibrary& pa = *owner_->pa_;
@@ -422,20 +428,48 @@ public:
     }
 
 private:
+    // The stream's latency: for a capture how long ago the next sample to be
+    // read was heard, for a playback how long until the next sample written
+    // will be; `fallback` while the server has not told its timing yet.
+    static PulseAudio::Clock::duration Latency(const PulseLibrary& pa, pa_stream* s,
+                                               PulseAudio::Clock::duration fallback) {
+        pa_usec_t usec = 0;
+        int negative = 0;
+        if (pa.stream_get_latency(s, &usec, &negative) < 0) return fallback;
+        auto latency = std::chrono::microseconds(static_cast<std::int64_t>(usec));
+        return negative ? -latency : latency;
+    }
+
+    static PulseAudio::Clock::duration Duration(size_t samples) {
+        return std::chrono::duration_cast<PulseAudio::Clock::duration>(
+            std::chrono::duration<double>(double(samples) / kSampleRate));
+    }
+
     static void OnRead(pa_stream* s, size_t, void* ud) {
         auto* self = static_cast<PulseStream*>(ud);
         const PulseLibrary& pa = *self->owner_->pa_;
         RaiseOnce();
+        PulseAudio::Clock::time_point heard{};
+        if (self->timed_) {
+            // Without the server's timing, what is waiting is at least as old as its length.
+            size_t waiting = pa.stream_readable_size(s) / sizeof(std::int16_t);
+            heard = self->clock_.Next(PulseAudio::Clock::now() - Latency(pa, s, Duration(waiting)), waiting);
+        }
         while (pa.stream_readable_size(s) > 0) {
             const void* data = nullptr;
             size_t bytes = 0;
             if (pa.stream_peek(s, &data, &bytes) < 0 || bytes == 0) return;
             size_t count = bytes / sizeof(std::int16_t);
-            if (data) {
-                self->samples_(static_cast<const std::int16_t*>(data), count);
-            } else {
+            const std::int16_t* samples = static_cast<const std::int16_t*>(data);
+            if (!data) {
                 self->silence_.assign(count, 0);  // a hole in the stream
-                self->samples_(self->silence_.data(), count);
+                samples = self->silence_.data();
+            }
+            if (self->timed_) {
+                self->timed_(samples, count, heard);
+                heard += Duration(count);
+            } else {
+                self->samples_(samples, count);
             }
             pa.stream_drop(s);
         }
@@ -448,7 +482,14 @@ private:
         void* buffer = nullptr;
         if (pa.stream_begin_write(s, &buffer, &bytes) < 0 || !buffer) return;
         bytes -= bytes % sizeof(std::int16_t);
-        self->fill_(static_cast<std::int16_t*>(buffer), bytes / sizeof(std::int16_t));
+        auto* samples = static_cast<std::int16_t*>(buffer);
+        size_t count = bytes / sizeof(std::int16_t);
+        self->fill_(samples, count);
+        if (self->timed_) {
+            // Before the server's timing is known, what it holds plays first.
+            auto reported = PulseAudio::Clock::now() + Latency(pa, s, Duration(kPlaybackBytes / sizeof(std::int16_t)));
+            self->timed_(samples, count, self->clock_.Next(reported, count));
+        }
         pa.stream_write(s, buffer, bytes, nullptr, 0, PA_SEEK_RELATIVE);
     }
 
@@ -462,21 +503,31 @@ private:
     PulseAudio* const owner_;
     const PulseAudio::Samples samples_;
     const PulseAudio::Fill fill_;
+    const PulseAudio::TimedSamples timed_;
+    // The times given to timed_ (on the sound server's thread). A playback's
+    // latency is exact: its clock takes every step (after an underrun, what
+    // is written is heard that much later). A capture's wanders by several
+    // milliseconds while its samples come on time: its clock keeps to the
+    // samples, follows over half a minute (a device's clock drift) and takes
+    // only steps of 20 ms and more (an overrun).
+    StreamClock clock_{fill_ ? StreamClock(std::chrono::microseconds(500), std::chrono::milliseconds(50))
+                             : StreamClock(std::chrono::milliseconds(20), std::chrono::milliseconds(30000))};
     pa_stream* stream_ = nullptr;
     std::vector<std::int16_t> silence_;
 };
 
-std::unique_ptr<PulseAudio::Stream> PulseAudio::Capture(const std::string& source, Samples samples,
+std::unique_ptr<PulseAudio::Stream> PulseAudio::Capture(const std::string& source, TimedSamples samples,
                                                         std::string& error) {
     if (!EnsureConnected(error)) return nullptr;
-    auto stream = std::make_unique<PulseStream>(this, std::move(samples), nullptr);
+    auto stream = std::make_unique<PulseStream>(this, std::move(samples), Fill());
     if (!stream->Open(source, true, error)) return nullptr;
     return stream;
 }
 
-std::unique_ptr<PulseAudio::Stream> PulseAudio::Play(const std::string& sink, Fill fill, std::string& error) {
+std::unique_ptr<PulseAudio::Stream> PulseAudio::Play(const std::string& sink, Fill fill, std::string& error,
+                                                     TimedSamples played) {
     if (!EnsureConnected(error)) return nullptr;
-    auto stream = std::make_unique<PulseStream>(this, nullptr, std::move(fill));
+    auto stream = std::make_unique<PulseStream>(this, std::move(played), std::move(fill));
     if (!stream->Open(sink, false, error)) return nullptr;
     return stream;
 }

@@ -45,7 +45,10 @@ struct PlayingProgram {
 
 class PulseAudio {
 public:
+    using Clock = std::chrono::steady_clock;
     using Samples = std::function<void(const std::int16_t* samples, size_t count)>;
+    // Samples with the time their first one is (or was) heard, by the server's latencies.
+    using TimedSamples = std::function<void(const std::int16_t* samples, size_t count, Clock::time_point heard)>;
     using Fill = std::function<void(std::int16_t* out, size_t count)>;
 
     // `library`: the client library's file; nullptr is the system's.
@@ -64,10 +67,13 @@ public:
     public:
         virtual ~Stream() = default;
     };
-    // Captures `source` ("" or "default": the server's default) in 10 ms pieces.
-    std::unique_ptr<Stream> Capture(const std::string& source, Samples samples, std::string& error);
-    // Plays on `sink`, asking `fill` for the samples a few milliseconds ahead.
-    std::unique_ptr<Stream> Play(const std::string& sink, Fill fill, std::string& error);
+    // Captures `source` ("" or "default": the server's default) in pieces of
+    // 20 ms, each with the time its first sample was heard.
+    std::unique_ptr<Stream> Capture(const std::string& source, TimedSamples samples, std::string& error);
+    // Plays on `sink`, asking `fill` for the samples a few milliseconds ahead;
+    // `played` (may be empty) then sees exactly what was handed to the server
+    // and when its first sample will be heard.
+    std::unique_ptr<Stream> Play(const std::string& sink, Fill fill, std::string& error, TimedSamples played = nullptr);
     // Captures what the program `exePath` plays ("": everything, except this
     // process's own streams), including streams it opens later. Fails when
     // no process runs `exePath`.

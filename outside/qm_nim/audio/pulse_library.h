@@ -27,7 +27,7 @@ constexpr const char kPulseLibraryFile[] = "libpulse.so.0";
     X(operation_cancel) X(operation_get_state) X(operation_unref)                                      \
     X(proplist_free) X(proplist_gets) X(proplist_new) X(proplist_sets)                                 \
     X(stream_begin_write) X(stream_connect_playback) X(stream_connect_record) X(stream_disconnect)     \
-    X(stream_drop) X(stream_get_context) X(stream_get_state) X(stream_new) X(stream_peek)              \
+    X(stream_drop) X(stream_get_context) X(stream_get_latency) X(stream_get_state) X(stream_new) X(stream_peek)              \
     X(stream_readable_size) X(stream_set_monitor_stream) X(stream_set_read_callback)                   \
     X(stream_set_write_callback) X(stream_unref) X(stream_write)                                       \
     X(strerror)                                                                                        \

@@ -49,6 +49,24 @@ void Wipe(std::string& secret) {
     secret.clear();
 }
 
+// The microphone's processing stages from the [voice] section; the ones turned off are logged.
+audio::ProcessingSettings ProcessingOf(const DeployConfig& deploy) {
+    audio::ProcessingSettings settings;
+    struct Stage {
+        const std::wstring& value;
+        bool& on;
+        const char* name;
+    };
+    for (const Stage& stage : {Stage{deploy.voiceEchoCancellation, settings.echoCancellation, "echo_cancellation"},
+                               Stage{deploy.voiceNoiseSuppression, settings.noiseSuppression, "noise_suppression"},
+                               Stage{deploy.voiceAutoGain, settings.autoGain, "auto_gain"},
+                               Stage{deploy.voiceSpeechDetection, settings.speechDetection, "speech_detection"}}) {
+        stage.on = audio::SwitchIsOn(platform::WideToUtf8(stage.value));
+        if (!stage.on) QM_LOG(kLogSource) << "<qm_nim> [voice] " << stage.name << " is off";
+    }
+    return settings;
+}
+
 }  // namespace
 
 VoiceModule::VoiceModule()
@@ -88,6 +106,7 @@ bool VoiceModule::Init(const char* token, IXNimCallback* callback) {
         if (!server_)
             QM_LOG(kLogSource) << "<qm_nim> [voice] section unusable, voice chat is off: " << PageTextForLog(error);
     }
+    transmitter_.SetProcessing(ProcessingOf(deploy));
     return true;
 }
 
@@ -450,10 +469,15 @@ bool VoiceModule::StartAudioPlayDevice(const char* path) {
     if (!Running()) return false;
     play_.reset();
     std::string error;
-    play_ = Sound().Play(Text(path), [this](std::int16_t* out, size_t n) {
-        mix_.Pull(out, n);
-        Played(out, n);
-    }, error);
+    play_ = Sound().Play(
+        Text(path),
+        [this](std::int16_t* out, size_t n) {
+            mix_.Pull(out, n);
+            Played(out, n);
+        },
+        error, [this](const std::int16_t* s, size_t n, audio::PulseAudio::Clock::time_point heard) {
+            transmitter_.OnPlayed(s, n, heard);  // the echo the microphone will hear
+        });
     bool ok = play_ != nullptr;
     if (!ok)
         QM_LOG(kLogSource) << "<qm_nim> loudspeaker \"" << PageTextForLog(Text(path)) << "\" does not start: "
@@ -505,19 +529,27 @@ bool VoiceModule::StartMicDevice(const char* path, bool test) {
     transmitter_.SetTestMode(test);
     testMode_.store(test);
     std::string error;
-    mic_ = Sound().Capture(Text(path), [this](const std::int16_t* s, size_t n) {
-        transmitter_.OnSamples(audio::Transmitter::Input::Mic, s, n);
-    }, error);
+    mic_ = Sound().Capture(
+        Text(path),
+        [this](const std::int16_t* s, size_t n, audio::PulseAudio::Clock::time_point heard) {
+            transmitter_.OnSamples(audio::Transmitter::Input::Mic, s, n, heard);
+        },
+        error);
     bool ok = mic_ != nullptr;
     if (!ok)
         QM_LOG(kLogSource) << "<qm_nim> microphone \"" << PageTextForLog(Text(path)) << "\" does not start: "
                            << PageTextForLog(error);
     if (ok && test && !play_ && !testPlay_) {
         // Hearing oneself needs a loudspeaker: the default one, until the page starts its own.
-        testPlay_ = Sound().Play("", [this](std::int16_t* out, size_t n) {
-            mix_.Pull(out, n);
-            Played(out, n);
-        }, error);
+        testPlay_ = Sound().Play(
+            "",
+            [this](std::int16_t* out, size_t n) {
+                mix_.Pull(out, n);
+                Played(out, n);
+            },
+            error, [this](const std::int16_t* s, size_t n, audio::PulseAudio::Clock::time_point heard) {
+                transmitter_.OnPlayed(s, n, heard);
+            });
         SetPlaying(play_ || testPlay_);
     }
     transmitter_.SetInputActive(audio::Transmitter::Input::Mic, ok);
