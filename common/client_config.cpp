@@ -1,6 +1,7 @@
 #include "common/client_config.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cwchar>
 
 #include "common/log_record.h"
@@ -131,6 +132,22 @@ DeployConfig DeployConfig::LoadFrom(const std::wstring& path) {
 std::string DeployConfig::StatisticsEndpoint() const {
     if (statisticsHost.empty()) return {};
     std::string host = platform::WideToUtf8(statisticsHost);
+    // "https://HOST[:PORT]" sends over verified TLS (port 443 unless given);
+    // "http://HOST[:PORT]" is the same as the bare host.
+    std::string scheme = "http";
+    std::string lower = platform::ToLowerAscii(host);
+    for (const char* prefix : {"https://", "http://"}) {
+        size_t n = std::strlen(prefix);
+        if (lower.compare(0, n, prefix) != 0) continue;
+        scheme = lower.substr(0, n - 3);
+        host = host.substr(n);
+        if (!host.empty() && host.back() == '/') host.pop_back();
+        // A host and a port, nothing else: a path, a query or user information
+        // would change where the identity goes.
+        if (host.empty() || host.find_first_of("/?#@\\ \t\r\n") != std::string::npos) return {};
+        if (scheme == "https") return "https://" + host + "/opt=put";
+        break;
+    }
     // A host with its own port ("127.0.0.1:9000", "[::1]:9000") keeps it.
     bool hasPort = host[0] == '[' ? host.find("]:") != std::string::npos : host.find(':') != std::string::npos;
     return "http://" + host + (hasPort ? "" : ":8888") + "/opt=put";

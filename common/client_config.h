@@ -49,7 +49,8 @@ struct DeployConfig {
     static DeployConfig Load();
     static DeployConfig LoadFrom(const std::wstring& path);
     static std::wstring DefaultPath();
-    // "http://" + statistics host + ":8888/opt=put"; a host with its own ":port" keeps it.
+    // "http://" + statistics host + ":8888/opt=put"; a host with its own ":port" keeps it;
+    // "https://HOST[:PORT]" gives "https://HOST[:PORT]/opt=put"; empty when malformed.
     std::string StatisticsEndpoint() const;
 };
 
