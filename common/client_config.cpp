@@ -9,6 +9,7 @@
 #include "platform/dynlib.h"
 #include "platform/ini.h"
 #include "platform/paths.h"
+#include "platform/state_dirs.h"
 #include "platform/system_info.h"
 #include "platform/text.h"
 #include "platform/version_note.h"
@@ -66,6 +67,9 @@ std::vector<TlsException> ParseTlsExceptions(const std::vector<std::wstring>& li
 std::wstring DeployConfig::DefaultPath() {
     std::string env = platform::GetEnv("QM_DEPLOY_FILE");
     if (!env.empty()) return platform::FromNativePath(env);
+    // The package's copy is the administrator's, kept across upgrades; a
+    // side-by-side folder (a copy, a build) keeps its own.
+    if (platform::RunningFromPackage()) return platform::JoinPath(platform::PackageConfigDir(), L"deploy.ini");
     return platform::JoinPath(platform::ExecutableDir(), L"deploy.ini");
 }
 

@@ -27,7 +27,8 @@ struct TlsException {
 
 // Deployment values: front-end hosts per brand, the statistics host, the
 // voice server and the TLS exceptions, read from "deploy.ini" beside the
-// executable (or the file QM_DEPLOY_FILE names).
+// executable, from the package's configuration folder when the executable is
+// the package's (/etc/<product>/deploy.ini), or from the file QM_DEPLOY_FILE names.
 struct DeployConfig {
     std::wstring frontendDefault;
     std::wstring frontendS1, frontendS1Test;
