@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -301,6 +302,14 @@ void HttpServer::AcceptLoop() {
         // The list keeps its elements in place: the thread finds its own entry.
         auto worker = workers_.emplace(workers_.end());
         worker->thread = std::thread([this, fd, worker] {
+            // A client that goes away while the answer is written must not end
+            // the process: the plain path sends with MSG_NOSIGNAL, but the TLS
+            // library writes (the answer, its close_notify) with plain write().
+            // Blocked here, SIGPIPE stays pending on this thread and goes with it.
+            sigset_t pipe;
+            sigemptyset(&pipe);
+            sigaddset(&pipe, SIGPIPE);
+            pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
             Serve(fd);
             std::lock_guard<std::mutex> done(mutex_);
             worker->done = true;

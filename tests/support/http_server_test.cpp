@@ -5,8 +5,11 @@
 #include <arpa/inet.h>
 #include <malloc.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <openssl/ssl.h>
 
 #include <atomic>
 #include <thread>
@@ -15,6 +18,7 @@
 #include "tests/support/http_server.h"
 #include "tests/support/proc.h"
 #include "tests/support/process.h"
+#include "tests/support/tls_identity.h"
 
 using namespace std::chrono_literals;
 
@@ -97,6 +101,42 @@ TEST(HttpServer, IdleConnectionsBeyondTheBoundWaitWithoutThreads) {
     server.RecordRequests(false);
     EXPECT_TRUE(Get(server.port(), "/ping"));
     EXPECT_EQ(server.RequestCount("/ping"), 1u) << "a request recorded after recording was turned off";
+}
+
+// A TLS client that asks for a long answer and goes away while it is being
+// written: the server's writes then fail with EPIPE, and its close_notify too.
+// The process (here: the test) lives on, and the server answers the next one.
+TEST(HttpServer, ATlsClientLeavingMidAnswerDoesNotEndTheProcess) {
+    qmtest::TlsIdentity identity = qmtest::MakeSelfSignedIdentity();
+    ASSERT_FALSE(identity.certPem.empty());
+    qmtest::HttpServer server;
+    // Larger than what loopback buffers hold, so the server is still writing.
+    server.RoutePage("/long", std::string(32u << 20, 'x'));
+    server.RoutePage("/ping", "ok");
+    ASSERT_TRUE(server.StartTls(identity));
+
+    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+    ASSERT_NE(ctx, nullptr);
+    for (int round = 0; round < 3; ++round) {
+        int fd = Connect(server.port());
+        ASSERT_GE(fd, 0);
+        SSL* ssl = SSL_new(ctx);
+        SSL_set_fd(ssl, fd);
+        ASSERT_EQ(SSL_connect(ssl), 1);
+        std::string request = "GET /long HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+        ASSERT_EQ(SSL_write(ssl, request.data(), static_cast<int>(request.size())), static_cast<int>(request.size()));
+        // Half-closed first, so the server's socket sees the end as EPIPE (which
+        // raises SIGPIPE), not as a reset; then gone with the answer unread.
+        ASSERT_TRUE(server.WaitForRequest("/long", 30s, static_cast<size_t>(round + 1)));
+        shutdown(fd, SHUT_WR);
+        pollfd p{fd, POLLIN, 0};
+        ASSERT_EQ(poll(&p, 1, 30000), 1);  // the answer is on its way
+        SSL_free(ssl);
+        close(fd);
+        ASSERT_TRUE(qmtest::WaitUntil([&] { return server.ConnectionThreads() == 0; }, 30s));
+    }
+    SSL_CTX_free(ctx);
+    EXPECT_EQ(server.Connections(), 3u);
 }
 
 }  // namespace

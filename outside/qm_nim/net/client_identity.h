@@ -1,8 +1,9 @@
 // The module's own client certificate: made once per installation, kept in
 // the browser profile folder as one PEM file (private key and certificate)
 // readable by its owner only. A file that is not the user's own (another
-// owner, or open to other users) is never loaded: a new one replaces it. The server knows a user with a certificate by
-// its hash, which is what lets the user make temporary channels.
+// owner, or open to other users) is never loaded: a new one replaces it. The
+// server knows a user with a certificate by its hash, which is what lets the
+// user make temporary channels.
 #pragma once
 
 #include <memory>
