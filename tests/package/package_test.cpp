@@ -95,13 +95,20 @@ protected:
 qmtest::TempDir* Package::out_ = nullptr;
 std::string Package::deb_;
 
-TEST_F(Package, LintianReportsNoErrors) {
+// No errors; and every binary hardened as the release build promises (lintian
+// names a binary without checked buffer functions, a read-only relocation
+// table or immediate binding, in its informational tags).
+TEST_F(Package, LintianReportsNoErrorsAndNoUnhardenedBinary) {
     int code = -1;
-    std::string report = RunTool({"/usr/bin/lintian", "--fail-on", "error", "--no-tag-display-limit", deb_}, &code);
+    std::string report =
+        RunTool({"/usr/bin/lintian", "--fail-on", "error", "--display-info", "--no-tag-display-limit", deb_}, &code);
     EXPECT_EQ(code, 0) << report;
     std::istringstream lines(report);
     std::string line;
-    while (std::getline(lines, line)) EXPECT_NE(line.rfind("E: ", 0), 0u) << line;
+    while (std::getline(lines, line)) {
+        EXPECT_NE(line.rfind("E: ", 0), 0u) << line;
+        EXPECT_EQ(line.find(" hardening-no-"), std::string::npos) << line;
+    }
 }
 
 TEST_F(Package, HoldsTheFolderTheCommandTheEntryTheIconAndTheDocuments) {
