@@ -1,9 +1,9 @@
 # The Debian package of the client (`cpack -G DEB` in the build folder, or
 # scripts/package.sh): the side-by-side folder under /opt/<package>, the
-# command on the PATH, the desktop entry, the icon in the hicolor theme, the
-# manual page and the documents. Dependencies come from the binaries
-# (dpkg-shlibdeps).
-set(QM_INSTALL_DIR opt/${QM_PACKAGE_NAME})
+# administrator's deploy.ini under /etc/<package> (a conffile: kept across
+# upgrades), the command on the PATH, the desktop entry, the icon in the
+# hicolor theme, the manual page and the documents. Dependencies come from
+# the binaries (dpkg-shlibdeps).
 set(QM_PRODUCT_TITLE "Quenor")
 set(QM_PACKAGE_MAINTAINER "Mervane Network <client@mervane.example>")
 set(QM_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -17,13 +17,18 @@ install(TARGETS qm_main qm_update RUNTIME DESTINATION ${QM_INSTALL_DIR})
 install(TARGETS qm_core KXCEF2 KXUiLib qm_nim qm_version LIBRARY DESTINATION ${QM_INSTALL_DIR})
 install(TARGETS qm_main_render LIBRARY DESTINATION ${QM_INSTALL_DIR}/webext)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/skin/Skin DESTINATION ${QM_INSTALL_DIR})
-install(FILES ${PROJECT_SOURCE_DIR}/deploy.ini DESTINATION ${QM_INSTALL_DIR})
+# The client reads it there when it runs from the package's folder (platform/state_dirs.h).
+install(FILES ${PROJECT_SOURCE_DIR}/deploy.ini DESTINATION ${QM_CONFIG_DIR})
 
 set(_qm_pkg ${CMAKE_BINARY_DIR}/packaging)
 file(MAKE_DIRECTORY ${_qm_pkg})
 # The command: an absolute link, as Debian wants one between top-level folders.
 file(CREATE_LINK /${QM_INSTALL_DIR}/qm_main ${_qm_pkg}/${QM_PACKAGE_NAME} SYMBOLIC)
 install(FILES ${_qm_pkg}/${QM_PACKAGE_NAME} DESTINATION usr/bin)
+
+# Control files: the conffile list, and what a purge removes.
+file(WRITE ${_qm_pkg}/control/conffiles "/${QM_CONFIG_DIR}/deploy.ini\n")
+configure_file(${PROJECT_SOURCE_DIR}/packaging/postrm.in ${_qm_pkg}/control/postrm @ONLY)
 
 configure_file(${PROJECT_SOURCE_DIR}/packaging/quenor.desktop.in ${_qm_pkg}/${QM_PACKAGE_NAME}.desktop @ONLY)
 install(FILES ${_qm_pkg}/${QM_PACKAGE_NAME}.desktop DESTINATION usr/share/applications)
@@ -70,7 +75,7 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "play-companion client with voice rooms an
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Shows the play-companion service's web front-end in a single-instance window
  with a tray icon and menu, and gives the page voice-chat rooms, detection of
  local music players, machine identity and a launch report. Logs, crash
- dumps and the browser profile go to the user's XDG folders.")
+ dumps, the browser profile and its cache go to the user's XDG folders.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -80,7 +85,13 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpulse0")
 # The client's own libraries beside its binaries (found through their $ORIGIN paths).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${QM_BIN_DIR})
-# A tray needs the session bus only where a desktop shows StatusNotifierItems.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "dbus-user-session | dbus-x11")
+# A tray needs the session bus only where a desktop shows StatusNotifierItems;
+# publishing a room over RTMP needs GStreamer's elements (appsrc and
+# audioconvert: base; aacparse and flvmux: good; voaacenc and rtmp2sink: bad).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+  "dbus-user-session | dbus-x11, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-plugins-bad")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${_qm_pkg}/control/conffiles;${_qm_pkg}/control/postrm")
+# Control files with the modes dpkg expects (0644, scripts 0755).
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 include(CPack)

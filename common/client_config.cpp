@@ -1,6 +1,7 @@
 #include "common/client_config.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cwchar>
 
 #include "common/log_record.h"
@@ -8,6 +9,7 @@
 #include "platform/dynlib.h"
 #include "platform/ini.h"
 #include "platform/paths.h"
+#include "platform/state_dirs.h"
 #include "platform/system_info.h"
 #include "platform/text.h"
 #include "platform/version_note.h"
@@ -65,6 +67,9 @@ std::vector<TlsException> ParseTlsExceptions(const std::vector<std::wstring>& li
 std::wstring DeployConfig::DefaultPath() {
     std::string env = platform::GetEnv("QM_DEPLOY_FILE");
     if (!env.empty()) return platform::FromNativePath(env);
+    // The package's copy is the administrator's, kept across upgrades; a
+    // side-by-side folder (a copy, a build) keeps its own.
+    if (platform::RunningFromPackage()) return platform::JoinPath(platform::PackageConfigDir(), L"deploy.ini");
     return platform::JoinPath(platform::ExecutableDir(), L"deploy.ini");
 }
 
@@ -135,6 +140,22 @@ DeployConfig DeployConfig::LoadFrom(const std::wstring& path) {
 std::string DeployConfig::StatisticsEndpoint() const {
     if (statisticsHost.empty()) return {};
     std::string host = platform::WideToUtf8(statisticsHost);
+    // "https://HOST[:PORT]" sends over verified TLS (port 443 unless given);
+    // "http://HOST[:PORT]" is the same as the bare host.
+    std::string scheme = "http";
+    std::string lower = platform::ToLowerAscii(host);
+    for (const char* prefix : {"https://", "http://"}) {
+        size_t n = std::strlen(prefix);
+        if (lower.compare(0, n, prefix) != 0) continue;
+        scheme = lower.substr(0, n - 3);
+        host = host.substr(n);
+        if (!host.empty() && host.back() == '/') host.pop_back();
+        // A host and a port, nothing else: a path, a query or user information
+        // would change where the identity goes.
+        if (host.empty() || host.find_first_of("/?#@\\ \t\r\n") != std::string::npos) return {};
+        if (scheme == "https") return "https://" + host + "/opt=put";
+        break;
+    }
     // A host with its own port ("127.0.0.1:9000", "[::1]:9000") keeps it.
     bool hasPort = host[0] == '[' ? host.find("]:") != std::string::npos : host.find(':') != std::string::npos;
     return "http://" + host + (hasPort ? "" : ":8888") + "/opt=put";

@@ -27,7 +27,8 @@ struct TlsException {
 
 // Deployment values: front-end hosts per brand, the statistics host, the
 // voice server and the TLS exceptions, read from "deploy.ini" beside the
-// executable (or the file QM_DEPLOY_FILE names).
+// executable, from the package's configuration folder when the executable is
+// the package's (/etc/<product>/deploy.ini), or from the file QM_DEPLOY_FILE names.
 struct DeployConfig {
     std::wstring frontendDefault;
     std::wstring frontendS1, frontendS1Test;
@@ -51,7 +52,8 @@ struct DeployConfig {
     static DeployConfig Load();
     static DeployConfig LoadFrom(const std::wstring& path);
     static std::wstring DefaultPath();
-    // "http://" + statistics host + ":8888/opt=put"; a host with its own ":port" keeps it.
+    // "http://" + statistics host + ":8888/opt=put"; a host with its own ":port" keeps it;
+    // "https://HOST[:PORT]" gives "https://HOST[:PORT]/opt=put"; empty when malformed.
     std::string StatisticsEndpoint() const;
 };
 

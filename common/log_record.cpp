@@ -2,10 +2,9 @@
 
 #include <atomic>
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
+#include <optional>
 
 #include "platform/debug_output.h"
 #include "platform/paths.h"
@@ -25,7 +24,8 @@ struct LogFile {
     std::wstring moduleName;
     std::wstring logDir;
     int openDay = -1;
-    bool full = false;  // today's file reached its size limit
+    bool full = false;     // today's file reached its size limit
+    bool refused = false;  // the folder is not this user's own: nothing is written
 };
 
 struct LogState {
@@ -34,6 +34,7 @@ struct LogState {
     std::wstring line;        // reused composition buffer
     std::function<platform::LocalTime()> clock;
     std::wstring exePath;
+    std::optional<platform::StateDirs> testDirs;  // the folders of exePath
     size_t dailyLimit = qmlog::kMaxDailyLogBytes;
 };
 
@@ -84,12 +85,14 @@ void OpenForDay(LogFile& f, const platform::LocalTime& now, size_t limit) {
     f.openDay = now.day;
     f.full = false;
     std::wstring path = DailyPath(f, now);
-    f.stream = platform::OpenFileForAppend(path);
+    if (f.refused) return;
+    std::string why;
+    f.stream = platform::OpenFileForAppend(path, &why);
     if (!f.stream) {
         // Nobody reads a log that cannot be written: say so once where a
         // developer looks, and carry on without it.
-        platform::OutputDebugStringA("<qm> cannot write the log file " + platform::NativePath(path) + ": " +
-                                     std::strerror(errno) + "; log lines are dropped");
+        platform::OutputDebugStringA("<qm> cannot write the log file " + platform::NativePath(path) + ": " + why +
+                                     "; log lines are dropped");
         return;
     }
     // A new UTF-16LE text file starts with its byte-order mark.
@@ -134,9 +137,16 @@ void WriteLogLine(const std::wstring& text) {
         s.file = new LogFile();
         std::wstring exe = ExePath();
         s.file->moduleName = platform::FileStem(exe);
-        s.file->logDir = s.exePath.empty() ? platform::ProcessStateDirs().logDir : platform::StateDirsFor(exe).logDir;
-        platform::CreatePrivateDirectory(s.file->logDir);
-        PruneOldLogs(*s.file);
+        const platform::StateDirs& dirs =
+            s.exePath.empty() ? platform::ProcessStateDirs() : s.testDirs.emplace(platform::StateDirsFor(exe));
+        s.file->logDir = dirs.logDir;
+        std::string why;
+        if (dirs.PrepareFolder(s.file->logDir, &why)) {
+            PruneOldLogs(*s.file);
+        } else {
+            s.file->refused = true;
+            platform::OutputDebugStringA("<qm> cannot write the log file: " + why + "; log lines are dropped");
+        }
     }
     platform::LocalTime now = s.clock ? s.clock() : platform::Now();
 

@@ -7,6 +7,7 @@
 #include "launcher/hand_over.h"
 #include "platform/ini.h"
 #include "platform/paths.h"
+#include "platform/state_dirs.h"
 #include "platform/text.h"
 #include "uilib/UiLib.h"
 
@@ -40,8 +41,13 @@ void AcceptHandOver(const std::wstring& ini, const platform::HandOverEvent& even
     }
     std::vector<std::wstring> body;
     if (!request.startCid.empty()) body.push_back(request.startCid);
-    platform::CreatePrivateDirectory(platform::DirPart(ini));
-    if (!platform::WriteIniSection(ini, L"Start_Cid", body))
+    // The folder is made private only when it is the client's own (in the
+    // user's folders); the executable's folder is left as it is.
+    std::string why;
+    if (!platform::ProcessStateDirs().PrepareFolder(platform::DirPart(ini), &why))
+        QM_LOG(kLog) << "<Quenor> cannot use the folder of " << EscapeForLog(platform::WideToAnsi(ini)) << ": "
+                     << EscapeForLog(why);
+    else if (!platform::WriteIniSection(ini, L"Start_Cid", body))
         QM_LOG(kLog) << "<Quenor> cannot write " << EscapeForLog(platform::WideToAnsi(ini));
     QM_LOG(kLog) << "<Quenor> a second start handed over the start channel \""
                  << EscapeForLog(platform::WideToAnsi(request.startCid)) << "\"";

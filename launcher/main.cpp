@@ -1,7 +1,9 @@
 // Entry of qm_main: the program's arguments, joined by single blanks, are the
 // command line the launcher works with.
+#include <cstdio>
 #include <string>
 
+#include "launcher/usage.h"
 #include "launcher/win_main_implement.h"
 #include "platform/crash_dump.h"
 #include "platform/debug_output.h"
@@ -43,6 +45,11 @@ void RunTestCrashSwitch(const std::wstring& commandLine) {
 #endif
 
 int main(int argc, char** argv) {
+    // Before anything of the client: asking how to call it starts nothing.
+    if (AsksForUsage(argc, argv)) {
+        std::fputs(UsageText(argc > 0 && argv[0] ? argv[0] : "").c_str(), stdout);
+        return 0;
+    }
     platform::InstallCrashDumpWriter();
     // Nothing the client or its libraries write to standard error may block it.
     platform::RouteLibraryMessagesToDebugOutput();

@@ -6,6 +6,7 @@
 #include "common/cmdline_parser.h"
 #include "common/core_protocol.h"
 #include "common/log_record.h"
+#include "common/log_text.h"
 #include "common/qm_core_exports.h"
 #include "kxcef/cef3_manager.h"
 #include "launcher/bridge/cef_handler.h"
@@ -109,10 +110,15 @@ int WinMainImplement::Run() {
 
 void WinMainImplement::LogStateDirs() {
     const platform::StateDirs& dirs = platform::ProcessStateDirs();
+    std::wstring exe = platform::ExecutablePath();
     QM_LOG(kLog) << "<Quenor> files written " << (dirs.besideExecutable ? "beside the executable" : "to the user's folders")
                  << ": log " << platform::WideToAnsi(dirs.logDir) << ", dumps " << platform::WideToAnsi(dirs.dumpDir)
-                 << ", browser profile " << platform::WideToAnsi(dirs.ProfileDirFor(platform::ExecutablePath()))
-                 << ", start channel " << platform::WideToAnsi(dirs.startIniPath);
+                 << ", browser profile " << platform::WideToAnsi(dirs.ProfileDirFor(exe)) << ", web cache "
+                 << platform::WideToAnsi(dirs.CacheDirFor(exe)) << ", start channel "
+                 << platform::WideToAnsi(dirs.startIniPath);
+    if (!dirs.besideExecutable)
+        QM_LOG(kLog) << "<Quenor> not beside the executable: "
+                     << EscapeForLog(platform::WideToAnsi(platform::Utf8ToWide(dirs.whyNotBeside)));
 }
 
 void WinMainImplement::ApplyDeployment(const CCmdLineParser& switches) {

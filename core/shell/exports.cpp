@@ -64,7 +64,7 @@ QN_EXPORT QNInterface::WND::IQNWebWnd* QNCreateWebWnd(void* /*reserved*/, const 
 }
 
 QN_EXPORT bool QNModuleStart(const wchar_t* /*commandLine*/) {
-    curl_global_init(CURL_GLOBAL_ALL);
+    HttpLaunchApp::InitLibraries();
     HttpLaunchApp::Get()->Prime();
     CClientConfig* config = CClientConfig::Get();
     WriteDesktopShortcut(config->GetChannelInfo().productName, config->launchArguments);

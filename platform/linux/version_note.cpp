@@ -8,6 +8,7 @@
 
 #include "platform/file_stamp.h"
 #include "platform/paths.h"
+#include "platform/private_files.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -133,6 +134,10 @@ std::wstring Format(const std::array<std::uint16_t, 4>& v) {
            std::to_wstring(v[3]);
 }
 
+// Notes are read from binaries only: a FIFO or a device in a module's place
+// must not stall the reader, and nothing larger than a binary is read.
+constexpr std::size_t kMaxBinaryBytes = std::size_t{1} << 30;
+
 struct VersionRead {
     bool ok = false;
     VersionInfo info;
@@ -143,7 +148,7 @@ struct VersionRead {
 VersionRead LoadVersion(const std::wstring& path, bool exists) {
     VersionRead r;
     if (!exists) return r;
-    if (FILE* f = std::fopen(NativePath(path).c_str(), "rbe")) {
+    if (FILE* f = OpenRegularFileForReading(path, kMaxBinaryBytes)) {
         r.ok = DecodeVersion(FileReader(f), r.info);
         std::fclose(f);
     }
@@ -153,7 +158,7 @@ VersionRead LoadVersion(const std::wstring& path, bool exists) {
 std::map<std::uint32_t, std::wstring> LoadStrings(const std::wstring& path, bool exists) {
     std::map<std::uint32_t, std::wstring> table;
     if (!exists) return table;
-    if (FILE* f = std::fopen(NativePath(path).c_str(), "rbe")) {
+    if (FILE* f = OpenRegularFileForReading(path, kMaxBinaryBytes)) {
         DecodeStrings(FileReader(f), table);
         std::fclose(f);
     }

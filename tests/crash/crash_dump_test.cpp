@@ -412,4 +412,25 @@ TEST(CrashDumpTest, DumpOnRequestHasEveryThreadAndNoException) {
     EXPECT_EQ(qmtest::ListDir(dir.path()), (std::vector<std::string>{"crash_target", "now.dmp"}));
 }
 
+// A dump folder another user put beside the program (0777, theirs) would hand
+// them the process's memory: the dumps go to the user's state folder instead.
+TEST(CrashDumpTest, APlantedDumpFolderIsNotUsed) {
+    if (geteuid() != 0) GTEST_SKIP() << "a second owner needs root";
+    qmtest::TempDir dir, state;
+    std::string exe = PlaceProgram("crash_target", dir.path());
+    ASSERT_EQ(mkdir(dir.File("Dump").c_str(), 0777), 0);
+    ASSERT_EQ(chmod(dir.File("Dump").c_str(), 0777), 0);
+    ASSERT_EQ(chown(dir.File("Dump").c_str(), 65534, 65534), 0);
+    time_t before = time(nullptr);
+    EXPECT_EQ(qmtest::RunProcess({exe, "segv-main"}, kCrashTimeout, {{"XDG_STATE_HOME", state.path()}}),
+              128 + SIGSEGV);
+    EXPECT_TRUE(qmtest::ListDir(dir.File("Dump")).empty());
+    std::string dumpDir = state.File("quenor/Dump");
+    EXPECT_FALSE(qmtest::SingleDumpIn(dumpDir, "crash_target_v2.3.4.5", before, time(nullptr)).empty())
+        << "no dump in " << dumpDir;
+    struct stat st{};
+    ASSERT_EQ(stat(dumpDir.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 // alternate stacks of threads started later.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/linux/crash/crash_handler.h"
 #include "platform/linux/crash/dump_name.h"
 #include "platform/linux/crash/local_time.h"
 #include "platform/linux/crash/proc_maps.h"
@@ -224,6 +226,31 @@ TEST(CrashThreadStackTest, ThreadsStartedLaterGetAnAlternateSignalStack) {
         EXPECT_FALSE(seen.ss_flags & SS_DISABLE);
         EXPECT_GE(seen.ss_size, platform::crash::kMinUsableAltStackBytes);
     }
+}
+
+// ---------------------------------------------------------------------------
+// The dump file.
+
+// A temporary file at the writer's name, put there by another user (or left
+// by an earlier crash), is removed and replaced, never written into.
+TEST(CrashDumpFileTest, APlantedTemporaryIsReplacedNeverWrittenInto) {
+    if (geteuid() != 0) GTEST_SKIP() << "a second owner needs root";
+    qmtest::TempDir dir;
+    std::string planted = dir.File("~" + std::to_string(getpid()) + ".dmp.tmp");
+    ASSERT_TRUE(qmtest::WriteFile(planted, ""));
+    ASSERT_EQ(chmod(planted.c_str(), 0666), 0);
+    ASSERT_EQ(chown(planted.c_str(), 65534, 65534), 0);
+    // The planter keeps a second name of the file to read it later.
+    ASSERT_EQ(link(planted.c_str(), dir.File("planters-copy").c_str()), 0);
+
+    ASSERT_TRUE(platform::crash::WriteDumpOfThisProcess(dir.File("now.dmp").c_str()));
+    EXPECT_EQ(qmtest::ReadFile(dir.File("planters-copy")), "");
+    struct stat st{};
+    ASSERT_EQ(stat(dir.File("now.dmp").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_GT(st.st_size, 0);
+    EXPECT_EQ(qmtest::ListDir(dir.path()), (std::vector<std::string>{"now.dmp", "planters-copy"}));
 }
 
 }  // namespace

@@ -154,7 +154,9 @@ bool ClientRun::Start(const std::string& path, const std::vector<std::string>& e
 }
 
 bool ClientRun::StartAt(const std::string& url, const std::vector<std::string>& extra) {
-    return client_.Start(install_.ClientArgv(url, extra), env_, install_.Path("client.out"));
+    std::vector<std::string> argv = launchPrefix_;
+    for (const std::string& arg : install_.ClientArgv(url, extra)) argv.push_back(arg);
+    return client_.Start(argv, env_, install_.Path("client.out"));
 }
 
 bool ClientRun::StartAndLoad(std::chrono::milliseconds timeout) {

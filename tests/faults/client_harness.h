@@ -80,6 +80,9 @@ public:
 
     // Rewrites "deploy.ini" with `extraSections` after the hosts (before Start).
     bool WriteDeploy(const std::string& extraSections) { return install_.WriteDeploy(stats_.port(), extraSections); }
+    // Programs that start qm_main (a namespace of its own, another user), put
+    // before it on the command line by the next Start.
+    void SetLaunchPrefix(std::vector<std::string> prefix) { launchPrefix_ = std::move(prefix); }
     // Starts qm_main on `path` of the web server (`*url:"..."` plus `extra` switches).
     bool Start(const std::string& path = "/remote.html", const std::vector<std::string>& extra = {});
     // The same on any address.
@@ -99,6 +102,7 @@ private:
     std::unique_ptr<RemotePage> page_;
     qmtest::ChildProcess client_;
     std::map<std::string, std::string> env_;
+    std::vector<std::string> launchPrefix_;
 };
 
 }  // namespace qmtest

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "common/client_config.h"
 #include "platform/version_note.h"
 #include "platform/text.h"
@@ -94,6 +96,32 @@ TEST(DeployConfig, ReadsHostsAndBuildsTheStatisticsEndpoint) {
     EXPECT_EQ(d.StatisticsEndpoint(), "http://[::1]:8888/opt=put");
     d.statisticsHost.clear();
     EXPECT_EQ(d.StatisticsEndpoint(), "");
+}
+
+// The machine identity goes over TLS to the host written, or nowhere: a
+// scheme keeps its meaning, and whatever could send it elsewhere (user
+// information, a path, a query) leaves no endpoint at all.
+TEST(DeployConfig, AnHttpsStatisticsHostIsSentToThatHostOrNowhere) {
+    DeployConfig d;
+    const std::pair<const wchar_t*, const char*> cases[] = {
+        {L"https://stats.example", "https://stats.example/opt=put"},
+        {L"HTTPS://stats.example:9443/", "https://stats.example:9443/opt=put"},
+        {L"https://[::1]:9443", "https://[::1]:9443/opt=put"},
+        {L"http://stats.example", "http://stats.example:8888/opt=put"},
+        {L"http://127.0.0.1:9123", "http://127.0.0.1:9123/opt=put"},
+        {L"https://", ""},
+        {L"https://user@evil.example", ""},
+        {L"https://stats.example@evil.example", ""},
+        {L"https://stats.example/other", ""},
+        {L"https://stats.example?x=1", ""},
+        {L"https://stats.example#x", ""},
+        {L"https://stats.example\\@evil.example", ""},
+        {L"https://stats.example evil.example", ""},
+    };
+    for (const auto& [host, endpoint] : cases) {
+        d.statisticsHost = host;
+        EXPECT_EQ(d.StatisticsEndpoint(), endpoint) << platform::WideToUtf8(host);
+    }
 }
 
 TEST(DeployConfig, ReadsTheVoiceServerOnlyFromItsOwnSection) {

@@ -231,3 +231,24 @@ TEST_F(LogWriter, FolderAndFileAreTheUsersOnlyWhateverTheUmask) {
     ASSERT_NE(flags, -1);
     EXPECT_TRUE(flags & FD_CLOEXEC);
 }
+
+namespace {
+
+// A log file another user put in place beforehand (the folder was open to
+// them then) is never written into: the log goes to the user's state folder.
+TEST_F(LogWriter, APlantedLogFileSendsTheLogToTheUsersStateFolder) {
+    if (geteuid() != 0) GTEST_SKIP() << "a second owner needs root";
+    qmtest::TempDir state;
+    qmtest::ScopedEnv xdg("XDG_STATE_HOME", state.path());
+    std::string logDir = dir_.path() + "/LOG";
+    ASSERT_EQ(mkdir(logDir.c_str(), 0700), 0);
+    ASSERT_TRUE(qmtest::WriteFile(LogPath(8), ""));
+    ASSERT_EQ(chmod(LogPath(8).c_str(), 0666), 0);
+    ASSERT_EQ(chown(LogPath(8).c_str(), 65534, 65534), 0);
+    LogRecord("F", 1) << "not for the planter";
+    EXPECT_EQ(qmtest::ReadFile(LogPath(8)), "");
+    std::string moved = qmtest::ReadFile(state.path() + "/quenor/LOG/qm_main_2026_12_08_log.txt");
+    EXPECT_NE(qmtest::DecodeLogFile(moved).find(L"not for the planter"), std::wstring::npos);
+}
+
+}  // namespace

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -169,14 +170,14 @@ void HttpServer::Stop() {
     if (acceptThread_.joinable()) acceptThread_.join();
     close(listenFd_);
     listenFd_ = -1;
-    std::vector<std::thread> workers;
+    std::list<Worker> workers;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         for (int fd : openFds_) shutdown(fd, SHUT_RDWR);
         workers.swap(workers_);
     }
-    for (auto& t : workers)
-        if (t.joinable()) t.join();
+    for (auto& w : workers)
+        if (w.thread.joinable()) w.thread.join();
 }
 
 std::string HttpServer::Url(const std::string& path) const {
@@ -250,15 +251,70 @@ void HttpServer::ClearRequests() {
     requests_.clear();
 }
 
+void HttpServer::RecordRequests(bool record) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    record_ = record;
+}
+
+size_t HttpServer::Connections() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return connections_;
+}
+
+size_t HttpServer::ConnectionThreads() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return workers_.size();
+}
+
+void HttpServer::ReapLocked(std::vector<std::thread>& finished) {
+    for (auto it = workers_.begin(); it != workers_.end();) {
+        if (!it->done) {
+            ++it;
+            continue;
+        }
+        finished.push_back(std::move(it->thread));
+        it = workers_.erase(it);
+    }
+}
+
 void HttpServer::AcceptLoop() {
     while (running_) {
+        std::vector<std::thread> finished;
+        bool full;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            ReapLocked(finished);
+            full = workers_.size() >= kMaxConnections;
+            if (full) {
+                workerDone_.wait_for(lock, std::chrono::milliseconds(100));
+                ReapLocked(finished);
+            }
+        }
+        for (auto& t : finished) t.join();
+        if (full) continue;
         pollfd p{listenFd_, POLLIN, 0};
         if (poll(&p, 1, 100) <= 0) continue;
         int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) continue;
         std::lock_guard<std::mutex> lock(mutex_);
+        ++connections_;
         openFds_.push_back(fd);
-        workers_.emplace_back(&HttpServer::Serve, this, fd);
+        // The list keeps its elements in place: the thread finds its own entry.
+        auto worker = workers_.emplace(workers_.end());
+        worker->thread = std::thread([this, fd, worker] {
+            // A client that goes away while the answer is written must not end
+            // the process: the plain path sends with MSG_NOSIGNAL, but the TLS
+            // library writes (the answer, its close_notify) with plain write().
+            // Blocked here, SIGPIPE stays pending on this thread and goes with it.
+            sigset_t pipe;
+            sigemptyset(&pipe);
+            sigaddset(&pipe, SIGPIPE);
+            pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+            Serve(fd);
+            std::lock_guard<std::mutex> done(mutex_);
+            worker->done = true;
+            workerDone_.notify_all();
+        });
     }
 }
 
@@ -305,7 +361,7 @@ void HttpServer::Serve(int fd) {
     if (conn.fd >= 0 && ReadRequest(conn, req)) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            requests_.push_back(req);
+            if (record_) requests_.push_back(req);
         }
         requestArrived_.notify_all();
         HttpResponse r = Answer(req);

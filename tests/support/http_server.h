@@ -1,13 +1,17 @@
 // A small HTTP/1.1 server on 127.0.0.1 for tests, benchmarks and the demo run:
 // serves files from a directory and answers routes with handlers, records every
 // request, and can misbehave on purpose (never answer, answer slowly, reset).
-// It speaks HTTPS instead when started with a TLS identity.
+// It speaks HTTPS instead when started with a TLS identity. One thread per
+// open connection, at most kMaxConnections at a time (further connections
+// wait in the listen queue); a finished connection's thread is joined at once,
+// so a long run of requests costs no more than its busiest moment.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <list>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -41,6 +45,8 @@ struct HttpResponse {
 class HttpServer {
 public:
     using Handler = std::function<HttpResponse(const HttpRequest&)>;
+
+    static constexpr size_t kMaxConnections = 256;
 
     HttpServer();
     ~HttpServer();
@@ -84,9 +90,23 @@ public:
     }
     bool WaitForRequest(const std::string& target, std::chrono::milliseconds timeout, size_t count = 1) const;
     void ClearRequests();
+    // Whether requests are recorded (default true); a long-running server
+    // that nobody asks about (the demo's) turns it off.
+    void RecordRequests(bool record);
+    // Connection threads alive now (finished ones not yet joined included).
+    size_t ConnectionThreads() const;
+    // Connections accepted so far, whether or not a request came over them
+    // (a TLS client that refuses the certificate sends none).
+    size_t Connections() const;
 
 private:
+    struct Worker {
+        std::thread thread;
+        bool done = false;
+    };
     size_t CountLocked(const std::string& target) const;
+    // Moves the threads of finished connections to `finished` (to be joined unlocked).
+    void ReapLocked(std::vector<std::thread>& finished);
     void AcceptLoop();
     void Serve(int fd);
     HttpResponse Answer(const HttpRequest& request);
@@ -97,11 +117,14 @@ private:
     std::thread acceptThread_;
     mutable std::mutex mutex_;
     mutable std::condition_variable requestArrived_;
+    std::condition_variable workerDone_;
     std::vector<HttpRequest> requests_;
+    bool record_ = true;
+    size_t connections_ = 0;
     std::map<std::string, Handler> routes_;
     Handler fallback_;
     std::string directory_;
-    std::vector<std::thread> workers_;
+    std::list<Worker> workers_;
     std::vector<int> openFds_;
     ssl_ctx_st* tls_ = nullptr;  // SSL_CTX when serving HTTPS
 };

@@ -20,6 +20,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     qmtest::HttpServer web, stats;
+    // It runs as long as the demo does: nothing asks for what it served.
+    web.RecordRequests(false);
+    stats.RecordRequests(false);
     web.ServeDirectory(argv[1]);
     stats.Fallback([](const qmtest::HttpRequest& r) {
         std::printf("[statistics] %s %s\n  %s\n", r.method.c_str(), r.target.c_str(), r.body.c_str());

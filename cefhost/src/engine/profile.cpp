@@ -14,6 +14,15 @@ std::wstring ProfileDirectory() {
     return platform::ProcessStateDirs().ProfileDirFor(platform::ExecutablePath());
 }
 
+std::wstring CacheDirectoryFor(const std::wstring& profileDir) {
+    if (profileDir != ProfileDirectory()) return profileDir;
+    return platform::ProcessStateDirs().CacheDirFor(platform::ExecutablePath());
+}
+
+bool PrepareProfileFolder(const std::wstring& dir, std::string* why) {
+    return platform::ProcessStateDirs().PrepareFolder(dir, why);
+}
+
 std::string WebExtensionDirectory() {
     std::string dir = platform::GetEnv("KXCEF2_WEBEXT_DIR");
     if (!dir.empty()) return dir;

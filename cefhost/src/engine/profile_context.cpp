@@ -54,11 +54,16 @@ void OnCookieAdded(GObject* source, GAsyncResult* result, gpointer data) {
     FinishOne(static_cast<CookieOp*>(data));
 }
 
-// Adds the saved session cookies; `op->done` runs when all are in.
-void AddSessionCookies(WebKitCookieManager* manager, const std::wstring& dir, CookieOp* op) {
+// A jar of a few thousand cookies at their largest; a bigger file is no jar of ours.
+constexpr size_t kMaxSessionCookieBytes = 16 * 1024 * 1024;
+
+// Adds the saved session cookies (none for a profile kept in memory); `op->done` runs when all are in.
+void AddSessionCookies(WebKitCookieManager* manager, const std::wstring& dir, bool persistent, CookieOp* op) {
     std::string bytes;
     std::vector<SoupCookie*> cookies;
-    if (platform::ReadFileBytes(SessionCookiePath(dir), bytes)) cookies = ParseSessionCookies(bytes);
+    if (persistent &&
+        platform::ReadOwnPrivateFile(SessionCookiePath(dir), bytes, kMaxSessionCookieBytes) == platform::ReadStatus::Ok)
+        cookies = ParseSessionCookies(bytes);
     op->pending = static_cast<int>(cookies.size()) + 1;
     for (SoupCookie* c : cookies) {
         webkit_cookie_manager_add_cookie(manager, c, nullptr, &OnCookieAdded, op);
@@ -92,15 +97,25 @@ std::shared_ptr<ProfileContext> ProfileContext::Acquire(const std::wstring& dir,
 }
 
 void ProfileContext::Create() {
-    // The profile holds the cookie jar: this user's only. The jar is created
-    // private before the engine opens it; its journals take the jar's mode.
-    platform::CreatePrivateDirectory(dir_);
-    platform::EnsurePrivateFile(platform::FromNativePath(CookieDbPath(dir_)));
+    // The profile holds the cookie jar: this user's only. The engine opens its
+    // own files inside the folder, so the folder is what must be private and
+    // the user's; the jar is created private before the engine opens it (its
+    // journals take the jar's mode). A folder or jar of someone else's is not
+    // used: the profile then lives in memory only.
     std::string path = platform::NativePath(dir_);
+    std::wstring cacheDir = CacheDirectoryFor(dir_);
+    std::string cachePath = platform::NativePath(cacheDir);
+    std::string why;
+    persistent_ = PrepareProfileFolder(dir_, &why) && (cacheDir == dir_ || PrepareProfileFolder(cacheDir, &why)) &&
+                  platform::EnsurePrivateFile(platform::FromNativePath(CookieDbPath(dir_)), &why);
+    if (!persistent_)
+        LogWarning(kLogManager, "Profile " + path + " not used (" + why + "): cookies and storage are kept in memory only");
     PreloadSanitizerRuntime();
 
-    WebKitWebsiteDataManager* data = webkit_website_data_manager_new(
-        "base-data-directory", path.c_str(), "base-cache-directory", path.c_str(), nullptr);
+    WebKitWebsiteDataManager* data =
+        persistent_ ? webkit_website_data_manager_new("base-data-directory", path.c_str(), "base-cache-directory",
+                                                      cachePath.c_str(), nullptr)
+                    : webkit_website_data_manager_new_ephemeral();
     if (switches_.noProxy)
         webkit_website_data_manager_set_network_proxy_settings(data, WEBKIT_NETWORK_PROXY_MODE_NO_PROXY, nullptr);
     // A TLS error fails the load; the deployment's exceptions are granted
@@ -122,14 +137,16 @@ void ProfileContext::Create() {
     webkit_web_context_set_preferred_languages(context_, languages);
 
     WebKitCookieManager* cookies = webkit_web_context_get_cookie_manager(context_);
-    webkit_cookie_manager_set_persistent_storage(cookies, CookieDbPath(dir_).c_str(),
-                                                 WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+    if (persistent_)
+        webkit_cookie_manager_set_persistent_storage(cookies, CookieDbPath(dir_).c_str(),
+                                                     WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
     g_signal_connect(context_, "download-started", G_CALLBACK(&OnDownloadStarted), nullptr);
 
     RestoreSessionCookies([weak = std::weak_ptr<ProfileContext>(shared_from_this())] {
         if (auto self = weak.lock()) self->SetReady();
     });
-    LogInfo(kLogManager, "Profile " + path + " ready, web extensions from " + extensionDir);
+    LogInfo(kLogManager, "Profile " + path + (persistent_ ? ", web cache " + cachePath : std::string(" in memory")) +
+                             " ready, web extensions from " + extensionDir);
 }
 
 bool ProfileContext::AcceptCertificate(const std::string& host, GTlsCertificate* certificate) {
@@ -160,7 +177,7 @@ WebKitCookieManager* ProfileContext::cookie_manager() const {
 
 void ProfileContext::RestoreSessionCookies(std::function<void()> done) {
     auto* op = new CookieOp{shared_from_this(), std::move(done), 0};
-    AddSessionCookies(cookie_manager(), dir_, op);
+    AddSessionCookies(cookie_manager(), dir_, persistent_, op);
 }
 
 void ProfileContext::SetReady() {
@@ -187,7 +204,8 @@ void ProfileContext::FlushCookieStore(std::function<void()> done) {
                 auto* op = static_cast<CookieOp*>(data);
                 GList* cookies =
                     webkit_cookie_manager_get_all_cookies_finish(WEBKIT_COOKIE_MANAGER(source), result, nullptr);
-                platform::WriteFileBytes(SessionCookiePath(op->self->dir_), SerializeSessionCookies(cookies));
+                if (op->self->persistent_)
+                    platform::WriteFileBytes(SessionCookiePath(op->self->dir_), SerializeSessionCookies(cookies));
                 g_list_free_full(cookies, reinterpret_cast<GDestroyNotify>(&soup_cookie_free));
                 FinishOne(op);
             },
@@ -203,14 +221,15 @@ void ProfileContext::ReopenCookieStore(std::function<void()> done) {
         // persistent ones: reads, writes and flushes wait (a flush now would
         // overwrite the saved session cookies with none).
         self->ready_ = false;
-        webkit_cookie_manager_set_persistent_storage(self->cookie_manager(), CookieDbPath(self->dir_).c_str(),
-                                                     WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+        if (self->persistent_)
+            webkit_cookie_manager_set_persistent_storage(self->cookie_manager(), CookieDbPath(self->dir_).c_str(),
+                                                         WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
         auto* op = new CookieOp{self, [self, done = std::move(done)] {
                                     self->SetReady();
                                     if (done) done();
                                 },
                                 0};
-        AddSessionCookies(self->cookie_manager(), self->dir_, op);
+        AddSessionCookies(self->cookie_manager(), self->dir_, self->persistent_, op);
     });
 }
 

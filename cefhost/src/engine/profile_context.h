@@ -55,6 +55,7 @@ private:
     std::wstring dir_;
     EngineSwitches switches_;
     WebKitWebContext* context_ = nullptr;
+    bool persistent_ = false;  // kept in the profile folder (else in memory only)
     bool ready_ = false;
     std::set<std::string> grantedCertificates_;  // "host sha256"
     std::vector<std::function<void()>> whenReady_;

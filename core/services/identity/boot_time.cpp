@@ -16,9 +16,13 @@ bool LooksLikeBootTimeText(const std::string& text) {
     return true;
 }
 
+// Only a memo this user wrote counts, and it is read without waiting: it is
+// read on the UI thread, where a FIFO put in its place would stall the start.
 bool ReadMemo(const std::wstring& file, const std::string& bootId, std::string& text) {
     std::string bytes;
-    return !file.empty() && platform::ReadFileBytes(file, bytes) && ParseBootMemo(bytes, bootId, text);
+    return !file.empty() &&
+           platform::ReadOwnPrivateFile(file, bytes, kMaxMemoBytes) == platform::ReadStatus::Ok &&
+           ParseBootMemo(bytes, bootId, text);
 }
 
 }  // namespace

@@ -14,6 +14,8 @@ class HttpLaunchApp {
 public:
     // The process-wide instance, created on first use and never destroyed.
     static HttpLaunchApp* Get();
+    // Sets up libcurl (and OpenSSL under it) for the reports; once, at module start.
+    static void InitLibraries();
 
     // `installDir` is where "qm_version.so" is looked for (empty: beside the executable).
     explicit HttpLaunchApp(std::wstring installDir = std::wstring());

@@ -1,6 +1,7 @@
 // The launch statistics report: one HTTP POST per client start, sent on the
 // worker pool, retried, fire and forget.
 #include <curl/curl.h>
+#include <openssl/crypto.h>
 
 #include <algorithm>
 #include <chrono>
@@ -48,6 +49,17 @@ std::string HttpLaunchApp::BuildReportBody(const std::string& identityText, cons
         fmt::arg("ccid", JsonEscapeText(ccid)), fmt::arg("tgid", JsonEscapeText(tgid)),
         fmt::arg("version", JsonEscapeText(version)), fmt::arg("info", "start"),
         fmt::arg("pid", JsonEscapeText(pid)));
+}
+
+void HttpLaunchApp::InitLibraries() {
+    // A report may still be on its way when the client quits (an endpoint that
+    // never answers holds one for its whole time-out), and nothing waits for
+    // it. OpenSSL's own clean-up at exit would then free its locks under that
+    // report's TLS handshake and crash the ending process: it is left to the
+    // end of the process instead. Only the first set-up of OpenSSL in the
+    // process decides: this one, before libcurl's.
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
+    curl_global_init(CURL_GLOBAL_ALL);
 }
 
 bool HttpLaunchApp::SendVeskLaunchApp(const std::string& cid, const std::string& ccid, const std::string& tgid,
@@ -129,6 +141,13 @@ bool HttpLaunchApp::Attempt(void* handle, const std::string& url, const std::str
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, kTimeoutSeconds);
     curl_easy_setopt(curl, CURLOPT_DNS_CACHE_TIMEOUT, kDnsCacheSeconds);
     curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
+    // The address's own scheme only (the report never follows a redirect), and
+    // over https a certificate that chains to the system's authorities and
+    // names the host: the identity goes to that host or nowhere.
+    bool tls = url.compare(0, 8, "https://") == 0;
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, tls ? "https" : "http");
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
 
     for (int i = 0; i < kPerformsPerAttempt; ++i) {
         curl_easy_perform(curl);

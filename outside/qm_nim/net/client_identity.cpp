@@ -8,23 +8,24 @@
 #include <cstring>
 
 #include <openssl/bio.h>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>
 #include <openssl/x509.h>
 
+#include "common/log_record.h"
+#include "common/log_text.h"
 #include "outside/qm_nim/net/endpoint.h"
+#include "platform/paths.h"
+#include "platform/private_files.h"
 
 namespace qmnim::net {
 namespace {
 
-bool MakeFolders(const std::string& folder) {
-    for (size_t slash = 1; slash != std::string::npos; slash = folder.find('/', slash + 1)) {
-        std::string part = folder.substr(0, slash);
-        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    }
-    return mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
-}
+const char kLogSource[] = "ClientIdentity";
+// A P-256 key and its certificate in PEM take about a kilobyte.
+constexpr size_t kMaxIdentityBytes = 64 * 1024;
 
 std::string Sys(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
@@ -60,12 +61,24 @@ std::unique_ptr<ClientIdentity> ClientIdentity::LoadOrCreate(const std::string& 
         error = "no profile folder";
         return nullptr;
     }
+    // The key is this user's alone: a folder or file that anyone else owns or
+    // can read is never used (its key may be known to them).
+    std::wstring wideFolder = platform::FromNativePath(folder);
+    std::string why;
+    if (!platform::MakePrivateFolder(platform::DirPart(wideFolder), wideFolder, &why)) {
+        error = "the profile folder is not this user's own: " + why;
+        return nullptr;
+    }
     std::string path = folder + "/" + kFileName;
-    if (FILE* in = std::fopen(path.c_str(), "rb")) {
-        fchmod(fileno(in), 0600);  // an older copy may have been made with a looser mode
-        EVP_PKEY* key = PEM_read_PrivateKey(in, nullptr, nullptr, nullptr);
-        X509* cert = key ? PEM_read_X509(in, nullptr, nullptr, nullptr) : nullptr;
-        std::fclose(in);
+    std::string pem;
+    platform::ReadStatus status =
+        platform::ReadOwnPrivateFile(platform::FromNativePath(path), pem, kMaxIdentityBytes, &why);
+    if (status == platform::ReadStatus::Ok) {
+        BIO* in = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+        EVP_PKEY* key = in ? PEM_read_bio_PrivateKey(in, nullptr, nullptr, nullptr) : nullptr;
+        X509* cert = key ? PEM_read_bio_X509(in, nullptr, nullptr, nullptr) : nullptr;
+        BIO_free(in);
+        OPENSSL_cleanse(pem.data(), pem.size());
         if (key && cert && X509_check_private_key(cert, key) == 1)
             return std::unique_ptr<ClientIdentity>(new ClientIdentity(key, cert));
         EVP_PKEY_free(key);
@@ -73,14 +86,13 @@ std::unique_ptr<ClientIdentity> ClientIdentity::LoadOrCreate(const std::string& 
         error = "unreadable identity file " + path;
         return nullptr;
     }
-    if (errno != ENOENT) {
-        error = Sys(("cannot read " + path).c_str());
+    if (status == platform::ReadStatus::Unreadable) {
+        error = "cannot read " + path;
         return nullptr;
     }
-    if (!MakeFolders(folder)) {
-        error = Sys(("cannot make " + folder).c_str());
-        return nullptr;
-    }
+    if (status != platform::ReadStatus::Missing)
+        QM_LOG(kLogSource) << "<qm_nim> client certificate " << EscapeForLog(path) << " refused (" << EscapeForLog(why)
+                           << "); a new one replaces it";
     EVP_PKEY* key = nullptr;
     X509* cert = nullptr;
     if (!MakeIdentity(key, cert)) {
@@ -90,9 +102,15 @@ std::unique_ptr<ClientIdentity> ClientIdentity::LoadOrCreate(const std::string& 
         return nullptr;
     }
     std::unique_ptr<ClientIdentity> identity(new ClientIdentity(key, cert));
-    // Written beside its final name and renamed, so a reader never sees half a key.
+    // Written beside its final name and renamed over whatever stands there, so
+    // a reader never sees half a key and nothing in its place is written into.
     std::string temp = path + ".new";
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    int fd = -1;
+    for (int attempt = 0; attempt < 2 && fd < 0; ++attempt) {
+        fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0 && errno == EEXIST) unlink(temp.c_str());  // left by an earlier run that ended halfway
+        else if (fd < 0) break;
+    }
     if (fd < 0) {
         error = Sys(("cannot write " + temp).c_str());
         return nullptr;

@@ -1,7 +1,9 @@
 // The module's own client certificate: made once per installation, kept in
 // the browser profile folder as one PEM file (private key and certificate)
-// readable by its owner only. The server knows a user with a certificate by
-// its hash, which is what lets the user make temporary channels.
+// readable by its owner only. A file that is not the user's own (another
+// owner, or open to other users) is never loaded: a new one replaces it. The
+// server knows a user with a certificate by its hash, which is what lets the
+// user make temporary channels.
 #pragma once
 
 #include <memory>
@@ -19,7 +21,7 @@ public:
     ClientIdentity& operator=(const ClientIdentity&) = delete;
 
     // Loads "<folder>/voice_identity.pem", or makes it (and the folder) when
-    // it does not exist. Null with `error` set when neither works.
+    // it does not exist or is refused. Null with `error` set when neither works.
     static std::unique_ptr<ClientIdentity> LoadOrCreate(const std::string& folder, std::string& error);
     static constexpr const char* kFileName = "voice_identity.pem";
 

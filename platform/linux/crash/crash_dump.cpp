@@ -29,6 +29,7 @@
 #include "platform/linux/crash/local_time.h"
 #include "platform/linux/crash/thread_stacks.h"
 #include "platform/paths.h"
+#include "platform/private_files.h"
 #include "platform/state_dirs.h"
 #include "platform/system_info.h"
 #include "platform/text.h"
@@ -49,6 +50,12 @@ struct WriterSetup {
     bool ready = false;
     bool installed = false;
     char dumpDirectory[PATH_MAX] = {};
+    // The folder that holds the dump folder, opened at install: the handler
+    // makes and opens the dump folder relative to it, so no path can be
+    // swapped under it, and checks it is this user's (uid) before writing.
+    int parentFd = -1;
+    char dumpFolderName[NAME_MAX + 1] = {};
+    uid_t uid = 0;
     char namePrefix[kMaxDumpNameBytes + 1] = {};
     UtcOffsetTable offsets;
     SystemFacts facts;
@@ -132,21 +139,33 @@ int WriterMain(void* raw) {
     return ok ? 0 : 1;
 }
 
-// Writes the dump into a temporary file beside `path` and renames it over
-// `path`, so that a reader (or a second crash in the same second) never sees
-// a half-written file.
-bool WriteDumpFile(const CrashContext& crash, const char* directory, const char* path) {
-    char temp[PATH_MAX];
+// Opens the new temporary file `name` in `dirFd`: created exclusively, so
+// nothing that stood there (a stale temporary of an earlier crash, or a file
+// put there for us to write into) is ever written to.
+int CreateTemporary(int dirFd, const char* name) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        int fd = openat(dirFd, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd >= 0 || errno != EEXIST) return fd;
+        unlinkat(dirFd, name, 0);
+    }
+    return -1;
+}
+
+// Writes the dump into a temporary file in `dirFd` and renames it to `name`,
+// so that a reader (or a second crash in the same second) never sees a
+// half-written file.
+bool WriteDumpFile(const CrashContext& crash, int dirFd, const char* name) {
+    char temp[64];
     TextBuilder tempName(temp, sizeof(temp));
-    tempName.Text(directory).Text("/~").Number(static_cast<unsigned>(crash.pid)).Text(".dmp.tmp");
+    tempName.Text("~").Number(static_cast<unsigned>(crash.pid)).Text(".dmp.tmp");
     if (tempName.overflowed()) return false;
-    int fd = open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    int fd = CreateTemporary(dirFd, temp);
     if (fd < 0) return false;
     fchmod(fd, 0600);  // whatever the umask: a dump holds the process's memory
     int go[2];
     if (pipe2(go, O_CLOEXEC) != 0) {
         close(fd);
-        unlink(temp);
+        unlinkat(dirFd, temp, 0);
         return false;
     }
 
@@ -185,9 +204,26 @@ bool WriteDumpFile(const CrashContext& crash, const char* directory, const char*
     close(go[0]);
     close(go[1]);
     close(fd);
-    if (ok) ok = rename(temp, path) == 0;
-    if (!ok) unlink(temp);
+    if (ok) ok = renameat(dirFd, temp, dirFd, name) == 0;
+    if (!ok) unlinkat(dirFd, temp, 0);
     return ok;
+}
+
+// The dump folder, made (0700) when missing; -1 unless it is a folder of this
+// user's that nobody else can reach. Only system calls: it runs in the handler.
+int OpenDumpFolder() {
+    if (g_setup.parentFd < 0) return -1;
+    mkdirat(g_setup.parentFd, g_setup.dumpFolderName, 0700);  // an existing folder is fine
+    int fd = openat(g_setup.parentFd, g_setup.dumpFolderName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st{};
+    bool ok = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == g_setup.uid &&
+              ((st.st_mode & 077) == 0 || fchmod(fd, 0700) == 0);
+    if (!ok) {
+        close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 void WriteCrashDump() {
@@ -198,13 +234,10 @@ void WriteCrashDump() {
     CivilTime local = CivilFromSeconds(g_crash.utcSeconds + g_setup.offsets.OffsetAt(g_crash.utcSeconds));
     char name[kMaxDumpNameBytes + 1];
     if (FormatDumpName(name, sizeof(name), g_setup.namePrefix, local) == 0) return;
-    char path[PATH_MAX];
-    TextBuilder fullPath(path, sizeof(path));
-    fullPath.Text(g_setup.dumpDirectory).Text("/").Text(name);
-    if (fullPath.overflowed()) return;
-
-    mkdir(g_setup.dumpDirectory, 0700);  // an existing directory is fine
-    WriteDumpFile(g_crash, g_setup.dumpDirectory, path);
+    int dirFd = OpenDumpFolder();
+    if (dirFd < 0) return;
+    WriteDumpFile(g_crash, dirFd, name);
+    close(dirFd);
 }
 
 // Lets the process end with the signal that stopped it: the default action is
@@ -246,8 +279,15 @@ const char kDumpDirectoryVariable[] = "QM_DUMP_DIR";
 // Dumps of `modulePath` go to `directory`, named after the module and its version.
 void Install(const std::wstring& modulePath, const std::string& directory) {
     if (directory.size() + 1 + kMaxDumpNameBytes >= PATH_MAX) return;
+    std::string parent = NativePath(DirPart(FromNativePath(directory)));
+    std::string leaf = NativePath(FilePart(FromNativePath(directory)));
+    if (parent.empty() || leaf.empty() || leaf.size() > NAME_MAX) return;
+    int parentFd = open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (parentFd < 0) return;
     std::memcpy(g_setup.dumpDirectory, directory.c_str(), directory.size() + 1);
-    RestrictToOwner(FromNativePath(directory));  // dumps of an older run stay this user's only
+    std::memcpy(g_setup.dumpFolderName, leaf.c_str(), leaf.size() + 1);
+    g_setup.parentFd = parentFd;
+    g_setup.uid = geteuid();
     std::string version = WideToUtf8(FileVersionString(modulePath));
     FormatDumpNamePrefix(g_setup.namePrefix, NativePath(FilePart(modulePath)).c_str(), version.c_str());
 
@@ -271,12 +311,17 @@ void Install(const std::wstring& modulePath, const std::string& directory) {
 bool WriteDumpOfThisProcess(const char* path) {
     if (!PrepareWriter()) return false;
     std::string directory = NativePath(DirPart(FromNativePath(path)));
+    std::string name = NativePath(FilePart(FromNativePath(path)));
     if (directory.empty()) directory = ".";
     CrashContext request;
     FillTimeAndIds(request, 0);
     if (getcontext(&request.context) != 0) return false;
     CopyFpState(request, request.context);
-    return WriteDumpFile(request, directory.c_str(), path);
+    int dirFd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0) return false;
+    bool ok = WriteDumpFile(request, dirFd, name.c_str());
+    close(dirFd);
+    return ok;
 }
 
 const char* InstalledDumpDirectory() { return g_setup.dumpDirectory; }
@@ -290,8 +335,11 @@ void InstallCrashDumpWriter() {
     std::wstring exe = ExecutablePath();
     if (exe.empty()) return;  // nowhere to write: the process ends as it would anyway
     const StateDirs& dirs = ProcessStateDirs();
-    // The handler creates only the last level: the user's state folder must exist beforehand.
-    if (!dirs.besideExecutable) CreateDirectories(DirPart(dirs.dumpDir));
+    // The handler makes only the dump folder itself: the folder above it is
+    // made (and, when it is the client's own, made private) now. Dumps of an
+    // older run are narrowed to this user now too.
+    if (!dirs.PrepareFolder(DirPart(dirs.dumpDir), nullptr)) return;
+    if (DirectoryExists(dirs.dumpDir) && !dirs.PrepareFolder(dirs.dumpDir, nullptr)) return;
     std::string directory = NativePath(dirs.dumpDir);
     Install(exe, directory);
     if (g_setup.installed) SetEnv(kDumpDirectoryVariable, directory);
