@@ -3,4 +3,4 @@
 // it stands in for the browser host library, which needs GTK and WebKit.
 #include "kxcef/cef3_manager.h"
 
-bool CCEF3Manager::SendJsCommand(std::string, std::vector<VARIANT>&, int) { return false; }
+bool CCEF3Manager::SendJsCommandTo(std::string, std::vector<VARIANT>&, int, std::uint64_t) { return false; }
