@@ -13,7 +13,6 @@
 #include "bridge/wire_format.h"
 #include "browser/launch_ledger.h"
 #include "browser/mailto.h"
-#include "browser/system_launch.h"
 #include "engine/command_line.h"
 #include "kxcef/cef3_manager.h"
 #include "engine/session_cookies.h"
@@ -571,21 +570,6 @@ TEST_F(LedgerTest, AForeignPageFramingTheFrontEndLaunchesNothingAndANewMainDocum
     EXPECT_TRUE(Launch("mailto:x@y")) << why_;
 }
 
-TEST_F(LedgerTest, AFloodOfIntentsAndActionsStaysBounded) {
-    ledger_.NoteMainDocument(kFront, front_, false);
-    ledger_.NoteFrameDocument(foreign_);
-    ledger_.NoteAction(kFront, front_, t_);
-    ledger_.NoteIntent(kFront, front_, "mailto:a@b", t_);
-    for (std::uint64_t i = 0; i < 10000; ++i) {
-        ledger_.NoteAction(100 + i, foreign_, t_);
-        ledger_.NoteIntent(100 + i, foreign_, "mailto:flood" + std::to_string(i), t_);
-    }
-    // The front-end's intent may be pushed out by a flood; it is never
-    // handed to a foreign document.
-    EXPECT_FALSE(Launch("mailto:flood9999"));
-    EXPECT_FALSE(Launch("mailto:a@b"));
-}
-
 TEST(Mailto, OnlyTheFieldsOfAMessageGoOn) {
     std::vector<std::string> removed;
     EXPECT_EQ(SanitizeMailto("mailto:x@y?attach=/etc/passwd&attachment=file:///etc/shadow&subject=Hi%20there", &removed),
@@ -602,13 +586,6 @@ TEST(Mailto, OnlyTheFieldsOfAMessageGoOn) {
     EXPECT_EQ(removed, std::vector<std::string>{"attach"});
     EXPECT_EQ(SanitizeMailto("mailto:x@y", nullptr), "mailto:x@y");
     EXPECT_EQ(SanitizeMailto("mailto:x@y?", nullptr), "mailto:x@y");
-}
-
-TEST(SystemLaunch, OnlySchemesTheEngineCannotShowAreLaunchRequests) {
-    for (const char* shown : {"http://a/", "HTTPS://a/", "about:blank", "data:text/html,x", "blob:https://a/1", "file:///x"})
-        EXPECT_TRUE(EngineShowsScheme(shown)) << shown;
-    for (const char* other : {"example-app://open?x=1", "mailto:a@b", "ftp://a/", "no scheme"})
-        EXPECT_FALSE(EngineShowsScheme(other)) << other;
 }
 
 // --- Session cookies -------------------------------------------------------------------------------
