@@ -171,9 +171,12 @@ JSCValue* OnDocumentEvent(GPtrArray* args, gpointer data) {
     if (page && kind == static_cast<int>(WatchEvent::Action)) {
         w->lastAction = now;
         w->intentsSinceAction = 0;
-        // One message for a burst of actions (a click is several events).
+        // A pointer press or a key is a new action, which the browser process
+        // must hear even when the last one was used a moment ago; the mouse
+        // and touch events that follow a pointer press are the same action.
         constexpr gint64 kQuietUs = 100 * 1000;
-        if (now - w->lastSent >= kQuietUs) {
+        bool starts = args->len > 1 && jsc_value_to_boolean(static_cast<JSCValue*>(g_ptr_array_index(args, 1)));
+        if (starts || now - w->lastSent >= kQuietUs) {
             w->lastSent = now;
             Report(page, kUserActionMessage, w->document, *CefListValue::Create());
         }
@@ -207,7 +210,7 @@ void WatchDocument(JSCContext* context, WebKitWebPage* page, WebKitFrame* frame,
                    const DocumentRegistry::Document& document) {
     static const char kWatch[] =
         "(function(report){var o={capture:true,passive:true};"
-        "var h=function(e){if(e.isTrusted)report(0);};"
+        "var h=function(e){if(e.isTrusted)report(0,e.type==='pointerdown'||e.type==='keydown');};"
         "['pointerdown','mousedown','keydown','touchstart'].forEach(function(t){addEventListener(t,h,o);});"
         "addEventListener('pageshow',function(e){if(e.persisted)report(2);},o);"
         "var U=URL,apply=Reflect.apply,original=window.open,d=document;"
