@@ -586,6 +586,11 @@ TEST(Mailto, OnlyTheFieldsOfAMessageGoOn) {
     EXPECT_EQ(removed, std::vector<std::string>{"attach"});
     EXPECT_EQ(SanitizeMailto("mailto:x@y", nullptr), "mailto:x@y");
     EXPECT_EQ(SanitizeMailto("mailto:x@y?", nullptr), "mailto:x@y");
+    // A NUL in a value, escaped or not, goes on escaped: a mail client that
+    // reads the address as a C string must not see it end there.
+    EXPECT_EQ(SanitizeMailto("mailto:x@y?body=a%00b", nullptr), "mailto:x@y?body=a%00b");
+    EXPECT_EQ(SanitizeMailto(std::string("mailto:x@y?body=a\0b&subject=s", 29), nullptr),
+              "mailto:x@y?body=a%00b&subject=s");
 }
 
 // --- Session cookies -------------------------------------------------------------------------------
