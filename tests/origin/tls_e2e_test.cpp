@@ -4,6 +4,8 @@
 // the host and exactly this certificate.
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include "tests/faults/client_harness.h"
 #include "tests/support/network.h"
 #include "tests/support/tls_identity.h"
@@ -11,6 +13,14 @@
 using namespace std::chrono_literals;
 
 namespace {
+
+// The test server writes TLS records with SSL_write, which has no
+// MSG_NOSIGNAL: the engine closing a connection (the redirect's, once it has
+// its answer) while a reply is still going out must not end the test process.
+const bool kIgnoreSigpipe = [] {
+    std::signal(SIGPIPE, SIG_IGN);
+    return true;
+}();
 
 // The front-end asks for the client's identity and posts the reply back.
 void ServeFrontEnd(qmtest::HttpServer& server) {
