@@ -1,6 +1,7 @@
 #include "common/client_config.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <cwchar>
 
@@ -58,6 +59,46 @@ std::vector<TlsException> ParseTlsExceptions(const std::vector<std::wstring>& li
             continue;
         }
         out.push_back({host, any ? std::string() : sha256});
+    }
+    return out;
+}
+
+// A scheme as addresses spell it: a letter, then letters, digits, '+', '-', '.'.
+bool IsSchemeName(const std::string& s) {
+    if (s.empty() || s.size() > 64 || !std::isalpha(static_cast<unsigned char>(s[0]))) return false;
+    for (char c : s)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') return false;
+    return true;
+}
+
+std::vector<std::string> ParseLaunchSchemes(const std::wstring& text) {
+    // Schemes the engine shows itself are page loads, never launches, and
+    // local files are not the desktop's to open for a page.
+    static const char* const kNever[] = {"http", "https", "mailto", "file", "about", "data", "blob", "javascript"};
+    std::vector<std::string> out;
+    std::string list = platform::ToLowerAscii(platform::WideToUtf8(text));
+    for (char& c : list)
+        if (c == ',' || c == ';' || c == '\t') c = ' ';
+    size_t begin = 0;
+    while (begin < list.size()) {
+        size_t end = list.find(' ', begin);
+        if (end == std::string::npos) end = list.size();
+        std::string scheme = list.substr(begin, end - begin);
+        begin = end + 1;
+        if (scheme.empty()) continue;
+        if (scheme.back() == ':') scheme.pop_back();
+        bool never = std::find(std::begin(kNever), std::end(kNever), scheme) != std::end(kNever);
+        if (!IsSchemeName(scheme) || never) {
+            QM_LOG(kLogSource) << "<qm> deployment file: [launch] scheme " << EscapeForLog(scheme, 80)
+                               << (never ? " is not one to hand to the desktop; ignored" : " is no scheme; ignored");
+            continue;
+        }
+        if (std::find(out.begin(), out.end(), scheme) == out.end()) out.push_back(scheme);
+    }
+    if (!out.empty()) {
+        std::string names;
+        for (const std::string& s : out) names += (names.empty() ? "" : ", ") + s;
+        QM_LOG(kLogSource) << "<qm> pages may have the desktop open addresses of: http, https, mailto, " << names;
     }
     return out;
 }
@@ -134,6 +175,7 @@ DeployConfig DeployConfig::LoadFrom(const std::wstring& path) {
         }
     }
     d.tlsExceptions = ParseTlsExceptions(platform::ParseIniSection(bytes, L"tls_exceptions"));
+    d.launchSchemes = ParseLaunchSchemes(value(platform::ParseIniSection(bytes, L"launch"), L"schemes"));
     return d;
 }
 

@@ -47,6 +47,10 @@ struct DeployConfig {
     static constexpr double kDefaultPageCallsPerSecond = 100;
     // [tls_exceptions] HOST=FINGERPRINT or HOST=any; none: every TLS error fails the load.
     std::vector<TlsException> tlsExceptions;
+    // [launch] schemes: schemes besides http, https and mailto that pages may
+    // have the desktop open (a companion program's "example-app:"), lower case,
+    // separated by commas or blanks. None by default.
+    std::vector<std::string> launchSchemes;
 
     // Loads the file; a missing or malformed file logs one line and leaves every host empty.
     static DeployConfig Load();

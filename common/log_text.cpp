@@ -133,3 +133,35 @@ std::wstring MaskUrlsIn(const std::wstring& text) {
     if (text.find(L"://") == std::wstring::npos) return text;
     return platform::Utf8ToWideLenient(MaskUrlsIn(platform::WideToUtf8Lenient(text)));
 }
+
+constexpr size_t RefusalLogBudget::kLines;
+constexpr std::chrono::seconds RefusalLogBudget::kInterval;
+
+RefusalLogBudget::Line RefusalLogBudget::Take(Clock::time_point now) {
+    std::lock_guard<std::mutex> lock(lock_);
+    ++count_;
+    if (!started_ || now - intervalStart_ >= kInterval) {
+        started_ = true;
+        intervalStart_ = now;
+        written_ = 0;
+    }
+    Line line;
+    if (written_ >= kLines) {
+        ++skipped_;
+        return line;
+    }
+    ++written_;
+    line.write = true;
+    line.skipped = skipped_;
+    skipped_ = 0;
+    return line;
+}
+
+size_t RefusalLogBudget::count() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return count_;
+}
+
+std::string RefusalLogBudget::SkippedNote(size_t skipped) {
+    return skipped ? " (" + std::to_string(skipped) + " more not written)" : std::string();
+}

@@ -3,8 +3,9 @@
 // entry, and secrets carried in addresses must not be written in clear.
 #pragma once
 
-#include <atomic>
+#include <chrono>
 #include <cstddef>
+#include <mutex>
 #include <string>
 
 // ANSI (code page 936) text as one log line: CR, LF, TAB and every other
@@ -23,20 +24,31 @@ std::string MaskUrlsIn(const std::string& text);
 std::wstring MaskUrlsIn(const std::wstring& text);
 
 // Lines of one kind that a peer can cause without end (a page calling in a
-// loop): the first hundred are written, then one saying the rest are not,
-// then none; the events are still counted. Any thread.
+// loop): at most kLines in any interval of kInterval; what is not written is
+// counted, and the next line written says how many were left out, so a later
+// burst leaves a trace however long the process has run. Any thread.
 class RefusalLogBudget {
 public:
-    enum class Line { Write, Last, None };
-    static constexpr size_t kMaxLines = 100;
+    using Clock = std::chrono::steady_clock;
+    static constexpr size_t kLines = 20;
+    static constexpr std::chrono::seconds kInterval{60};
 
-    // Counts one event and says which line, if any, to write for it.
-    Line Take() {
-        size_t n = count_.fetch_add(1) + 1;
-        return n <= kMaxLines ? Line::Write : n == kMaxLines + 1 ? Line::Last : Line::None;
-    }
-    size_t count() const { return count_.load(); }
+    struct Line {
+        bool write = false;  // write a line for this event
+        size_t skipped = 0;  // events not written since the last line (when writing)
+    };
+
+    // Counts one event and says whether to write a line for it.
+    Line Take(Clock::time_point now = Clock::now());
+    size_t count() const;
+    // " (N more not written)" for a line that follows skipped ones, else "".
+    static std::string SkippedNote(size_t skipped);
 
 private:
-    std::atomic<size_t> count_{0};
+    mutable std::mutex lock_;
+    size_t count_ = 0;
+    size_t written_ = 0;  // lines of the current interval
+    size_t skipped_ = 0;
+    Clock::time_point intervalStart_{};
+    bool started_ = false;
 };

@@ -2,6 +2,7 @@
 // (CEFRequest), web windows (IQNWebWnd) and the launcher's registry of them.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -17,6 +18,9 @@ struct CEFRequest {
     std::string name;  // UTF-8 command name, e.g. "_min_window"
     std::string data;  // UTF-8 argument text ("name=value&name=value")
     WND::IQNWebWnd* window = nullptr;
+    // The calling document (CCEF3Manager::CallingDocument; 0 when unknown): a
+    // reply sent after the call returned goes there, not to the main document.
+    std::uint64_t document = 0;
 };
 
 // A command handler: the request and the callback name registered with it.

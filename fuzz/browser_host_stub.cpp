@@ -6,6 +6,7 @@
 #include "kxcef/profile.h"
 
 bool CCEF3Manager::SendJsCommand(std::string, std::vector<VARIANT>&, int) { return false; }
+bool CCEF3Manager::SendJsCommandTo(std::string, std::vector<VARIANT>&, int, std::uint64_t) { return false; }
 
 size_t KXCEF2_ProfileDirectory(char* buffer, size_t size) {
     if (buffer && size) buffer[0] = '\0';

@@ -8,8 +8,17 @@
 std::vector<std::string> FrontEndOrigins(const CCmdLineParser& switches, const DeployConfig& deploy) {
     std::vector<std::string> origins;
     auto add = [&origins](const std::string& origin) {
-        if (!origin.empty() && std::find(origins.begin(), origins.end(), origin) == origins.end())
-            origins.push_back(origin);
+        if (origin.empty()) return;
+        if (std::find(origins.begin(), origins.end(), origin) == origins.end()) origins.push_back(origin);
+        // A front-end served over http may upgrade itself to https on the same
+        // host and port (or from the default port to the default port):
+        // whoever holds a verified certificate for the host is that front-end.
+        static const std::string kHttp = "http://";
+        if (origin.compare(0, kHttp.size(), kHttp) == 0) {
+            std::string upgraded = OriginOfAddress("https://" + origin.substr(kHttp.size()) + "/");
+            if (!upgraded.empty() && std::find(origins.begin(), origins.end(), upgraded) == origins.end())
+                origins.push_back(upgraded);
+        }
     };
     // The address the core module opens, built by the same rules.
     StartAddress start = BuildStartAddress(switches, std::string(), ChannelInfo());

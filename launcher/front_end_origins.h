@@ -10,5 +10,7 @@
 #include "kxcef/origin.h"
 
 // The distinct origins of the start address (when a switch gives it) and of
-// "https://<host>/" for each front-end host of `deploy`, in that order.
+// "https://<host>/" for each front-end host of `deploy`, in that order; after
+// each http origin its upgrade to https (same host, same port, or the default
+// port for the default port).
 std::vector<std::string> FrontEndOrigins(const CCmdLineParser& switches, const DeployConfig& deploy);

@@ -17,7 +17,9 @@
 #include "platform/instance_guard.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/runtime_dir.h"
 #include "platform/state_dirs.h"
+#include "platform/system_info.h"
 #include "platform/text.h"
 #include "uilib/UiLib.h"
 
@@ -79,6 +81,7 @@ int WinMainImplement::Run() {
     CCEF3Manager::SetProcessHandler(cefHandler_.get());
     CCEF3Manager::SetJSCallBackHandler(webWndManager_.get());
     if (primary) ApplyDeployment(parser);
+    EnsureRuntimeDir();
     *cefReady_ = CCEF3Manager::CEFInit(instance_) < 0;
     if (!*cefReady_) {
         QM_LOG(kLog) << "<Quenor> init cef framework fail! exit...";
@@ -103,9 +106,29 @@ int WinMainImplement::Run() {
 
     if (cefReady_ && *cefReady_) CCEF3Manager::CEFShutDown();
     cefReady_.reset();
+    if (!privateRuntimeDir_.empty()) platform::RemovePrivateRuntimeDir(privateRuntimeDir_);
     webWndManager_.reset();
     cefHandler_.reset();
     return result;
+}
+
+void WinMainImplement::EnsureRuntimeDir() {
+    // The engine keeps its sockets in the session's runtime folder; started
+    // outside a login session there is none, and its web process cannot start.
+    // Set before the engine (and GLib, which reads it once) looks; it is this
+    // process's own and goes when the process ends.
+    if (!platform::GetEnv("XDG_RUNTIME_DIR").empty()) return;
+    std::string why;
+    std::string dir = platform::MakePrivateRuntimeDir(&why);
+    if (dir.empty()) {
+        QM_LOG(kLog) << "<Quenor> no XDG_RUNTIME_DIR, and no private runtime folder could be made ("
+                     << EscapeForLog(why) << "): the browser engine may not start";
+        return;
+    }
+    platform::SetEnv("XDG_RUNTIME_DIR", dir);
+    privateRuntimeDir_ = dir;
+    QM_LOG(kLog) << "<Quenor> no XDG_RUNTIME_DIR: the browser engine uses the private runtime folder "
+                 << EscapeForLog(dir);
 }
 
 void WinMainImplement::LogStateDirs() {
@@ -129,6 +152,12 @@ void WinMainImplement::ApplyDeployment(const CCmdLineParser& switches) {
         list += (list.empty() ? "" : ", ") + origin;
     }
     QM_LOG(kLog) << "<Quenor> page commands accepted from: " << (list.empty() ? std::string("(none)") : list);
+
+    if (!deploy.launchSchemes.empty()) {
+        std::string schemes;
+        for (const std::string& s : deploy.launchSchemes) schemes += (schemes.empty() ? "" : ",") + s;
+        CCEF3Manager::AppendCmdLine(kLaunchSchemesSwitch, schemes);
+    }
 
     // TLS errors fail every load unless the deployment names an exception.
     if (deploy.tlsExceptions.empty()) {

@@ -33,6 +33,8 @@ private:
     int HandOverToFirstInstance(platform::InstanceGuard& guard, const CCmdLineParser& switches);
     // Names the folders the client writes to, once at start.
     void LogStateDirs();
+    // Gives the engine a private runtime folder when the session has none.
+    void EnsureRuntimeDir();
     // The bridge serves page commands only to the front-end's pages, and TLS
     // errors fail loads except for the deployment file's exceptions.
     void ApplyDeployment(const CCmdLineParser& switches);
@@ -43,6 +45,7 @@ private:
     HINSTANCE instance_;
     std::wstring commandLine_;
     std::wstring exeDir_;
+    std::string privateRuntimeDir_;  // made by EnsureRuntimeDir, removed at the end
     std::unique_ptr<QNInterface::QNCEF::CQNCefHandler> cefHandler_;
     std::unique_ptr<QNInterface::QNCEF::QNWebWndManager> webWndManager_;
     std::unique_ptr<bool> cefReady_;

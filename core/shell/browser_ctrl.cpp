@@ -118,6 +118,10 @@ OfflineRecovery& CBrowserCtrl::Recovery() {
         host.schedule = [](std::function<void()> task, unsigned delayMs) {
             UITaskDispatcher::Get()->PostDelayedTask(std::move(task), delayMs);
         };
+        host.isFrontEnd = [](const std::wstring& address) {
+            return CCEF3Manager::IsTrustedPageAddress(platform::WideToUtf8(address));
+        };
+        host.frontEnd = homePage_.str();
         if (GetManager()) {
             wchar_t title[256] = {};
             UiLib::GetWindowTextW(GetManager()->GetPaintWindow(), title, 256);

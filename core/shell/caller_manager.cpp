@@ -21,6 +21,12 @@ bool CEFCallerManager::Dispatch(const CEFRequest& request) {
     return true;
 }
 
+std::string CEFCallerManager::CallbackNameOf(const std::string& name) const {
+    std::lock_guard<std::mutex> lock(lock_);
+    auto it = callers_.find(name);
+    return it == callers_.end() ? std::string() : it->second.callbackName;
+}
+
 size_t CEFCallerManager::size() const {
     std::lock_guard<std::mutex> lock(lock_);
     return callers_.size();

@@ -27,6 +27,8 @@ public:
     // unknown names do nothing. False when nothing ran.
     bool Dispatch(const CEFRequest& request);
     size_t size() const;
+    // The callback name registered with `name`; empty for an unknown command.
+    std::string CallbackNameOf(const std::string& name) const;
 
 private:
     struct CallerEntry {

@@ -68,6 +68,8 @@ std::wstring OfflineReason(int code) {
     case ERR_TIMED_OUT:
     case ERR_CONNECTION_TIMED_OUT:
         return L"The service did not answer in time.";
+    case ERR_WEB_PROCESS_ENDED:
+        return L"The browser's page process ended before the page could be shown.";
     case ERR_CONNECTION_CLOSED:
     case ERR_CONNECTION_RESET:
     case ERR_CONNECTION_ABORTED:
@@ -80,13 +82,21 @@ std::wstring OfflineReason(int code) {
 
 std::wstring BuildOfflinePage(const OfflinePageFacts& facts) {
     std::wstring brand = Escape(facts.brand.empty() ? std::wstring(L"The client") : facts.brand);
+    bool away = !facts.backAddress.empty();
+    std::wstring heading = away ? L"This page cannot be shown" : brand + L" cannot reach its service";
+    std::wstring reason = OfflineReason(facts.errorCode);
+    if (away && facts.errorCode != ERR_WEB_PROCESS_ENDED) reason = L"The page could not be loaded.";
     std::wstring html = L"<!doctype html><html><head><meta charset=\"utf-8\"><title>" + brand +
-                        L"</title><style>" + kStyle + L"</style></head><body><div id=\"text\"><h1>" + brand +
-                        L" cannot reach its service</h1><p id=\"reason\">" + Escape(OfflineReason(facts.errorCode)) +
-                        L"</p>";
+                        L"</title><style>" + kStyle + L"</style></head><body><div id=\"text\"><h1>" + heading +
+                        L"</h1><p id=\"reason\">" + Escape(reason) + L"</p>";
     if (!facts.engineText.empty()) html += L"<p class=\"small\" id=\"detail\">" + Escape(facts.engineText) + L"</p>";
     html += L"<p class=\"small\" id=\"address\">" + Escape(facts.address) + L"</p></div>";
-    if (Linkable(facts.address)) html += L"<a id=\"retry\" href=\"" + Escape(facts.address) + L"\">Try again</a>";
+    if (away) {
+        if (Linkable(facts.backAddress))
+            html += L"<a id=\"retry\" href=\"" + Escape(facts.backAddress) + L"\">Back to " + brand + L"</a>";
+    } else if (Linkable(facts.address)) {
+        html += L"<a id=\"retry\" href=\"" + Escape(facts.address) + L"\">Try again</a>";
+    }
     if (facts.retrySeconds > 0) {
         html += L"<p id=\"next\">Trying again by itself in <span id=\"n\">" + std::to_wstring(facts.retrySeconds) +
                 L"</span> s</p>" + kCountdown;

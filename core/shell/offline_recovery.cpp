@@ -31,6 +31,10 @@ unsigned OfflineRecovery::RetryDelayMs(int failures) {
 
 void OfflineRecovery::OnLoadFailed(const std::wstring& address, int code, const std::wstring& engineText) {
     if (code == ERR_ABORTED) return;
+    if (!address.empty() && host_.isFrontEnd && !host_.isFrontEnd(address)) {
+        ShowAway(address, code, engineText);
+        return;
+    }
     if (!address.empty()) address_ = address;
     if (address_.empty()) return;  // nothing to bring back
     ++failures_;
@@ -61,6 +65,24 @@ void OfflineRecovery::OnLoadFailed(const std::wstring& address, int code, const 
             },
             delay);
     }
+}
+
+void OfflineRecovery::ShowAway(const std::wstring& address, int code, const std::wstring& engineText) {
+    QM_LOG(kLog) << "<qm> cannot show " << ForLog(address) << " (" << code << ": "
+                 << PageTextForLog(platform::WideToUtf8(MaskUrlsIn(engineText)))
+                 << "), not the front-end's: its page leads back to " << ForLog(host_.frontEnd);
+    // Whatever was being brought back gave way to this page.
+    address_.clear();
+    failures_ = 0;
+    ++generation_;
+    OfflinePageFacts facts;
+    facts.brand = host_.brand;
+    facts.address = address;
+    facts.errorCode = code;
+    facts.engineText = engineText;
+    facts.backAddress = host_.frontEnd;
+    pageLoading_ = true;
+    if (host_.showPage) host_.showPage(BuildOfflinePage(facts), address);
 }
 
 void OfflineRecovery::OnLoadEnd() {

@@ -1,6 +1,8 @@
 // Brings the front-end back after a load of it failed: the built-in offline
 // page takes its place, and the address is tried again by itself after
-// growing pauses, and at once when the network comes back. UI thread only.
+// growing pauses, and at once when the network comes back. A failed load of
+// any other page (one the front-end led to) shows why, with a button back to
+// the front-end, and is never tried again by itself. UI thread only.
 #pragma once
 
 #include <functional>
@@ -25,6 +27,11 @@ public:
         std::wstring brand;
         // Whether to follow the machine's network (tests of the rules leave it off).
         bool watchNetwork = true;
+        // Whether an address is one of the front-end's own (its origin is one
+        // the bridge trusts); none set: every address is.
+        std::function<bool(const std::wstring& address)> isFrontEnd;
+        // The front-end's address: the way back from another page that failed.
+        std::wstring frontEnd;
     };
 
     explicit OfflineRecovery(Host host);
@@ -33,7 +40,9 @@ public:
     OfflineRecovery& operator=(const OfflineRecovery&) = delete;
 
     // A load of the main frame failed (code: cef_errorcode_t). A cancelled
-    // load (ERR_ABORTED) is no failure: it gave way to another one.
+    // load (ERR_ABORTED) is no failure: it gave way to another one. The
+    // front-end's own address is tried again by itself; another address is
+    // not: its page offers the way back to the front-end.
     void OnLoadFailed(const std::wstring& address, int code, const std::wstring& engineText);
     // A load of the main frame ended: the offline page, or a page that loaded.
     void OnLoadEnd();
@@ -50,6 +59,7 @@ public:
 
 private:
     void Retry(const char* why);
+    void ShowAway(const std::wstring& address, int code, const std::wstring& engineText);
 
     Host host_;
     std::wstring address_;   // the address being brought back; empty while all is well

@@ -39,7 +39,7 @@ bool PageCallBudget::Take(const std::string& name, Clock::time_point now) {
         droppedSinceReport_ = 0;
     }
     QM_LOG("CQNWebWnd") << "<qm> the page sends commands faster than " << perSecond_ << " a second: " << report
-                        << " dropped, the last \"" << PageTextForLog(name, 64) << "\"";
+                        << " refused (answered \"busy\"), the last \"" << PageTextForLog(name, 64) << "\"";
     return false;
 }
 

@@ -1,6 +1,7 @@
-// How many page commands one page may send: a burst, then a steady rate. A
-// page that calls in a loop gets the rest dropped, with a log line now and
-// then instead of a line per call. Safe to use from any thread.
+// How many page commands one window's page may send: a burst, then a steady
+// rate. A page that calls in a loop gets the rest refused (its window answers
+// them as refused), with a log line now and then instead of a line per call.
+// Safe to use from any thread.
 #pragma once
 
 #include <chrono>

@@ -4,6 +4,7 @@
 
 #include "common/client_config.h"
 #include "common/core_protocol.h"
+#include "core/services/reply/js_reply.h"
 #include "core/shell/browser_ctrl.h"
 #include "platform/text.h"
 #include "platform/thread_rule.h"
@@ -28,7 +29,13 @@ bool CQNWebWnd::RegisterCaller(const std::string& name, const std::string& callb
 }
 
 void CQNWebWnd::Dispatch(const QNCEF::CEFRequest& request) {
-    if (!budget_.Take(request.name)) return;
+    if (!budget_.Take(request.name)) {
+        // A page waiting for its callback hears that it was refused, and may
+        // try again.
+        SendJsCallback(BuildRefusalJson(request.name, callers_.CallbackNameOf(request.name), "busy"),
+                       AddressOf(request));
+        return;
+    }
     if (PreDispatch(request)) return;
     callers_.Dispatch(request);
 }

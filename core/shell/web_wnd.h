@@ -23,7 +23,8 @@ public:
     int GetBrowserId() override;
     bool PreDispatch(const QNCEF::CEFRequest&) override { return false; }
     bool RegisterCaller(const std::string& name, const std::string& callbackName, QNCEF::CEFCaller handler) override;
-    // Runs the command unless the page has used up its budget (PageCallBudget).
+    // Runs the command unless the page has used up its budget (PageCallBudget);
+    // a command over it is answered with a refusal ("busy").
     void Dispatch(const QNCEF::CEFRequest& request) override;
     void SetWndString(const std::wstring& text) override { wndString_ = text; }
 

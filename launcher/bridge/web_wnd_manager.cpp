@@ -4,6 +4,7 @@
 
 #include "common/log_record.h"
 #include "common/log_text.h"
+#include "kxcef/cef3_manager.h"
 #include "platform/text.h"
 
 namespace QNInterface {
@@ -40,7 +41,7 @@ bool QNWebWndManager::OnAsynJsEventFrom(int browserId, const std::string& /*name
     std::string json = platform::VariantUtf8(args[2]);
     WND::IQNWebWnd* window = FindWindow(browserId);
     if (window) {
-        CEFRequest req{std::move(request), std::move(json), window};
+        CEFRequest req{std::move(request), std::move(json), window, CCEF3Manager::CallingDocument(browserId)};
         window->Dispatch(req);  // outside the lock: handlers may register or dispatch
     }
     return true;
@@ -60,14 +61,10 @@ bool QNWebWndManager::IsAllowedOrigin(const std::string& origin) const {
 
 void QNWebWndManager::LogRefused(const std::string& origin, const std::string& request) {
     RefusalLogBudget::Line line = refusals_.Take();
-    if (line == RefusalLogBudget::Line::None) return;
-    if (line == RefusalLogBudget::Line::Last) {
-        QM_LOG(kLog) << "<Quenor> more page calls from foreign origins refused; no further lines for them";
-        return;
-    }
+    if (!line.write) return;
     QM_LOG(kLog) << "<Quenor> page call \"" << PageTextForLog(request, kMaxLoggedBytes) << "\" from origin "
                  << (origin.empty() ? std::string("(unknown)") : PageTextForLog(origin, kMaxLoggedBytes))
-                 << " refused: not the front-end";
+                 << " refused: not the front-end" << RefusalLogBudget::SkippedNote(line.skipped);
 }
 
 WND::IQNWebWnd* QNWebWndManager::FindWindow(int browserId) const {

@@ -11,6 +11,8 @@
 #include "platform/text.h"
 #include "bridge/variant_convert.h"
 #include "bridge/wire_format.h"
+#include "browser/launch_ledger.h"
+#include "browser/mailto.h"
 #include "engine/command_line.h"
 #include "kxcef/cef3_manager.h"
 #include "engine/session_cookies.h"
@@ -116,9 +118,9 @@ std::string Bytes(GVariant* v) {
     return out;
 }
 
-bool DecodeBytes(const std::string& bytes, CefListValue& list) {
+bool DecodeBytes(const std::string& bytes, CefListValue& list, const MessageLimits& limits = kPageCallLimits) {
     GVariant* v = g_variant_ref_sink(g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, bytes.data(), bytes.size(), 1));
-    bool ok = DecodeMessageParams(v, list, nullptr);
+    bool ok = DecodeMessageParams(v, list, nullptr, limits);
     g_variant_unref(v);
     return ok;
 }
@@ -174,6 +176,27 @@ TEST(WireFormat, MessagesBeyondTheLimitsDoNotDecode) {
     for (int i = 0; i <= kMaxListDepth; ++i) deep += "l" + U32(1);
     deep += "n";
     EXPECT_FALSE(DecodeBytes(Message(deep), *list));
+}
+
+TEST(WireFormat, WhatTheClientSendsAPageHasABoundOfItsOwn) {
+    // A reply far over what a page may send (a large room's members) decodes
+    // where the page's web process reads it; one byte over its own bound does not.
+    auto list = CefListValue::Create();
+    list->SetInt(0, -1);
+    list->SetStringUtf8(1, std::string(kMaxPageCommandTextBytes, 'm'));
+    EXPECT_TRUE(FitsLimits(*list, kToPageLimits));
+    EXPECT_FALSE(FitsLimits(*list, kPageCallLimits));
+    std::string bytes = Bytes(EncodeMessageParams(*list, MessageExtras()));
+    auto back = CefListValue::Create();
+    EXPECT_TRUE(DecodeBytes(bytes, *back, kToPageLimits));
+    EXPECT_EQ(back->StringUtf8(1)->size(), kMaxPageCommandTextBytes);
+    EXPECT_FALSE(DecodeBytes(bytes, *back)) << "a page's own call stays held to 256 KiB";
+    // Text in nested lists counts alike.
+    auto nested = CefListValue::Create();
+    nested->SetStringUtf8(0, "x");
+    list->SetList(2, nested);
+    EXPECT_FALSE(FitsLimits(*list, kToPageLimits));
+    EXPECT_FALSE(DecodeBytes(Bytes(EncodeMessageParams(*list, MessageExtras())), *back, kToPageLimits));
 }
 
 // --- List entries and VARIANTs ----------------------------------------------------------------
@@ -462,6 +485,112 @@ TEST(CommandLine, CertificateExceptionsNameTheirHostsOnly) {
         PrepareCommandLine({{kCertificateExceptionsSwitch, "front.test=" + pin + ",,=x,bad=,[::1]=any"}}));
     std::map<std::string, std::string> expected{{"front.test", pin}, {"[::1]", "any"}};
     EXPECT_EQ(s.certificateExceptions, expected);
+}
+
+TEST(CommandLine, LaunchSchemesAreListedInLowerCaseOnce) {
+    EngineSwitches s = InterpretCommandLine(PrepareCommandLine({{kLaunchSchemesSwitch, "Example-App,,steam,example-app"}}));
+    EXPECT_EQ(s.launchSchemes, (std::vector<std::string>{"example-app", "steam"}));
+    EXPECT_TRUE(InterpretCommandLine(PrepareCommandLine({})).launchSchemes.empty());
+}
+
+// --- Who may have the desktop open an address ------------------------------------------------------
+
+class LedgerTest : public ::testing::Test {
+protected:
+    using Kind = LaunchLedger::Kind;
+    static constexpr std::uint64_t kFront = 1, kFrontFrame = 2, kForeign = 3;
+    const std::string front_ = "https://front.test", foreign_ = "https://evil.test";
+    LaunchLedger ledger_{[this](const std::string& o) { return o == front_; }};
+    LaunchLedger::Clock::time_point t_ = LaunchLedger::Clock::now();
+
+    bool Launch(const std::string& url, Kind kind = Kind::Popup, bool gesture = true,
+                std::chrono::milliseconds after = std::chrono::milliseconds(10)) {
+        LaunchLedger::Verdict v = ledger_.Decide(url, kind, gesture, t_ + after);
+        why_ = v.why;
+        if (v.allowed) ledger_.Consume(v, url);
+        return v.allowed;
+    }
+    std::string why_;
+};
+
+TEST_F(LedgerTest, TheFrontEndAloneLaunchesOncePerActionOfItsOwn) {
+    ledger_.NoteMainDocument(kFront, front_, false);
+    EXPECT_FALSE(Launch("example-app://open", Kind::Navigation)) << "no action yet";
+    ledger_.NoteAction(kFront, front_, t_);
+    // A navigation set from script names no document; every document is the front-end's.
+    EXPECT_TRUE(Launch("example-app://open", Kind::Navigation)) << why_;
+    EXPECT_FALSE(Launch("example-app://again", Kind::Navigation)) << "the action is used up";
+    ledger_.NoteAction(kFront, front_, t_ + std::chrono::milliseconds(500));
+    EXPECT_FALSE(Launch("mailto:a@b", Kind::Popup, false, std::chrono::milliseconds(600))) << "no engine gesture";
+    EXPECT_TRUE(Launch("mailto:a@b", Kind::Popup, true, std::chrono::milliseconds(600)));
+    // An action counts for what it sets off right away.
+    ledger_.NoteAction(kFront, front_, t_ + std::chrono::seconds(1));
+    EXPECT_FALSE(Launch("mailto:a@b", Kind::Popup, true, std::chrono::seconds(4)));
+}
+
+TEST_F(LedgerTest, WithAForeignDocumentInThePageOnlyTheDocumentThatAskedCounts) {
+    ledger_.NoteMainDocument(kFront, front_, false);
+    ledger_.NoteFrameDocument(foreign_);
+    ledger_.NoteAction(kFront, front_, t_);
+    // The user clicked the front-end; the foreign frame asks (blur, timer).
+    EXPECT_FALSE(Launch("mailto:x@y", Kind::Popup)) << "unnamed: the foreign frame may have asked";
+    ledger_.NoteIntent(kForeign, foreign_, "mailto:x@y", t_);
+    EXPECT_FALSE(Launch("mailto:x@y"));
+    EXPECT_NE(why_.find("not the front-end"), std::string::npos) << why_;
+    // The front-end's own request names it; a foreign one for another address does not borrow it.
+    ledger_.NoteIntent(kFront, front_, "https://front.test/help", t_);
+    EXPECT_FALSE(Launch("https://evil.test/", Kind::Popup));
+    EXPECT_TRUE(Launch("https://front.test/help", Kind::Popup)) << why_;
+    // A same-origin frame of the front-end asks under its own action only.
+    ledger_.NoteFrameDocument(front_);
+    ledger_.NoteIntent(kFrontFrame, front_, "https://front.test/a", t_);
+    EXPECT_FALSE(Launch("https://front.test/a"));
+    ledger_.NoteAction(kFrontFrame, front_, t_);
+    ledger_.NoteIntent(kFrontFrame, front_, "https://front.test/a", t_);
+    EXPECT_TRUE(Launch("https://front.test/a")) << why_;
+    // Downloads follow the same rule, without the engine's word.
+    ledger_.NoteAction(kForeign, foreign_, t_);
+    ledger_.NoteIntent(kForeign, foreign_, "https://evil.test/x.bin", t_);
+    EXPECT_FALSE(Launch("https://evil.test/x.bin", Kind::Download, false));
+}
+
+TEST_F(LedgerTest, AForeignPageFramingTheFrontEndLaunchesNothingAndANewMainDocumentStartsAfresh) {
+    ledger_.NoteMainDocument(kForeign, foreign_, false);
+    ledger_.NoteFrameDocument(front_);
+    ledger_.NoteAction(kFrontFrame, front_, t_);
+    EXPECT_FALSE(Launch("mailto:x@y")) << "the framing page's blur handler";
+    EXPECT_TRUE(ledger_.foreignSeen());
+    // The front-end comes back from the page cache: its old frames may be back too.
+    ledger_.NoteMainDocument(kFront, front_, true);
+    EXPECT_TRUE(ledger_.foreignSeen());
+    // A new front-end document replaces every frame.
+    ledger_.NoteMainDocument(kFront + 10, front_, false);
+    EXPECT_FALSE(ledger_.foreignSeen());
+    ledger_.NoteAction(kFront + 10, front_, t_);
+    EXPECT_TRUE(Launch("mailto:x@y")) << why_;
+}
+
+TEST(Mailto, OnlyTheFieldsOfAMessageGoOn) {
+    std::vector<std::string> removed;
+    EXPECT_EQ(SanitizeMailto("mailto:x@y?attach=/etc/passwd&attachment=file:///etc/shadow&subject=Hi%20there", &removed),
+              "mailto:x@y?subject=Hi%20there");
+    EXPECT_EQ(removed, (std::vector<std::string>{"attach", "attachment"}));
+    // Names in any case or spelled as escapes are what a mail client reads.
+    removed.clear();
+    EXPECT_EQ(SanitizeMailto("MAILTO:x@y?%61ttach=/a&ATTACH=/b&To=z@w&CC=c@d&bcc=e@f&Body=a;attach=/c#frag", &removed),
+              "mailto:x@y?to=z%40w&cc=c%40d&bcc=e%40f&body=a%3Battach%3D%2Fc");
+    EXPECT_EQ(removed, (std::vector<std::string>{"#", "attach", "ATTACH"}));
+    // A field without a value, and empty ones, do not go on.
+    removed.clear();
+    EXPECT_EQ(SanitizeMailto("mailto:?attach&&subject=", &removed), "mailto:?subject=");
+    EXPECT_EQ(removed, std::vector<std::string>{"attach"});
+    EXPECT_EQ(SanitizeMailto("mailto:x@y", nullptr), "mailto:x@y");
+    EXPECT_EQ(SanitizeMailto("mailto:x@y?", nullptr), "mailto:x@y");
+    // A NUL in a value, escaped or not, goes on escaped: a mail client that
+    // reads the address as a C string must not see it end there.
+    EXPECT_EQ(SanitizeMailto("mailto:x@y?body=a%00b", nullptr), "mailto:x@y?body=a%00b");
+    EXPECT_EQ(SanitizeMailto(std::string("mailto:x@y?body=a\0b&subject=s", 29), nullptr),
+              "mailto:x@y?body=a%00b&subject=s");
 }
 
 // --- Session cookies -------------------------------------------------------------------------------

@@ -6,6 +6,12 @@
 // front-end down and the network away and back.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <map>
+#include <memory>
 #include <regex>
 #include <thread>
 
@@ -52,8 +58,10 @@ protected:
     // The started address as the daily log shows it: the client adds its own
     // parameters, and the log hides queries.
     static std::string Logged(const std::string& address) { return address + "?***"; }
-    void Start(const std::string& url) {
-        ASSERT_TRUE(client_.Start(install_.ClientArgv(url), install_.PrepareHome(), install_.Path("client.out")));
+    void Start(const std::string& url, const std::map<std::string, std::string>& extraEnv = {}) {
+        std::map<std::string, std::string> env = install_.PrepareHome();
+        for (const auto& e : extraEnv) env[e.first] = e.second;
+        ASSERT_TRUE(client_.Start(install_.ClientArgv(url), env, install_.Path("client.out")));
         ASSERT_TRUE(qmtest::WaitMainWindowShown(60000)) << Output();
         main_ = *qmtest::FindMainWindow();
     }
@@ -153,24 +161,82 @@ TEST_F(Offline, AnUnknownHostIsReportedAsANameThatCannotBeFound) {
     EXPECT_TRUE(qmtest::WaitUntil([&] { return OfflinePageShown(); }, 30s));
 }
 
-TEST_F(Offline, ALaterNavigationThatFailsShowsTheOfflinePageToo) {
+TEST_F(Offline, ALaterFailedLoadOfAnotherPageOffersTheWayBackAndIsNotTriedAgain) {
     ASSERT_TRUE(web_.Start(port_));
     qmtest::HttpServer gone;
     ASSERT_TRUE(gone.Start());
     std::string away = gone.Url("/away.html");
     gone.Stop();
-    web_.Route("/leaving.html", [away](const qmtest::HttpRequest&) {
+    // The front-end leads to a page that cannot be reached, the first time only.
+    auto shown = std::make_shared<std::atomic<int>>(0);
+    web_.Route("/leaving.html", [away, shown](const qmtest::HttpRequest&) {
+        bool leave = (*shown)++ == 0;
         qmtest::HttpResponse r;
         r.body = "<!doctype html><body style='background:#fff'><script>var x=new XMLHttpRequest();"
-                 "x.open('POST','/loaded');x.onloadend=function(){location.href='" + away + "';};x.send();"
-                 "</script></body>";
+                 "x.open('POST','/loaded');x.onloadend=function(){" +
+                 std::string(leave ? "location.href='" + away + "';" : "") + "};x.send();</script></body>";
         return r;
     });
-    Start("http://127.0.0.1:" + std::to_string(port_) + "/leaving.html");
+    std::string front = "http://127.0.0.1:" + std::to_string(port_) + "/leaving.html";
+    Start(front);
     ASSERT_TRUE(qmtest::WaitUntil([&] { return Loaded(); }, 60s)) << Output();
-    EXPECT_TRUE(WaitLog("cannot reach " + away + " (The service refused the connection", 30s)) << Logs();
-    EXPECT_TRUE(qmtest::WaitUntil([&] { return OfflinePageShown(); }, 30s));
+    EXPECT_TRUE(WaitLog("cannot show " + away + " (", 30s)) << Logs();
+    EXPECT_TRUE(WaitLog("not the front-end's: its page leads back to " + Logged(front), 5s)) << Logs();
+    ASSERT_TRUE(qmtest::WaitUntil([&] { return OfflinePageShown(); }, 30s));
+    // Its button leads back to the front-end; the failed page is never tried by itself.
+    ASSERT_TRUE(qmtest::XDo({"mousemove", std::to_string(main_.x + ButtonX()),
+                             std::to_string(main_.y + kTitleBand + ButtonY()), "click", "1"}));
+    ASSERT_TRUE(qmtest::WaitUntil([&] { return web_.RequestCount("/loaded") == 2; }, 30s)) << Logs();
+    EXPECT_EQ(LogCount("trying " + away), 0u) << Logs();
+    EXPECT_EQ(LogCount("trying "), 0u) << Logs();
     EXPECT_TRUE(client_.Running());
+}
+
+// Started outside a login session (the tests' environment has no
+// XDG_RUNTIME_DIR), the client gives the engine a private runtime folder and
+// removes it at the end. A web process that dies before its page has loaded
+// shows the offline page, which says so, and the client tries again by itself.
+TEST_F(Offline, AWebProcessThatDiesBeforeThePageLoadsShowsWhyAndIsTriedAgain) {
+#ifndef QM_TEST_HOOKS
+    GTEST_SKIP() << "the web process's crash switch exists only in builds configured with -DQM_TEST_HOOKS=ON";
+#endif
+    ASSERT_TRUE(install_.PrepareHome().count("XDG_RUNTIME_DIR") == 0) << "the harness keeps the session's folder out";
+    ASSERT_TRUE(web_.Start(port_));
+    auto served = std::make_shared<std::atomic<int>>(0);
+    // The first showing makes its web process fail while the page still loads.
+    web_.Route("/crashing.html", [served](const qmtest::HttpRequest&) {
+        qmtest::HttpResponse r;
+        r.body = (*served)++ == 0 ? "<!doctype html><body><script>KXVantorSyn.VantorCommunicateSync('qm_test_crash','');"
+                                    "</script><img src='/never-answers.png'></body>"
+                                  : std::string(kFrontEnd);
+        return r;
+    });
+    web_.Route("/never-answers.png", [](const qmtest::HttpRequest&) {
+        qmtest::HttpResponse r;
+        r.behaviour = qmtest::HttpResponse::Behaviour::NeverAnswer;
+        return r;
+    });
+    std::string url = "http://127.0.0.1:" + std::to_string(port_) + "/crashing.html";
+    Start(url, {{"QM_TEST_RENDER_CRASH", "1"}});
+    EXPECT_TRUE(WaitLog("cannot reach " + Logged(url) + " (The browser's page process ended before the page could be "
+                        "shown. -1000: the page's web process ended before the page loaded)", 60s))
+        << Logs() << Output();
+    EXPECT_TRUE(qmtest::WaitUntil([&] { return Loaded(); }, 60s)) << Logs();
+    EXPECT_TRUE(WaitLog("reached " + Logged(url) + " again after 1 failed load(s)", 20s)) << Logs();
+
+    const std::string made = "no XDG_RUNTIME_DIR: the browser engine uses the private runtime folder ";
+    std::string log = Logs();
+    size_t at = log.find(made);
+    ASSERT_NE(at, std::string::npos) << log;
+    std::string folder = log.substr(at + made.size(), log.find_first_of("\r\n", at) - at - made.size());
+    auto isDirectory = [](const std::string& path) {
+        struct stat st;
+        return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    };
+    EXPECT_TRUE(isDirectory(folder)) << folder;
+    client_.Signal(SIGTERM);
+    EXPECT_EQ(client_.Wait(30s), 0);
+    EXPECT_FALSE(isDirectory(folder)) << "removed at the end: " << folder;
 }
 
 }  // namespace

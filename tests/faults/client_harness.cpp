@@ -17,7 +17,10 @@ const char kRemotePage[] = R"(<!doctype html><html><head><title>remote</title></
 (function () {
   function post(path, body) { var x = new XMLHttpRequest(); x.open('POST', path); x.send(body || ''); }
   window.JsHandleCallBack = function (text) { post('/reply', text); };
-  post('/loaded', location.href);
+  // Counted after the load event: the web process sends the load's end to the
+  // client before the event's timers run, so a test that kills the web
+  // process right after a load meets a page the client knows is up.
+  addEventListener('load', function () { setTimeout(function () { post('/loaded', location.href); }, 0); });
   function poll() {
     var x = new XMLHttpRequest();
     x.open('GET', '/next');

@@ -290,10 +290,11 @@ TEST(WebProcessKilled, WithCommandsInFlightThePageComesBackAndAnswers) {
     ExpectCleanEnd(run);
 }
 
-TEST(WebProcessKilled, APageThatKeepsDyingIsLeftAloneAndTheClientStillEnds) {
+TEST(WebProcessKilled, APageThatKeepsDyingFailsLikeALoadAndTheClientStillEnds) {
     ClientRun run;
     ASSERT_TRUE(run.StartAndLoad()) << run.Output();
-    // Three reloads are granted; the fourth death leaves the view empty.
+    // Three reloads are granted; the fourth death fails like a load (the
+    // offline page, then tries after growing pauses).
     for (size_t load = 1; load <= 4; ++load) {
         ASSERT_TRUE(run.page().WaitLoads(load, 30s)) << "load " << load << "\n" << run.Output();
         std::vector<int> web;
@@ -301,6 +302,7 @@ TEST(WebProcessKilled, APageThatKeepsDyingIsLeftAloneAndTheClientStillEnds) {
         for (int pid : web) kill(pid, SIGKILL);
     }
     EXPECT_TRUE(run.OutputHas("the page is not reloaded again", 10s)) << run.Output();
+    EXPECT_TRUE(run.LogsHave("the page's web process kept ending", 10s)) << run.Logs();
     EXPECT_TRUE(run.process().Running());
     ExpectCleanEnd(run);
 }

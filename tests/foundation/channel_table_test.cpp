@@ -157,6 +157,17 @@ TEST(DeployConfig, TlsExceptionsNameAHostAndAFingerprintOrAnyAndNothingElse) {
     EXPECT_TRUE(DeployConfig::LoadFrom(platform::Utf8ToWide(path)).tlsExceptions.empty());
 }
 
+TEST(DeployConfig, LaunchSchemesAreSchemeNamesOtherThanThoseThePageShowsOrLocalFiles) {
+    qmtest::TempDir dir;
+    std::string path = dir.File("deploy.ini");
+    qmtest::WriteFile(path, "[frontend]\ndefault=web.example\n[launch]\n"
+                            "schemes = Example-App, steam:;x+y.z-1 FILE,javascript 1bad,ba d/,example-app\n");
+    DeployConfig d = DeployConfig::LoadFrom(platform::Utf8ToWide(path));
+    EXPECT_EQ(d.launchSchemes, (std::vector<std::string>{"example-app", "steam", "x+y.z-1", "ba"}));
+    qmtest::WriteFile(path, "[frontend]\ndefault=web.example\n");
+    EXPECT_TRUE(DeployConfig::LoadFrom(platform::Utf8ToWide(path)).launchSchemes.empty()) << "none by default";
+}
+
 TEST(DeployConfig, MissingOrMalformedFilesGiveEmptyHosts) {
     qmtest::TempDir dir;
     EXPECT_TRUE(DeployConfig::LoadFrom(platform::Utf8ToWide(dir.File("absent.ini"))).frontendDefault.empty());

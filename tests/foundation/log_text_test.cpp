@@ -55,3 +55,21 @@ TEST(LogText, AddressesInsideFreeTextAndJsonAreMasked) {
     EXPECT_EQ(MaskUrlsIn(L"<qm> https://front/?inner=pc&t=SECRET"), L"<qm> https://front/?***");
     EXPECT_EQ(MaskUrlsIn(L"nothing here"), L"nothing here");
 }
+
+TEST(RefusalLogBudget, LinesAreRationedPerIntervalNeverForTheRestOfTheProcess) {
+    RefusalLogBudget budget;
+    auto t = RefusalLogBudget::Clock::now();
+    size_t written = 0;
+    for (int i = 0; i < 20000; ++i) written += budget.Take(t).write;
+    EXPECT_EQ(written, RefusalLogBudget::kLines);
+    // A later attack leaves a trace, and its first line says what went unwritten.
+    RefusalLogBudget::Line later = budget.Take(t + RefusalLogBudget::kInterval);
+    EXPECT_TRUE(later.write);
+    EXPECT_EQ(later.skipped, 20000u - RefusalLogBudget::kLines);
+    EXPECT_EQ(RefusalLogBudget::SkippedNote(later.skipped), " (19980 more not written)");
+    EXPECT_EQ(budget.Take(t + RefusalLogBudget::kInterval).skipped, 0u);
+    EXPECT_EQ(budget.count(), 20002u);
+    // Within the interval the ration holds even when the clock is asked out of order.
+    for (int i = 0; i < 100; ++i) budget.Take(t + RefusalLogBudget::kInterval + std::chrono::seconds(1));
+    EXPECT_FALSE(budget.Take(t + RefusalLogBudget::kInterval + std::chrono::seconds(2)).write);
+}

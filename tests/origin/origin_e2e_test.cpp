@@ -4,6 +4,7 @@
 // front-end's own calls still work.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 
 #include "tests/faults/client_harness.h"
 #include "tests/support/text.h"
@@ -115,6 +116,74 @@ TEST(DocumentOrigin, SandboxedDocumentsAreRefusedAndDocumentsInheritingTheFrontE
     EXPECT_FALSE(run.web().WasRequested("/reply-sandboxed"));
     EXPECT_FALSE(run.web().WasRequested("/reply-csp"));
     EXPECT_EQ(run.Stop(), 0);
+}
+
+TEST(Replies, EveryReplyGoesToTheDocumentThatCalledWhileItIsShown) {
+    qmtest::ClientRun run;
+    // A same-origin frame asks for an answer given at once and one given
+    // later from a worker; a second frame asks and is gone before the answer.
+    run.web().Route("/front.html", [](const qmtest::HttpRequest&) {
+        return qmtest::ScriptedPage(
+            "<script>window.JsHandleCallBack=function(t){post('/front-reply',t);};</script>"
+            "<iframe src='/inner.html'></iframe><iframe id=gone src='/gone.html'></iframe>");
+    });
+    run.web().Route("/inner.html", [](const qmtest::HttpRequest&) {
+        return qmtest::ScriptedPage("<script>window.JsHandleCallBack=function(t){post('/inner-reply',t);};"
+                                    "KXVantorAsyn.VantorCommunicateAsyn('_get_client_info','');"
+                                    "KXVantorAsyn.VantorCommunicateAsyn('_nim_enum_player','');</script>");
+    });
+    run.web().Route("/gone.html", [](const qmtest::HttpRequest&) {
+        return qmtest::ScriptedPage("<script>window.JsHandleCallBack=function(t){post('/gone-reply',t);};"
+                                    "KXVantorAsyn.VantorCommunicateAsyn('_nim_enum_player','');"
+                                    "parent.document.getElementById('gone').remove();</script>");
+    });
+    ASSERT_TRUE(run.Start("/front.html"));
+    ASSERT_TRUE(run.web().WaitForRequest("/inner-reply", 90s, 2)) << run.Output();
+    std::vector<std::string> bodies;
+    for (const auto& r : run.web().Requests())
+        if (r.target == "/inner-reply") bodies.push_back(r.body);
+    ASSERT_EQ(bodies.size(), 2u);
+    std::sort(bodies.begin(), bodies.end());
+    EXPECT_NE(bodies[0].find("\"cbfn\":\"_get_client_info\""), std::string::npos) << bodies[0];
+    EXPECT_NE(bodies[1].find("\"cbfn\":\"_nim_enum_player\""), std::string::npos) << bodies[1];
+    // The answer for the frame that went is dropped, with a line, and given to nobody else.
+    EXPECT_TRUE(run.OutputHas("page command JsHandleCallBack dropped: the document it is for is no longer shown", 30s))
+        << run.Output();
+    EXPECT_FALSE(run.web().WasRequested("/front-reply"));
+    EXPECT_FALSE(run.web().WasRequested("/gone-reply"));
+    EXPECT_EQ(run.Stop(), 0);
+}
+
+TEST(PageCache, AFrontEndBackFromThePageCacheIsAnsweredAgain) {
+    qmtest::ClientRun run;
+    qmtest::HttpServer foreign;
+    ASSERT_TRUE(foreign.Start());
+    // The front-end asks once, goes to a foreign page that sends it back
+    // through the history, and asks again once it is shown from the cache.
+    run.web().Route("/front.html", [&](const qmtest::HttpRequest&) {
+        return qmtest::ScriptedPage(
+            "<script>window.JsHandleCallBack=function(t){post('/reply',t,function(){"
+            "  if(!sessionStorage.left){sessionStorage.left='1';location.href='" + foreign.Url("/away.html") + "';}});};"
+            "window.addEventListener('pageshow',function(e){post('/shown',String(e.persisted),function(){"
+            "  KXVantorAsyn.VantorCommunicateAsyn('_get_client_info','');});});</script>");
+    });
+    foreign.Route("/away.html", [](const qmtest::HttpRequest&) {
+        return qmtest::ScriptedPage("<script>post('/away','',function(){history.back();});</script>");
+    });
+    foreign.Fallback([](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
+    ASSERT_TRUE(run.Start("/front.html"));
+    ASSERT_TRUE(foreign.WaitForRequest("/away", 90s)) << run.Output();
+    ASSERT_TRUE(run.web().WaitForRequest("/shown", 30s, 2)) << run.Output();
+    std::vector<std::string> shown;
+    for (const auto& r : run.web().Requests())
+        if (r.target == "/shown") shown.push_back(r.body);
+    ASSERT_EQ(shown, (std::vector<std::string>{"false", "true"})) << "the second showing comes from the page cache";
+    EXPECT_TRUE(run.web().WaitForRequest("/reply", 30s, 2)) << run.Output();
+    size_t loads = 0;
+    for (const auto& r : run.web().Requests()) loads += r.target.rfind("/front.html", 0) == 0;
+    EXPECT_EQ(loads, 1u) << "not loaded again";
+    EXPECT_EQ(run.Stop(), 0);
+    foreign.Stop();
 }
 
 }  // namespace

@@ -59,17 +59,29 @@ TEST(FrontEndOrigins, StartAddressFirstThenEveryDeployedFrontEndOnce) {
     deploy.frontendS1Test = L"rawen.example.com";  // the same origin once
     std::vector<std::string> origins =
         FrontEndOrigins(CCmdLineParser(L"*cid:1 *url:\"http://127.0.0.1:8000/a\""), deploy);
-    std::vector<std::string> expected{"http://127.0.0.1:8000", "https://rawen.example.com",
+    std::vector<std::string> expected{"http://127.0.0.1:8000", "https://127.0.0.1:8000", "https://rawen.example.com",
                                       "https://127.0.0.1:9000"};
     EXPECT_EQ(origins, expected);
+}
+
+TEST(FrontEndOrigins, AnHttpFrontEndMayUpgradeToHttpsOfTheSameHostAndPortOnly) {
+    DeployConfig none;
+    // The default port goes to the default port; another port stays itself.
+    EXPECT_EQ(FrontEndOrigins(CCmdLineParser(L"*url:\"http://Front.Example:80/x\""), none),
+              (std::vector<std::string>{"http://front.example", "https://front.example"}));
+    EXPECT_EQ(FrontEndOrigins(CCmdLineParser(L"*url:\"http://front.example:443/\""), none),
+              (std::vector<std::string>{"http://front.example:443", "https://front.example"}));
+    EXPECT_EQ(FrontEndOrigins(CCmdLineParser(L"*url:\"https://front.example:8443/\""), none),
+              std::vector<std::string>{"https://front.example:8443"})
+        << "no way down to http";
 }
 
 TEST(FrontEndOrigins, Url2IsDecodedAndUrlWinsOverIt) {
     DeployConfig none;
     EXPECT_EQ(FrontEndOrigins(CCmdLineParser(L"*url2:\"http%3A%2F%2F127.0.0.1%3A81%2Fx\""), none),
-              std::vector<std::string>{"http://127.0.0.1:81"});
+              (std::vector<std::string>{"http://127.0.0.1:81", "https://127.0.0.1:81"}));
     EXPECT_EQ(FrontEndOrigins(CCmdLineParser(L"*url2:\"http%3A%2F%2Fb%2F\" *url:\"http://a/\""), none),
-              std::vector<std::string>{"http://a"});
+              (std::vector<std::string>{"http://a", "https://a"}));
     EXPECT_TRUE(FrontEndOrigins(CCmdLineParser(L"*cid:83302ACB1052"), none).empty());
 }
 
@@ -160,8 +172,7 @@ TEST_F(ManagerTest, AFloodOfForeignCallsWritesABoundedNumberOfSafeLines) {
     for (size_t p = log.find("refused: not the front-end"); p != std::string::npos;
          p = log.find("refused: not the front-end", p + 1))
         ++lines;
-    EXPECT_EQ(lines, 100u);
-    EXPECT_NE(log.find("no further lines for them"), std::string::npos);
+    EXPECT_EQ(lines, RefusalLogBudget::kLines);
     EXPECT_EQ(log.find("\r\n[forged line]"), std::string::npos) << "page text cannot start a log line";
     EXPECT_NE(log.find("_nim_login\\r\\n[forged line]xxx"), std::string::npos);
 }

@@ -4,12 +4,23 @@
 // the host and exactly this certificate.
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include "tests/faults/client_harness.h"
+#include "tests/support/network.h"
 #include "tests/support/tls_identity.h"
 
 using namespace std::chrono_literals;
 
 namespace {
+
+// The test server writes TLS records with SSL_write, which has no
+// MSG_NOSIGNAL: the engine closing a connection (the redirect's, once it has
+// its answer) while a reply is still going out must not end the test process.
+const bool kIgnoreSigpipe = [] {
+    std::signal(SIGPIPE, SIG_IGN);
+    return true;
+}();
 
 // The front-end asks for the client's identity and posts the reply back.
 void ServeFrontEnd(qmtest::HttpServer& server) {
@@ -91,6 +102,47 @@ TEST(Tls, TheDeploymentsExceptionForTheHostAndCertificateLetsItLoad) {
               std::string::npos)
         << run.Logs();
     EXPECT_EQ(run.Stop(), 0);
+}
+
+// The front-end's http address sends the client on to https: to the same
+// host at the default ports the bridge stays; to another port it does not.
+void RunUpgrade(const std::string& target, bool answered) {
+    qmtest::TlsIdentity identity = qmtest::MakeSelfSignedIdentity();
+    qmtest::HttpServer https, http;
+    ServeFrontEnd(https);
+    ASSERT_TRUE(https.StartTls(identity, target == "default" ? 443 : 0));
+    std::string to = https.Url("/front.html");
+    http.Fallback([to](const qmtest::HttpRequest&) {
+        qmtest::HttpResponse r;
+        r.status = 301;
+        r.headers.push_back({"Location", to});
+        return r;
+    });
+    ASSERT_TRUE(http.Start(80));
+    qmtest::ClientRun run;
+    AddTlsException(run, identity.sha256);
+    ASSERT_TRUE(run.StartAt("http://127.0.0.1/front.html"));
+    if (answered) {
+        ASSERT_TRUE(https.WaitForRequest("/reply", 90s)) << run.Output() << run.Logs();
+        EXPECT_NE(https.BodyOf("/reply").find("\"cbfn\":\"_get_client_info\""), std::string::npos);
+    } else {
+        std::string origin = https.Url("/").substr(0, https.Url("/").size() - 1);
+        EXPECT_TRUE(run.LogsHave("page call \"_get_client_info\" from origin " + origin + " refused", 90s)) << run.Logs();
+        EXPECT_FALSE(https.WasRequested("/reply"));
+    }
+    EXPECT_NE(run.Logs().find("page commands accepted from: http://127.0.0.1, https://127.0.0.1"), std::string::npos)
+        << run.Logs();
+    EXPECT_EQ(run.Stop(), 0);
+}
+
+TEST(Tls, AnHttpFrontEndThatUpgradesToHttpsOfItsOwnHostKeepsItsCommands) {
+    if (!qmtest::InPrivateNetwork()) GTEST_SKIP() << "needs ports 80 and 443: only in a network namespace of its own";
+    RunUpgrade("default", true);
+}
+
+TEST(Tls, ARedirectToAnotherPortOfTheHostIsNoUpgrade) {
+    if (!qmtest::InPrivateNetwork()) GTEST_SKIP() << "needs port 80: only in a network namespace of its own";
+    RunUpgrade("other port", false);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <json/reader.h>
 
 #include "core/services/reply/js_reply.h"
+#include "kxcef/cef3_manager.h"
 #include "core/services/reply/main_web_wnd.h"
 #include "core/services/reply/request_param.h"
 #include "core/services/report/json_escape.h"
@@ -49,13 +50,24 @@ TEST(GetRequestParam, FirstOfTwoEqualKeysWinsEvenWhenEmpty) {
     EXPECT_FALSE(found);
 }
 
-TEST(GetRequestParam, ValuesAreVerbatim) {
+TEST(GetRequestParam, ValuesArePercentDecodedAndSegmentsSplitBeforeDecoding) {
     EXPECT_EQ(Param("path", "path=a=b"), "a=b");
-    EXPECT_EQ(Param("path", "path=%41"), "%41");
+    EXPECT_EQ(Param("path", "path=%41%62"), "Ab");
     EXPECT_EQ(Param("path", "path= x +y"), " x +y");
-    // Segments without '=' are skipped, not misread as keys.
+    // An escaped '&' belongs to the value: an address keeps its whole query.
+    EXPECT_EQ(Param("rtmp_url", "room_id=1&rtmp_url=rtmp%3A%2F%2Fh%2Fa%3Fkey%3Dk%26t%3D2&audio_mode=1"),
+              "rtmp://h/a?key=k&t=2");
+    EXPECT_EQ(Param("room_id", "room_id=%E6%88%BF%E9%97%B4"), "\xE6\x88\xBF\xE9\x97\xB4");
+    // What is no escape stays as written; so does an escaped NUL.
+    EXPECT_EQ(Param("p", "p=100%"), "100%");
+    EXPECT_EQ(Param("p", "p=%4"), "%4");
+    EXPECT_EQ(Param("p", "p=%G1%%41"), "%G1%A");
+    EXPECT_EQ(Param("p", "p=a%00b"), "a%00b");
+    EXPECT_EQ(Param("p", "p=%2525"), "%25") << "decoded once";
+    // Segments without '=' are skipped, not misread as keys; keys are not decoded.
     EXPECT_EQ(Param("path", "path&path=z"), "z");
     EXPECT_EQ(Param("a", "&&a=1&&"), "1");
+    EXPECT_EQ(Param("a", "%61=1"), "");
 }
 
 TEST(ParamConversions, FlagsAreExactlyTrueAndIntegersFollowTheCLibrary) {
@@ -77,6 +89,53 @@ TEST(BuildCallbackJson, WritesTheResultEnvelopeCompactly) {
     EXPECT_EQ(BuildCallbackJson(Json::Value(), "_nim_enum_player"),
               "{\"result\":{\"cbfn\":\"_nim_enum_player\",\"data\":null}}\n");
     EXPECT_EQ(BuildCallbackJson(Json::Value(), ""), "{\"result\":{\"cbfn\":\"\",\"data\":null}}\n");
+}
+
+Json::Value Parse(const std::string& text) {
+    Json::Value v;
+    Json::Reader reader;
+    EXPECT_TRUE(reader.parse(text, v)) << text.substr(0, 200);
+    return v;
+}
+
+TEST(BuildCallbackJson, AReplyOverTheBoundForPagesIsCutWhereItIsLongestAndSaysSo) {
+    Json::Value data(Json::objectValue);
+    data["room_id"] = "r1";
+    data["speakers"] = Json::Value(Json::arrayValue);
+    for (int i = 0; i < 10; ++i) data["speakers"].append(i);
+    Json::Value& members = data["members"] = Json::Value(Json::arrayValue);
+    for (int i = 0; i < 5000; ++i) members.append("member-" + std::to_string(1000 + i) + std::string(1000, '.'));
+    std::string text = BuildCallbackJson(data, "_nim_join_room");
+    EXPECT_LE(text.size(), kMaxPageCommandTextBytes);
+    Json::Value r = Parse(text)["result"];
+    EXPECT_EQ(r["cbfn"].asString(), "_nim_join_room");
+    EXPECT_EQ(r["truncated"]["arrays"]["members"].asUInt(), 5000u);
+    EXPECT_FALSE(r["truncated"]["arrays"].isMember("speakers")) << "only what had to be cut";
+    EXPECT_GT(r["truncated"]["bytes"].asUInt64(), kMaxPageCommandTextBytes);
+    EXPECT_GT(r["data"]["members"].size(), 3500u) << "most of what fits is kept";
+    EXPECT_EQ(r["data"]["members"][0u].asString().substr(0, 11), "member-1000") << "the first ones";
+    EXPECT_EQ(r["data"]["room_id"].asString(), "r1");
+    EXPECT_EQ(r["data"]["speakers"].size(), 10u);
+
+    // Arrays inside arrays are named by their place; with nothing to cut, only the size is told.
+    Json::Value nested(Json::arrayValue);
+    nested.append(Json::Value(Json::arrayValue));
+    for (int i = 0; i < 5000; ++i) nested[0u].append(std::string(1000, 'x'));
+    r = Parse(BuildCallbackJson(nested, "x"))["result"];
+    EXPECT_EQ(r["truncated"]["arrays"]["0"].asUInt(), 5000u);
+    EXPECT_LT(r["data"][0u].size(), 5000u);
+    r = Parse(BuildCallbackJson(Json::Value(std::string(kMaxPageCommandTextBytes, 'y')), "big"))["result"];
+    EXPECT_TRUE(r["data"].isNull());
+    EXPECT_GT(r["truncated"]["bytes"].asUInt64(), kMaxPageCommandTextBytes);
+    EXPECT_FALSE(r["truncated"].isMember("arrays"));
+}
+
+TEST(BuildRefusalJson, NamesTheCommandAndTheReasonUnderItsCallback) {
+    EXPECT_EQ(BuildRefusalJson("_nim_enum_player", "_nim_enum_player", "busy"),
+              "{\"result\":{\"cbfn\":\"_nim_enum_player\",\"data\":null,\"refused\":{\"command\":"
+              "\"_nim_enum_player\",\"reason\":\"busy\"}}}\n");
+    // A command without a callback is answered under its own name.
+    EXPECT_NE(BuildRefusalJson("_nim_set_muted", "", "busy").find("\"cbfn\":\"_nim_set_muted\""), std::string::npos);
 }
 
 TEST(SendJsCallback, CallsJsHandleCallBackWithOneStringArgument) {

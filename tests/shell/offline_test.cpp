@@ -104,6 +104,37 @@ TEST(OfflineRecovery, ALaterNavigationThatFailsIsBroughtBackItself) {
     EXPECT_EQ(host.shown.back(), page);
 }
 
+TEST(OfflineRecovery, AnotherPageThatFailsLeadsBackToTheFrontEndAndIsNeverTriedAgain) {
+    ScriptedHost host;
+    OfflineRecovery::Host h = host.Make();
+    h.isFrontEnd = [](const std::wstring& a) { return a.rfind(L"https://front.example/", 0) == 0; };
+    h.frontEnd = kFront;
+    OfflineRecovery recovery(std::move(h));
+    // The front-end was being brought back when the user followed a link away.
+    recovery.OnLoadFailed(kFront, ERR_CONNECTION_REFUSED, L"");
+    recovery.OnLoadEnd();
+    const std::wstring away = L"http://elsewhere.example/x";
+    recovery.OnLoadFailed(away, ERR_NAME_NOT_RESOLVED, L"Could not resolve");
+    ASSERT_EQ(host.shown.size(), 2u);
+    EXPECT_EQ(host.shown[1], away);
+    EXPECT_NE(host.pages[1].find(L"This page cannot be shown"), std::wstring::npos);
+    EXPECT_NE(host.pages[1].find(L"<a id=\"retry\" href=\"https://front.example/?inner=pc&amp;channelId=1\">Back to Solvey</a>"),
+              std::wstring::npos)
+        << host.pages[1];
+    EXPECT_EQ(host.pages[1].find(L"id=\"n\""), std::wstring::npos) << "no countdown";
+    EXPECT_FALSE(recovery.offline());
+    recovery.OnLoadEnd();
+    // No try of its own, for either address; the old timer does nothing.
+    EXPECT_EQ(host.timers.size(), 1u);
+    host.Fire(0);
+    recovery.OnNetworkAvailable();
+    EXPECT_TRUE(host.loads.empty());
+    // A web process that ended is said so, on either page.
+    recovery.OnLoadFailed(kFront + L"&x", ERR_WEB_PROCESS_ENDED, L"");
+    EXPECT_NE(host.pages.back().find(L"page process ended"), std::wstring::npos);
+    EXPECT_TRUE(recovery.offline());
+}
+
 TEST(OfflineRecovery, ATimerOfARecoveryThatIsGoneDoesNothing) {
     ScriptedHost host;
     auto recovery = std::make_unique<OfflineRecovery>(host.Make());

@@ -88,6 +88,10 @@ public:
     // Calls the global page function `functionName` with the converted args.
     // Any thread; false when the handler has no browser.
     bool SendJSCommand(std::string functionName, std::vector<VARIANT>& args);
+    // The same for one document (a token from CCEF3Manager::CallingDocument):
+    // it runs there while that document is still shown and is dropped, with a
+    // log line, once it is not. 0 sends as SendJSCommand does.
+    bool SendJSCommandTo(std::string functionName, std::vector<VARIANT>& args, std::uint64_t document);
 
     // --- Off-screen rendering, sizing, input -----------------------------------
     void InitOSRPaintContext(HWND host, RECT area, int fps);

@@ -2,6 +2,8 @@
 // calls of page functions. All operations are static.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,14 @@
 // certificate's SHA-256 fingerprint in 64 hex digits) or "HOST=any". Without
 // it a TLS error fails the load.
 inline constexpr char kCertificateExceptionsSwitch[] = "certificate-exceptions";
+// The extra switch that names the schemes, besides http, https and mailto,
+// whose addresses pages may have the desktop open (comma-separated, lower
+// case): a navigation to such an address is a launch request, never a load.
+inline constexpr char kLaunchSchemesSwitch[] = "launch-schemes";
+// What the library sends a page at most in one page command (the text of its
+// arguments, in UTF-8 bytes); a command over it is not sent and leaves a log
+// line. Far above what a page may send (256 KiB), which binds only pages.
+inline constexpr size_t kMaxPageCommandTextBytes = size_t(4) << 20;
 
 class CCEF3APP;               // the process's application object (library-internal)
 class CCEFJSCommandListener;  // the list of browsers that can receive page commands
@@ -45,6 +55,16 @@ public:
     static CefRefPtr<CCEF3Handler> CreateBrowser(HWND parent, RECT rect, std::string url, bool windowless,
                                                  bool enablePlugins, int fps);
     static bool SendJsCommand(std::string functionName, std::vector<VARIANT>& args, int browserId);
+    // The document of `browserId` whose page call the UI thread is handling
+    // right now (0 outside such a call, or on another thread). Whoever answers
+    // the call later keeps it and answers through SendJsCommandTo, so that the
+    // answer reaches the document that asked, not the page's main document.
+    static std::uint64_t CallingDocument(int browserId);
+    static bool SendJsCommandTo(std::string functionName, std::vector<VARIANT>& args, int browserId,
+                                std::uint64_t document);
+    // Whether documents at `url` (UTF-8) are trusted with the bridge: the
+    // origin of the address is one the page-call handler trusts.
+    static bool IsTrustedPageAddress(const std::string& url);
     static bool CloseAllBrowser(HWND quitWnd);
     static void RemoveJsCommandListener(CCEF3Handler* handler);
     static void CEFShutDown();

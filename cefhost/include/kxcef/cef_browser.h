@@ -61,6 +61,9 @@ enum cef_errorcode_t {
     ERR_UNSAFE_PORT = -312,
     ERR_INVALID_RESPONSE = -320,
     ERR_EMPTY_RESPONSE = -324,
+    // The library's own (no network error): the page's web process ended
+    // before the page loaded, or kept ending.
+    ERR_WEB_PROCESS_ENDED = -1000,
 };
 
 // Mouse buttons of the off-screen input events.

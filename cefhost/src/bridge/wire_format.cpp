@@ -5,7 +5,9 @@
 namespace kxcef {
 
 const char kMainDocumentMessage[] = "kxcef:main-document";
+const char kFrameDocumentMessage[] = "kxcef:frame-document";
 const char kUserActionMessage[] = "kxcef:user-action";
+const char kLaunchIntentMessage[] = "kxcef:launch-intent";
 
 namespace {
 
@@ -68,7 +70,8 @@ public:
 // Every read is bounds-checked; a failed read poisons the reader.
 class Reader {
 public:
-    Reader(const std::uint8_t* data, size_t size) : p_(data), end_(data + size) {}
+    Reader(const std::uint8_t* data, size_t size, const MessageLimits& limits)
+        : p_(data), end_(data + size), limits_(limits) {}
 
     bool ok() const { return ok_; }
     bool AtEnd() const { return p_ == end_; }
@@ -141,12 +144,12 @@ private:
         return Fail();
     }
     bool SpendEntries(size_t n) {
-        if (n > kMaxMessageEntries - entries_) return false;
+        if (n > limits_.entries - entries_) return false;
         entries_ += n;
         return true;
     }
     bool SpendText(size_t n) {
-        if (n > kMaxMessageTextBytes - text_) return false;
+        if (n > limits_.textBytes - text_) return false;
         text_ += n;
         return true;
     }
@@ -157,12 +160,35 @@ private:
 
     const std::uint8_t* p_;
     const std::uint8_t* end_;
+    const MessageLimits limits_;
     size_t entries_ = 0;
     size_t text_ = 0;
     bool ok_ = true;
 };
 
+// What a list spends of the limits, as the reader counts it.
+bool Spend(const CefListValue& list, int depth, size_t& entries, size_t& text, const MessageLimits& limits) {
+    if (list.GetSize() > limits.entries - entries) return false;
+    entries += list.GetSize();
+    for (size_t i = 0; i < list.GetSize(); ++i) {
+        if (list.GetType(i) == VTYPE_STRING) {
+            size_t n = list.StringUtf8(i)->size();
+            if (n > limits.textBytes - text) return false;
+            text += n;
+        } else if (list.GetType(i) == VTYPE_LIST && depth < kMaxListDepth) {
+            CefRefPtr<CefListValue> child = list.GetList(i);
+            if (child && !Spend(*child, depth + 1, entries, text, limits)) return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
+
+bool FitsLimits(const CefListValue& list, const MessageLimits& limits) {
+    size_t entries = 0, text = 0;
+    return Spend(list, 0, entries, text, limits);
+}
 
 GVariant* EncodeMessageParams(const CefListValue& list, const MessageExtras& extras) {
     auto* writer = new Writer();
@@ -176,12 +202,12 @@ GVariant* EncodeMessageParams(const CefListValue& list, const MessageExtras& ext
         [](gpointer w) { delete static_cast<Writer*>(w); }, writer));
 }
 
-bool DecodeMessageParams(GVariant* params, CefListValue& list, MessageExtras* extras) {
+bool DecodeMessageParams(GVariant* params, CefListValue& list, MessageExtras* extras, const MessageLimits& limits) {
     list.Clear();
     if (!params || !g_variant_is_of_type(params, G_VARIANT_TYPE_BYTESTRING)) return false;
     gsize size = 0;
     const void* data = g_variant_get_fixed_array(params, &size, 1);
-    Reader reader(static_cast<const std::uint8_t*>(data), data ? size : 0);
+    Reader reader(static_cast<const std::uint8_t*>(data), data ? size : 0, limits);
     if (reader.U8() != kVersion) return false;
     MessageExtras read;
     read.document = reader.Fixed(8);

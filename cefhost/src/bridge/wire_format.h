@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <string>
 
+#include "kxcef/cef3_manager.h"
 #include "kxcef/cef_base.h"
 
 namespace kxcef {
@@ -32,20 +33,39 @@ constexpr int kMaxListDepth = 64;
 constexpr size_t kMaxMessageEntries = 1u << 14;
 constexpr size_t kMaxMessageTextBytes = 1u << 18;
 
+struct MessageLimits {
+    size_t entries;
+    size_t textBytes;
+};
+// What pages send (the bounds above).
+constexpr MessageLimits kPageCallLimits{kMaxMessageEntries, kMaxMessageTextBytes};
+// What the client sends its pages (replies, events): a bound of its own. A
+// large room's member list is far beyond what a page may send, and the page's
+// web process decodes it, not the UI thread.
+constexpr MessageLimits kToPageLimits{kMaxMessageEntries, kMaxPageCommandTextBytes};
+
 struct MessageExtras {
     std::string origin;         // native calls: the calling document's origin; commands: the addressee's
     std::uint64_t document = 0;  // the calling (or addressed) document; 0 for none
 };
 
-// The library's own messages from the web process (extras only; no page
-// function can bear these names): the document the page's main frame shows
-// now, and a user action (pointer or key) in a document.
+// The library's own messages from the web process (no page function can bear
+// these names), each naming a document in its extras: the document the page's
+// main frame shows now (its list: true when it came back from the engine's
+// page cache), a subframe's new document, a user action (pointer or key) in a
+// document, and an address a document asks to open (its list: the address)
+// right after such an action.
 extern const char kMainDocumentMessage[];
+extern const char kFrameDocumentMessage[];
 extern const char kUserActionMessage[];
+extern const char kLaunchIntentMessage[];
 
 // A new, non-floating GVariant (caller unrefs).
 GVariant* EncodeMessageParams(const CefListValue& list, const MessageExtras& extras);
-// False when `params` is not a bridge message, is malformed or exceeds the limits.
-bool DecodeMessageParams(GVariant* params, CefListValue& list, MessageExtras* extras);
+// False when `params` is not a bridge message, is malformed or exceeds `limits`.
+bool DecodeMessageParams(GVariant* params, CefListValue& list, MessageExtras* extras,
+                         const MessageLimits& limits = kPageCallLimits);
+// Whether a list fits `limits` (before it is encoded).
+bool FitsLimits(const CefListValue& list, const MessageLimits& limits);
 
 }  // namespace kxcef

@@ -131,6 +131,9 @@ public:
     void TryClose();
     // State of the view's signal handlers.
     bool& load_failed() { return loadFailed_; }
+    // The main frame's last load finished (its page is up); false from the
+    // start of the next one.
+    bool& page_loaded() { return pageLoaded_; }
     // Why the certificate of the load that is failing now was refused (its
     // error code and problems in words), for the failed load's report.
     struct CertificateRefusal {
@@ -158,6 +161,7 @@ private:
     bool closed_ = false;
     CertificateRefusal certificateRefusal_;
     bool loadFailed_ = false;
+    bool pageLoaded_ = false;
     BrowserHostImpl host_;
     friend class BrowserHostImpl;
     KXCEF_IMPLEMENT_REFCOUNTING(BrowserImpl);

@@ -2,6 +2,9 @@
 #include "bridge/variant_convert.h"
 #include "bridge/wire_format.h"
 #include "browser/handler_impl.h"
+#include "common/log_text.h"
+#include "kxcef/cef3_manager.h"
+#include "log.h"
 #include "ui_thread.h"
 
 bool CCEF3Handler::OnProcessMessageReceived(CefRefPtr<CefBrowser> browser, CefProcessId /*source*/,
@@ -46,18 +49,30 @@ void CCEF3Handler::AddASynCPPCallBack(const CCEF3JSDelegateBase& delegate) {
 }
 
 bool CCEF3Handler::SendJSCommand(std::string functionName, std::vector<VARIANT>& args) {
+    return SendJSCommandTo(std::move(functionName), args, 0);
+}
+
+bool CCEF3Handler::SendJSCommandTo(std::string functionName, std::vector<VARIANT>& args, std::uint64_t document) {
     int id;
     {
         std::lock_guard<std::mutex> lock(impl_->mutex);
         if (!impl_->browser) return false;
         id = impl_->browserId;
     }
-    std::uint64_t document = kxcef::CallScope::CallingDocument(id);
+    if (!document) document = kxcef::CallScope::CallingDocument(id);
     // Converted on the caller's thread; the addressee is chosen and the
     // message sent on the UI thread, where the page's documents are known.
     CefRefPtr<CefListValue> list = CefListValue::Create();
     list->SetInt(0, -1);
     for (size_t i = 0; i < args.size(); ++i) kxcef::VariantToListEntry(args[i], *list, i + 1);
+    // The page's web process would not take it; it is never dropped unseen.
+    if (!kxcef::FitsLimits(*list, kxcef::kToPageLimits)) {
+        kxcef::LogWarning(kxcef::kLogHandler, "page command " + PageTextForLog(functionName, 64) +
+                                                  " not sent: over the bound of " +
+                                                  std::to_string(kMaxPageCommandTextBytes) +
+                                                  " bytes of text for what the client sends a page");
+        return false;
+    }
     CefRefPtr<CCEF3Handler> self(this);
     kxcef::RunOnUi([self, id, document, name = std::move(functionName), list] {
         kxcef::BrowserImpl* b = kxcef::FindBrowser(id);

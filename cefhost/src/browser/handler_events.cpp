@@ -13,6 +13,12 @@
 namespace {
 const wchar_t kIgnoredDownload[] = L"RuvikBrowser.exe";
 std::atomic<KXCEF2KeyEventObserver> g_keyObserver{nullptr};
+
+// The deployment's schemes besides http, https and mailto.
+std::vector<std::string> LaunchSchemesOf(const CCEF3Handler::Impl& impl) {
+    CefRefPtr<kxcef::BrowserImpl> browser = impl.Browser();
+    return browser && browser->profile() ? browser->profile()->switches().launchSchemes : std::vector<std::string>();
+}
 }  // namespace
 
 extern "C" KXCEF2_API KXCEF2KeyEventObserver
@@ -87,7 +93,9 @@ bool CCEF3Handler::OnBeforePopup(CefRefPtr<CefBrowser>, const CefString& targetU
     impl_->newLink.FanOut([&](CCEF3BrowserDelegateBase* d) {
         return d->InvokeNewBrowserLink(targetUrl, L"", L"", L"", CEF3_LINK_POPUP, &handled);
     });
-    if (!handled) kxcef::LaunchForPage(platform::WideToUtf8(targetUrl), userGesture, impl_->activation);
+    if (!handled)
+        kxcef::LaunchForPage(platform::WideToUtf8(targetUrl), kxcef::LaunchLedger::Kind::Popup, userGesture,
+                             impl_->launch, LaunchSchemesOf(*impl_));
     return true;
 }
 
@@ -161,8 +169,11 @@ void CCEF3Handler::OnBeforeDownload(CefRefPtr<CefBrowser>, const CefString& url,
     bool handled = false;
     impl_->download.FanOut(
         [&](CCEF3BrowserDelegateBase* d) { return d->InvokeDownloadTask(urlText, nameText, &handled); });
-    if (!handled) kxcef::LaunchForPage(platform::WideToUtf8(url), true, impl_->activation);
+    if (!handled)
+        kxcef::LaunchForPage(platform::WideToUtf8(url), kxcef::LaunchLedger::Kind::Download, false, impl_->launch,
+                             LaunchSchemesOf(*impl_));
 }
+
 
 bool CCEF3Handler::OnKeyEvent(CefRefPtr<CefBrowser>, UINT nativeMessage, int windowsKeyCode) {
     KX_ASSERT_UI_THREAD();

@@ -73,8 +73,8 @@ struct CCEF3Handler::Impl {
     kxcef::LockedDelegateList<CCEF3JSDelegateBase> asyncTask;
     // Which document receives the page commands (UI thread).
     kxcef::ReplyRoute route;
-    // The page's last reported user action (UI thread).
-    kxcef::UserActivation activation;
+    // Who in the page may have the desktop open an address (UI thread).
+    kxcef::LaunchLedger launch{&kxcef::PageOriginTrusted};
 
     // Off-screen rendering of a windowless browser; created once, then kept.
     CefRefPtr<kxcef::CCEF3OSRHandler> osr;

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "bridge/call_scope.h"
+
 namespace kxcef {
 
 // UI thread only.
@@ -31,22 +33,5 @@ private:
 // Whether the host's page-call handler trusts documents of `origin` with its
 // replies, events and system launches (every origin without a handler).
 bool PageOriginTrusted(const std::string& origin);
-
-// Marks the page call that the UI thread handles for the length of a scope.
-class CallScope {
-public:
-    CallScope(int browserId, std::uint64_t document);
-    ~CallScope();
-    CallScope(const CallScope&) = delete;
-    CallScope& operator=(const CallScope&) = delete;
-
-    // The calling document when this thread is handling a call of `browserId`, else 0.
-    static std::uint64_t CallingDocument(int browserId);
-
-private:
-    int browserId_;
-    std::uint64_t document_;
-    const CallScope* previous_;
-};
 
 }  // namespace kxcef

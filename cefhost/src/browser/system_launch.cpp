@@ -1,8 +1,12 @@
 #include "browser/system_launch.h"
 
+#include <glib.h>
+
+#include <algorithm>
 #include <deque>
 
-#include "browser/reply_route.h"
+#include "browser/mailto.h"
+#include "browser/schemes.h"
 #include "common/log_text.h"
 #include "log.h"
 #include "platform/process.h"
@@ -11,30 +15,21 @@
 namespace kxcef {
 namespace {
 
-// An action counts for what it sets off right away: a click that opens a
-// pop-up or starts a download. The engine's own gesture window is shorter.
-constexpr gint64 kActivationWindowUs = 2 * G_USEC_PER_SEC;
 // At most this many launches in any minute.
 constexpr size_t kMaxLaunchesPerMinute = 5;
 constexpr gint64 kMinuteUs = 60 * G_USEC_PER_SEC;
 
-bool AllowedScheme(const std::string& url) {
-    gchar* scheme = g_uri_parse_scheme(url.c_str());
-    std::string s = scheme ? platform::ToLowerAscii(std::string(scheme)) : std::string();
-    g_free(scheme);
-    return s == "http" || s == "https" || s == "mailto";
+bool AllowedScheme(const std::string& scheme, const std::vector<std::string>& extra) {
+    return scheme == "http" || scheme == "https" || scheme == "mailto" ||
+           (!scheme.empty() && std::find(extra.begin(), extra.end(), scheme) != extra.end());
 }
 
-void LogRefused(const std::string& url, const char* why) {
+void LogRefused(const std::string& url, const std::string& why) {
     static RefusalLogBudget budget;
     RefusalLogBudget::Line line = budget.Take();
-    if (line == RefusalLogBudget::Line::None) return;
-    if (line == RefusalLogBudget::Line::Last) {
-        LogWarning(kLogHandler, "more addresses refused to the system's handler; no further lines for them");
-        return;
-    }
-    LogWarning(kLogHandler, "address not handed to the system's handler: " + PageTextForLog(MaskUrl(url)) + " (" + why +
-                                ")");
+    if (!line.write) return;
+    LogWarning(kLogHandler, "address not handed to the system's handler: " + PageTextForLog(MaskUrl(url)) + " (" +
+                                PageTextForLog(why) + ")" + RefusalLogBudget::SkippedNote(line.skipped));
 }
 
 // Launch times of the last minute, oldest first.
@@ -56,35 +51,36 @@ bool TakeLaunchSlot() {
 
 void ResetLaunchLimit() { Launches().clear(); }
 
-void UserActivation::Note(std::string origin) {
-    origin_ = std::move(origin);
-    at_ = g_get_monotonic_time();
-}
-
-std::string UserActivation::RecentOrigin() const {
-    if (at_ == 0 || g_get_monotonic_time() - at_ > kActivationWindowUs) return {};
-    return origin_;
-}
-
-bool LaunchForPage(const std::string& url, bool engineGesture, const UserActivation& activation) {
-    if (!AllowedScheme(url)) {
-        LogRefused(url, "only http, https and mailto addresses");
+bool LaunchForPage(const std::string& url, LaunchLedger::Kind kind, bool engineGesture, LaunchLedger& ledger,
+                   const std::vector<std::string>& extraSchemes) {
+    std::string scheme = SchemeOf(url);
+    if (!AllowedScheme(scheme, extraSchemes)) {
+        LogRefused(url, extraSchemes.empty()
+                            ? "only http, https and mailto addresses"
+                            : "only http, https, mailto and the deployment's schemes");
         return false;
     }
-    std::string actedIn = activation.RecentOrigin();
-    if (!engineGesture || actedIn.empty()) {
-        LogRefused(url, "no user action");
-        return false;
-    }
-    if (!PageOriginTrusted(actedIn)) {
-        LogRefused(url, ("the user acted in a page of " + PageTextForLog(actedIn) + ", not the front-end").c_str());
+    LaunchLedger::Verdict verdict = ledger.Decide(url, kind, engineGesture);
+    if (!verdict.allowed) {
+        LogRefused(url, verdict.why);
         return false;
     }
     if (!TakeLaunchSlot()) {
         LogRefused(url, "too many in a minute");
         return false;
     }
-    return platform::OpenWithSystem(url);
+    ledger.Consume(verdict, url);
+    std::string out = url;
+    if (scheme == "mailto") {
+        std::vector<std::string> removed;
+        out = SanitizeMailto(url, &removed);
+        if (!removed.empty()) {
+            std::string names;
+            for (const std::string& r : removed) names += (names.empty() ? "" : ", ") + PageTextForLog(r, 64);
+            LogWarning(kLogHandler, "mailto: address handed on without its fields " + names);
+        }
+    }
+    return platform::OpenWithSystem(out);
 }
 
 }  // namespace kxcef

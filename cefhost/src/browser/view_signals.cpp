@@ -6,7 +6,9 @@
 #include "browser/browser.h"
 #include "browser/handler_impl.h"
 #include "browser/load_errors.h"
+#include "browser/system_launch.h"
 #include "common/log_text.h"
+#include "kxcef/origin.h"
 #include "log.h"
 #include "platform/text.h"
 #include "ui_thread.h"
@@ -36,6 +38,7 @@ void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
     switch (event) {
         case WEBKIT_LOAD_STARTED:
             b->load_failed() = false;
+            b->page_loaded() = false;
             break;
         case WEBKIT_LOAD_COMMITTED:
             // The engine reports a frame's load start once its navigation has committed.
@@ -46,6 +49,7 @@ void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
                 b->load_failed() = false;
                 break;
             }
+            b->page_loaded() = true;
             int status = 0;
             if (WebKitWebResource* main = webkit_web_view_get_main_resource(b->view()))
                 if (WebKitURIResponse* r = webkit_web_resource_get_response(main))
@@ -147,6 +151,10 @@ void OnLoading(WebKitWebView* view, GParamSpec*, gpointer data) {
     });
 }
 
+std::vector<std::string> LaunchSchemes(BrowserImpl* browser) {
+    return browser && browser->profile() ? browser->profile()->switches().launchSchemes : std::vector<std::string>();
+}
+
 std::wstring RequestReferrer(WebKitURIRequest* request) {
     SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request);
     const char* referrer = headers ? soup_message_headers_get_one(headers, "Referer") : nullptr;
@@ -165,6 +173,23 @@ gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPo
         WithClient(b, [&](CCEF3Handler* c, CefRefPtr<BrowserImpl>& br) { c->OnBeforePopup(br.get(), url, gesture); });
         return TRUE;
     }
+    if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) {
+        // An address of a scheme the engine does not show (a companion
+        // program's "example-app:", "mailto:") is no page load: loaded, it
+        // would only fail and take the page's place. It is a request to have
+        // the desktop open it, and the page stays as it is.
+        WebKitNavigationAction* action =
+            webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+        const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+        if (!uri || EngineShowsScheme(uri)) return FALSE;
+        bool gesture = webkit_navigation_action_is_user_gesture(action);
+        webkit_policy_decision_ignore(decision);
+        std::string url = uri;
+        WithClient(b, [&](CCEF3Handler* c, CefRefPtr<BrowserImpl>& br) {
+            LaunchForPage(url, LaunchLedger::Kind::Navigation, gesture, c->impl()->launch, LaunchSchemes(br.get()));
+        });
+        return TRUE;
+    }
     if (type != WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
     // Navigations are offered to the client once their response is known:
     // only there does the engine tell a frame's navigation from the main
@@ -172,6 +197,12 @@ gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPo
     auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
     bool main = webkit_response_policy_decision_is_main_frame_main_resource(response);
     WebKitURIRequest* request = webkit_response_policy_decision_get_request(response);
+    // A frame's document from another origin is part of the page from now on,
+    // whether or not any script of it ever runs.
+    if (!main) {
+        std::string origin = OriginOfAddress(webkit_uri_request_get_uri(request));
+        WithClient(b, [&](CCEF3Handler* c, CefRefPtr<BrowserImpl>&) { c->impl()->launch.NoteFrameDocument(origin); });
+    }
     std::wstring url = Wide(webkit_uri_request_get_uri(request));
     std::wstring referrer = RequestReferrer(request);
     bool cancel = false;
@@ -217,10 +248,24 @@ gboolean OnUserMessage(WebKitWebView*, WebKitUserMessage* message, gpointer data
     MessageExtras extras;
     if (!DecodeMessageParams(webkit_user_message_get_parameters(message), *msg->GetArgumentList(), &extras))
         return FALSE;
-    if (name == kMainDocumentMessage || name == kUserActionMessage) {
+    // The library's own reports of the page's documents (no page function
+    // can bear these names).
+    if (name == kMainDocumentMessage || name == kFrameDocumentMessage || name == kUserActionMessage ||
+        name == kLaunchIntentMessage) {
+        CefListValue& list = *msg->GetArgumentList();
         WithClient(Of(data), [&](CCEF3Handler* c, CefRefPtr<BrowserImpl>&) {
-            if (name == kMainDocumentMessage) c->impl()->route.SetMainDocument(extras.document, std::move(extras.origin));
-            else c->impl()->activation.Note(std::move(extras.origin));
+            LaunchLedger& launch = c->impl()->launch;
+            if (name == kMainDocumentMessage) {
+                bool restored = list.GetSize() > 0 && list.GetType(0) == VTYPE_BOOL && list.GetBool(0);
+                launch.NoteMainDocument(extras.document, extras.origin, restored);
+                c->impl()->route.SetMainDocument(extras.document, std::move(extras.origin));
+            } else if (name == kFrameDocumentMessage) {
+                launch.NoteFrameDocument(extras.origin);
+            } else if (name == kUserActionMessage) {
+                launch.NoteAction(extras.document, extras.origin);
+            } else if (list.GetSize() > 0 && list.GetType(0) == VTYPE_STRING) {
+                launch.NoteIntent(extras.document, extras.origin, list.GetStringUtf8(0));
+            }
         });
         return TRUE;
     }
@@ -261,17 +306,31 @@ bool MayReloadAfterCrash(WebKitWebView* view) {
 void OnWebProcessTerminated(WebKitWebView* view, WebKitWebProcessTerminationReason reason, gpointer data) {
     BrowserImpl* b = Of(data);
     std::string id = std::to_string(b->GetIdentifier());
+    bool loaded = b->page_loaded();
     LogWarning(kLogHandler, "web process of browser " + id + " ended (reason " +
-                                std::to_string(static_cast<int>(reason)) + ")");
-    // A crash or the memory limit leaves an empty view that answers nothing:
-    // the page comes back. Ended on purpose, or closing anyway, it stays down.
+                                std::to_string(static_cast<int>(reason)) + ")" +
+                                (loaded ? "" : " before its page loaded"));
+    // Ended on purpose, or closing anyway, the page stays down.
     if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API || b->closed()) return;
-    if (!MayReloadAfterCrash(view)) {
-        LogWarning(kLogHandler, "browser " + id + ": its web process keeps ending, the page is not reloaded again");
+    // A crash or the memory limit leaves an empty view that answers nothing.
+    // A page that was up comes back at once, a few times. One whose process
+    // ended before it loaded (a process that cannot start), or that keeps
+    // ending, fails like a load: the client shows why, with a way to try again.
+    if (loaded && MayReloadAfterCrash(view)) {
+        LogWarning(kLogHandler, "browser " + id + ": reloading the page");
+        webkit_web_view_reload(view);
         return;
     }
-    LogWarning(kLogHandler, "browser " + id + ": reloading the page");
-    webkit_web_view_reload(view);
+    if (loaded)
+        LogWarning(kLogHandler, "browser " + id + ": its web process keeps ending, the page is not reloaded again");
+    b->page_loaded() = false;
+    const char* uri = webkit_web_view_get_uri(view);
+    std::wstring failed = Wide(uri);
+    std::wstring text = Wide(loaded ? "the page's web process kept ending"
+                                    : "the page's web process ended before the page loaded");
+    WithClient(b, [&](CCEF3Handler* c, CefRefPtr<BrowserImpl>& br) {
+        c->OnLoadError(br.get(), br->GetMainFrame(), ERR_WEB_PROCESS_ENDED, text, failed);
+    });
 }
 
 // Developer tools: the inspector opens in a top-level window of its own.

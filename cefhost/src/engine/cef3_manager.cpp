@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "browser/browser.h"
+#include "browser/reply_route.h"
 #include "browser/spare_view.h"
 #include "engine/app.h"
 #include "engine/engine_state.h"
@@ -13,6 +14,7 @@
 #include "engine/js_command_listener.h"
 #include "engine/profile.h"
 #include "engine/profile_context.h"
+#include "kxcef/origin.h"
 #include "log.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -151,12 +153,22 @@ CefRefPtr<CCEF3Handler> CCEF3Manager::CreateBrowser(HWND parent, RECT rect, std:
 }
 
 bool CCEF3Manager::SendJsCommand(std::string functionName, std::vector<VARIANT>& args, int browserId) {
+    return SendJsCommandTo(std::move(functionName), args, browserId, 0);
+}
+
+bool CCEF3Manager::SendJsCommandTo(std::string functionName, std::vector<VARIANT>& args, int browserId,
+                                   std::uint64_t document) {
     CCEFJSCommandListener* list = m_pListener;
     if (!list) return false;
     CefRefPtr<CCEF3Handler> handler =
         list->FindFirst([browserId](CCEF3Handler* h) { return h->GetBrowserId() == browserId; });
     if (!handler) return false;
-    return handler->SendJSCommand(std::move(functionName), args);
+    return handler->SendJSCommandTo(std::move(functionName), args, document);
+}
+
+bool CCEF3Manager::IsTrustedPageAddress(const std::string& url) {
+    std::string origin = OriginOfAddress(url);
+    return !origin.empty() && kxcef::PageOriginTrusted(origin);
 }
 
 bool CCEF3Manager::CloseAllBrowser(HWND quitWnd) {

@@ -1,10 +1,12 @@
 #include "engine/command_line.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "kxcef/cef3_manager.h"
 #include "platform/debug_output.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 
 namespace kxcef {
 namespace {
@@ -41,6 +43,17 @@ void ReadCertificateExceptions(const std::string& list, std::map<std::string, st
     }
 }
 
+void ReadLaunchSchemes(const std::string& value, std::vector<std::string>& out) {
+    size_t start = 0;
+    while (start <= value.size()) {
+        size_t end = value.find(',', start);
+        if (end == std::string::npos) end = value.size();
+        std::string scheme = platform::ToLowerAscii(value.substr(start, end - start));
+        if (!scheme.empty() && std::find(out.begin(), out.end(), scheme) == out.end()) out.push_back(scheme);
+        start = end + 1;
+    }
+}
+
 }  // namespace
 
 std::vector<std::string> PrepareCommandLine(const std::map<std::string, std::string>& extraSwitches) {
@@ -70,6 +83,7 @@ EngineSwitches InterpretCommandLine(const std::vector<std::string>& commandLine)
         else if (name == "enable-media-stream") s.mediaStream = value != "0";
         else if (name == "disable-gpu" || name == "disable-gpu-compositing") s.disableGpu = true;
         else if (name == kCertificateExceptionsSwitch) ReadCertificateExceptions(value, s.certificateExceptions);
+        else if (name == kLaunchSchemesSwitch) ReadLaunchSchemes(value, s.launchSchemes);
     }
     return s;
 }

@@ -21,6 +21,8 @@ struct EngineSwitches {
     // prepared line but means nothing here: ignoring every error would hand
     // the bridge to whoever answers for the front-end's host.
     std::map<std::string, std::string> certificateExceptions;
+    // Schemes besides http, https and mailto that pages may have the desktop open.
+    std::vector<std::string> launchSchemes;
 };
 EngineSwitches InterpretCommandLine(const std::vector<std::string>& commandLine);
 

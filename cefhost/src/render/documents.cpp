@@ -43,22 +43,34 @@ const DocumentRegistry::Document& DocumentRegistry::Enter(WebKitFrame* frame, JS
     auto* current = static_cast<Record*>(g_object_get_data(G_OBJECT(frame), kDocumentKey));
     *fresh = !(current && current->context == context);
     if (!*fresh) return current->document;
-    auto* record = new Record{this, {NextToken(), SecurityOrigin(context)}, JSC_CONTEXT(g_object_ref(context))};
-    frames_[record->document.token] = frame;
+    return Install(frame, context, {NextToken(), SecurityOrigin(context)});
+}
+
+void DocumentRegistry::Restore(WebKitFrame* frame, JSCContext* context, const Document& document) {
+    auto* current = static_cast<Record*>(g_object_get_data(G_OBJECT(frame), kDocumentKey));
+    if (current && current->context == context && current->document.token == document.token) return;
+    Install(frame, context, document);
+}
+
+const DocumentRegistry::Document& DocumentRegistry::Install(WebKitFrame* frame, JSCContext* context,
+                                                            Document document) {
+    auto* record = new Record{this, std::move(document), JSC_CONTEXT(g_object_ref(context))};
     // Replacing the frame's record, or the frame's end, forgets the old token.
     g_object_set_data_full(G_OBJECT(frame), kDocumentKey, record, [](gpointer p) {
         auto* r = static_cast<Record*>(p);
-        r->owner->frames_.erase(r->document.token);
+        auto it = r->owner->frames_.find(r->document.token);
+        if (it != r->owner->frames_.end() && it->second.record == r) r->owner->frames_.erase(it);
         g_object_unref(r->context);
         delete r;
     });
+    frames_[record->document.token] = {frame, record};
     return record->document;
 }
 
 WebKitFrame* DocumentRegistry::Find(std::uint64_t token) {
     auto it = frames_.find(token);
     if (it == frames_.end()) return nullptr;
-    WebKitFrame* frame = WEBKIT_FRAME(g_object_ref(it->second));
+    WebKitFrame* frame = WEBKIT_FRAME(g_object_ref(it->second.frame));
     // Asking for the frame's context sets up a document it shows by now but
     // whose window was never cleared, which replaces its record.
     JSCContext* context = webkit_frame_get_js_context(frame);

@@ -25,12 +25,21 @@ public:
     // new one whose origin is read from the context before any page script ran
     // (`fresh` tells which).
     const Document& Enter(WebKitFrame* frame, JSCContext* context, bool* fresh);
+    // A document the engine brought back from its page cache (its context
+    // comes back unchanged, without the window being cleared): it is the
+    // frame's document again under the token and origin it had.
+    void Restore(WebKitFrame* frame, JSCContext* context, const Document& document);
     // The frame whose current document `token` names (a new reference), or null.
     WebKitFrame* Find(std::uint64_t token);
 
 private:
     struct Record;
-    std::unordered_map<std::uint64_t, WebKitFrame*> frames_;  // entries leave with their record
+    const Document& Install(WebKitFrame* frame, JSCContext* context, Document document);
+    struct Entry {
+        WebKitFrame* frame;
+        const Record* record;
+    };
+    std::unordered_map<std::uint64_t, Entry> frames_;  // entries leave with their record
 };
 
 }  // namespace kxcef

@@ -5,12 +5,14 @@
 #include <webkit2/webkit-web-extension.h>
 
 #include <cctype>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <vector>
 
 #include "bridge/variant_convert.h"
 #include "bridge/wire_format.h"
+#include "common/log_text.h"
 #include "engine/handler_slots.h"
 #include "kxcef/render_extension.h"
 #include "log.h"
@@ -107,66 +109,134 @@ JSValueRef FunctionPrototype(JSContextRef context, JSObjectRef global) {
     return JSObjectGetProperty(context, JSValueToObject(context, ctor, nullptr), prototype->get(), nullptr);
 }
 
-// Tells the browser process which document the page's main frame shows now,
-// so that what native code sends the page goes to that document only.
-void ReportMainDocument(WebKitWebPage* page, const DocumentRegistry::Document& document) {
+// Sends one of the library's own reports about `document` to the browser process.
+void Report(WebKitWebPage* page, const char* name, const DocumentRegistry::Document& document,
+            const CefListValue& list) {
     MessageExtras extras;
     extras.origin = document.origin;
     extras.document = document.token;
-    GVariant* params = EncodeMessageParams(*CefListValue::Create(), extras);
-    WebKitUserMessage* message = webkit_user_message_new(kMainDocumentMessage, params);
+    GVariant* params = EncodeMessageParams(list, extras);
+    WebKitUserMessage* message = webkit_user_message_new(name, params);
     g_variant_unref(params);
     webkit_web_page_send_message_to_view(page, message, nullptr, nullptr, nullptr);
 }
 
-// Reports the user's pointer and key actions in a document to the browser
-// process, which hands addresses to the system only right after the user acted
-// in a page it trusts. The listeners are set before any page script runs, on
-// the window in the capturing phase, and only engine-made (trusted) events count.
-struct ActionReporter {
+// Tells the browser process which document a frame shows now: the main
+// frame's, so that what native code sends the page goes to that document
+// only; any frame's, so that it knows which origins are part of the page.
+void ReportDocument(WebKitWebPage* page, WebKitFrame* frame, const DocumentRegistry::Document& document,
+                    bool restored) {
+    CefRefPtr<CefListValue> list = CefListValue::Create();
+    if (webkit_frame_is_main_frame(frame)) {
+        list->SetBool(0, restored);
+        Report(page, kMainDocumentMessage, document, *list);
+    } else {
+        Report(page, kFrameDocumentMessage, document, *list);
+    }
+}
+
+// What a document tells the browser process from inside, through listeners
+// and wrappers set before any page script runs:
+//   - every trusted user action (pointer or key; the listeners sit on the
+//     window in the capturing phase, so the page cannot hide one), which the
+//     browser process needs before it has the desktop open an address;
+//   - each address the document asks to open right after such an action,
+//     through window.open or a link it activates: the engine's requests do not
+//     say which document made them, so this names the document that asked;
+//   - its return from the engine's page cache, which brings back its context
+//     without clearing the window: it is the frame's document again.
+struct DocumentWatch {
     guint64 pageId;
-    std::uint64_t document;
-    std::string origin;
+    DocumentRegistry::Document document;
+    GWeakRef frame;  // WebKitFrame
     gint64 lastSent = 0;
+    gint64 lastAction = 0;
+    int intentsSinceAction = 0;
 };
 
-JSCValue* OnUserAction(GPtrArray*, gpointer data) {
-    auto* r = static_cast<ActionReporter*>(data);
+// An action counts for what it sets off right away (the browser process keeps
+// to the same window); a handful of addresses per action is plenty.
+constexpr gint64 kIntentWindowUs = 2 * G_USEC_PER_SEC;
+constexpr int kMaxIntentsPerAction = 8;
+constexpr size_t kMaxIntentBytes = 64 * 1024;
+
+enum class WatchEvent { Action = 0, Intent = 1, Restored = 2 };
+
+JSCValue* OnDocumentEvent(GPtrArray* args, gpointer data) {
+    auto* w = static_cast<DocumentWatch*>(data);
     JSCContext* context = jsc_context_get_current();
-    // One message for a burst of actions (a click is several events).
-    constexpr gint64 kQuietUs = 100 * 1000;
+    WebKitWebPage* page = webkit_web_extension_get_page(g_render->extension, w->pageId);
+    int kind = args->len > 0 ? jsc_value_to_int32(static_cast<JSCValue*>(g_ptr_array_index(args, 0))) : -1;
     gint64 now = g_get_monotonic_time();
-    WebKitWebPage* page = webkit_web_extension_get_page(g_render->extension, r->pageId);
-    if (page && now - r->lastSent >= kQuietUs) {
-        r->lastSent = now;
-        MessageExtras extras;
-        extras.origin = r->origin;
-        extras.document = r->document;
-        GVariant* params = EncodeMessageParams(*CefListValue::Create(), extras);
-        WebKitUserMessage* message = webkit_user_message_new(kUserActionMessage, params);
-        g_variant_unref(params);
-        webkit_web_page_send_message_to_view(page, message, nullptr, nullptr, nullptr);
+    if (page && kind == static_cast<int>(WatchEvent::Action)) {
+        w->lastAction = now;
+        w->intentsSinceAction = 0;
+        // A pointer press or a key is a new action, which the browser process
+        // must hear even when the last one was used a moment ago; the mouse
+        // and touch events that follow a pointer press are the same action.
+        constexpr gint64 kQuietUs = 100 * 1000;
+        bool starts = args->len > 1 && jsc_value_to_boolean(static_cast<JSCValue*>(g_ptr_array_index(args, 1)));
+        if (starts || now - w->lastSent >= kQuietUs) {
+            w->lastSent = now;
+            Report(page, kUserActionMessage, w->document, *CefListValue::Create());
+        }
+    } else if (page && kind == static_cast<int>(WatchEvent::Intent) && args->len > 1) {
+        // Only what follows the document's own action can be granted.
+        if (w->lastAction && now - w->lastAction <= kIntentWindowUs && w->intentsSinceAction < kMaxIntentsPerAction) {
+            gchar* url = jsc_value_to_string(static_cast<JSCValue*>(g_ptr_array_index(args, 1)));
+            if (url && std::strlen(url) <= kMaxIntentBytes) {
+                ++w->intentsSinceAction;
+                CefRefPtr<CefListValue> list = CefListValue::Create();
+                list->SetStringUtf8(0, url);
+                Report(page, kLaunchIntentMessage, w->document, *list);
+            }
+            g_free(url);
+        }
+    } else if (page && kind == static_cast<int>(WatchEvent::Restored)) {
+        auto* frame = static_cast<WebKitFrame*>(g_weak_ref_get(&w->frame));
+        if (frame) {
+            JSCContext* current = webkit_frame_get_js_context(frame);
+            g_render->documents.Restore(frame, current, w->document);
+            ReportDocument(page, frame, w->document, true);
+            g_object_unref(current);
+            g_object_unref(frame);
+        }
     }
+    jsc_context_clear_exception(context);
     return jsc_value_new_undefined(context);
 }
 
-void WatchUserActions(JSCContext* context, WebKitWebPage* page, const DocumentRegistry::Document& document) {
+void WatchDocument(JSCContext* context, WebKitWebPage* page, WebKitFrame* frame,
+                   const DocumentRegistry::Document& document) {
     static const char kWatch[] =
         "(function(report){var o={capture:true,passive:true};"
-        "var h=function(e){if(e.isTrusted)report();};"
-        "['pointerdown','mousedown','keydown','touchstart'].forEach(function(t){addEventListener(t,h,o);});})";
-    auto* reporter = new ActionReporter{webkit_web_page_get_id(page), document.token, document.origin};
-    JSCValue* report = jsc_value_new_function_variadic(
-        context, nullptr, G_CALLBACK(&OnUserAction), reporter, [](gpointer p) { delete static_cast<ActionReporter*>(p); },
-        JSC_TYPE_VALUE);
-    JSCValue* watch = jsc_context_evaluate_with_source_uri(context, kWatch, -1, "kxcef-extension:///actions", 1);
-    if (watch && jsc_value_is_function(watch)) {
-        JSCValue* r = jsc_value_function_call(watch, JSC_TYPE_VALUE, report, G_TYPE_NONE);
+        "var h=function(e){if(e.isTrusted)report(0,e.type==='pointerdown'||e.type==='keydown');};"
+        "['pointerdown','mousedown','keydown','touchstart'].forEach(function(t){addEventListener(t,h,o);});"
+        "addEventListener('pageshow',function(e){if(e.persisted)report(2);},o);"
+        "var U=URL,apply=Reflect.apply,original=window.open,d=document;"
+        "var at=function(u){try{return new U(String(u),d.baseURI).href;}catch(x){return '';}};"
+        "window.open=function open(u){if(u!==undefined&&u!==null&&u!==''){var a=at(u);if(a)report(1,a);}"
+        "return apply(original,this,arguments);};"
+        "var link=function(e){var p=e.composedPath();for(var i=0;i<p.length;i++){var n=p[i];"
+        "if(n&&(n.localName==='a'||n.localName==='area')&&typeof n.href==='string'&&n.href){report(1,n.href);return;}}};"
+        "addEventListener('click',link,o);addEventListener('auxclick',link,o);})";
+    auto* watch = new DocumentWatch{webkit_web_page_get_id(page), document, {}};
+    g_weak_ref_init(&watch->frame, frame);
+    JSCValue* report = jsc_value_new_function_variadic(context, nullptr, G_CALLBACK(&OnDocumentEvent), watch,
+                                                       [](gpointer p) {
+                                                           auto* w = static_cast<DocumentWatch*>(p);
+                                                           g_weak_ref_clear(&w->frame);
+                                                           delete w;
+                                                       },
+                                                       JSC_TYPE_VALUE);
+    JSCValue* install = jsc_context_evaluate_with_source_uri(context, kWatch, -1, "kxcef-extension:///document", 1);
+    if (install && jsc_value_is_function(install)) {
+        JSCValue* r = jsc_value_function_call(install, JSC_TYPE_VALUE, report, G_TYPE_NONE);
         if (r) g_object_unref(r);
     }
-    if (watch) g_object_unref(watch);
+    if (install) g_object_unref(install);
     g_object_unref(report);
-    ClearException(context, "user action watch");
+    ClearException(context, "document watch");
 }
 
 void InstallExtensions(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame, gpointer) {
@@ -181,8 +251,8 @@ void InstallExtensions(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFram
     JSCContext* documentContext = webkit_frame_get_js_context_for_script_world(frame, world);
     bool fresh = false;
     const DocumentRegistry::Document& document = g_render->documents.Enter(frame, documentContext, &fresh);
-    if (webkit_frame_is_main_frame(frame)) ReportMainDocument(page, document);
-    if (fresh) WatchUserActions(documentContext, page, document);
+    if (fresh || webkit_frame_is_main_frame(frame)) ReportDocument(page, frame, document, false);
+    if (fresh) WatchDocument(documentContext, page, frame, document);
     g_object_unref(documentContext);
     JSObjectRef global = JSContextGetGlobalObject(context);
     JSValueRef functionPrototype = FunctionPrototype(context, global);
@@ -271,7 +341,17 @@ JSStringRef FunctionNameString(const std::string& name) {
 // frame still shows that document.
 void RunPageCommand(WebKitWebPage* page, const std::string& name, const CefListValue& list, std::uint64_t document) {
     WebKitFrame* frame = g_render->documents.Find(document);
-    if (!frame) return;
+    if (!frame) {
+        // A reply that comes after its document has gone (the frame shows
+        // another page by now) is for nobody else.
+        static RefusalLogBudget budget;
+        RefusalLogBudget::Line line = budget.Take();
+        if (line.write)
+            LogWarning(kLogApp, "page command " + PageTextForLog(name, 64) +
+                                    " dropped: the document it is for is no longer shown" +
+                                    RefusalLogBudget::SkippedNote(line.skipped));
+        return;
+    }
     int browserId = static_cast<int>(webkit_web_page_get_id(page));
     if (JSGlobalContextRef context = FrameContext(frame)) {
         JSObjectRef global = JSContextGetGlobalObject(context);
@@ -303,7 +383,13 @@ gboolean OnPageMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer
     if (!g_render) return FALSE;
     CefRefPtr<CefListValue> list = CefListValue::Create();
     MessageExtras extras;
-    if (!DecodeMessageParams(webkit_user_message_get_parameters(message), *list, &extras)) return FALSE;
+    GVariant* params = webkit_user_message_get_parameters(message);
+    if (!params || !g_variant_is_of_type(params, G_VARIANT_TYPE_BYTESTRING)) return FALSE;  // not the bridge's
+    if (!DecodeMessageParams(params, *list, &extras, kToPageLimits)) {
+        LogWarning(kLogApp, std::string("page command ") + PageTextForLog(webkit_user_message_get_name(message), 64) +
+                                " dropped: malformed or over the bound for what the client sends a page");
+        return FALSE;
+    }
     if (list->GetSize() == 0 || list->GetType(0) != VTYPE_INT) return TRUE;
     std::string name = webkit_user_message_get_name(message);
     int id = list->GetInt(0);

@@ -18,19 +18,16 @@ bool GlobalObjectHas(JSContextRef context, JSStringRef objectName, JSStringRef f
     return o && JSObjectHasProperty(context, o, functionName);
 }
 
-// One line per call refused for its size; a page may call in a loop, so past
-// a hundred lines refusals are only counted (web process main thread).
+// One line per call refused for its size; a page may call in a loop, so the
+// lines are rationed (web process main thread).
 void LogRefusedCall(const std::string& name, const std::string& origin) {
     static RefusalLogBudget budget;
     RefusalLogBudget::Line line = budget.Take();
-    if (line == RefusalLogBudget::Line::None) return;
-    if (line == RefusalLogBudget::Line::Last) {
-        LogWarning(kLogApp, "more page calls beyond the message limits refused; no further lines for them");
-        return;
-    }
+    if (!line.write) return;
     LogWarning(kLogApp, "page call " + name + " from origin " + (origin.empty() ? "(unknown)" : origin) +
                             " refused: more than " + std::to_string(kMaxMessageEntries) + " values or " +
-                            std::to_string(kMaxMessageTextBytes) + " bytes of text");
+                            std::to_string(kMaxMessageTextBytes) + " bytes of text" +
+                            RefusalLogBudget::SkippedNote(line.skipped));
 }
 
 }  // namespace

@@ -81,8 +81,8 @@ void NimBusiness::OnNimLogin(const Request& request, const std::string& callback
     GetRequestParam("user", request.data, user);
     GetRequestParam("pass", request.data, *pass);
     if (user.empty() || pass->empty()) return;
-    int browserId = request.window ? request.window->GetBrowserId() : -1;
-    Queue([this, user, pass, browserId, callbackName] {
+    ReplyAddress to = AddressOf(request);
+    Queue([this, user, pass, to, callbackName] {
         bool result = false;
         bool reached = WithNim([&](IXNimObject& nim) {
             QM_LOG(kLogSource) << "NimBusiness Start Login User";
@@ -96,7 +96,7 @@ void NimBusiness::OnNimLogin(const Request& request, const std::string& callback
         if (!reached) return;
         Json::Value data(Json::objectValue);
         data["res"] = result;
-        SendJsCallback(BuildCallbackJson(data, callbackName), browserId);
+        SendJsCallback(BuildCallbackJson(data, callbackName), to);
     });
 }
 
