@@ -21,6 +21,10 @@ packages=(
   # The tray over D-Bus (a private session bus in the tests) and the Debian
   # package (shared-library dependencies, lintian).
   dbus-daemon dpkg-dev lintian
+  # Tests of the window on a headless Wayland compositor (no X server), its
+  # screenshots, a window manager on Xvfb, and the accessibility bus and its
+  # client library that the screen-reader test walks.
+  sway grim openbox at-spi2-core libatspi2.0-dev
 )
 
 missing=()
