@@ -77,6 +77,11 @@ std::unique_ptr<CControlUI> FromDocument(const pugi::xml_document& document, IDi
             info->hasCaption = true;
         } else if (SameName(name.c_str(), L"bkcolor")) {
             info->hasBkColor = ParseColor(value.c_str(), &info->bkColor);
+        } else if (SameName(name.c_str(), L"sizebox")) {
+            info->sizeBox = ParseRect(value.c_str());
+            info->hasSizeBox = true;
+        } else if (SameName(name.c_str(), L"mininfo")) {
+            info->hasMinInfo = ParseSize(value.c_str(), &info->minCx, &info->minCy) && info->minCx > 0 && info->minCy > 0;
         }
     }
     std::vector<pugi::xml_node> controls;
