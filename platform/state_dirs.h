@@ -20,6 +20,8 @@ struct StateDirs {
     std::wstring profileRoot;   // "<exe dir>/tmp" or "$XDG_DATA_HOME/<product>/tmp"
     std::wstring startIniPath;  // "<exe dir>/out_start.ini" or "$XDG_RUNTIME_DIR/<product>/out_start.ini"
                                 // (the state folder when there is no runtime folder)
+    std::wstring windowStatePath;  // "$XDG_STATE_HOME/<product>/window.ini": the user's window size and
+                                   // place, wherever the rest goes
 
     // The browser profile of an executable: profileRoot + "/" + its name without
     // directory and extension (at most 255 characters).

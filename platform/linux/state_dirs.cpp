@@ -58,6 +58,8 @@ std::wstring StateDirs::ProfileDirFor(const std::wstring& executablePath) const 
 StateDirs ResolveStateDirs(const std::wstring& executablePath, bool folderWritable, const EnvLookup& env) {
     StateDirs dirs;
     std::wstring exeDir = DirPart(executablePath);
+    dirs.windowStatePath =
+        JoinPath(JoinPath(XdgFolder(env, "XDG_STATE_HOME", L".local/state"), ProductFolderName()), L"window.ini");
     if (folderWritable) {
         dirs.besideExecutable = true;
         dirs.logDir = JoinPath(exeDir, L"LOG");
