@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev libssl-dev libjsoncpp-dev libfmt-dev libpugixml-dev
-  libgtk-3-dev libwebkit2gtk-4.1-dev libasound2-dev libx11-dev
+  libgtk-3-dev libwebkit2gtk-4.1-dev libasound2-dev libx11-dev libwayland-dev wayland-protocols
   xvfb xauth x11-utils xdotool trayer
   clang libclang-rt-14-dev lldb
   python3 procps file binutils

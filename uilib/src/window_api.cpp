@@ -11,6 +11,7 @@
 #include "tray/tray.h"
 #include "uilib/win32.h"
 #include "window_procs.h"
+#include "wayland_bridge.h"
 #include "window_registry.h"
 #include "x11_bridge.h"
 
@@ -347,6 +348,8 @@ BOOL FlashWindowEx(const FLASHWINFO* info) {
         bool before = gtk_window_get_urgency_hint(GTK_WINDOW(window->widget));
         bool attention = info->dwFlags != FLASHW_STOP;
         gtk_window_set_urgency_hint(GTK_WINDOW(window->widget), attention);
+        // Wayland has no urgency hint: the window asks the compositor once.
+        if (attention && !before) wayland::RequestAttention(window->widget);
         SetTrayAttentionOf(window->hwnd, attention);
         return before ? TRUE : FALSE;
     });
