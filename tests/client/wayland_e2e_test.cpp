@@ -2,12 +2,14 @@
 // that the test starts (no X server, no Xwayland), driven through the
 // compositor as a user would: its page loads and answers the bridge, a second
 // start brings the window back, the title band and the page's band move it,
-// the tray is a status notifier item, and on an output scaled by 2 the page
-// is drawn at device pixels.
+// the tray is a status notifier item, a new message asks for the user's
+// attention, and on an output scaled by 2 the page is drawn at device pixels.
 #include <gtest/gtest.h>
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <signal.h>
+
+#include <atomic>
 
 #include "tests/client/wayland_session.h"
 #include "tests/support/http_server.h"
@@ -31,13 +33,27 @@ body{margin:0;background:#fff}#band{height:60px;background:#345}
 function post(p, b) { var x = new XMLHttpRequest(); x.open('POST', p); x.send(b); }
 window.JsHandleCallBack = function (text) { post('/reply', text); };
 KXVantorAsyn.VantorCommunicateAsyn('_get_client_info', '');
+// A new message for the user once the test says so.
+(function poll() {
+  var x = new XMLHttpRequest(); x.open('GET', '/news');
+  x.onload = function () {
+    if (x.responseText == '1') KXVantorAsyn.VantorCommunicateAsyn('_notify_new_info', '');
+    else setTimeout(poll, 100);
+  };
+  x.send();
+})();
 requestAnimationFrame(function () { requestAnimationFrame(function () { post('/painted', String(devicePixelRatio)); }); });
 </script></body></html>)";
 
 class OnWayland : public ::testing::Test {
-protected:
+public:
     void SetUp() override {
         web_.RoutePage("/wl.html", kPage);
+        web_.Route("/news", [this](const qmtest::HttpRequest&) {
+            qmtest::HttpResponse r;
+            r.body = news_ ? "1" : "0";
+            return r;
+        });
         web_.Fallback([](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
         stats_.Fallback([](const qmtest::HttpRequest&) { return qmtest::HttpResponse(); });
         ASSERT_TRUE(web_.Start());
@@ -70,6 +86,7 @@ protected:
     qmtest::HttpServer web_, stats_;
     qmtest::ChildProcess client_;
     std::optional<qmtest::WaylandView> view_;
+    std::atomic<bool> news_{false};
 };
 
 TEST_F(OnWayland, StartsWithoutAnXServerAndThePageAnswersTheBridgeAndTheTrayIsAnItem) {
@@ -110,12 +127,14 @@ TEST_F(OnWayland, ASecondStartBringsTheWindowBackFromAnotherWorkspace) {
     }, 20s)) << Output();
 }
 
-TEST_F(OnWayland, TheTitleBandAndThePagesBandMoveTheWindowWithThePointer) {
+// Drags by (dx, dy) from the window point (x, y) with the test's pointer.
+void DragsTheWindow(OnWayland& test, int x, int y, int dx, int dy) {
     qmtest::WaylandSession session(1366, 768);
-    Start(session);
+    test.Start(session);
     // The compositor moves the window as long as the button is held: by the
     // pointer's way from the press to the release.
     auto drag = [&](int fromX, int fromY, int dx, int dy) {
+        SCOPED_TRACE("a drag from " + std::to_string(fromX) + "," + std::to_string(fromY));
         qmtest::WaylandView before = *session.FindView(kBrand);
         EXPECT_TRUE(session.PointerMove(fromX, fromY) && session.PointerDown());
         // The move begins once the client has asked the compositor for it:
@@ -130,7 +149,7 @@ TEST_F(OnWayland, TheTitleBandAndThePagesBandMoveTheWindowWithThePointer) {
             session.PointerMove(x, y);
             following = session.FindView(kBrand);
             return following && (following->x != before.x || following->y != before.y);
-        }, 10s)) << "the window does not follow the pointer";
+        }, 10s)) << "the window does not follow the pointer" << test.Output();
         if (!following) return;
         // From there on it keeps its place under the pointer, to the release.
         EXPECT_TRUE(session.PointerMove(fromX + dx, fromY + dy));
@@ -143,12 +162,35 @@ TEST_F(OnWayland, TheTitleBandAndThePagesBandMoveTheWindowWithThePointer) {
         }, 10s)) << "at " << (after ? after->x : -1) << "," << (after ? after->y : -1) << ", not " << wantX << ","
                  << wantY << " under the pointer";
     };
-    qmtest::WaylandView at = *view_;
-    // The skin's title band, left of its buttons.
-    drag(at.x + 300, at.y + kTitleBand / 2, -60, 40);
-    at = *session.FindView(kBrand);
-    // The page's dark band below it.
-    drag(at.x + 400, at.y + kTitleBand + 30, 50, -30);
+    drag(test.view_->x + x, test.view_->y + y, dx, dy);
+}
+
+// The skin's title band, left of its buttons.
+TEST_F(OnWayland, TheTitleBandMovesTheWindowWithThePointer) { DragsTheWindow(*this, 300, kTitleBand / 2, -60, 40); }
+
+// The page's dark band below it.
+TEST_F(OnWayland, ThePagesBandMovesTheWindowWithThePointer) { DragsTheWindow(*this, 400, kTitleBand + 30, 50, -30); }
+
+
+
+// A new message while the user is elsewhere: the compositor marks the window
+// (its taskbar entry or workspace) as asking for attention, and the tray item
+// asks too; the window does not take the focus.
+TEST_F(OnWayland, ANewMessageAsksTheCompositorForTheUsersAttention) {
+    qmtest::WaylandSession session(1366, 768, 1, qmtest::WaylandSession::Activation::Urgent);
+    qmtest::SessionBus bus;
+    qmtest::StatusNotifierHost host(bus.address());
+    ASSERT_TRUE(host.StartWatcher());
+    Start(session, {{"DBUS_SESSION_BUS_ADDRESS", bus.address()}});
+    std::optional<std::string> item = host.WaitForItem(30s);
+    ASSERT_TRUE(item.has_value()) << Output();
+    ASSERT_TRUE(session.Command("workspace 2"));
+    ASSERT_TRUE(qmtest::WaitUntil([&] { auto v = session.FindView(kBrand); return v && !v->visible; }, 10s));
+    EXPECT_FALSE(session.FindView(kBrand)->urgent);
+    news_ = true;
+    EXPECT_TRUE(qmtest::WaitUntil([&] { auto v = session.FindView(kBrand); return v && v->urgent; }, 20s)) << Output();
+    EXPECT_TRUE(host.WaitForString(*item, "Status", "NeedsAttention", 10s));
+    EXPECT_FALSE(session.FindView(kBrand)->visible);
 }
 
 // The red block's box on a screenshot, in device pixels.
@@ -178,22 +220,37 @@ Box RedBlock(const std::string& png) {
     return box;
 }
 
-// The page at device pixels: 300 x 200 CSS pixels are 600 x 400 pixels on an
-// output scaled by 2, with sharp edges (a stretched 1x picture blends them).
-TEST_F(OnWayland, OnAnOutputScaledByTwoThePageIsDrawnAtDevicePixels) {
-    qmtest::WaylandSession session(2732, 1536, 2);
-    Start(session);
-    EXPECT_EQ(*web_.LastBodyOf("/painted"), "2");
-    std::string png = install_.Path("screen.png");
+// The page on an output scaled by 2: 300 x 200 CSS pixels are 600 x 400
+// pixels, where the window shows them; `sharp`: drawn at device pixels (a
+// stretched 1x picture blends the edges into the page's white).
+void ThePageIsShownAtTwiceItsSize(OnWayland& test, qmtest::WaylandSession& session, bool sharp) {
+    test.Start(session);
+    EXPECT_EQ(*test.web_.LastBodyOf("/painted"), "2");
+    std::string png = test.install_.Path("screen.png");
     Box block;
-    ASSERT_TRUE(qmtest::WaitUntil([&] { return session.Screenshot(png) && (block = RedBlock(png)).found(); }, 20s));
-    EXPECT_EQ(block.right - block.left, 300 * 2);
-    EXPECT_EQ(block.bottom - block.top, 200 * 2);
+    ASSERT_TRUE(qmtest::WaitUntil([&] { return session.Screenshot(png) && (block = RedBlock(png)).found(); }, 20s))
+        << test.Output();
     // Where the window's content begins, in device pixels: the block is 40, 60
     // CSS pixels into the page, which begins below the title band.
     qmtest::WaylandView view = *session.FindView(kBrand);
-    EXPECT_EQ(block.left, (view.x + 40) * 2);
-    EXPECT_EQ(block.top, (view.y + kTitleBand + 60) * 2);
+    int tolerance = sharp ? 0 : 2;
+    EXPECT_NEAR(block.right - block.left, 300 * 2, tolerance);
+    EXPECT_NEAR(block.bottom - block.top, 200 * 2, tolerance);
+    EXPECT_NEAR(block.left, (view.x + 40) * 2, tolerance);
+    EXPECT_NEAR(block.top, (view.y + kTitleBand + 60) * 2, tolerance);
+}
+
+TEST_F(OnWayland, OnAnOutputScaledByTwoThePageIsDrawnAtDevicePixels) {
+    qmtest::WaylandSession session(2732, 1536, 2);
+    ThePageIsShownAtTwiceItsSize(*this, session, true);
+}
+
+// Rendered off screen the view cannot follow the output's scale there (it
+// renders at one pixel a point): the page still shows, stretched.
+TEST_F(OnWayland, OnAnOutputScaledByTwoThePageRenderedOffScreenIsShownAtTwiceItsSize) {
+    ASSERT_TRUE(qmtest::WriteFile(install_.Path("Skin/Main/ClientMainWnd.xml"), qmtest::ReadFile(QM_OSR_TEST_SKIN)));
+    qmtest::WaylandSession session(2732, 1536, 2);
+    ThePageIsShownAtTwiceItsSize(*this, session, false);
 }
 
 }  // namespace

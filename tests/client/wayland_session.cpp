@@ -72,7 +72,8 @@ void Walk(const Json::Value& node, const std::string& title, std::optional<Wayla
 
 }  // namespace
 
-WaylandSession::WaylandSession(int width, int height, int scale) : width_(width), height_(height), scale_(scale) {
+WaylandSession::WaylandSession(int width, int height, int scale, Activation activation)
+    : width_(width), height_(height), scale_(scale) {
     runtime_ = dir_.File("compositor");
     mkdir(runtime_.c_str(), 0700);
     mkdir(dir_.File("client").c_str(), 0700);
@@ -84,7 +85,8 @@ WaylandSession::WaylandSession(int width, int height, int scale) : width_(width)
                       "default_border none\ndefault_floating_border none\n"
                       "floating_maximum_size -1 x -1\n"
                       "for_window [app_id=\".*\"] floating enable\n"
-                      "focus_on_window_activation focus\n");
+                      "focus_on_window_activation " +
+                          std::string(activation == Activation::Focus ? "focus" : "urgent") + "\n");
     // The compositor refuses to run as root: it runs as "nobody" when the test is root.
     bool root = getuid() == 0;
     passwd* nobody = root ? getpwnam("nobody") : nullptr;

@@ -4,7 +4,8 @@
 // its IPC (windows, focus, urgency, output scale), its screenshooter (grim)
 // and a pointer device of the test's own (tools/wlpointer), which the
 // compositor turns into real pointer events for the window under it. Views
-// float (no tiling), and a window that asks for activation gets the focus.
+// float (no tiling); a window that asks for activation gets the focus, or is
+// marked urgent, as the test says.
 #pragma once
 
 #include <json/json.h>
@@ -27,8 +28,10 @@ struct WaylandView {
 
 class WaylandSession {
 public:
+    // What the compositor does when a window asks to be activated.
+    enum class Activation { Focus, Urgent };
     // An output of width x height device pixels at `scale`.
-    WaylandSession(int width, int height, int scale = 1);
+    WaylandSession(int width, int height, int scale = 1, Activation activation = Activation::Focus);
     ~WaylandSession();
     WaylandSession(const WaylandSession&) = delete;
     WaylandSession& operator=(const WaylandSession&) = delete;
