@@ -2,14 +2,9 @@
 
 #include <glib.h>
 
-#include <atomic>
-#include <thread>
 
 namespace kxcef {
 namespace {
-
-std::atomic<bool> g_haveUiThread{false};
-std::thread::id g_uiThread;
 
 gboolean RunTask(gpointer data) {
     (*static_cast<std::function<void()>*>(data))();
@@ -21,14 +16,14 @@ void DeleteTask(gpointer data) { delete static_cast<std::function<void()>*>(data
 }  // namespace
 
 void SetUiThread() {
-    g_uiThread = std::this_thread::get_id();
-    g_haveUiThread.store(true, std::memory_order_release);
+    // The window library may have claimed it when it started GTK: the engine
+    // must start on that same thread.
+    bool claimed = platform::ClaimUiThread();
+    QM_ASSERT_THREAD(claimed);
+    (void)claimed;
 }
 
-bool IsUiThread() {
-    if (!g_haveUiThread.load(std::memory_order_acquire)) return true;
-    return std::this_thread::get_id() == g_uiThread;
-}
+bool IsUiThread() { return platform::MayActAsUiThread(); }
 
 // An idle source rather than g_main_context_invoke: invoke runs the function
 // on the calling thread whenever that thread manages to acquire the default

@@ -8,9 +8,11 @@
 
 namespace kxcef {
 
-// Marks the calling thread as the UI thread (engine start).
+// Marks the calling thread as the UI thread (engine start), unless the window
+// library claimed it already (then it must be this thread). One record for
+// the process: platform/thread_rule.h.
 void SetUiThread();
-// True on the UI thread, and anywhere before an engine start marked one.
+// True on the UI thread, and anywhere before a thread was claimed.
 bool IsUiThread();
 // Queues `task` to the UI thread's main loop (always queued, never run inline).
 void PostToUi(std::function<void()> task);
@@ -24,4 +26,4 @@ void RunOnUi(std::function<void()> task);
 }  // namespace kxcef
 
 // At the top of a function that runs only on the UI thread (checked in debug builds).
-#define KX_ASSERT_UI_THREAD() QM_ASSERT_THREAD(::kxcef::IsUiThread())
+#define KX_ASSERT_UI_THREAD() QM_ASSERT_UI_THREAD()

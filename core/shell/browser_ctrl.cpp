@@ -6,6 +6,7 @@
 #include "core/shell/ui_task_dispatcher.h"
 #include "kxcef/cef3_manager.h"
 #include "platform/text.h"
+#include "platform/thread_rule.h"
 
 CBrowserCtrl::CBrowserCtrl() = default;
 
@@ -26,11 +27,16 @@ void CBrowserCtrl::SetAttribute(const wchar_t* name, const wchar_t* value) {
 }
 
 void CBrowserCtrl::SetPos(RECT rc) {
+    QM_ASSERT_UI_THREAD();
     if (handler_) {
         handler_->SetCEFSize(rc);
     } else if (GetManager()) {
-        handler_ = CCEF3Manager::CreateBrowser(GetManager()->GetPaintWindow(), rc,
-                                               platform::WideToUtf8(homePage_.str()), windowless_, ignoreDir_, 0);
+        CefRefPtr<CCEF3Handler> made = CCEF3Manager::CreateBrowser(
+            GetManager()->GetPaintWindow(), rc, platform::WideToUtf8(homePage_.str()), windowless_, ignoreDir_, 0);
+        {
+            std::lock_guard<std::mutex> lock(handlerLock_);
+            handler_ = made;
+        }
         if (handler_) {
             if (!initImage_.IsEmpty()) handler_->ShowBrowser(false);
             handler_->SetBrowserEventCallBack(CCEF3BrowserDelegate<CBrowserCtrl>(this, &CBrowserCtrl::OnBrowserEvent));
@@ -42,6 +48,7 @@ void CBrowserCtrl::SetPos(RECT rc) {
 }
 
 void CBrowserCtrl::DoPaint(HDC hdc, const RECT& rcPaint) {
+    QM_ASSERT_UI_THREAD();
     const RECT& pos = GetPos();
     if (rcPaint.right <= pos.left || rcPaint.left >= pos.right || rcPaint.bottom <= pos.top || rcPaint.top >= pos.bottom)
         return;
@@ -54,18 +61,26 @@ void CBrowserCtrl::DoPaint(HDC hdc, const RECT& rcPaint) {
     handler_->UnLockOSRBitmap();
 }
 
+CefRefPtr<CCEF3Handler> CBrowserCtrl::handler() const {
+    std::lock_guard<std::mutex> lock(handlerLock_);
+    return handler_;
+}
+
 int CBrowserCtrl::GetBrowserId() {
-    if (!handler_ || !handler_->GetBrowser()) return -1;
-    return handler_->GetBrowserId();
+    CefRefPtr<CCEF3Handler> h = handler();
+    if (!h || !h->GetBrowser()) return -1;
+    return h->GetBrowserId();
 }
 
 void CBrowserCtrl::Reload() {
+    QM_ASSERT_UI_THREAD();
     // While the offline page stands in, a reload is a try of the page it stands for.
     if (offline()) recovery_->RetryNow();
     else if (handler_) handler_->Reload();
 }
 
 void CBrowserCtrl::ShowDevTools() {
+    QM_ASSERT_UI_THREAD();
     if (handler_) handler_->ShowDevTools();
 }
 

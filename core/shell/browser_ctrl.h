@@ -7,6 +7,7 @@
 
 #include <array>
 #include <memory>
+#include <mutex>
 
 #include "core/shell/offline_recovery.h"
 #include "kxcef/cef3_handler.h"
@@ -27,10 +28,12 @@ public:
     bool windowless() const { return windowless_; }
     void SetFirstDragRect(const RECT& rc) { dragRects_[0] = rc; }
 
+    // Any thread (the voice events' thread asks for the main window's).
     int GetBrowserId();
     void Reload();
     void ShowDevTools();
-    CefRefPtr<CCEF3Handler> handler() const { return handler_; }
+    // Any thread.
+    CefRefPtr<CCEF3Handler> handler() const;
 
     // Browser events (load start installs the drag hook, load end shows the browser).
     bool OnBrowserEvent(int eventCode, CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame, int value);
@@ -42,6 +45,9 @@ private:
     void InstallDragHook();
     OfflineRecovery& Recovery();
 
+    // Written on the UI thread under the lock, read there without it and
+    // elsewhere only through handler().
+    mutable std::mutex handlerLock_;
     CefRefPtr<CCEF3Handler> handler_;
     UiLib::CDuiString initImage_;
     UiLib::CDuiString homePage_;

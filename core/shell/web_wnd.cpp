@@ -6,6 +6,7 @@
 #include "common/core_protocol.h"
 #include "core/shell/browser_ctrl.h"
 #include "platform/text.h"
+#include "platform/thread_rule.h"
 
 namespace QNInterface {
 namespace WND {
@@ -18,8 +19,8 @@ CQNWebWnd::CQNWebWnd(std::wstring className, std::wstring skinPath, IWebWndManag
 }
 
 int CQNWebWnd::GetBrowserId() {
-    if (!browserCtrl_) return -1;
-    return browserCtrl_->GetBrowserId();
+    CBrowserCtrl* control = browserCtrl_.load();
+    return control ? control->GetBrowserId() : -1;
 }
 
 bool CQNWebWnd::RegisterCaller(const std::string& name, const std::string& callbackName, QNCEF::CEFCaller handler) {
@@ -38,6 +39,7 @@ void CQNWebWnd::EnableDrag(const RECT& band) {
 }
 
 UiLib::CControlUI* CQNWebWnd::CreateControl(const wchar_t* className) {
+    QM_ASSERT_UI_THREAD();
     if (!className || !platform::EqualsIgnoreCaseAscii(className, L"BrowserCtrl")) return nullptr;
     auto* control = new CBrowserCtrl();  // the control tree owns it
     browserCtrl_ = control;
@@ -49,9 +51,10 @@ LRESULT CQNWebWnd::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_KEYDOWN) {
         bool chord = (UiLib::GetAsyncKeyState(VK_CONTROL) & 0x8000) && (UiLib::GetAsyncKeyState(VK_MENU) & 0x8000) &&
                      (UiLib::GetAsyncKeyState(VK_SHIFT) & 0x8000);
-        if (chord && lParam != 0 && browserCtrl_) {
-            if (wParam == static_cast<WPARAM>(VK_F12)) browserCtrl_->ShowDevTools();
-            if (wParam == static_cast<WPARAM>(VK_F5)) browserCtrl_->Reload();
+        CBrowserCtrl* control = browserCtrl_.load();
+        if (chord && lParam != 0 && control) {
+            if (wParam == static_cast<WPARAM>(VK_F12)) control->ShowDevTools();
+            if (wParam == static_cast<WPARAM>(VK_F5)) control->Reload();
         }
         if (wParam == static_cast<WPARAM>(VK_ESCAPE)) return 0;
     } else if (message == core_protocol::kMoveByOffsetMessage) {

@@ -3,6 +3,8 @@
 // its command table, and it can be dragged by a band of the page.
 #pragma once
 
+#include <atomic>
+
 #include "common/qn_interfaces.h"
 #include "core/shell/caller_manager.h"
 #include "core/shell/normal_wnd.h"
@@ -26,7 +28,7 @@ public:
     void SetWndString(const std::wstring& text) override { wndString_ = text; }
 
     void EnableDrag(const RECT& band);
-    CBrowserCtrl* browserCtrl() const { return browserCtrl_; }
+    CBrowserCtrl* browserCtrl() const { return browserCtrl_.load(); }
 
 protected:
     UiLib::CControlUI* CreateControl(const wchar_t* className) override;
@@ -37,7 +39,9 @@ private:
     QNCEF::CEFCallerManager callers_;
     PageCallBudget budget_;
     RECT dragRect_;
-    CBrowserCtrl* browserCtrl_ = nullptr;  // owned by the control tree
+    // Owned by the control tree; set on the UI thread, read from any thread
+    // (GetBrowserId).
+    std::atomic<CBrowserCtrl*> browserCtrl_{nullptr};
     bool dragEnabled_ = false;
     IWebWndManager* registry_ = nullptr;
     std::wstring wndString_;

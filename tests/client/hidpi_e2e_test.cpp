@@ -11,6 +11,7 @@
 #include "tests/support/display.h"
 #include "tests/support/http_server.h"
 #include "tests/support/process.h"
+#include "tests/support/session.h"
 #include "tests/support/x_probe.h"
 
 using namespace std::chrono_literals;
@@ -132,6 +133,7 @@ TEST_F(ScaledClient, OffScreenPageIsDrawnAtDevicePixelsAndTakesClicks) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    qmtest::LeaveDesktopSession();
     ::testing::InitGoogleTest(&argc, argv);
     // Room for the 1280 x 800 window at twice the pixels.
     qmtest::UsePrivateDisplay("2880x1800x24");

@@ -1,9 +1,10 @@
 # Run by the layering test: writes a tiny project with one target per case,
 # each compiling one file that includes one header with the include roots of
 # one library of the build, and checks that forbidden includes fail on that
-# header and allowed ones compile.
+# header and allowed ones compile. Then checks that the operating system's
+# headers are included only by platform/ and the files named below.
 #
-# In: QM_PROBE_BINARY, QM_LAYER_VIEWS, QM_GENERATOR, QM_CXX.
+# In: QM_PROBE_BINARY, QM_LAYER_VIEWS, QM_GENERATOR, QM_CXX, QM_SOURCE_DIR.
 
 # <case> <library whose view is used> <header> <ALLOWED|FORBIDDEN>
 set(cases
@@ -34,10 +35,23 @@ set(cases
   render_launcher        kxcef_render       launcher/bridge/cef_handler.h      FORBIDDEN
   bridge_uilib           qm_launcher_bridge uilib/UiLib.h                      FORBIDDEN
   render_webkit          kxcef_render       webkit2/webkit-web-extension.h     ALLOWED
+  # The render side and the web-process extension that links it see nothing
+  # of the browser side: no web process has it.
+  render_browser         kxcef_render       browser/browser.h                  FORBIDDEN
+  render_osr             kxcef_render       osr/offscreen_view.h               FORBIDDEN
+  render_cookies         kxcef_render       cookies/cookie_store.h             FORBIDDEN
+  render_own             kxcef_render       render/documents.h                 ALLOWED
+  webext_browser         qm_render_main     browser/browser.h                  FORBIDDEN
+  webext_render_inside   qm_render_main     render/documents.h                 FORBIDDEN
+  webext_api             qm_render_main     kxcef/render_extension.h           ALLOWED
   # Implementation headers stay inside their library.
   common_platform_linux  qm_common          platform/linux/crash/minidump_format.h FORBIDDEN
   shell_cefhost_inside   qm_core_shell      engine/app.h                       FORBIDDEN
   shell_uilib_inside     qm_core_shell      runtime.h                          FORBIDDEN
+  launcher_cefhost_inside qm_launcher       engine/app.h                       FORBIDDEN
+  cefhost_uilib_inside   KXCEF2             runtime.h                          FORBIDDEN
+  cefhost_own            KXCEF2             browser/browser.h                  ALLOWED
+  uilib_own              KXUiLib            runtime.h                          ALLOWED
   # The voice module sees its binary interface, not the core module.
   nim_core               qm_voice           core/services/nim/nim_business.h   FORBIDDEN
   nim_core_shell         qm_voice           core/shell/main_wnd.h              FORBIDDEN
@@ -118,6 +132,66 @@ foreach(name ${names})
     message(STATUS "ok   ${name}: ${library_${name}} cannot include ${header_${name}}")
   endif()
 endforeach()
-if(failures GREATER 0)
-  message(FATAL_ERROR "${failures} layering case(s) failed")
+
+# --- Operating-system headers -------------------------------------------------------------
+# Every operating-system call is behind platform/. The exceptions, each with
+# its reason, are written down in ARCHITECTURE.md ("Operating-system calls");
+# a file or folder (ending in "/") listed here may include these headers.
+set(os_exceptions
+  # The voice module: an outside module built against the binary interface
+  # alone; its network (sockets, name lookup, poll), its session thread's
+  # wake-up, loading the sound library on first use, its audio threads'
+  # priority and the programs it finds under /proc are its own job.
+  outside/qm_nim/net/
+  outside/qm_nim/session/voice_session.cpp
+  outside/qm_nim/session/server_admin.cpp
+  outside/qm_nim/audio/pulse_library.cpp
+  outside/qm_nim/audio/pulse_audio.cpp
+  outside/qm_nim/audio/thread_priority.cpp
+  outside/qm_nim/module/voice_module.cpp
+)
+set(os_header_pattern
+  "#[ \t]*include[ \t]*<((sys|netinet|arpa|linux|net)/[a-z_0-9/]+|unistd|fcntl|poll|dlfcn|sched|signal|pthread|netdb|dirent|link|elf|termios|spawn|pwd|grp|ifaddrs|syscall|semaphore|mqueue|utmp|ucontext)\\.h>")
+set(os_failures 0)
+file(GLOB_RECURSE sources RELATIVE ${QM_SOURCE_DIR}
+  ${QM_SOURCE_DIR}/common/*.cpp ${QM_SOURCE_DIR}/common/*.h
+  ${QM_SOURCE_DIR}/core/*.cpp ${QM_SOURCE_DIR}/core/*.h
+  ${QM_SOURCE_DIR}/launcher/*.cpp ${QM_SOURCE_DIR}/launcher/*.h
+  ${QM_SOURCE_DIR}/uilib/*.cpp ${QM_SOURCE_DIR}/uilib/*.h
+  ${QM_SOURCE_DIR}/cefhost/*.cpp ${QM_SOURCE_DIR}/cefhost/*.h
+  ${QM_SOURCE_DIR}/outside/*.cpp ${QM_SOURCE_DIR}/outside/*.h)
+foreach(f ${sources})
+  file(STRINGS ${QM_SOURCE_DIR}/${f} hits REGEX "${os_header_pattern}")
+  if(NOT hits)
+    continue()
+  endif()
+  set(excepted FALSE)
+  foreach(e ${os_exceptions})
+    if(e MATCHES "/$")
+      string(FIND "${f}" "${e}" at)
+      if(at EQUAL 0)
+        set(excepted TRUE)
+      endif()
+    elseif(f STREQUAL e)
+      set(excepted TRUE)
+    endif()
+  endforeach()
+  if(excepted)
+    continue()
+  endif()
+  foreach(hit ${hits})
+    string(STRIP "${hit}" hit)
+    message(SEND_ERROR "FAIL os_headers: ${f} calls the operating system past platform/: ${hit}")
+    math(EXPR os_failures "${os_failures} + 1")
+  endforeach()
+endforeach()
+list(LENGTH sources scanned)
+if(scanned EQUAL 0)
+  message(FATAL_ERROR "os_headers: no sources found under ${QM_SOURCE_DIR}")
+endif()
+if(os_failures EQUAL 0)
+  message(STATUS "ok   os_headers: ${scanned} files include the operating system's headers only where allowed")
+endif()
+if(failures GREATER 0 OR os_failures GREATER 0)
+  message(FATAL_ERROR "${failures} layering case(s) and ${os_failures} operating-system include(s) outside platform/ failed")
 endif()

@@ -223,7 +223,7 @@ TEST_F(IdentityTest, VersionComesFromQmVersionBesideTheExecutable) {
     EXPECT_EQ(app_.Version(), "");  // missing file
     qmtest::WriteFile(install_.File("qm_version.so"), "not an ELF file");
     EXPECT_EQ(app_.Version(), "");
-    // Any binary carrying a version note will do: the voice module stand-in has one.
+    // Any binary carrying a version note will do: the voice module has one.
     std::filesystem::copy_file(std::string(QM_TEST_BIN_DIR) + "/qm_nim.so", install_.File("qm_version.so"),
                                std::filesystem::copy_options::overwrite_existing);
     EXPECT_EQ(app_.Version(), QM_TEST_PROJECT_VERSION);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "tests/support/process.h"
+#include "tests/support/session.h"
 
 namespace qmtest {
 namespace {
@@ -35,6 +36,7 @@ void XvfbEnvironment::SetUp() {
         std::string fd = std::to_string(fds[1]);
         setpgid(0, 0);
         DieWithParent(parent);
+        ForgetSessionInChild();
         execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen_.c_str(), "-nolisten", "tcp",
                "-noreset", static_cast<char*>(nullptr));
         _exit(127);
@@ -70,6 +72,8 @@ int StartTrayHost() {
     if (pid == 0) {
         setpgid(0, 0);
         DieWithParent(parent);
+        // The test's display, and its bus when it made one.
+        ForgetSessionInChild({"DISPLAY", "DBUS_SESSION_BUS_ADDRESS"});
         execlp("trayer", "trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "200",
                "--height", "32", static_cast<char*>(nullptr));
         _exit(127);

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <functional>
 
+#include "tests/support/session.h"
+
 namespace qmtest {
 namespace {
 
@@ -37,7 +39,7 @@ const char kBusConfig[] = R"xml(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD 
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
   <type>session</type>
-  <listen>unix:dir=DIR</listen>
+  <listen>LISTEN</listen>
   <auth>EXTERNAL</auth>
   <policy context="default">
     <allow send_destination="*" eavesdrop="true"/>
@@ -59,10 +61,11 @@ bool SplitItem(const std::string& item, std::string& name, std::string& path) {
 
 }  // namespace
 
-SessionBus::SessionBus() {
+SessionBus::SessionBus(const std::string& socketPath) {
     std::string config = dir_.File("bus.conf");
     std::string text = kBusConfig;
-    text.replace(text.find("DIR"), 3, dir_.path());
+    std::string listen = socketPath.empty() ? "unix:dir=" + dir_.path() : "unix:path=" + socketPath;
+    text.replace(text.find("LISTEN"), 6, listen);
     if (!WriteFile(config, text)) return;
     int fds[2];
     if (pipe(fds) != 0) return;
@@ -70,6 +73,7 @@ SessionBus::SessionBus() {
     if (pid_ == 0) {
         close(fds[0]);
         setpgid(0, 0);
+        ForgetSessionInChild();
         std::string printAddress = "--print-address=" + std::to_string(fds[1]);
         std::string configFile = "--config-file=" + config;
         execlp("dbus-daemon", "dbus-daemon", configFile.c_str(), "--nofork", printAddress.c_str(),

@@ -16,10 +16,11 @@
 
 namespace qmtest {
 
-// dbus-daemon on a socket in a temporary folder, stopped by the destructor.
+// dbus-daemon on a socket in a temporary folder (or at `socketPath`), stopped
+// by the destructor.
 class SessionBus {
 public:
-    SessionBus();
+    explicit SessionBus(const std::string& socketPath = "");
     ~SessionBus();
     SessionBus(const SessionBus&) = delete;
     SessionBus& operator=(const SessionBus&) = delete;

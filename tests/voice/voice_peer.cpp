@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tests/support/session.h"
+
 namespace qmtest {
 
 VoicePeer::VoicePeer(const std::string& name, const std::string& pulse, const std::string& deployIni)
@@ -32,6 +34,7 @@ bool VoicePeer::Start() {
         dup2(fromChild[1], 1);
         int e = open(err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         if (e >= 0) dup2(e, 2);
+        qmtest::ForgetSessionInChild();
         setenv("PULSE_SERVER", pulse_.c_str(), 1);
         setenv("QM_DEPLOY_FILE", dir_.File("deploy.ini").c_str(), 1);
         setenv("HOME", dir_.path().c_str(), 1);

@@ -17,6 +17,7 @@
 #include "outside/qm_nim/net/endpoint.h"
 #include "outside/qm_nim/net/tls_link.h"
 #include "outside/qm_nim/session/server_admin.h"
+#include "tests/support/session.h"
 
 namespace qmtest {
 
@@ -95,7 +96,7 @@ bool MurmurServer::Start(std::chrono::milliseconds timeout) {
                                    "HOME=" + dir_.path()});
     }
     std::string output;
-    if (qmtest::RunProcess(argv, timeout, {{"HOME", dir_.path()}}, &output) != 0) return false;
+    if (qmtest::RunProcess(argv, timeout, ServerEnvironment({{"HOME", dir_.path()}}), &output) != 0) return false;
     return Launch(timeout);
 }
 
@@ -105,7 +106,7 @@ bool MurmurServer::Launch(std::chrono::milliseconds timeout) {
         argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/env",
                                    "HOME=" + dir_.path()});
     }
-    if (!process_.Start(argv, {{"HOME", dir_.path()}}, dir_.File("murmur.out"))) return false;
+    if (!process_.Start(argv, ServerEnvironment({{"HOME", dir_.path()}}), dir_.File("murmur.out"))) return false;
     std::string fp = ServerFingerprint(port_, timeout);
     if (fp.empty()) return false;
     if (!fingerprint_.empty() && fp != fingerprint_) return false;  // the database keeps the certificate
@@ -153,8 +154,9 @@ bool PulseServer::Start(std::chrono::milliseconds timeout) {
                                      "--exit-idle-time=-1", "--use-pid-file=no", "--log-target=stderr",
                                      "--disallow-exit"};
     if (IsRoot()) argv.push_back("--system=no");
-    if (!process_.Start(argv, {{"HOME", d}, {"XDG_RUNTIME_DIR", d + "/run"}, {"PULSE_SERVER", ""}},
-                        d + "/pulse.out"))
+    // No bus, no display: with none it takes no bus name, which a desktop's
+    // sound server (or the other private server of a test) holds already.
+    if (!process_.Start(argv, ServerEnvironment({{"HOME", d}, {"XDG_RUNTIME_DIR", d + "/run"}}), d + "/pulse.out"))
         return false;
     auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
@@ -190,7 +192,7 @@ bool RtmpIngest::Start(std::chrono::milliseconds timeout) {
     if (IsRoot()) conf = "user nobody nogroup;\n" + conf;
     qmtest::WriteFile(d + "/nginx.conf", conf);
     mkdir((d + "/logs").c_str(), 0755);
-    if (!process_.Start({"/usr/sbin/nginx", "-p", d, "-c", d + "/nginx.conf", "-e", d + "/error.log"}, {},
+    if (!process_.Start({"/usr/sbin/nginx", "-p", d, "-c", d + "/nginx.conf", "-e", d + "/error.log"}, ServerEnvironment(),
                         d + "/nginx.out"))
         return false;
     auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -307,7 +309,8 @@ TonePlayer::TonePlayer(const std::string& server, const std::string& sink, int h
         qmtest::WriteFile(exe_, qmtest::ReadFile(VOICE_TONE_EXE));
         chmod(exe_.c_str(), 0755);
     }
-    process_.Start({exe_, sink, std::to_string(hz), "-1"}, {{"PULSE_SERVER", server}}, dir_.File("out.txt"));
+    process_.Start({exe_, sink, std::to_string(hz), "-1"}, ServerEnvironment({{"PULSE_SERVER", server}}),
+                   dir_.File("out.txt"));
 }
 
 TonePlayer::~TonePlayer() { process_.Kill(); }

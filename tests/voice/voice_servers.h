@@ -1,7 +1,8 @@
 // The real servers the voice tests talk to, each started by the test as its
 // parent, on 127.0.0.1, with state in a folder of its own: the voice server
 // (murmurd, unprivileged, fresh database, own port), a private PulseAudio
-// server with virtual devices, and an nginx RTMP ingest.
+// server with virtual devices, and an nginx RTMP ingest. None of them sees a
+// session bus, a display or the developer's sound server.
 #pragma once
 
 #include <chrono>

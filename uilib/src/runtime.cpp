@@ -1,8 +1,6 @@
 #include "runtime.h"
 
 #include <atomic>
-#include <mutex>
-#include <thread>
 
 #include "platform/debug_output.h"
 #include "platform/dynlib.h"
@@ -16,28 +14,15 @@ namespace UiLib {
 namespace detail {
 namespace {
 
-// Claimed once and never given up: readers on any thread need no lock once
-// the flag is published after the id.
-std::mutex g_claimLock;
-std::thread::id g_uiThread;
-std::atomic<bool> g_hasUiThread{false};
 std::atomic<int> g_gtkState{0};  // 0 not tried, 1 running, -1 no display
 
 }  // namespace
 
-void ClaimUiThread() {
-    std::lock_guard<std::mutex> lock(g_claimLock);
-    if (!g_hasUiThread.load(std::memory_order_relaxed)) {
-        g_uiThread = std::this_thread::get_id();
-        g_hasUiThread.store(true, std::memory_order_release);
-    }
-}
+void ClaimUiThread() { platform::ClaimUiThread(); }
 
-bool IsUiThread() {
-    return g_hasUiThread.load(std::memory_order_acquire) && g_uiThread == std::this_thread::get_id();
-}
+bool IsUiThread() { return platform::IsUiThread(); }
 
-bool HasUiThread() { return g_hasUiThread.load(std::memory_order_acquire); }
+bool HasUiThread() { return platform::HasUiThread(); }
 
 bool GtkReady() { return g_gtkState == 1; }
 

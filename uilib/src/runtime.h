@@ -18,7 +18,8 @@ namespace detail {
 // opened; nothing that needs GTK may run then.
 bool EnsureGtk();
 bool GtkReady();
-// The thread that started GTK (or that first ran the message loop).
+// The thread that started GTK (or that first ran the message loop, or started
+// the engine): the process's one record (platform/thread_rule.h).
 bool IsUiThread();
 bool HasUiThread();
 void ClaimUiThread();
@@ -41,5 +42,4 @@ std::wstring ModuleDir(HINSTANCE module);
 
 // At the top of a function that runs only on the UI thread (checked in debug
 // builds). Before any thread claimed GTK every thread may still become it.
-#define UILIB_ASSERT_UI_THREAD() \
-    QM_ASSERT_THREAD(::UiLib::detail::IsUiThread() || !::UiLib::detail::HasUiThread())
+#define UILIB_ASSERT_UI_THREAD() QM_ASSERT_UI_THREAD()

@@ -166,7 +166,11 @@ void BrowserImpl::Start(const std::string& url) {
 
 CefRefPtr<CefBrowserHost> BrowserImpl::GetHost() { return CefRefPtr<CefBrowserHost>(&host_); }
 
+// Off the UI thread these cannot answer (the view's state is the UI
+// thread's): a debug build stops there; a release build answers as if there
+// were no view rather than touch it from another thread.
 CefRefPtr<CefFrame> BrowserImpl::GetMainFrame() {
+    KX_ASSERT_UI_THREAD();
     std::wstring url;
     if (IsUiThread() && view_) {
         const char* uri = webkit_web_view_get_uri(view_);
@@ -179,9 +183,20 @@ CefRefPtr<CefFrame> BrowserImpl::SubFrame(const std::wstring& url) {
     return CefRefPtr<CefFrame>(new FrameImpl(this, false, L"", url));
 }
 
-bool BrowserImpl::CanGoBack() { return IsUiThread() && view_ && webkit_web_view_can_go_back(view_); }
-bool BrowserImpl::CanGoForward() { return IsUiThread() && view_ && webkit_web_view_can_go_forward(view_); }
-bool BrowserImpl::IsLoading() { return IsUiThread() && view_ && webkit_web_view_is_loading(view_); }
+bool BrowserImpl::CanGoBack() {
+    KX_ASSERT_UI_THREAD();
+    return IsUiThread() && view_ && webkit_web_view_can_go_back(view_);
+}
+
+bool BrowserImpl::CanGoForward() {
+    KX_ASSERT_UI_THREAD();
+    return IsUiThread() && view_ && webkit_web_view_can_go_forward(view_);
+}
+
+bool BrowserImpl::IsLoading() {
+    KX_ASSERT_UI_THREAD();
+    return IsUiThread() && view_ && webkit_web_view_is_loading(view_);
+}
 
 void BrowserImpl::GoBack() {
     RunOnView([](WebKitWebView* view) { webkit_web_view_go_back(view); });

@@ -1,9 +1,8 @@
 #include "tray/status_notifier_item.h"
 
-#include <unistd.h>
-
 #include <atomic>
 
+#include "platform/process.h"
 #include "runtime.h"
 #include "tray/dbus_object.h"
 #include "tray/status_notifier_watch.h"
@@ -96,7 +95,7 @@ const char kMenuPath[] = "/StatusNotifierItem/Menu";
 
 std::string NextBusName() {
     static std::atomic<int> counter{0};
-    return "org.kde.StatusNotifierItem-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+    return "org.kde.StatusNotifierItem-" + std::to_string(platform::CurrentProcessId()) + "-" + std::to_string(++counter);
 }
 
 // A bus call the item started: its answer is dropped once the item has gone.

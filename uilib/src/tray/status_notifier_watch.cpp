@@ -1,7 +1,5 @@
 #include "tray/status_notifier_watch.h"
 
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -24,8 +22,10 @@ std::string SessionBusAddress() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (!runtime || runtime[0] != '/') return {};
     std::string socket = std::string(runtime) + "/bus";
-    struct stat st{};
-    if (stat(socket.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode)) return {};
+    // Something there that is neither a file nor a folder: the bus's socket.
+    if (!g_file_test(socket.c_str(), G_FILE_TEST_EXISTS) ||
+        g_file_test(socket.c_str(), static_cast<GFileTest>(G_FILE_TEST_IS_REGULAR | G_FILE_TEST_IS_DIR)))
+        return {};
     gchar* escaped = g_dbus_address_escape_value(socket.c_str());
     std::string address = std::string("unix:path=") + escaped;
     g_free(escaped);
