@@ -5,13 +5,14 @@ find_package(Threads REQUIRED)
 if(NOT QM_FUZZ)
   pkg_check_modules(GTK3 REQUIRED IMPORTED_TARGET gtk+-3.0)
   pkg_check_modules(WEBKIT_EXT REQUIRED IMPORTED_TARGET webkit2gtk-web-extension-4.1)
-  pkg_check_modules(PUGIXML REQUIRED IMPORTED_TARGET pugixml)
   # The voice module: TLS, Opus, PulseAudio, GStreamer (RTMP publishing).
   find_package(OpenSSL REQUIRED)
   pkg_check_modules(OPUS REQUIRED IMPORTED_TARGET opus)
   pkg_check_modules(LIBPULSE REQUIRED IMPORTED_TARGET libpulse)
   pkg_check_modules(GST REQUIRED IMPORTED_TARGET gstreamer-1.0 gstreamer-app-1.0)
 endif()
+# The window library's skin files; the fuzz build reads them too.
+pkg_check_modules(PUGIXML REQUIRED IMPORTED_TARGET pugixml)
 pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0 gio-2.0)
 # The engine; the fuzz build uses only its address parser (origins).
 pkg_check_modules(WEBKIT REQUIRED IMPORTED_TARGET webkit2gtk-4.1)
