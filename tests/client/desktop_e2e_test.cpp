@@ -215,6 +215,41 @@ TEST_F(Desktop, AnEdgeResizesTheWindowButNotBelowTheSkinsMinimum) {
     EXPECT_TRUE(qmtest::WaitUntil([&] { return Now().width == kMinWidth; }, 10s)) << Now().width;
 }
 
+// What the user made of the window (a narrower window, moved by its band)
+// is what the next start opens; a maximised window opens maximised again.
+TEST_F(Desktop, TheSizeAndPlaceTheUserGaveTheWindowComeBackAtTheNextStart) {
+    Start();
+    XWindowInfo first = Settled();
+    ASSERT_TRUE(Drag(first.x + first.width - 2, first.y + first.height / 2, -200, 0));
+    ASSERT_TRUE(qmtest::WaitUntil([&] { return Now().width == first.width - 200; }, 10s)) << Now().width;
+    XWindowInfo narrow = Settled();
+    ASSERT_TRUE(Drag(narrow.x + 300, narrow.y + kTitleBand / 2, 40, -30));
+    ASSERT_TRUE(qmtest::WaitUntil([&] { return Now().x != narrow.x; }, 10s)) << Output();
+    XWindowInfo moved = Settled();
+
+    client_.Signal(SIGTERM);
+    ASSERT_NE(client_.Wait(30s), -1) << Output();
+    web_.ClearRequests();
+    Start();
+    XWindowInfo again = Settled();
+    EXPECT_EQ(again.width, moved.width);
+    EXPECT_EQ(again.height, moved.height);
+    EXPECT_EQ(again.x, moved.x);
+    EXPECT_EQ(again.y, moved.y);
+
+    ASSERT_TRUE(DoubleClick(again.x + 300, again.y + kTitleBand / 2));
+    ASSERT_TRUE(qmtest::WaitUntil([&] { return Maximised(main_.id); }, 10s)) << Output();
+    client_.Signal(SIGTERM);
+    ASSERT_NE(client_.Wait(30s), -1) << Output();
+    web_.ClearRequests();
+    Start();
+    EXPECT_TRUE(qmtest::WaitUntil([&] { return Maximised(main_.id); }, 10s)) << Output();
+    // Restored, it is the size it had before it was maximised.
+    ASSERT_TRUE(DoubleClick(300, kTitleBand / 2));
+    ASSERT_TRUE(qmtest::WaitUntil([&] { return !Maximised(main_.id); }, 10s));
+    EXPECT_EQ(Settled().width, moved.width);
+}
+
 TEST_F(Desktop, ADoubleClickOnTheBandMaximisesTheWindowAndAnotherRestoresIt) {
     StartPanel();
     Start();
