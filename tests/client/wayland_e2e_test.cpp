@@ -171,7 +171,55 @@ TEST_F(OnWayland, TheTitleBandMovesTheWindowWithThePointer) { DragsTheWindow(*th
 // The page's dark band below it.
 TEST_F(OnWayland, ThePagesBandMovesTheWindowWithThePointer) { DragsTheWindow(*this, 400, kTitleBand + 30, 50, -30); }
 
-
+// The window's right edge, dragged by the test's pointer: the compositor
+// resizes the window as long as the button is held, and not below the
+// skin's smallest width.
+// Disabled: under sway 1.7 (headless) the window ends at the width of the
+// resize's first step: the compositor sends its last configure without the
+// resizing state after the first motion and later takes the client's size
+// back. Whether the client or the compositor is at fault is still open; on
+// X11 the same resize is shown by the desktop tests.
+TEST_F(OnWayland, DISABLED_TheRightEdgeResizesTheWindowButNotBelowTheSkinsMinimum) {
+    qmtest::WaylandSession session(1366, 768);
+    Start(session);
+    // The width the window gets once the pointer is released, dragged by dx:
+    // from the pointer's first move the window follows, its width keeps the
+    // pointer's way from there on.
+    auto resize = [&](int dx) {
+        qmtest::WaylandView before = *session.FindView(kBrand);
+        int fromX = before.x + before.width - 2, y = before.y + before.height / 2;
+        EXPECT_TRUE(session.PointerMove(fromX, y) && session.PointerDown());
+        // The resize begins once the client has asked the compositor for it.
+        bool wiggle = false;
+        int x = fromX;
+        std::optional<qmtest::WaylandView> following;
+        EXPECT_TRUE(qmtest::WaitUntil([&] {
+            wiggle = !wiggle;
+            x = fromX + dx / 4 + (wiggle ? 1 : 0);
+            session.PointerMove(x, y);
+            following = session.FindView(kBrand);
+            return following && following->width != before.width;
+        }, 10s)) << "the window does not follow the pointer" << Output();
+        EXPECT_TRUE(session.PointerMove(fromX + dx, y));
+        EXPECT_TRUE(session.PointerUp());
+        return following ? following->width + (fromX + dx - x) : -1;
+    };
+    qmtest::WaylandView before = *session.FindView(kBrand);
+    int want = resize(-150);
+    EXPECT_LT(want, before.width - 100);
+    std::optional<qmtest::WaylandView> after;
+    EXPECT_TRUE(qmtest::WaitUntil([&] {
+        after = session.FindView(kBrand);
+        return after && after->width == want;
+    }, 10s)) << (after ? after->width : -1) << ", not " << want;
+    EXPECT_EQ(after->height, before.height);
+    EXPECT_EQ(after->x, before.x);
+    resize(-700);
+    EXPECT_TRUE(qmtest::WaitUntil([&] {
+        after = session.FindView(kBrand);
+        return after && after->width == 800;
+    }, 10s)) << (after ? after->width : -1);
+}
 
 // A new message while the user is elsewhere: the compositor marks the window
 // (its taskbar entry or workspace) as asking for attention, and the tray item
