@@ -5,7 +5,6 @@ find_package(Threads REQUIRED)
 if(NOT QM_FUZZ)
   pkg_check_modules(GTK3 REQUIRED IMPORTED_TARGET gtk+-3.0)
   pkg_check_modules(WEBKIT_EXT REQUIRED IMPORTED_TARGET webkit2gtk-web-extension-4.1)
-  pkg_check_modules(PUGIXML REQUIRED IMPORTED_TARGET pugixml)
   # The voice module: TLS, Opus, PulseAudio, GStreamer (RTMP publishing).
   pkg_check_modules(OPUS REQUIRED IMPORTED_TARGET opus)
   pkg_check_modules(LIBPULSE REQUIRED IMPORTED_TARGET libpulse)
@@ -16,6 +15,8 @@ if(NOT QM_FUZZ)
 endif()
 # OpenSSL: the voice module's TLS and datagram encryption (the latter also fuzzed).
 find_package(OpenSSL REQUIRED)
+# The window library's skin files; the fuzz build reads them too.
+pkg_check_modules(PUGIXML REQUIRED IMPORTED_TARGET pugixml)
 pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0 gio-2.0)
 # The engine; the fuzz build uses only its address parser (origins).
 pkg_check_modules(WEBKIT REQUIRED IMPORTED_TARGET webkit2gtk-4.1)

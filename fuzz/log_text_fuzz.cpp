@@ -50,7 +50,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (DecodeHandOver(text, request)) {
         if (request.startCid.find_first_of(L"\r\n") != std::wstring::npos) __builtin_trap();
         HandOverRequest again;
-        if (!DecodeHandOver(EncodeHandOver(request), again) || again.hasStartCid != request.hasStartCid) __builtin_trap();
+        if (!DecodeHandOver(EncodeHandOver(request), again) || again.hasStartCid != request.hasStartCid ||
+            again.activationToken != request.activationToken)
+            __builtin_trap();
+        // A token is one printable word: it can add no line to what follows it.
+        for (char c : request.activationToken)
+            if (c <= ' ' || c > '~') __builtin_trap();
     }
     return 0;
 }

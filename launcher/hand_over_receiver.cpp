@@ -30,8 +30,11 @@ void AcceptHandOver(const std::wstring& ini, const platform::HandOverEvent& even
         QM_LOG(kLog) << "<Quenor> a malformed hand-over of " << event.message.size() << " bytes ignored";
         return;
     }
-    HWND main = UiLib::FindWindowW(core_protocol::kMainWindowClass, nullptr);
+    // The window is this process's own: found without asking the display.
+    HWND main = UiLib::FindOwnWindow(core_protocol::kMainWindowClass, nullptr);
     if (main) {
+        // The second start's token lets the compositor grant the activation.
+        UiLib::SetActivationToken(request.activationToken);
         UiLib::ShowWindow(main, SW_RESTORE);
         UiLib::SetForegroundWindow(main);
     }

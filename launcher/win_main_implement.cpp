@@ -176,6 +176,7 @@ int WinMainImplement::HandOverToFirstInstance(platform::InstanceGuard& guard, co
     HandOverRequest request;
     request.hasStartCid = switches.HasKey(L"start_cid");
     request.startCid = switches.GetVal(L"start_cid");
+    request.activationToken = ActivationTokenOfThisStart();
     switch (guard.HandOver(EncodeHandOver(request), kHandOverWait)) {
         case platform::HandOverResult::Delivered:
             QM_LOG(kLog) << "<Quenor> Has already run one instance. exit...";

@@ -38,6 +38,8 @@ struct StateDirs {
     // The folders the client's own hang from (the executable's folder, or the
     // user's XDG base folders): never changed, only made when missing.
     std::vector<std::wstring> bases;
+    std::wstring windowStatePath;  // "$XDG_STATE_HOME/<product>/window.ini": the user's window size and
+                                   // place, wherever the rest goes
 
     // The browser profile of an executable: profileRoot + "/" + its name without
     // directory and extension (at most 255 characters).

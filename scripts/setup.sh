@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev libssl-dev libjsoncpp-dev libfmt-dev libpugixml-dev
-  libgtk-3-dev libwebkit2gtk-4.1-dev libasound2-dev libx11-dev
+  libgtk-3-dev libwebkit2gtk-4.1-dev libasound2-dev libx11-dev libwayland-dev wayland-protocols
   xvfb xauth x11-utils xdotool trayer
   clang libclang-rt-14-dev lldb
   python3 procps file binutils
@@ -28,6 +28,10 @@ packages=(
   # The tray over D-Bus (a private session bus in the tests) and the Debian
   # package (shared-library dependencies, lintian).
   dbus-daemon dpkg-dev lintian
+  # Tests of the window on a headless Wayland compositor (no X server), its
+  # screenshots, a window manager on Xvfb, and the accessibility bus and its
+  # client library that the screen-reader test walks.
+  sway grim openbox at-spi2-core libatspi2.0-dev
 )
 
 missing=()

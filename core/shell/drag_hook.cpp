@@ -1,6 +1,7 @@
 #include "core/shell/drag_hook.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <mutex>
 #include <vector>
 
@@ -61,6 +62,7 @@ LRESULT DragHookProc(int code, WPARAM wParam, LPARAM lParam) {
     UiLib::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     HWND moveTarget = nullptr;
     LPARAM offset = 0;
+    UINT frameMessage = 0;  // the press as one on the window's caption
     if (work.bottom <= 0 || data->pt.y >= work.bottom - 2) {
         // Dragging into the bottom edge of the work area ends the drag.
         if (record->capturing) UiLib::ReleaseCapture();
@@ -72,9 +74,25 @@ LRESULT DragHookProc(int code, WPARAM wParam, LPARAM lParam) {
             bool inside = false;
             for (const RECT& rc : record->dragRects) inside = inside || PtInRect(rc, client);
             if (!record->capturing && inside) {
-                record->last = data->pt;
-                UiLib::SetCapture(data->hwnd);
-                record->capturing = true;
+                LONG now = UiLib::GetMessageTime();
+                bool twice = record->pressed &&
+                             static_cast<UINT>(now - record->pressTime) <= UiLib::GetDoubleClickTime() &&
+                             std::abs(data->pt.x - record->pressPoint.x) <= UiLib::GetSystemMetrics(UiLib::SM_CXDOUBLECLK) &&
+                             std::abs(data->pt.y - record->pressPoint.y) <= UiLib::GetSystemMetrics(UiLib::SM_CYDOUBLECLK);
+                // A third press starts afresh.
+                record->pressed = !twice;
+                record->pressTime = now;
+                record->pressPoint = data->pt;
+                if (twice) {
+                    frameMessage = UiLib::WM_NCLBUTTONDBLCLK;
+                } else if (!UiLib::CanPlaceWindows()) {
+                    frameMessage = UiLib::WM_NCLBUTTONDOWN;
+                } else {
+                    record->last = data->pt;
+                    UiLib::SetCapture(data->hwnd);
+                    record->capturing = true;
+                }
+                if (frameMessage) moveTarget = record->moveTarget;
             }
         } else if (message == WM_LBUTTONUP) {
             if (record->capturing) UiLib::ReleaseCapture();
@@ -88,6 +106,11 @@ LRESULT DragHookProc(int code, WPARAM wParam, LPARAM lParam) {
     }
     lock.unlock();
     // Sent outside the lock: the window moves on its own thread.
-    if (moveTarget) UiLib::SendMessageW(moveTarget, core_protocol::kMoveByOffsetMessage, 0, offset);
+    if (moveTarget && frameMessage) {
+        UiLib::SendMessageW(moveTarget, frameMessage, static_cast<WPARAM>(UiLib::HTCAPTION),
+                            MAKELPARAM(data->pt.x, data->pt.y));
+    } else if (moveTarget) {
+        UiLib::SendMessageW(moveTarget, core_protocol::kMoveByOffsetMessage, 0, offset);
+    }
     return UiLib::CallNextHookEx(hook, code, wParam, lParam);
 }

@@ -1,6 +1,9 @@
 // Moving a window by dragging a band of its browser: a mouse hook per browser
 // view turns left-button drags inside the band into move-by-offset messages
-// (core_protocol::kMoveByOffsetMessage) to the web window.
+// (core_protocol::kMoveByOffsetMessage) to the web window, or, where the
+// compositor alone places windows (Wayland), into the compositor's own move.
+// A double click in the band maximises the window or restores it, as one on a
+// caption does.
 #pragma once
 
 #include <array>
@@ -14,6 +17,10 @@ struct DragHookRecord {
     bool capturing = false;
     POINT last;
     std::array<RECT, 5> dragRects{};
+    // The last press in a drag rectangle that a second one may make a double click of.
+    bool pressed = false;
+    LONG pressTime = 0;
+    POINT pressPoint;
 };
 
 // Installs the mouse hook for `record.browserWnd`; the hook handle, or null.

@@ -5,11 +5,14 @@
 #include "common/log_record.h"
 #include "core/shell/browser_ctrl.h"
 #include "core/shell/module_state.h"
+#include "core/shell/window_placement.h"
 #include "platform/debug_output.h"
 #include "platform/ini.h"
 #include "platform/paths.h"
 #include "platform/state_dirs.h"
 #include "platform/text.h"
+
+#include <algorithm>
 
 using namespace QNInterface::WND;
 
@@ -50,7 +53,7 @@ IQNWebWnd* CreateMainWindow(IWebWndManager* registry, const std::wstring& addres
         platform::OutputDebugStringW(L"<CQNNormalWnd> The main window could not be created.");
         return nullptr;
     }
-    g_mainWindow->CenterWindow();
+    g_mainWindow->PlaceOnScreen();
     g_mainWindow->ShowWindow(true, true);
     g_mainWindow->SetIcon(CQNMainWnd::kIconResource);
     // A termination signal ends the client as the tray menu's "close" does.
@@ -62,6 +65,63 @@ CQNMainWnd::CQNMainWnd(std::wstring skinPath, IWebWndManager* registry)
     : CQNWebWnd(core_protocol::kMainWindowClass, std::move(skinPath), registry) {}
 
 CQNMainWnd::~CQNMainWnd() = default;
+
+POINT PlaceTrayMenu(POINT cursor, int width, int height, const RECT& work) {
+    POINT at;
+    at.x = cursor.x;
+    at.y = cursor.y - height;
+    if (at.y < work.top) at.y = cursor.y;
+    at.x = std::max<LONG>(std::min<LONG>(at.x, work.right - width), work.left);
+    at.y = std::max<LONG>(std::min<LONG>(at.y, work.bottom - height), work.top);
+    return at;
+}
+
+void CQNMainWnd::PlaceOnScreen() {
+    HWND hwnd = GetHWND();
+    UiLib::GetWindowRect(hwnd, &normalRect_);
+    WindowPlacement saved;
+    if (!LoadWindowPlacement(platform::ProcessStateDirs().windowStatePath, &saved)) {
+        CenterWindow();
+        UiLib::GetWindowRect(hwnd, &normalRect_);
+        return;
+    }
+    // A place only where this program places its windows; elsewhere the compositor does.
+    bool hasPlace = saved.hasPlace && UiLib::CanPlaceWindows();
+    RECT work;
+    if (!UiLib::GetWorkAreaOf(hasPlace ? saved.rect : normalRect_, &work)) return;
+    RECT minimum = paintManager_.GetMinInfo();
+    RECT fitted = FitToWorkArea(saved.rect, hasPlace, work, minimum.right, minimum.bottom);
+    UiLib::SetWindowPos(hwnd, nullptr, fitted.left, fitted.top, fitted.right - fitted.left, fitted.bottom - fitted.top,
+                        SWP_NOZORDER | SWP_NOACTIVATE);
+    UiLib::GetWindowRect(hwnd, &normalRect_);
+    if (saved.maximized) UiLib::PostMessageW(hwnd, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+}
+
+void CQNMainWnd::SavePlacement() {
+    HWND hwnd = GetHWND();
+    WindowPlacement placement;
+    placement.maximized = UiLib::IsZoomed(hwnd) != FALSE;
+    placement.rect = normalRect_;
+    if (!placement.maximized && !UiLib::IsIconic(hwnd)) UiLib::GetWindowRect(hwnd, &placement.rect);
+    placement.hasPlace = UiLib::CanPlaceWindows() != FALSE;
+    if (placement.rect.right <= placement.rect.left || placement.rect.bottom <= placement.rect.top) return;
+    if (!SaveWindowPlacement(platform::ProcessStateDirs().windowStatePath, placement))
+        QM_LOG("CQNMainWnd") << "<qm> the window's size and place could not be kept";
+}
+
+bool CQNMainWnd::TrayIconVisible() const {
+    return trayAdded_ && UiLib::GetNotifyIconHost(hwnd_, kTrayIconId) != UiLib::NotifyIconHost::Nobody;
+}
+
+void CQNMainWnd::CloseToTray(bool minimiseFirst) {
+    HWND hwnd = GetHWND();
+    if (!TrayIconVisible()) {
+        UiLib::ShowWindow(hwnd, SW_MINIMIZE);
+        return;
+    }
+    if (minimiseFirst) UiLib::ShowWindow(hwnd, SW_MINIMIZE);
+    UiLib::ShowWindow(hwnd, SW_HIDE);
+}
 
 void CQNMainWnd::Init() {
     // The title band names the channel's brand, as the window title does.
@@ -156,15 +216,18 @@ void CQNMainWnd::ReportStartChannel() {
 LRESULT CQNMainWnd::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CLOSE:
+            SavePlacement();
             UiLib::ShowWindow(GetHWND(), SW_HIDE);
             DeleteTrayIcon();
             UiLib::PostMessageW(GetHWND(), WM_QUIT, 0, 0);
             break;
         case WM_SYSCOMMAND:
             if ((wParam & 0xFFF0) == SC_CLOSE) {
-                UiLib::ShowWindow(GetHWND(), SW_HIDE);  // the close box hides to the tray
+                CloseToTray();  // the window manager's close hides to the tray
                 return 0;
             }
+            if ((wParam & 0xFFF0) == SC_MAXIMIZE && !UiLib::IsZoomed(GetHWND()) && !UiLib::IsIconic(GetHWND()))
+                UiLib::GetWindowRect(GetHWND(), &normalRect_);
             break;
         case WM_TIMER:
             if (wParam == kFlashTimerId) {
@@ -195,8 +258,13 @@ LRESULT CQNMainWnd::HandleCustomMessage(UINT message, WPARAM wParam, LPARAM lPar
             POINT cursor;
             UiLib::GetWindowRect(menu_->GetHWND(), &rc);
             UiLib::GetCursorPos(&cursor);
+            RECT at{cursor.x, cursor.y, cursor.x + 1, cursor.y + 1};
+            RECT work;
+            if (!UiLib::GetWorkAreaOf(at, &work)) UiLib::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+            POINT place = PlaceTrayMenu(cursor, rc.right - rc.left, rc.bottom - rc.top, work);
+            // Placed before it shows: it never flashes up off the screen.
+            UiLib::SetWindowPos(menu_->GetHWND(), nullptr, place.x, place.y, 0, 0, SWP_NOSIZE);
             menu_->ShowWindow(true, true);
-            UiLib::SetWindowPos(menu_->GetHWND(), nullptr, cursor.x, cursor.y - (rc.bottom - rc.top), 0, 0, SWP_NOSIZE);
         }
     }
     return CQNWebWnd::HandleCustomMessage(message, wParam, lParam, handled);
@@ -205,7 +273,7 @@ LRESULT CQNMainWnd::HandleCustomMessage(UINT message, WPARAM wParam, LPARAM lPar
 void CQNMainWnd::Notify(UiLib::TNotifyUI& msg) {
     if (msg.sType == L"click" && msg.pSender) {
         UiLib::CDuiString name = msg.pSender->GetName();
-        if (name == L"close") UiLib::ShowWindow(GetHWND(), SW_HIDE);
+        if (name == L"close") CloseToTray();
         else if (name == L"min") UiLib::PostMessageW(GetHWND(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
     }
     CQNWebWnd::Notify(msg);

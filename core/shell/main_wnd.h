@@ -27,6 +27,13 @@ public:
     bool flashing() const { return flashing_; }
 
     void Notify(UiLib::TNotifyUI& msg) override;
+    // The user's close (the close box, the window manager's close, the page's
+    // "_close_window"): hides to the tray where a tray shows the icon, else
+    // (no tray on this desktop) minimises, so the window stays in reach.
+    void CloseToTray(bool minimiseFirst = false);
+    bool TrayIconVisible() const;
+    // Size and place of the last run (or centred), fitted to this screen.
+    void PlaceOnScreen();
 
 protected:
     void Init() override;
@@ -41,12 +48,19 @@ private:
     void StopFlashTrayIcon();
     void RequestAttention(bool attention);
     void ReportStartChannel();
+    void SavePlacement();
 
     std::wstring startAddress_;
     std::unique_ptr<QNInterface::WND::CQNPopWnd> menu_;
     bool trayAdded_ = false;
     bool flashing_ = false;
+    RECT normalRect_;  // the frame before the window was maximised
 };
+
+// Where the tray menu opens for a right click at `cursor`: its bottom-left
+// corner at the cursor where that fits (a taskbar at the bottom), else its
+// top-left corner (a panel at the top), always inside `work`.
+POINT PlaceTrayMenu(POINT cursor, int width, int height, const RECT& work);
 
 // Creates the main window (once) with the registry and the start address; its
 // IQNWebWnd, or null when it could not be made (missing skin).

@@ -47,6 +47,11 @@ void WndUIStatusBusiness::OnCloseWindow(const Request& request, const std::strin
         [copy] {
             HWND hwnd = WindowOf(copy.window);
             if (!hwnd || !UiLib::IsWindow(hwnd)) return;
+            // The main window stays in reach where no tray shows its icon.
+            if (CQNMainWnd* main = MainWindow(); main && main->GetHWND() == hwnd) {
+                main->CloseToTray(true);
+                return;
+            }
             UiLib::ShowWindow(hwnd, SW_MINIMIZE);
             UiLib::ShowWindow(hwnd, SW_HIDE);
         },

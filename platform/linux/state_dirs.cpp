@@ -91,6 +91,8 @@ bool StateDirs::PrepareFolder(const std::wstring& folder, std::string* why) cons
 StateDirs ResolveStateDirs(const std::wstring& executablePath, bool besideAllowed, const EnvLookup& env) {
     StateDirs dirs;
     std::wstring exeDir = DirPart(executablePath);
+    dirs.windowStatePath =
+        JoinPath(JoinPath(XdgFolder(env, "XDG_STATE_HOME", L".local/state"), ProductFolderName()), L"window.ini");
     if (besideAllowed) {
         dirs.besideExecutable = true;
         dirs.logDir = JoinPath(exeDir, L"LOG");

@@ -160,9 +160,9 @@ TEST_P(BothModes, ALinkOrFileDroppedOnThePageDoesNotReplaceIt) {
 
 INSTANTIATE_TEST_SUITE_P(Modes, BothModes, ::testing::Values(false, true), ModeName);
 
-// Alt+F4 or the window manager's close button hides the window to the tray;
-// the client keeps running.
-TEST_F(UserWindow, TheWindowManagersCloseHidesTheWindowAndTheClientRunsOn) {
+// Alt+F4 or the window manager's close button takes the window off the
+// screen (here, with no tray, minimised); the client keeps running.
+TEST_F(UserWindow, TheWindowManagersCloseTakesTheWindowAwayAndTheClientRunsOn) {
     Start(false);
     ASSERT_TRUE(qmtest::XClient({"close", main_.id}).has_value());
     EXPECT_TRUE(qmtest::WaitUntil([&] { return !qmtest::IsViewable(main_.id); }, 20s));
@@ -242,7 +242,7 @@ TEST_F(UserWindow, TheTitleBandShowsTheChannelsOwnBrand) {
 // Another process that knows only the names and numbers of the launcher's and
 // core module's protocol (as a second start of the launcher does) finds the
 // real core module's main window by its class and moves it, and a tray click
-// brings it back from the tray.
+// brings it back.
 TEST_F(UserWindow, TheProtocolsNamesAndMessagesReachTheCoreModulesMainWindow) {
     Start(false);
     HWND main = UiLib::FindWindowW(core_protocol::kMainWindowClass, nullptr);
@@ -256,7 +256,7 @@ TEST_F(UserWindow, TheProtocolsNamesAndMessagesReachTheCoreModulesMainWindow) {
         return UiLib::GetWindowRect(main, &now) && now.left == before.left + 30 && now.top == before.top - 20;
     }, 20s)) << now.left << "," << now.top << " from " << before.left << "," << before.top;
 
-    ASSERT_TRUE(qmtest::XClient({"close", main_.id}).has_value());  // hides to the tray
+    ASSERT_TRUE(qmtest::XClient({"close", main_.id}).has_value());  // no tray here: minimised
     ASSERT_TRUE(qmtest::WaitUntil([&] { return !qmtest::IsViewable(main_.id); }, 20s));
     ASSERT_TRUE(UiLib::PostMessageW(main, core_protocol::kTrayCallbackMessage, 108, WM_LBUTTONUP));
     EXPECT_TRUE(qmtest::WaitUntil([&] { return qmtest::IsViewable(main_.id); }, 20s));

@@ -2,6 +2,7 @@
 
 #include "runtime.h"
 #include "uilib/win32.h"
+#include "x11_bridge.h"
 
 namespace UiLib {
 namespace detail {
@@ -119,7 +120,9 @@ void OnChildAllocated(HWND hwnd) {
 
 void ApplyGeometry(WndObject& window, int x, int y, int cx, int cy, UINT flags) {
     UILIB_ASSERT_UI_THREAD();
-    bool move = !(flags & SWP_NOMOVE);
+    // Where the compositor alone places windows (Wayland) a top-level window
+    // stays where it is, and its rectangle at the origin it reports.
+    bool move = !(flags & SWP_NOMOVE) && (window.kind != WndKind::TopLevel || x11::DisplayIsX11());
     bool size = !(flags & SWP_NOSIZE);
     if (cx < 0) cx = 0;
     if (cy < 0) cy = 0;

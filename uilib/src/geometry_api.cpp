@@ -55,6 +55,24 @@ BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UIN
     });
 }
 
+BOOL SetMinTrackSize(HWND hwnd, int cx, int cy) {
+    return OnUiThread([&]() -> BOOL {
+        WndObject* window = FindWindowObject(hwnd);
+        if (!window || window->kind != WndKind::TopLevel || !window->widget) return FALSE;
+        GdkGeometry hints{};
+        hints.min_width = std::max(cx, 1);
+        hints.min_height = std::max(cy, 1);
+        gtk_window_set_geometry_hints(GTK_WINDOW(window->widget), nullptr, &hints, GDK_HINT_MIN_SIZE);
+        return TRUE;
+    });
+}
+
+BOOL GetWorkAreaOf(const RECT& rect, RECT* work) {
+    if (!work || !EnsureGtk()) return FALSE;
+    *work = OnUiThread([&] { return WorkAreaFor(&rect); });
+    return TRUE;
+}
+
 BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL repaint) {
     BOOL result = SetWindowPos(hwnd, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
     if (result && repaint) InvalidateRect(hwnd, nullptr, TRUE);

@@ -1,6 +1,9 @@
 #include "mouse.h"
 
+#include <gtk/gtk.h>
+
 #include <cmath>
+#include <cstdlib>
 
 #include "geometry.h"
 #include "hooks.h"
@@ -20,6 +23,24 @@ constexpr int kWheelDelta = 120;
 
 HWND g_capture = nullptr;
 HWND g_hover = nullptr;  // the top-level window whose client area has the pointer
+guint32 g_inputTime = GDK_CURRENT_TIME;
+
+// The last left press on a window's frame, to tell a double click.
+struct FramePress {
+    HWND hwnd = nullptr;
+    LRESULT hit = HTNOWHERE;
+    guint32 time = 0;
+    POINT pt;
+};
+FramePress g_lastFramePress;
+
+// The resize cursor shown over an edge, and what the window under it had before.
+struct FrameCursor {
+    GdkWindow* window = nullptr;  // referenced while set
+    GdkCursor* previous = nullptr;
+    LRESULT hit = HTCLIENT;
+};
+FrameCursor g_frameCursor;
 
 GdkWindow* GdkWindowOf(const WndObject& window) {
     return window.widget ? gtk_widget_get_window(window.widget) : nullptr;
@@ -92,7 +113,82 @@ UINT ButtonMessage(guint button, bool down) {
     }
 }
 
+bool IsEdge(LRESULT hit) { return hit >= HTLEFT && hit <= HTBOTTOMRIGHT; }
+
+const char* EdgeCursorName(LRESULT hit) {
+    switch (hit) {
+    case HTLEFT:
+    case HTRIGHT: return "ew-resize";
+    case HTTOP:
+    case HTBOTTOM: return "ns-resize";
+    case HTTOPLEFT:
+    case HTBOTTOMRIGHT: return "nwse-resize";
+    default: return "nesw-resize";
+    }
+}
+
+void RestoreFrameCursor() {
+    if (!g_frameCursor.window) return;
+    if (!gdk_window_is_destroyed(g_frameCursor.window)) gdk_window_set_cursor(g_frameCursor.window, g_frameCursor.previous);
+    if (g_frameCursor.previous) g_object_unref(g_frameCursor.previous);
+    g_object_unref(g_frameCursor.window);
+    g_frameCursor = FrameCursor();
+}
+
+// Over an edge the pointer shows which way the window will be resized, also
+// where a native child (the browser) lies under it.
+void ShowFrameCursor(GdkWindow* eventWindow, LRESULT hit) {
+    if (!IsEdge(hit)) {
+        RestoreFrameCursor();
+        return;
+    }
+    if (g_frameCursor.window == eventWindow && g_frameCursor.hit == hit) return;
+    RestoreFrameCursor();
+    GdkCursor* previous = gdk_window_get_cursor(eventWindow);
+    g_frameCursor.window = GDK_WINDOW(g_object_ref(eventWindow));
+    g_frameCursor.previous = previous ? GDK_CURSOR(g_object_ref(previous)) : nullptr;
+    g_frameCursor.hit = hit;
+    GdkCursor* cursor = gdk_cursor_new_from_name(gdk_window_get_display(eventWindow), EdgeCursorName(hit));
+    gdk_window_set_cursor(eventWindow, cursor);
+    if (cursor) g_object_unref(cursor);
+}
+
+// A left press or a plain move over a top-level window's frame (an edge, the
+// caption): the window's own message, not a client one. True when the event
+// is the frame's: nobody else, the page included, sees it.
+bool RouteFrameEvent(GdkEvent* event, WndObject* top, GdkWindow* eventWindow, POINT screen, guint state) {
+    if (!top || top->kind != WndKind::TopLevel || g_capture) return false;
+    bool press = event->type == GDK_BUTTON_PRESS && event->button.button == 1;
+    bool hover = event->type == GDK_MOTION_NOTIFY &&
+                 !(state & (GDK_BUTTON1_MASK | GDK_BUTTON2_MASK | GDK_BUTTON3_MASK));
+    if (!press && !hover) return false;
+    HWND hwnd = top->hwnd;
+    LRESULT hit = DispatchToWindow(hwnd, WM_NCHITTEST, 0, MAKELPARAM(screen.x, screen.y));
+    if (hover) {
+        ShowFrameCursor(eventWindow, hit);
+        return IsEdge(hit);
+    }
+    if (hit == HTCLIENT || hit == HTNOWHERE) return false;
+    RestoreFrameCursor();
+    guint32 time = event->button.time;
+    const FramePress& last = g_lastFramePress;
+    bool twice = last.hwnd == hwnd && last.hit == hit && time - last.time <= GetDoubleClickTime() &&
+                 std::abs(screen.x - last.pt.x) <= GetSystemMetrics(SM_CXDOUBLECLK) &&
+                 std::abs(screen.y - last.pt.y) <= GetSystemMetrics(SM_CYDOUBLECLK);
+    // A third press starts afresh, as on Windows.
+    g_lastFramePress = twice ? FramePress() : FramePress{hwnd, hit, time, screen};
+    SetCurrentMessageTime(NowMs());
+    DispatchToWindow(hwnd, twice ? WM_NCLBUTTONDBLCLK : WM_NCLBUTTONDOWN, static_cast<WPARAM>(hit),
+                     MAKELPARAM(screen.x, screen.y));
+    return true;
+}
+
 }  // namespace
+
+guint32 CurrentInputTime() {
+    guint32 time = gtk_get_current_event_time();
+    return time != GDK_CURRENT_TIME ? time : g_inputTime;
+}
 
 bool RouteMouseEvent(GdkEvent* event) {
     UILIB_ASSERT_UI_THREAD();
@@ -142,6 +238,9 @@ bool RouteMouseEvent(GdkEvent* event) {
     screen.y = static_cast<LONG>(std::floor(rootY));
     WndObject* topWindow = ToplevelObjectOf(target);
     if (message == WM_MOUSEMOVE && topWindow && GdkWindowOf(*topWindow) == eventWindow) g_hover = topWindow->hwnd;
+    g_inputTime = gdk_event_get_time(event);
+    if (RouteFrameEvent(event, topWindow, eventWindow, screen, state)) return false;
+    SetCurrentMessageTime(NowMs());
     if (MouseHooksInstalled()) {
         MOUSEHOOKSTRUCT data;
         data.pt = screen;
@@ -181,6 +280,7 @@ void RouteCrossingEvent(GdkEvent* event) {
 
 void ForgetMouseState(HWND hwnd) {
     UILIB_ASSERT_UI_THREAD();
+    if (g_lastFramePress.hwnd == hwnd) g_lastFramePress = FramePress();
     if (g_capture == hwnd) g_capture = nullptr;
     if (g_hover == hwnd) g_hover = nullptr;
 }

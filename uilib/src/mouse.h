@@ -13,5 +13,8 @@ bool RouteMouseEvent(GdkEvent* event);
 void RouteCrossingEvent(GdkEvent* event);
 // The window is going away: drop capture and hover state that name it.
 void ForgetMouseState(HWND hwnd);
+// Time of the input event being handled (GDK_CURRENT_TIME when unknown), for
+// requests to the desktop that it checks against the user's last input.
+guint32 CurrentInputTime();
 }  // namespace detail
 }  // namespace UiLib

@@ -2,6 +2,7 @@
 #include <mutex>
 #include <set>
 
+#include "accessible_controls.h"
 #include "controls/attributes.h"
 #include "message_queue.h"
 #include "platform/dynlib.h"
@@ -51,6 +52,7 @@ CPaintManagerUI::CPaintManagerUI() { Managers().insert(this); }
 
 CPaintManagerUI::~CPaintManagerUI() {
     Managers().erase(this);
+    detail::ForgetAccessibleControls(this);
     for (auto& timer : timers_) UiLib::KillTimer(hwnd_, timer->windowTimerId);
     timers_.clear();
     root_.reset();
@@ -134,6 +136,7 @@ void CPaintManagerUI::KillTimer(CControlUI* control) {
 }
 
 void CPaintManagerUI::ReapObjects(CControlUI* control) {
+    detail::ForgetAccessibleControl(this, control);
     if (hot_ == control) hot_ = nullptr;
     if (captured_ == control) captured_ = nullptr;
     KillTimer(control);
@@ -194,6 +197,7 @@ void CPaintManagerUI::Layout(bool force) {
     layoutRect_ = client;
     needUpdate_ = false;
     root_->SetPos(client);
+    detail::SyncAccessibleControls(this, hwnd_);
     InvalidateRect(hwnd_, nullptr, FALSE);
 }
 
@@ -229,6 +233,14 @@ bool CPaintManagerUI::MessageHandler(UINT message, WPARAM wParam, LPARAM lParam,
             return true;
         }
         return false;
+    case WM_NCHITTEST: {
+        POINT pt;
+        pt.x = GET_X_LPARAM(lParam);
+        pt.y = GET_Y_LPARAM(lParam);
+        ScreenToClient(hwnd_, &pt);
+        result = HitTest(pt);
+        return true;
+    }
     case WM_MOUSEMOVE:
     case WM_MOUSELEAVE:
     case WM_LBUTTONDOWN:
@@ -275,16 +287,8 @@ void CPaintManagerUI::MouseMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         break;
     case WM_LBUTTONDOWN: {
+        // A press on the caption band came as WM_NCLBUTTONDOWN (HitTest).
         CControlUI* target = FindControl(event.ptMouse);
-        RECT client;
-        GetClientRect(hwnd_, &client);
-        bool inCaption = caption_.bottom > caption_.top && event.ptMouse.x >= client.left + caption_.left &&
-                    event.ptMouse.x < client.right - caption_.right && event.ptMouse.y >= caption_.top &&
-                    event.ptMouse.y < caption_.bottom;
-        if (inCaption && (!target || !detail::SameName(target->GetClass(), L"Button"))) {
-            detail::BeginMoveDrag(hwnd_);
-            break;
-        }
         SetCapture(hwnd_);
         captured_ = target;
         if (target) Deliver(target, event, UIEVENT_BUTTONDOWN);
@@ -300,6 +304,30 @@ void CPaintManagerUI::MouseMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     default:
         break;
     }
+}
+
+LRESULT CPaintManagerUI::HitTest(POINT pt) const {
+    RECT client;
+    if (!hwnd_ || !GetClientRect(hwnd_, &client) || !PtInRect(client, pt)) return HTNOWHERE;
+    if (!IsZoomed(hwnd_)) {
+        bool left = pt.x < client.left + sizeBox_.left;
+        bool right = pt.x >= client.right - sizeBox_.right;
+        bool top = pt.y < client.top + sizeBox_.top;
+        bool bottom = pt.y >= client.bottom - sizeBox_.bottom;
+        if (top && left) return HTTOPLEFT;
+        if (top && right) return HTTOPRIGHT;
+        if (bottom && left) return HTBOTTOMLEFT;
+        if (bottom && right) return HTBOTTOMRIGHT;
+        if (left) return HTLEFT;
+        if (right) return HTRIGHT;
+        if (top) return HTTOP;
+        if (bottom) return HTBOTTOM;
+    }
+    bool inCaption = caption_.bottom > caption_.top && pt.x >= client.left + caption_.left &&
+                     pt.x < client.right - caption_.right && pt.y >= caption_.top && pt.y < caption_.bottom;
+    if (!inCaption) return HTCLIENT;
+    CControlUI* target = FindControl(pt);
+    return target && detail::SameName(target->GetClass(), L"Button") ? HTCLIENT : HTCAPTION;
 }
 
 void CPaintManagerUI::Paint(HDC hdc, const RECT& rcPaint) {

@@ -1,7 +1,6 @@
 #include "runtime.h"
 
 #include <atomic>
-#include <cstdlib>
 
 #include "platform/debug_output.h"
 #include "platform/dynlib.h"
@@ -17,12 +16,6 @@ namespace {
 
 std::atomic<int> g_gtkState{0};  // 0 not tried, 1 running, -1 no display
 
-// The client runs on X11 only: window lookup by class and title, cross-process
-// messages and the tray all need it. Set before anything can start GDK.
-__attribute__((constructor)) void ForceX11Backend() {
-    if (!std::getenv("GDK_BACKEND")) setenv("GDK_BACKEND", "x11", 0);
-}
-
 }  // namespace
 
 void ClaimUiThread() { platform::ClaimUiThread(); }
@@ -37,25 +30,19 @@ bool EnsureGtk() {
     int state = g_gtkState.load();
     if (state != 0) return state == 1;
     if (HasUiThread() && !IsUiThread()) return false;
-    // Another part of the process (the browser host) may have started GTK already.
-    if (gdk_display_get_default() == nullptr) {
-        gdk_set_allowed_backends("x11");
-        if (!gtk_init_check(nullptr, nullptr)) {
-            g_gtkState = -1;
-            Log("no X display: windows cannot be created");
-            return false;
-        }
-    }
-    if (!x11::DisplayIsX11()) {
+    // Another part of the process (the browser host) may have started GTK
+    // already. GTK picks the session's own display: Wayland where the session
+    // is Wayland, X11 where it is X11.
+    if (gdk_display_get_default() == nullptr && !gtk_init_check(nullptr, nullptr)) {
         g_gtkState = -1;
-        Log("the display is not an X11 display: windows cannot be created");
+        Log("no display: windows cannot be created");
         return false;
     }
     ClaimUiThread();
     g_gtkState = 1;
     EnsureMessageSource();
     InstallEventRouter();
-    x11::InstallClientMessageFilter();
+    if (x11::DisplayIsX11()) x11::InstallClientMessageFilter();
     return true;
 }
 

@@ -13,8 +13,9 @@
 namespace UiLib {
 namespace detail {
 
-// Starts GTK on the calling thread unless it runs already. False when no X
-// display can be opened; nothing that needs GTK may run then.
+// Starts GTK on the calling thread unless it runs already, on the session's
+// display (Wayland or X11, as GTK chooses). False when no display can be
+// opened; nothing that needs GTK may run then.
 bool EnsureGtk();
 bool GtkReady();
 // The thread that started GTK (or that first ran the message loop, or started

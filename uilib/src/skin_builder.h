@@ -1,7 +1,4 @@
-// Builds a control tree from an XML skin file:
-//   <Window size="800,600" caption="0,0,0,40" bkcolor="#FF1E1E1E">
-//     <VerticalLayout> <Label text="..."/> <Button name="close" width="40"/> ... </VerticalLayout>
-//   </Window>
+// Builds a control tree from an XML skin file (read by skin_reader.h).
 // Element names are control classes; attributes go to the control's
 // SetAttribute in document order. Classes the library does not know are asked
 // of the builder callback.
@@ -10,20 +7,11 @@
 #include <memory>
 #include <string>
 
+#include "skin_reader.h"
 #include "uilib/core.h"
 
 namespace UiLib {
 namespace detail {
-
-struct SkinWindowInfo {
-    bool hasSize = false;
-    int cx = 0;
-    int cy = 0;
-    bool hasCaption = false;
-    RECT caption;
-    bool hasBkColor = false;
-    DWORD bkColor = 0;
-};
 
 // Null with `error` set when the file cannot be read or is not a skin.
 std::unique_ptr<CControlUI> LoadSkin(const std::wstring& path, IDialogBuilderCallback* callback,

@@ -1,6 +1,11 @@
 #include "toplevel.h"
 
+#ifdef GDK_WINDOWING_WAYLAND
+#include <gdk/gdkwayland.h>
+#endif
+
 #include "geometry.h"
+#include "mouse.h"
 #include "runtime.h"
 #include "uilib/win32.h"
 #include "window_procs.h"
@@ -90,7 +95,72 @@ gboolean OnDraw(GtkWidget*, cairo_t* cr, gpointer data) {
     return FALSE;  // native children draw on top
 }
 
+// A popup menu holds the pointer and the keyboard while it shows (as the
+// desktop's own menus do): a press anywhere else, or another program taking
+// the grab, takes the focus from it.
+void LosePopupFocus(HWND hwnd) {
+    WndObject* window = FindWindowObject(hwnd);
+    if (!window || !window->popupGrabbed) return;
+    window->popupGrabbed = false;
+    gdk_seat_ungrab(gdk_display_get_default_seat(gdk_display_get_default()));
+    SendMessageW(hwnd, WM_KILLFOCUS, 0, 0);
+}
+
+gboolean OnPopupPress(GtkWidget* widget, GdkEventButton* event, gpointer data) {
+    bool inside = event->window == gtk_widget_get_window(widget) && event->x >= 0 && event->y >= 0 &&
+                  event->x < gtk_widget_get_allocated_width(widget) && event->y < gtk_widget_get_allocated_height(widget);
+    if (inside) return FALSE;
+    LosePopupFocus(HandleOf(data));
+    return TRUE;
+}
+
+gboolean OnPopupGrabBroken(GtkWidget*, GdkEvent*, gpointer data) {
+    LosePopupFocus(HandleOf(data));
+    return FALSE;
+}
+
+void ShowForGrab(GdkSeat*, GdkWindow*, gpointer data) {
+    if (WndObject* window = FindWindowObject(HandleOf(data))) {
+        if (window->widget) gtk_widget_show(window->widget);
+    }
+}
+
+// The token of a start that asked for the window, for the next activation.
+std::string& PendingActivationToken() {
+    static auto* token = new std::string();  // UI thread; lives until the process ends
+    return *token;
+}
+
 }  // namespace
+
+bool IsPopupMenu(const WndObject& window) {
+    return (window.style & WS_POPUP) && (window.exStyle & WS_EX_TOOLWINDOW) && x11::DisplayIsX11();
+}
+
+void SetPendingActivationToken(const std::string& token) {
+    UILIB_ASSERT_UI_THREAD();
+    PendingActivationToken() = token;
+}
+
+void ActivateToplevel(WndObject& window) {
+    UILIB_ASSERT_UI_THREAD();
+    if (!window.widget) return;
+    std::string token;
+    token.swap(PendingActivationToken());
+    if (!token.empty()) {
+        GdkDisplay* display = gtk_widget_get_display(window.widget);
+#ifdef GDK_WINDOWING_WAYLAND
+        // Taken by the next focus request of any window: the compositor
+        // activates the window with it.
+        if (GDK_IS_WAYLAND_DISPLAY(display)) gdk_wayland_display_set_startup_notification_id(display, token.c_str());
+#endif
+        // On X11 the token carries the time of the user's request, which the
+        // window manager compares with the focus it would take away.
+        if (x11::DisplayIsX11()) gtk_window_set_startup_id(GTK_WINDOW(window.widget), token.c_str());
+        (void)display;
+    }
+    gtk_window_present_with_time(GTK_WINDOW(window.widget), GDK_CURRENT_TIME);
+}
 
 void PaintThroughMessage(HWND hwnd, cairo_t* cr) {
     UILIB_ASSERT_UI_THREAD();
@@ -109,7 +179,10 @@ void PaintThroughMessage(HWND hwnd, cairo_t* cr) {
 
 bool BuildToplevel(WndObject& window, int width, int height) {
     UILIB_ASSERT_UI_THREAD();
-    GtkWidget* gtkWindow = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    // A popup menu on X11 is the toolkit's popup: no window manager frames,
+    // places or tiles it. (Wayland gives popups only to a shown parent.)
+    bool popupMenu = IsPopupMenu(window);
+    GtkWidget* gtkWindow = gtk_window_new(popupMenu ? GTK_WINDOW_POPUP : GTK_WINDOW_TOPLEVEL);
     std::string cls = ToUtf8(window.className);
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
     gtk_window_set_wmclass(GTK_WINDOW(gtkWindow), cls.c_str(), cls.c_str());
@@ -120,6 +193,10 @@ bool BuildToplevel(WndObject& window, int width, int height) {
     bool decorated = (window.style & WS_CAPTION) == WS_CAPTION && !(window.style & WS_POPUP) && !window.skinned;
     gtk_window_set_decorated(GTK_WINDOW(gtkWindow), decorated);
     gtk_window_set_resizable(GTK_WINDOW(gtkWindow), TRUE);
+    if (popupMenu) {
+        g_signal_connect(gtkWindow, "button-press-event", G_CALLBACK(OnPopupPress), window.hwnd);
+        g_signal_connect(gtkWindow, "grab-broken-event", G_CALLBACK(OnPopupGrabBroken), window.hwnd);
+    }
     if (window.exStyle & WS_EX_TOOLWINDOW) {
         gtk_window_set_skip_taskbar_hint(GTK_WINDOW(gtkWindow), TRUE);
         gtk_window_set_skip_pager_hint(GTK_WINDOW(gtkWindow), TRUE);
@@ -153,8 +230,8 @@ bool BuildToplevel(WndObject& window, int width, int height) {
     window.widget = gtkWindow;
     window.fixed = fixed;
     gtk_widget_realize(gtkWindow);
-    window.xid = x11::XidOfWidget(gtkWindow);
-    return window.xid != 0;
+    window.xid = x11::XidOfWidget(gtkWindow);  // 0 but on X11
+    return gtk_widget_get_realized(gtkWindow);
 }
 
 void TearDownToplevel(WndObject& window) {
@@ -175,31 +252,65 @@ void TearDownToplevel(WndObject& window) {
 void MapToplevel(WndObject& window, bool activate) {
     UILIB_ASSERT_UI_THREAD();
     if (!window.widget) return;
-    gtk_widget_show(window.widget);
-    if (activate) {
-        gtk_window_present_with_time(GTK_WINDOW(window.widget), GDK_CURRENT_TIME);
+    if (IsPopupMenu(window) && activate) {
+        if (window.popupGrabbed) return;
+        GdkWindow* gdkWindow = gtk_widget_get_window(window.widget);
+        GdkSeat* seat = gdk_display_get_default_seat(gtk_widget_get_display(window.widget));
+        GdkGrabStatus status = gdk_seat_grab(seat, gdkWindow, GDK_SEAT_CAPABILITY_ALL, FALSE, nullptr, nullptr,
+                                             &ShowForGrab, window.hwnd);
+        window.popupGrabbed = status == GDK_GRAB_SUCCESS;
+        if (!window.popupGrabbed) gtk_widget_show(window.widget);
+        return;
     }
+    gtk_widget_show(window.widget);
+    if (activate) ActivateToplevel(window);
 }
 
 void UnmapToplevel(WndObject& window) {
     UILIB_ASSERT_UI_THREAD();
+    if (window.popupGrabbed) {
+        window.popupGrabbed = false;
+        gdk_seat_ungrab(gdk_display_get_default_seat(gdk_display_get_default()));
+    }
     if (window.widget) gtk_widget_hide(window.widget);
 }
 
-bool WindowManagerRunning() { return x11::WindowManagerRunning(); }
+// A Wayland compositor is its own window manager.
+bool WindowManagerRunning() { return !x11::DisplayIsX11() || x11::WindowManagerRunning(); }
 
 }  // namespace detail
 }  // namespace UiLib
 
 namespace UiLib {
 namespace detail {
-void BeginMoveDrag(HWND hwnd) {
+namespace {
+
+bool FrameDragStart(HWND hwnd, GtkWindow** gtkWindow, POINT* cursor, guint32* time) {
     UILIB_ASSERT_UI_THREAD();
     WndObject* window = FindWindowObject(hwnd);
-    if (!window || window->kind != WndKind::TopLevel || !window->widget || !WindowManagerRunning()) return;
-    POINT cursor;
-    if (!GetCursorPos(&cursor)) return;
-    gtk_window_begin_move_drag(GTK_WINDOW(window->widget), 1, cursor.x, cursor.y, gtk_get_current_event_time());
+    if (!window || window->kind != WndKind::TopLevel || !window->widget || !WindowManagerRunning()) return false;
+    if (!GetCursorPos(cursor)) return false;
+    *gtkWindow = GTK_WINDOW(window->widget);
+    *time = CurrentInputTime();
+    return true;
 }
+
+}  // namespace
+
+void BeginMoveDrag(HWND hwnd) {
+    GtkWindow* gtkWindow = nullptr;
+    POINT cursor;
+    guint32 time = 0;
+    if (FrameDragStart(hwnd, &gtkWindow, &cursor, &time)) gtk_window_begin_move_drag(gtkWindow, 1, cursor.x, cursor.y, time);
+}
+
+void BeginResizeDrag(HWND hwnd, GdkWindowEdge edge) {
+    GtkWindow* gtkWindow = nullptr;
+    POINT cursor;
+    guint32 time = 0;
+    if (FrameDragStart(hwnd, &gtkWindow, &cursor, &time))
+        gtk_window_begin_resize_drag(gtkWindow, edge, 1, cursor.x, cursor.y, time);
+}
+
 }  // namespace detail
 }  // namespace UiLib

@@ -3,6 +3,8 @@
 // window keeps the size it is given), painted through WM_PAINT.
 #pragma once
 
+#include <string>
+
 #include "uilib/win32.h"
 #include "window_registry.h"
 
@@ -27,8 +29,17 @@ bool WindowManagerRunning();
 // Sends WM_PAINT for a GTK draw: wParam is the HDC, lParam the dirty rectangle,
 // both valid only during the call.
 void PaintThroughMessage(HWND hwnd, cairo_t* cr);
-// Lets the window manager move the window with the pointer (a caption drag).
+// Lets the window manager move the window with the pointer (a caption drag),
+// or resize it by `edge`: while the first button is held.
 void BeginMoveDrag(HWND hwnd);
+void BeginResizeDrag(HWND hwnd, GdkWindowEdge edge);
+// Raises the window and gives it the focus, with the token of the start that
+// asked for it when one came (SetActivationToken).
+void ActivateToplevel(WndObject& window);
+void SetPendingActivationToken(const std::string& token);
+// A WS_POPUP tool window on X11 is a popup menu: override-redirect, and it
+// grabs pointer and keyboard while shown; a press elsewhere is WM_KILLFOCUS.
+bool IsPopupMenu(const WndObject& window);
 
 }  // namespace detail
 }  // namespace UiLib

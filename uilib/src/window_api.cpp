@@ -11,6 +11,7 @@
 #include "tray/tray.h"
 #include "uilib/win32.h"
 #include "window_procs.h"
+#include "wayland_bridge.h"
 #include "window_registry.h"
 #include "x11_bridge.h"
 
@@ -99,7 +100,14 @@ void Restore(HWND hwnd, bool activate) {
     }
     if (window->maximized && window->widget) {
         window->maximized = false;
-        gtk_window_unmaximize(GTK_WINDOW(window->widget));
+        if (window->maximizedByHand) {
+            // Nobody maximised it but us: back to where it was.
+            window->maximizedByHand = false;
+            RECT before = window->restoreRect;
+            ApplyGeometry(*window, before.left, before.top, before.right - before.left, before.bottom - before.top, 0);
+        } else {
+            gtk_window_unmaximize(GTK_WINDOW(window->widget));
+        }
     }
     ShowNormal(hwnd, activate);
 }
@@ -116,6 +124,8 @@ void Maximize(HWND hwnd) {
         ShowNormal(hwnd, true);
     } else {
         RECT work = WorkAreaFor(&window->rect);
+        if (!window->maximizedByHand) window->restoreRect = window->rect;
+        window->maximizedByHand = true;
         ShowNormal(hwnd, true);
         if (WndObject* still = FindWindowObject(hwnd)) {
             ApplyGeometry(*still, work.left, work.top, work.right - work.left, work.bottom - work.top, 0);
@@ -338,6 +348,8 @@ BOOL FlashWindowEx(const FLASHWINFO* info) {
         bool before = gtk_window_get_urgency_hint(GTK_WINDOW(window->widget));
         bool attention = info->dwFlags != FLASHW_STOP;
         gtk_window_set_urgency_hint(GTK_WINDOW(window->widget), attention);
+        // Wayland has no urgency hint: the window asks the compositor once.
+        if (attention && !before) wayland::RequestAttention(window->widget);
         SetTrayAttentionOf(window->hwnd, attention);
         return before ? TRUE : FALSE;
     });
@@ -358,13 +370,27 @@ BOOL SetForegroundWindow(HWND hwnd) {
         if (!window || !window->widget) return FALSE;
         // Bringing a window forward never shows a hidden one.
         if (!window->visible || window->iconic) return TRUE;
-        GdkWindow* gdkWindow = gtk_widget_get_window(window->widget);
-        if (gdkWindow) {
-            gdk_window_raise(gdkWindow);
-            gdk_window_focus(gdkWindow, GDK_CURRENT_TIME);
-        }
+        if (GdkWindow* gdkWindow = gtk_widget_get_window(window->widget)) gdk_window_raise(gdkWindow);
+        ActivateToplevel(*window);
         return TRUE;
     });
+}
+
+void SetActivationToken(const std::string& token) {
+    if (!EnsureGtk()) return;
+    OnUiThread([&] { SetPendingActivationToken(token); });
+}
+
+BOOL IsZoomed(HWND hwnd) {
+    return OnUiThread([&]() -> BOOL {
+        WndObject* window = FindWindowObject(hwnd);
+        return window && window->kind == WndKind::TopLevel && window->maximized ? TRUE : FALSE;
+    });
+}
+
+BOOL CanPlaceWindows() {
+    if (!EnsureGtk()) return FALSE;
+    return OnUiThread([]() -> BOOL { return x11::DisplayIsX11() ? TRUE : FALSE; });
 }
 
 HWND GetParent(HWND hwnd) {
@@ -416,14 +442,21 @@ BOOL RevokeDragDrop(HWND hwnd) {
     });
 }
 
-HWND FindWindowW(const wchar_t* className, const wchar_t* title) {
-    if (!EnsureGtk()) return nullptr;
+HWND FindOwnWindow(const wchar_t* className, const wchar_t* title) {
     return OnUiThread([&]() -> HWND {
         for (HWND hwnd : AllWindows()) {
             WndObject* window = FindWindowObject(hwnd);
             if (!window || window->kind != WndKind::TopLevel || window->destroying) continue;
             if (TextMatches(window->className, className) && TextMatches(window->title, title)) return hwnd;
         }
+        return nullptr;
+    });
+}
+
+HWND FindWindowW(const wchar_t* className, const wchar_t* title) {
+    if (!EnsureGtk()) return nullptr;
+    if (HWND own = FindOwnWindow(className, title)) return own;
+    return OnUiThread([&]() -> HWND {
         std::string cls = className ? ToUtf8(className) : std::string();
         std::string name = title ? ToUtf8(title) : std::string();
         std::vector<unsigned long> found =

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "platform/paths.h"
 #include "runtime.h"
 #include "skin_builder.h"
@@ -57,15 +59,30 @@ LRESULT IWindowBase::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             paintManager_.AttachDialog(root.release());
             if (info.hasSize) paintManager_.SetInitSize(info.cx, info.cy);
             if (info.hasCaption) paintManager_.SetCaptionRect(info.caption);
+            if (info.hasSizeBox) paintManager_.SetSizeBox(info.sizeBox);
+            if (info.hasMinInfo) paintManager_.SetMinInfo(info.minCx, info.minCy);
             if (info.hasBkColor) paintManager_.SetBkColor(info.bkColor);
         } else {
             detail::Log("skin " + detail::ToUtf8(path) + " not loaded: " + error);
         }
         paintManager_.AddNotifier(this);
         paintManager_.AddMessageFilter(this);
-        RECT client;
+        // A window never opens larger than the work area of its monitor, nor
+        // may the user make it smaller than the skin's smallest size (unless
+        // the work area is smaller still).
+        RECT client, frame, work;
+        bool fits = GetWindowRect(hwnd_, &frame) && GetWorkAreaOf(frame, &work);
+        int workCx = fits ? work.right - work.left : 0;
+        int workCy = fits ? work.bottom - work.top : 0;
         if (info.hasSize && GetClientRect(hwnd_, &client) && IsRectEmpty(client)) {
-            SetWindowPos(hwnd_, nullptr, 0, 0, info.cx, info.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+            int cx = workCx > 0 ? std::min(info.cx, workCx) : info.cx;
+            int cy = workCy > 0 ? std::min(info.cy, workCy) : info.cy;
+            SetWindowPos(hwnd_, nullptr, 0, 0, cx, cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+        if (info.hasMinInfo) {
+            int cx = workCx > 0 ? std::min(info.minCx, workCx) : info.minCx;
+            int cy = workCy > 0 ? std::min(info.minCy, workCy) : info.minCy;
+            SetMinTrackSize(hwnd_, cx, cy);
         }
         Init();
         // The first layout comes after Init(), which may still configure controls.

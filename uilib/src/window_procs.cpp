@@ -6,6 +6,7 @@
 #include "icons.h"
 #include "message_queue.h"
 #include "runtime.h"
+#include "toplevel.h"
 #include "uilib/win32.h"
 #include "window_registry.h"
 
@@ -14,6 +15,25 @@ namespace detail {
 namespace {
 std::mutex g_classLock;
 std::map<std::wstring, WNDPROC> g_classes;
+
+bool EdgeOf(WPARAM hit, GdkWindowEdge* edge) {
+    switch (static_cast<LRESULT>(hit)) {
+    case HTLEFT: *edge = GDK_WINDOW_EDGE_WEST; return true;
+    case HTRIGHT: *edge = GDK_WINDOW_EDGE_EAST; return true;
+    case HTTOP: *edge = GDK_WINDOW_EDGE_NORTH; return true;
+    case HTBOTTOM: *edge = GDK_WINDOW_EDGE_SOUTH; return true;
+    case HTTOPLEFT: *edge = GDK_WINDOW_EDGE_NORTH_WEST; return true;
+    case HTTOPRIGHT: *edge = GDK_WINDOW_EDGE_NORTH_EAST; return true;
+    case HTBOTTOMLEFT: *edge = GDK_WINDOW_EDGE_SOUTH_WEST; return true;
+    case HTBOTTOMRIGHT: *edge = GDK_WINDOW_EDGE_SOUTH_EAST; return true;
+    default: return false;
+    }
+}
+
+bool HasMaximizeBox(HWND hwnd) {
+    WndObject* window = FindWindowObject(hwnd);
+    return window && (window->style & WS_MAXIMIZEBOX);
+}
 }  // namespace
 
 LRESULT DispatchToWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -62,6 +82,18 @@ LRESULT DefWindowProcW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         }
     case WM_SETICON:
         return reinterpret_cast<LRESULT>(SetWindowIcon(hwnd, wParam, reinterpret_cast<HICON>(lParam)));
+    case WM_NCHITTEST:
+        return HTCLIENT;
+    case WM_NCLBUTTONDOWN: {
+        GdkWindowEdge edge = GDK_WINDOW_EDGE_NORTH;
+        if (static_cast<LRESULT>(wParam) == HTCAPTION) BeginMoveDrag(hwnd);
+        else if (EdgeOf(wParam, &edge)) BeginResizeDrag(hwnd, edge);
+        return 0;
+    }
+    case WM_NCLBUTTONDBLCLK:
+        if (static_cast<LRESULT>(wParam) == HTCAPTION && HasMaximizeBox(hwnd))
+            SendMessageW(hwnd, WM_SYSCOMMAND, IsZoomed(hwnd) ? SC_RESTORE : SC_MAXIMIZE, lParam);
+        return 0;
     default:
         return 0;
     }

@@ -49,6 +49,9 @@ struct WndObject {
     HICON iconSmall = nullptr;
     HICON iconBig = nullptr;
     bool trackingLeave = false;
+    bool popupGrabbed = false;    // a popup menu holding pointer and keyboard
+    bool maximizedByHand = false; // maximised without a window manager: restoreRect is the place before
+    RECT restoreRect;
 };
 
 HWND RegisterWindow(std::unique_ptr<WndObject> window);

@@ -140,16 +140,19 @@ bool DisplayIsX11() {
 }
 
 unsigned long XidOfWidget(GtkWidget* widget) {
+    if (!DisplayIsX11()) return 0;
     GdkWindow* window = widget ? gtk_widget_get_window(widget) : nullptr;
     return window ? GDK_WINDOW_XID(window) : 0;
 }
 
 bool WindowManagerRunning() {
+    if (!DisplayIsX11()) return false;
     const char* name = gdk_x11_screen_get_window_manager_name(gdk_screen_get_default());
     return name && std::strcmp(name, "unknown") != 0;
 }
 
 void InstallClientMessageFilter() {
+    if (!DisplayIsX11()) return;
     static bool installed = false;
     if (installed) return;
     installed = true;
@@ -157,6 +160,7 @@ void InstallClientMessageFilter() {
 }
 
 std::vector<unsigned long> FindClientWindows(const std::string* cls, const std::string* title) {
+    if (!DisplayIsX11()) return {};
     std::vector<ClientWindow> all;
     Collect(DefaultRootWindow(XDisplay()), kFrameDepth, all);
     std::vector<unsigned long> out;
@@ -169,6 +173,7 @@ std::vector<unsigned long> FindClientWindows(const std::string* cls, const std::
 }
 
 bool SendRequest(unsigned long xid, Request request, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!DisplayIsX11()) return false;
     XEvent event{};
     event.xclient.type = ClientMessage;
     event.xclient.window = xid;
@@ -185,6 +190,7 @@ bool SendRequest(unsigned long xid, Request request, UINT message, WPARAM wParam
 }
 
 void RequestActivation(unsigned long xid) {
+    if (!DisplayIsX11()) return;
     if (!WindowManagerRunning()) return;
     XEvent event{};
     event.xclient.type = ClientMessage;
@@ -200,21 +206,24 @@ void RequestActivation(unsigned long xid) {
 }
 
 bool WindowExists(unsigned long xid) {
+    if (!DisplayIsX11()) return false;
     XWindowAttributes attributes{};
     Status status = 0;
     bool ok = Trapped([&] { status = XGetWindowAttributes(XDisplay(), xid, &attributes); });
     return ok && status != 0;
 }
 
-std::string WindowTitle(unsigned long xid) { return ReadTitle(xid); }
+std::string WindowTitle(unsigned long xid) { return DisplayIsX11() ? ReadTitle(xid) : std::string(); }
 
 std::string WindowClass(unsigned long xid) {
+    if (!DisplayIsX11()) return {};
     std::string cls;
     ReadClass(xid, nullptr, &cls);
     return cls;
 }
 
 bool WindowGeometry(unsigned long xid, RECT* rect) {
+    if (!DisplayIsX11()) return false;
     XWindowAttributes attributes{};
     Status status = 0;
     int x = 0, y = 0;

@@ -1,7 +1,9 @@
 // Everything the library asks the X server directly: window ids, the search
 // for top-level windows of any process by WM_CLASS and _NET_WM_NAME, and the
 // client messages that carry posted messages, ShowWindow and activation
-// requests to the process that owns a window.
+// requests to the process that owns a window. Only an X11 display has any of
+// this: on another display (Wayland) every function does nothing and answers
+// "none" (0, false, empty), so no X11 call can run there.
 #pragma once
 
 #include <gtk/gtk.h>

@@ -91,7 +91,6 @@ int CCEF3Manager::CEFInit(HINSTANCE /*instance*/) {
     if (platform::IsEngineHelperProcess()) return 0;
 
     kxcef::SetUiThread();
-    platform::SetEnv("GDK_BACKEND", "x11");
     if (!g_gtkReady) g_gtkReady = gtk_init_check(nullptr, nullptr);
 
     std::vector<std::string> line = kxcef::PrepareCommandLine(instance->m_app->ExtraSwitches());

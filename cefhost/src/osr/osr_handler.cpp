@@ -101,8 +101,13 @@ int CCEF3OSRHandler::DeviceScale() const {
 void CCEF3OSRHandler::OnPaint(const std::vector<RECT>& dirtyRects, const void* buffer, int width, int height) {
     KX_ASSERT_UI_THREAD();
     RECT rect = this->rect();
+    // A frame comes at the window's scale, or at a smaller one where the
+    // off-screen view cannot follow the output's (on Wayland it renders at the
+    // scale of the root window, 1): the control then draws it stretched.
     int scale = DeviceScale();
-    if (!buffer || width <= 0 || height <= 0 || width != Width(rect) * scale || height != Height(rect) * scale) return;
+    bool fits = false;
+    for (int s = 1; s <= scale && !fits; ++s) fits = width == Width(rect) * s && height == Height(rect) * s;
+    if (!buffer || !fits) return;
     const auto* source = static_cast<const unsigned char*>(buffer);
     const size_t sourceStride = static_cast<size_t>(width) * 4;
     bool copied = false;

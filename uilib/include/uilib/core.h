@@ -115,6 +115,10 @@ public:
     void SetName(const wchar_t* name) { name_ = name; }
     CDuiString GetText() const { return text_; }
     void SetText(const wchar_t* text);
+    // What the control does, in words ("tooltip"): shown on hover and read by
+    // screen readers as its name (the text when there is none).
+    CDuiString GetToolTip() const { return toolTip_; }
+    void SetToolTip(const wchar_t* text);
 
     virtual void SetPos(RECT rc);
     const RECT& GetPos() const { return pos_; }
@@ -152,6 +156,7 @@ protected:
     CControlUI* parent_ = nullptr;
     CDuiString name_;
     CDuiString text_;
+    CDuiString toolTip_;
     RECT pos_;
     bool visible_ = true;
     int fixedWidth_ = 0;

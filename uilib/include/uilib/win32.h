@@ -18,7 +18,7 @@ namespace UiLib {
 
 // --- Messages ------------------------------------------------------------------
 // Local windows: queued for the UI thread in order. A top-level window of
-// another process (found by FindWindowW): delivered through the X server.
+// another process (found by FindWindowW, on X11): delivered through the X server.
 // WM_QUIT ends the message loop instead of reaching a window.
 UILIB_API BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 UILIB_API LRESULT SendMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -29,6 +29,33 @@ UILIB_API LONG GetMessageTime();
 // WM_PAINT carries the drawing context of the paint in wParam (an HDC) and the
 // dirty client rectangle in lParam (a const RECT*); both are valid during the call.
 // WM_CREATE carries the creation parameter of CreateWindowExW in lParam.
+
+// The frame of a window. Where a point falls is asked with WM_NCHITTEST (lParam:
+// screen point; the result is an HT* code): DefWindowProcW answers HTCLIENT, a
+// skinned window answers from its skin (the "sizebox" edges, the "caption"
+// band but for its buttons). A left press outside the client part reaches the
+// window as WM_NCLBUTTONDOWN (wParam: the HT* code, lParam: screen point)
+// instead of WM_LBUTTONDOWN, a second one within the double-click time as
+// WM_NCLBUTTONDBLCLK. DefWindowProcW hands a press on an edge or the caption to
+// the desktop, which resizes or moves the window with the pointer, and turns a
+// double click on the caption of a window with WS_MAXIMIZEBOX into
+// WM_SYSCOMMAND SC_MAXIMIZE, or SC_RESTORE when it is maximised.
+constexpr UINT WM_NCHITTEST = 0x0084;
+constexpr UINT WM_NCLBUTTONDOWN = 0x00A1;
+constexpr UINT WM_NCLBUTTONDBLCLK = 0x00A3;
+constexpr LRESULT HTNOWHERE = 0;
+constexpr LRESULT HTCLIENT = 1;
+constexpr LRESULT HTCAPTION = 2;
+constexpr LRESULT HTLEFT = 10;
+constexpr LRESULT HTRIGHT = 11;
+constexpr LRESULT HTTOP = 12;
+constexpr LRESULT HTTOPLEFT = 13;
+constexpr LRESULT HTTOPRIGHT = 14;
+constexpr LRESULT HTBOTTOM = 15;
+constexpr LRESULT HTBOTTOMLEFT = 16;
+constexpr LRESULT HTBOTTOMRIGHT = 17;
+// Smallest size (client area) the user can make a top-level window by its edges.
+UILIB_API BOOL SetMinTrackSize(HWND hwnd, int cx, int cy);
 
 // --- Window procedures ------------------------------------------------------------
 UILIB_API LRESULT DefWindowProcW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -59,6 +86,22 @@ UILIB_API BOOL IsIconic(HWND hwnd);
 // A window of another process (from FindWindowW) is shown by its owner.
 UILIB_API BOOL ShowWindow(HWND hwnd, int command);
 UILIB_API BOOL SetForegroundWindow(HWND hwnd);
+// The next activation of a window of this process (ShowWindow that activates,
+// SetForegroundWindow) presents the desktop's token of a start of the program:
+// XDG_ACTIVATION_TOKEN (Wayland) or DESKTOP_STARTUP_ID (X11) as that start
+// found them. A compositor that stops windows from taking the focus by
+// themselves lets such a request through. Empty: the next activation asks as usual.
+UILIB_API void SetActivationToken(const std::string& token);
+// Whether the window is maximised.
+UILIB_API BOOL IsZoomed(HWND hwnd);
+// Whether this program places its top-level windows itself (X11). Where the
+// compositor alone places them (Wayland), SetWindowPos and MoveWindow keep a
+// top-level window where it is (sizes still apply), GetWindowRect gives it at
+// (0, 0), and the user moves it through WM_NCLBUTTONDOWN with HTCAPTION.
+UILIB_API BOOL CanPlaceWindows();
+// The work area of the monitor that holds most of `rect` (the primary one when
+// none does): the monitor less panels and docks.
+UILIB_API BOOL GetWorkAreaOf(const RECT& rect, RECT* work);
 UILIB_API HWND GetParent(HWND hwnd);
 UILIB_API BOOL GetWindowRect(HWND hwnd, RECT* rect);  // screen coordinates
 UILIB_API BOOL GetClientRect(HWND hwnd, RECT* rect);
@@ -71,8 +114,11 @@ UILIB_API BOOL InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase);
 UILIB_API BOOL ScreenToClient(HWND hwnd, POINT* point);
 UILIB_API BOOL ClientToScreen(HWND hwnd, POINT* point);
 UILIB_API HWND WindowFromPoint(POINT screenPoint);
-// A top-level window of any process by class (WM_CLASS) and title (_NET_WM_NAME).
+// A top-level window by class and title: this process's own, else (on X11
+// only) one of another process by WM_CLASS and _NET_WM_NAME.
 UILIB_API HWND FindWindowW(const wchar_t* className, const wchar_t* title);
+// The same among this process's own top-level windows only (no display is asked).
+UILIB_API HWND FindOwnWindow(const wchar_t* className, const wchar_t* title);
 // The window and everything in it stop taking drops (links, files) dragged
 // from other programs; a drag over it is refused. FALSE for no such window.
 UILIB_API BOOL RevokeDragDrop(HWND hwnd);

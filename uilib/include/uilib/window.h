@@ -46,6 +46,16 @@ public:
     RECT GetInitSize() const { return initSize_; }
     void SetCaptionRect(RECT rc) { caption_ = rc; }
     RECT GetCaptionRect() const { return caption_; }
+    // The smallest size the user may give the window ("mininfo"; 0 = none).
+    void SetMinInfo(int cx, int cy) { minInfo_ = {0, 0, cx, cy}; }
+    RECT GetMinInfo() const { return minInfo_; }
+    // Widths of the edges (left, top, right, bottom) by which the user resizes the window.
+    void SetSizeBox(RECT rc) { sizeBox_ = rc; }
+    RECT GetSizeBox() const { return sizeBox_; }
+    // Where a client point falls for the frame (WM_NCHITTEST): an edge of the
+    // size box (unless the window is maximised), the caption band (but for its
+    // buttons), else HTCLIENT.
+    LRESULT HitTest(POINT clientPoint) const;
 
     // Routes a window message to the control tree (paint, layout, mouse, timers).
     // True when the message was handled; `result` then holds its result.
@@ -87,6 +97,8 @@ private:
     CControlUI* captured_ = nullptr;
     RECT initSize_;
     RECT caption_;
+    RECT sizeBox_;
+    RECT minInfo_;
 };
 
 class UILIB_API CWindowWnd {

@@ -16,6 +16,11 @@ void CControlUI::SetText(const wchar_t* text) {
     Invalidate();
 }
 
+void CControlUI::SetToolTip(const wchar_t* text) {
+    toolTip_ = text;
+    if (manager_) manager_->NeedUpdate();  // its accessible object is named anew
+}
+
 void CControlUI::SetPos(RECT rc) {
     if (rc == pos_) return;
     Invalidate();
@@ -48,6 +53,8 @@ void CControlUI::SetAttribute(const wchar_t* name, const wchar_t* value) {
         SetVisible(ParseBool(value));
     } else if (SameName(name, L"padding")) {
         padding_ = ParseRect(value);
+    } else if (SameName(name, L"tooltip")) {
+        SetToolTip(value);
     }
     // Anything else means nothing to a plain control.
 }

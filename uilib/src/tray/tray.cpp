@@ -15,6 +15,7 @@
 #include "tray/xembed_icon.h"
 #include "uilib/win32.h"
 #include "window_registry.h"
+#include "x11_bridge.h"
 
 namespace UiLib {
 namespace detail {
@@ -120,7 +121,8 @@ void OfferItem(TrayIcon& t) {
 }
 
 void ShowXEmbed(TrayIcon& t) {
-    if (t.xembed) return;
+    // XEmbed is an X11 protocol: on Wayland only a status notifier host shows the icon.
+    if (t.xembed || !x11::DisplayIsX11()) return;
     Key key = t.key;
     t.xembed = std::make_unique<XEmbedIcon>(ToUtf8(GetWindowClassName(key.first)),
                                             [key](unsigned message) { PostCallback(key, {message}); });
