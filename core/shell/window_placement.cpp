@@ -4,6 +4,7 @@
 
 #include "platform/ini.h"
 #include "platform/paths.h"
+#include "platform/private_files.h"
 
 namespace {
 
@@ -71,7 +72,7 @@ bool LoadWindowPlacement(const std::wstring& path, WindowPlacement* placement) {
 }
 
 bool SaveWindowPlacement(const std::wstring& path, const WindowPlacement& placement) {
-    platform::CreatePrivateDirectory(platform::DirPart(path));
+    platform::CreateDirectories(platform::DirPart(path));
     return platform::WriteIniSection(path, kSection, FormatWindowPlacement(placement));
 }
 
