@@ -222,7 +222,7 @@ TEST_F(NimTest, LeaveBeforeAnyRoomPassesAnEmptyChannelId) {
     EXPECT_EQ(CommandCalls(), (std::vector<std::string>{"LeaveRoom()"}));
 }
 
-TEST_F(NimTest, DeviceCommandsPassPathsVerbatimAndFlagsExactly) {
+TEST_F(NimTest, DeviceCommandsPassDecodedPathsAndFlagsExactly) {
     window_.Send("_nim_start_mic_device", "path=a=b&test=true");
     window_.Send("_nim_start_mic_device", "test=TRUE");
     window_.Send("_nim_end_mic_device", "test=true");
@@ -233,11 +233,11 @@ TEST_F(NimTest, DeviceCommandsPassPathsVerbatimAndFlagsExactly) {
     window_.Send("_nim_end_audio_play_device", "");
     EXPECT_EQ(CommandCalls(),
               (std::vector<std::string>{"StartMicDevice(a=b,1)", "StartMicDevice(,0)", "EndMicDevice(1)",
-                                        "EndMicDevice(0)", "StartAudioDevice(%41)", "EndAudioDevice()",
+                                        "EndMicDevice(0)", "StartAudioDevice(A)", "EndAudioDevice()",
                                         "StartAudioPlayDevice(hw:9,9)", "EndAudioPlayDevice()"}));
     EXPECT_EQ(log_.CountLine("NimBusiness Start Mic Device"), 2u);
     EXPECT_EQ(log_.CountLine("NimBusiness End Mic Device"), 2u);
-    EXPECT_EQ(log_.CountLine("NimBusiness Start Audio Device%41"), 1u);
+    EXPECT_EQ(log_.CountLine("NimBusiness Start Audio DeviceA"), 1u);
     EXPECT_EQ(log_.CountLine("NimBusiness End Audio Device"), 1u);
     EXPECT_EQ(log_.CountLine("NimBusiness Start Audio Play Devicehw:9,9"), 1u);
     EXPECT_EQ(log_.CountLine("NimBusiness End Audio Play Device"), 1u);

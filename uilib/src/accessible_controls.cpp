@@ -15,6 +15,11 @@ namespace {
 
 struct QmControlProxy {
     GtkWidget parent;
+    // Reached by the keyboard (Tab or an arrow), so Enter and Space are meant
+    // for it. The toolkit also hands a stand-in the focus when the window
+    // shows; keys the user types into a windowless page then pass through it
+    // and must not press a button.
+    gboolean armed;
 };
 struct QmControlProxyClass {
     GtkWidgetClass parentClass;
@@ -71,12 +76,45 @@ static gboolean qm_control_proxy_draw(GtkWidget* widget, cairo_t* cr) {
     return FALSE;
 }
 
-static gboolean qm_control_proxy_focus_changed(GtkWidget* widget, GdkEventFocus*) {
+static gboolean qm_control_proxy_focus_changed(GtkWidget* widget, GdkEventFocus* event) {
+    if (!event->in) reinterpret_cast<QmControlProxy*>(widget)->armed = FALSE;
     gtk_widget_queue_draw(widget);
     return FALSE;
 }
 
+static bool NavigationKeyIsCurrent() {
+    GdkEvent* event = gtk_get_current_event();
+    if (!event) return false;
+    bool navigation = false;
+    if (event->type == GDK_KEY_PRESS) {
+        switch (event->key.keyval) {
+        case GDK_KEY_Tab:
+        case GDK_KEY_ISO_Left_Tab:
+        case GDK_KEY_KP_Tab:
+        case GDK_KEY_Left:
+        case GDK_KEY_Right:
+        case GDK_KEY_Up:
+        case GDK_KEY_Down:
+            navigation = true;
+            break;
+        default:
+            break;
+        }
+    }
+    gdk_event_free(event);
+    return navigation;
+}
+
+static gboolean qm_control_proxy_focus(GtkWidget* widget, GtkDirectionType direction) {
+    gboolean moved = GTK_WIDGET_CLASS(qm_control_proxy_parent_class)->focus(widget, direction);
+    if (moved && gtk_widget_has_focus(widget))
+        reinterpret_cast<QmControlProxy*>(widget)->armed = NavigationKeyIsCurrent();
+    return moved;
+}
+
 static gboolean qm_control_proxy_key_press(GtkWidget* widget, GdkEventKey* event) {
+    if (!reinterpret_cast<QmControlProxy*>(widget)->armed)
+        return GTK_WIDGET_CLASS(qm_control_proxy_parent_class)->key_press_event(widget, event);
     switch (event->keyval) {
     case GDK_KEY_Return:
     case GDK_KEY_KP_Enter:
@@ -98,6 +136,7 @@ static void qm_control_proxy_class_init(QmControlProxyClass* klass) {
     widgetClass->focus_in_event = qm_control_proxy_focus_changed;
     widgetClass->focus_out_event = qm_control_proxy_focus_changed;
     widgetClass->key_press_event = qm_control_proxy_key_press;
+    widgetClass->focus = qm_control_proxy_focus;
     gtk_widget_class_set_accessible_type(widgetClass, qm_control_accessible_get_type());
 }
 
@@ -223,6 +262,13 @@ void SyncAccessibleControls(CPaintManagerUI* manager, HWND hwnd) {
         if (!kept) stale.push_back(entry.first);
     }
     for (GtkWidget* widget : stale) Destroy(widget);
+}
+
+void ReleaseControlFocus(GtkWidget* toplevel) {
+    UILIB_ASSERT_UI_THREAD();
+    if (!GTK_IS_WINDOW(toplevel)) return;
+    GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(toplevel));
+    if (focus && Bindings().count(focus)) gtk_window_set_focus(GTK_WINDOW(toplevel), nullptr);
 }
 
 void ForgetAccessibleControl(CPaintManagerUI* manager, CControlUI* control) {

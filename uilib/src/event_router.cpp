@@ -2,6 +2,7 @@
 
 #include <gtk/gtk.h>
 
+#include "accessible_controls.h"
 #include "keyboard.h"
 #include "mouse.h"
 #include "window_registry.h"
@@ -53,6 +54,14 @@ void RouteKey(GdkEvent* event) {
     if (window && window->kind == WndKind::TopLevel) DeliverKeyEvent(window->hwnd, event->key);
 }
 
+// A press anywhere in a window puts the keyboard back on what the pointer
+// chose (a windowless page has no widget to take the focus itself).
+void ReleaseFocusOnPress(const GdkEvent* event) {
+    gpointer data = nullptr;
+    if (event->button.window) gdk_window_get_user_data(event->button.window, &data);
+    if (data && GTK_IS_WIDGET(data)) ReleaseControlFocus(gtk_widget_get_toplevel(GTK_WIDGET(data)));
+}
+
 void Route(GdkEvent* event, gpointer) {
     switch (event->type) {
     case GDK_KEY_PRESS:
@@ -60,6 +69,7 @@ void Route(GdkEvent* event, gpointer) {
         RouteKey(event);
         break;
     case GDK_BUTTON_PRESS:
+        ReleaseFocusOnPress(event);
         RouteHeldPress();
         if (MultiPressFollows(event)) {
             g_heldPress = gdk_event_copy(event);
