@@ -68,7 +68,9 @@ void MicrophoneProcessor::CancelEcho(std::int16_t* block, Clock::time_point capt
     estimator_->Add(played_.data(), block, kBlock);  // the microphone as heard, echo and all
     const double before = Rms(block, kBlock);
     canceller_->Process(block, played_.data());
-    residual_.Process(block, kBlock, Rms(played_.data(), kBlock), before, Rms(block, kBlock));
+    // Music is not cut: two players sending a held note each would be taken
+    // for each other's echo.
+    if (speech_) residual_.Process(block, kBlock, Rms(played_.data(), kBlock), before, Rms(block, kBlock));
     std::optional<std::int64_t> lag = estimator_->TakeEstimate();
     if (!lag) return;
     if (*lag >= EchoCanceller::kEchoFrom && *lag <= EchoCanceller::kEchoUntil) {
