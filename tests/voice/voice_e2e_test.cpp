@@ -232,6 +232,20 @@ TEST_F(Voice, DifferentRoomsHearNothingOfEachOther) {
     EXPECT_FALSE(Hears(pulseB_->address(), 440, 3));
 }
 
+TEST_F(Voice, AJoinRightAfterALeaveEndsInTheRoom) {
+    auto a = InRoom("ida", pulseA_, "again");
+    auto b = InRoom("jon", pulseB_, "again");  // keeps the temporary channel
+    TonePlayer toneA(pulseA_->address(), "micfeed", 440);
+    ASSERT_TRUE(Hears(pulseB_->address(), 440));
+    // The join is asked before the server has shown the leave back: its
+    // answer must wait for the room, not take the channel being left for it.
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(a->Do("leave"));
+        ASSERT_EQ(Parse(a->Join("again"))["res"].asInt(), 200);
+    }
+    EXPECT_TRUE(Hears(pulseB_->address(), 440)) << "A is not in the room its join was answered for";
+}
+
 TEST_F(Voice, TestModePlaysTheMicrophoneLocallyAndSendsNothing) {
     auto a = Peer("eve", pulseA_);
     auto b = InRoom("fay", pulseB_, "mirror");

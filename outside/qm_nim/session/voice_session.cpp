@@ -325,6 +325,7 @@ void VoiceSession::HandleCommand(Command& c) {
             move.session = ownSession_.load();
             move.channelId = 0;
             SendMessage(static_cast<int>(MessageType::UserState), move.Encode());
+            leaveInFlight_ = true;
         }
         break;
     }
@@ -398,6 +399,7 @@ void VoiceSession::Drop(const std::string& reason, bool retry) {
         roster_.Clear();
         ownChannel_ = 0;
     }
+    leaveInFlight_ = false;
     retry = retry && wantConnection_;
     if (retry) {
         nextTry_ = backoff_.Failed(Clock::now());
@@ -534,7 +536,10 @@ void VoiceSession::OnFrame(std::uint16_t type, std::string_view payload) {
         {
             std::lock_guard<std::mutex> lock(rosterLock_);
             roster_.Apply(m);
-            if (m.session && *m.session == ownSession_.load() && m.channelId) ownChannel_ = *m.channelId;
+            if (m.session && *m.session == ownSession_.load() && m.channelId) {
+                ownChannel_ = *m.channelId;
+                leaveInFlight_ = false;  // the server applies a client's requests in order
+            }
         }
         if (state_ == State::Online) {
             AdvanceJoin();
@@ -609,7 +614,7 @@ void VoiceSession::AdvanceJoin() {
     JoinStep step;
     {
         std::lock_guard<std::mutex> lock(rosterLock_);
-        step = NextJoinStep(roster_, name, ownChannel_, moveTarget_, createSent_);
+        step = NextJoinStep(roster_, name, leaveInFlight_ ? 0 : ownChannel_, moveTarget_, createSent_);
     }
     switch (step.kind) {
     case JoinStep::Joined:

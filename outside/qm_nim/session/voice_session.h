@@ -208,6 +208,9 @@ private:
     bool joinRejoin_ = false;
     bool createSent_ = false;
     std::uint32_t moveTarget_ = 0;  // channel asked to move into, 0: none yet
+    // A move to the root asked by a leave that the server has not shown back yet:
+    // a join right after it must not take the old channel for the room reached.
+    bool leaveInFlight_ = false;
     Clock::time_point joinDeadline_;
 
 
