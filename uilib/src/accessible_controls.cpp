@@ -15,10 +15,10 @@ namespace {
 
 struct QmControlProxy {
     GtkWidget parent;
-    // Reached by the keyboard (Tab or an arrow), so Enter and Space are meant
-    // for it. The toolkit also hands a stand-in the focus when the window
-    // shows; keys the user types into a windowless page then pass through it
-    // and must not press a button.
+    // Reached by the keyboard (Tab or an arrow) or given the focus on
+    // purpose, so Enter and Space are meant for it. The toolkit also hands a
+    // stand-in the focus when the window shows; keys the user types into a
+    // windowless page then pass through it and must not press a button.
     gboolean armed;
 };
 struct QmControlProxyClass {
@@ -76,10 +76,19 @@ static gboolean qm_control_proxy_draw(GtkWidget* widget, cairo_t* cr) {
     return FALSE;
 }
 
-static gboolean qm_control_proxy_focus_changed(GtkWidget* widget, GdkEventFocus* event) {
-    if (!event->in) reinterpret_cast<QmControlProxy*>(widget)->armed = FALSE;
+static gboolean qm_control_proxy_focus_changed(GtkWidget* widget, GdkEventFocus*) {
+    // Another widget of the window took the focus (not another window).
+    GtkWidget* toplevel = gtk_widget_get_toplevel(widget);
+    if (GTK_IS_WINDOW(toplevel) && gtk_window_get_focus(GTK_WINDOW(toplevel)) != widget)
+        reinterpret_cast<QmControlProxy*>(widget)->armed = FALSE;
     gtk_widget_queue_draw(widget);
     return FALSE;
+}
+
+// Focus given on purpose (an assistive technology, the program): keys are meant for it.
+static void qm_control_proxy_grab_focus(GtkWidget* widget) {
+    GTK_WIDGET_CLASS(qm_control_proxy_parent_class)->grab_focus(widget);
+    reinterpret_cast<QmControlProxy*>(widget)->armed = TRUE;
 }
 
 static bool NavigationKeyIsCurrent() {
@@ -105,6 +114,8 @@ static bool NavigationKeyIsCurrent() {
     return navigation;
 }
 
+// Focus moved by the toolkit (Tab, or the first focus of a window being shown):
+// only the keyboard's own moves count.
 static gboolean qm_control_proxy_focus(GtkWidget* widget, GtkDirectionType direction) {
     gboolean moved = GTK_WIDGET_CLASS(qm_control_proxy_parent_class)->focus(widget, direction);
     if (moved && gtk_widget_has_focus(widget))
@@ -137,6 +148,7 @@ static void qm_control_proxy_class_init(QmControlProxyClass* klass) {
     widgetClass->focus_out_event = qm_control_proxy_focus_changed;
     widgetClass->key_press_event = qm_control_proxy_key_press;
     widgetClass->focus = qm_control_proxy_focus;
+    widgetClass->grab_focus = qm_control_proxy_grab_focus;
     gtk_widget_class_set_accessible_type(widgetClass, qm_control_accessible_get_type());
 }
 
