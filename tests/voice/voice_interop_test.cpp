@@ -253,13 +253,17 @@ double SilentShareOfStream(int step) {
     return shares[1];
 }
 
+// A numbering the mix gets wrong silences about half of every second; a
+// loaded machine's starved sound server a few hundredths of one.
+constexpr double kMostSilence = 0.08;
+
 TEST(Senders, OneThatCountsTenMillisecondUnitsIsHeardWithoutGaps) {
     // As the Mumble desktop client numbers them: two per 20 ms frame.
-    EXPECT_LT(SilentShareOfStream(2), 0.02);
+    EXPECT_LT(SilentShareOfStream(2), kMostSilence);
 }
 
 TEST(Senders, OneThatNumbersFramesByOneIsHeardWithoutGaps) {
-    EXPECT_LT(SilentShareOfStream(1), 0.02);
+    EXPECT_LT(SilentShareOfStream(1), kMostSilence);
 }
 
 }  // namespace
