@@ -8,7 +8,7 @@
 #include "kxcef/cef3_manager.h"
 #include "core/services/reply/main_web_wnd.h"
 #include "core/services/reply/request_param.h"
-#include "core/services/report/json_escape.h"
+#include "core/services/json/json_escape.h"
 #include "tests/services/services_test_support.h"
 #include "tests/support/fake_web_wnd.h"
 

@@ -39,7 +39,7 @@ struct CCEF3CookieManager::Impl {
     }
 
     // UI thread. Issues every setting; the call ends when the store has taken them all.
-    static void IOT_SetCookie(CefRefPtr<CookieStore> manager, const std::string& url,
+    static void SetOnUiThread(CefRefPtr<CookieStore> manager, const std::string& url,
                               const std::vector<CefCookie>& cookies, std::shared_ptr<CookieCall> call) {
         bool any = !cookies.empty();
         CefRefPtr<SetCookieHandler> handler(new SetCookieHandler([manager, call, any] {
@@ -49,8 +49,8 @@ struct CCEF3CookieManager::Impl {
         for (const CefCookie& cookie : cookies) manager->SetCookie(url, cookie, handler);
     }
 
-    // UI thread. As IOT_SetCookie, for the deletion of `name` (all when empty).
-    static void IOT_DeleteCookie(CefRefPtr<CookieStore> manager, const std::string& url, const std::string& name,
+    // UI thread. As SetOnUiThread, for the deletion of `name` (all when empty).
+    static void DeleteOnUiThread(CefRefPtr<CookieStore> manager, const std::string& url, const std::string& name,
                                  std::shared_ptr<CookieCall> call) {
         CefRefPtr<DeleteCookieHandler> handler(new DeleteCookieHandler([manager, call] {
             manager->FlushStore(nullptr);
@@ -128,7 +128,7 @@ void CCEF3CookieManager::SetCookies(const CefString& url, std::vector<CefCookie>
     // A copy: a call given up must leave nothing behind that points at the caller's vector.
     impl_->Run("SetCookies", done, [target, copy = cookies](CefRefPtr<CookieStore> manager,
                                                             std::shared_ptr<CookieCall> call) {
-        Impl::IOT_SetCookie(manager, target, copy, call);
+        Impl::SetOnUiThread(manager, target, copy, call);
     });
 }
 
@@ -137,6 +137,6 @@ void CCEF3CookieManager::DeleteCookies(const CefString& url, const CefString& na
     std::string cookieName = platform::WideToUtf8(name);
     impl_->Run("DeleteCookies", done, [target, cookieName](CefRefPtr<CookieStore> manager,
                                                            std::shared_ptr<CookieCall> call) {
-        Impl::IOT_DeleteCookie(manager, target, cookieName, call);
+        Impl::DeleteOnUiThread(manager, target, cookieName, call);
     });
 }

@@ -15,7 +15,7 @@
 #include "common/log_record.h"
 #include "core/services/identity/http_launch_app.h"
 #include "core/services/pool/thread_pool.h"
-#include "core/services/report/json_escape.h"
+#include "core/services/json/json_escape.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "core/services/report/json_escape.h"
+#include "core/services/json/json_escape.h"
 
 #include <cstdio>
 
