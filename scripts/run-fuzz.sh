@@ -16,7 +16,7 @@ for target in "$build"/fuzz/fuzz_*; do
   mkdir -p "$work" "$corpus"
   limits=()
   case "$name" in
-    bridge|request_param|log_text|voice_room) limits=(-max_len=1048576) ;;
+    bridge|request_param|log_text|nim_room) limits=(-max_len=1048576) ;;
   esac
   echo "fuzz: $name for ${seconds}s"
   "$target" -max_total_time="$seconds" -timeout=10 "${limits[@]}" -rss_limit_mb=2048 \

@@ -47,7 +47,7 @@ if [ "${QM_TEST_SKIP_TSAN:-0}" != 1 ]; then
   # unguarded. Only these tests and what they link are built.
   echo "== the threaded code under ThreadSanitizer =="
   tsan_tests=(services_pool_tests uilib_messages_test cookies_unit_test services_nim_tests shell_tests
-              voice_unit_tests voice_e2e_tests)
+              nim_unit_tests nim_e2e_tests)
   cmake -S "$root" -B "$root/build-tsan" -G Ninja -DQM_TEST_HOOKS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_TSAN=ON \
     -DQM_BUILD_BENCH=OFF
   cmake --build "$root/build-tsan" -j "$jobs" --target "${tsan_tests[@]}"

@@ -53,10 +53,10 @@ set(cases
   cefhost_own            KXCEF2             browser/browser.h                  ALLOWED
   uilib_own              KXUiLib            runtime.h                          ALLOWED
   # The voice module sees its binary interface, not the core module.
-  nim_core               qm_voice           core/services/nim/nim_business.h   FORBIDDEN
-  nim_core_shell         qm_voice           core/shell/main_wnd.h              FORBIDDEN
-  nim_cefhost            qm_voice           kxcef/cef3_manager.h               FORBIDDEN
-  nim_iface              qm_voice           core/services/nim/xnim_interface.h ALLOWED
+  nim_core               qm_nim_core           core/services/nim/nim_business.h   FORBIDDEN
+  nim_core_shell         qm_nim_core           core/shell/main_wnd.h              FORBIDDEN
+  nim_cefhost            qm_nim_core           kxcef/cef3_manager.h               FORBIDDEN
+  nim_iface              qm_nim_core           core/services/nim/xnim_interface.h ALLOWED
   update_common          qm_update          common/log_record.h                FORBIDDEN
   # Downward includes that the layers allow.
   common_platform        qm_common          platform/text.h                    ALLOWED

@@ -9,7 +9,7 @@
 #include <mutex>
 
 #include "tests/faults/client_harness.h"
-#include "tests/voice/voice_servers.h"
+#include "tests/nim/voice_servers.h"
 
 using namespace std::chrono_literals;
 
