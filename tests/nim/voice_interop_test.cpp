@@ -267,11 +267,21 @@ double SilentShareOfCleanerStream(int step) {
 }
 
 TEST(Senders, OneThatCountsTenMillisecondUnitsIsHeardWithoutGaps) {
+#ifdef __SANITIZE_ADDRESS__
+    // A sanitized debug module decodes and mixes barely in real time: its
+    // gaps measure the build, not the numbering (the normal build checks it).
+    GTEST_SKIP() << "gaps measure the sanitizer build";
+#endif
     // As the Mumble desktop client numbers them: two per 20 ms frame.
     EXPECT_LT(SilentShareOfCleanerStream(2), kMostSilence);
 }
 
 TEST(Senders, OneThatNumbersFramesByOneIsHeardWithoutGaps) {
+#ifdef __SANITIZE_ADDRESS__
+    // A sanitized debug module decodes and mixes barely in real time: its
+    // gaps measure the build, not the numbering (the normal build checks it).
+    GTEST_SKIP() << "gaps measure the sanitizer build";
+#endif
     EXPECT_LT(SilentShareOfCleanerStream(1), kMostSilence);
 }
 
