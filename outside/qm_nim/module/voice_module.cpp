@@ -90,12 +90,14 @@ VoiceModule::~VoiceModule() { Release(); }
 
 bool VoiceModule::Init(const char* token, IXNimCallback* callback) {
     if (!callback || Text(token).empty()) return false;
+    DeployConfig deploy = DeployConfig::Load();
+    // Outside lock_: the microphone's thread holds the transmitter's lock when it takes lock_.
+    transmitter_.SetProcessing(ProcessingOf(deploy));
     std::lock_guard<std::mutex> lock(lock_);
     if (pump_) return false;
     callback_ = callback;
     pump_ = std::make_unique<EventPump>(callback, [this] { return LevelText(); }, kLevelPeriod,
                                         [this] { return MembersText(); });
-    DeployConfig deploy = DeployConfig::Load();
     server_.reset();
     if (!deploy.hasVoice || deploy.voiceHost.empty()) {
         QM_LOG(kLogSource) << "<qm_nim> no [voice] host in the deployment file: voice chat is off";
@@ -106,7 +108,6 @@ bool VoiceModule::Init(const char* token, IXNimCallback* callback) {
         if (!server_)
             QM_LOG(kLogSource) << "<qm_nim> [voice] section unusable, voice chat is off: " << PageTextForLog(error);
     }
-    transmitter_.SetProcessing(ProcessingOf(deploy));
     return true;
 }
 
