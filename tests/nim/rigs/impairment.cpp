@@ -58,24 +58,24 @@ Firewall::Rule Firewall::Add(const std::string& kind, double p, int port, Proto 
     if (protos.empty()) protos.push_back("");
     for (const std::string& pr : protos) {
         for (const char* side : {"--dport", "--sport"}) {
-            std::vector<std::string> spec = {"-o", "lo"};
-            if (!pr.empty()) spec.insert(spec.end(), {"-p", pr});
-            if (port) spec.insert(spec.end(), {side, std::to_string(port)});
+            std::vector<std::string> rule = {"-o", "lo"};
+            if (!pr.empty()) rule.insert(rule.end(), {"-p", pr});
+            if (port) rule.insert(rule.end(), {side, std::to_string(port)});
             if (kind == "loss") {
                 char probability[32];
                 std::snprintf(probability, sizeof probability, "%.6f", p);
-                spec.insert(spec.end(), {"-m", "statistic", "--mode", "random", "--probability", probability});
+                rule.insert(rule.end(), {"-m", "statistic", "--mode", "random", "--probability", probability});
             }
-            spec.insert(spec.end(), {"-m", "comment", "--comment", Tag(entry.id), "-j", "DROP"});
-            entry.specs.push_back(spec);
+            rule.insert(rule.end(), {"-m", "comment", "--comment", Tag(entry.id), "-j", "DROP"});
+            entry.rules.push_back(rule);
             if (!port) break;  // one rule covers both directions
         }
     }
-    for (const auto& spec : entry.specs) {
+    for (const auto& rule : entry.rules) {
         // An outage goes first, so that it wins over anything else in the chain.
         std::vector<std::string> args = kind == "loss" ? std::vector<std::string>{"-A", "OUTPUT"}
                                                        : std::vector<std::string>{"-I", "OUTPUT", "1"};
-        args.insert(args.end(), spec.begin(), spec.end());
+        args.insert(args.end(), rule.begin(), rule.end());
         if (Iptables(args) != 0) {
             rules_.push_back(entry);
             Remove(entry.id);
@@ -93,9 +93,9 @@ bool Firewall::Remove(Rule rule) {
     auto it = std::find_if(rules_.begin(), rules_.end(), [&](const Entry& e) { return e.id == rule; });
     if (it == rules_.end()) return false;
     bool ok = true;
-    for (const auto& spec : it->specs) {
+    for (const auto& rule : it->rules) {
         std::vector<std::string> args = {"-D", "OUTPUT"};
-        args.insert(args.end(), spec.begin(), spec.end());
+        args.insert(args.end(), rule.begin(), rule.end());
         ok = Iptables(args) == 0 && ok;
     }
     rules_.erase(it);

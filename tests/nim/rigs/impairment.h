@@ -48,7 +48,7 @@ public:
 private:
     struct Entry {
         Rule id;
-        std::vector<std::vector<std::string>> specs;  // one per direction
+        std::vector<std::vector<std::string>> rules;  // one per direction
     };
     Rule Add(const std::string& kind, double p, int port, Proto proto);
     std::vector<Entry> rules_;
