@@ -18,6 +18,7 @@
 #include "tests/support/http_server.h"
 #include "tests/support/network.h"
 #include "tests/support/process.h"
+#include "tests/support/session.h"
 #include "tests/support/status_notifier.h"
 #include "tests/support/x_probe.h"
 
@@ -317,6 +318,7 @@ TEST_F(Desktop, WithoutATrayTheWindowManagersCloseIconifiesAndWithOneItHides) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    qmtest::LeaveDesktopSession();
     if (!qmtest::EnterPrivateNetwork()) qmtest::TakeTurnWithOtherClientTests();
     ::testing::InitGoogleTest(&argc, argv);
     qmtest::UsePrivateDisplay("1366x768x24");

@@ -17,6 +17,7 @@
 #include "tests/support/http_server.h"
 #include "tests/support/network.h"
 #include "tests/support/process.h"
+#include "tests/support/session.h"
 #include "tests/support/status_notifier.h"
 
 using namespace std::chrono_literals;
@@ -319,6 +320,7 @@ TEST_F(OnWayland, OnAnOutputScaledByTwoThePageRenderedOffScreenIsShownAtTwiceIts
 }  // namespace
 
 int main(int argc, char** argv) {
+    qmtest::LeaveDesktopSession();
     if (!qmtest::EnterPrivateNetwork()) qmtest::TakeTurnWithOtherClientTests();
     ::testing::InitGoogleTest(&argc, argv);
     // No X display is given to anything here.

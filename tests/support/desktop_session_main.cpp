@@ -149,7 +149,12 @@ int main(int argc, char** argv) {
         if (code == 0) code = 1;
     }
     if (tray.HostQueries() > 0 || !tray.Items().empty()) {
-        std::fprintf(stderr, "qm_desktop_session: a tray icon of the tests reached the session's watcher\n");
+        std::string items;
+        for (const std::string& item : tray.Items()) items += " " + item;
+        std::fprintf(stderr,
+                     "qm_desktop_session: a tray icon of the tests reached the session's watcher (%d host "
+                     "queries, items:%s)\n",
+                     tray.HostQueries(), items.empty() ? " none" : items.c_str());
         if (code == 0) code = 1;
     }
     tray.StopWatcher();

@@ -4,8 +4,10 @@
 
 #include "tests/cefhost/support/engine_env.h"
 #include "tests/support/display.h"
+#include "tests/support/session.h"
 
 int main(int argc, char** argv) {
+    qmtest::LeaveDesktopSession();
     ::testing::InitGoogleTest(&argc, argv);
     qmtest::UsePrivateDisplay();
     ::testing::AddGlobalTestEnvironment(new qmtest::EngineEnvironment());
