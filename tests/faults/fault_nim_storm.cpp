@@ -4,44 +4,22 @@
 // volume stream that runs until the object is released (at most 20 s).
 #include <atomic>
 #include <chrono>
-#include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
-#include "core/services/nim/xnim_interface.h"
-
-#define FAULT_NIM_EXPORT extern "C" __attribute__((visibility("default")))
+#include "tests/support/nim_stand_in.h"
 
 namespace {
 
 constexpr int kThreads = 8;
 constexpr int kEvents = 25;
 
-class StormObject final : public IXNimObject {
+class StormObject final : public qmtest::NimStandIn {
 public:
-    ~StormObject() { Release(); }
-    bool Init(const char*, IXNimCallback* callback) override {
-        callback_ = callback;
-        return true;
-    }
-    void Release() override {
-        stop_ = true;
-        std::vector<std::thread> threads;
-        {
-            std::lock_guard<std::mutex> lock(lock_);
-            threads.swap(threads_);
-        }
-        for (std::thread& t : threads) t.join();
-    }
-    bool Login(const char*, const char*, const char*) override { return true; }
-    void Logout() override {}
-    bool JoinRoom(const char*, const char*, bool, int) override { return true; }
-    bool LeaveRoom(const char*) override { return true; }
+    ~StormObject() override { Release(); }
     bool EnumDevice() override {
-        std::lock_guard<std::mutex> lock(lock_);
         for (int t = 0; t < kThreads; ++t) {
-            threads_.emplace_back([this, t] {
+            Spawn([this, t] {
                 for (int i = 0; i < kEvents && !stop_; ++i) {
                     std::string id = std::to_string(t) + "-" + std::to_string(i);
                     callback_->OnEnumDevice(("{\"devices\":[{\"type\":0,\"name\":\"storm-" + id +
@@ -55,11 +33,8 @@ public:
         }
         return true;
     }
-    bool StartAudioPlayDevice(const char*) override { return true; }
-    bool EndAudioPlayDevice() override { return true; }
     bool StartAudioDevice(const char*) override {
-        std::lock_guard<std::mutex> lock(lock_);
-        threads_.emplace_back([this] {
+        Spawn([this] {
             auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
             while (!stop_ && std::chrono::steady_clock::now() < end) {
                 callback_->OnAudioVolumn("{\"volumn\":7}");
@@ -68,24 +43,15 @@ public:
         });
         return true;
     }
-    bool EndAudioDevice() override { return true; }
-    bool StartMicDevice(const char*, bool) override { return true; }
-    bool EndMicDevice(bool) override { return true; }
-    bool Reserved() override { return true; }
-    bool SetViewerMode(bool) override { return true; }
-    bool SetMuted(bool) override { return true; }
-    bool SetMicVolumn(int) override { return true; }
-    bool SetAudioVolumn(int) override { return true; }
 
 private:
-    IXNimCallback* callback_ = nullptr;
+    void Stop() override { stop_ = true; }
+
     std::atomic<bool> stop_{false};
-    std::mutex lock_;
-    std::vector<std::thread> threads_;
 };
 
 }  // namespace
 
-FAULT_NIM_EXPORT IXNimObject* create_object() { return new StormObject(); }
+QM_STAND_IN_EXPORT IXNimObject* create_object() { return new StormObject(); }
 
-FAULT_NIM_EXPORT void delete_object(IXNimObject* object) { delete static_cast<StormObject*>(object); }
+QM_STAND_IN_EXPORT void delete_object(IXNimObject* object) { delete static_cast<StormObject*>(object); }
