@@ -160,13 +160,31 @@ body{margin:0;background:#fff}#band{height:60px;background:#345}</style></head><
         }, 10s);
         return last;
     }
+    // A press at (x, y) dragged by (dx, dy). The window manager takes the
+    // pointer only once the client has asked it to; motion before that goes
+    // to the client and is lost, so the first step is made again (a pixel
+    // either way) until the window follows it. Then the window manager holds
+    // the pointer and gets the rest in order.
     bool Drag(int x, int y, int dx, int dy) {
         auto at = [](int v) { return std::to_string(v); };
-        std::vector<std::string> drag{"mousemove", at(x), at(y), "mousedown", "1"};
-        for (int step = 1; step <= 5; ++step)
-            drag.insert(drag.end(), {"sleep", "0.05", "mousemove", at(x + dx * step / 5), at(y + dy * step / 5)});
-        drag.insert(drag.end(), {"sleep", "0.1", "mouseup", "1"});
-        return qmtest::XDo(drag);
+        XWindowInfo start = Now();
+        if (!qmtest::XDo({"mousemove", at(x), at(y), "mousedown", "1"})) return false;
+        int tries = 0;
+        bool follows = qmtest::WaitUntil(
+            [&] {
+                if (tries % 10 == 0)
+                    qmtest::XDo({"mousemove", at(x + dx / 5 + (tries / 10) % 2), at(y + dy / 5)});
+                ++tries;
+                XWindowInfo now = Now();
+                return now.x != start.x || now.y != start.y || now.width != start.width ||
+                       now.height != start.height;
+            },
+            20s);
+        std::vector<std::string> rest;
+        for (int step = 2; step <= 5; ++step)
+            rest.insert(rest.end(), {"mousemove", at(x + dx * step / 5), at(y + dy * step / 5)});
+        rest.insert(rest.end(), {"mouseup", "1"});
+        return qmtest::XDo(rest) && follows;
     }
     bool DoubleClick(int x, int y) {
         return qmtest::XDo({"mousemove", std::to_string(x), std::to_string(y), "sleep", "0.5", "click", "--repeat",

@@ -70,6 +70,14 @@ protected:
         ASSERT_TRUE(qmtest::ShowAndWait(window_->GetHWND()));
         ASSERT_TRUE(qmtest::PumpMainLoopUntil([&] { return !Proxies().empty(); }));
         ASSERT_TRUE(GetWindowRect(hwnd(), &rect_));
+        // The X server has the window where the window says it is.
+        RECT shown{};
+        ASSERT_TRUE(qmtest::PumpMainLoopUntil([&] { return OnScreen(&shown) && shown == rect_; }, 20s))
+            << Text(shown) << " on screen, " << Text(rect_) << " by the window";
+    }
+    static std::string Text(const RECT& r) {
+        return std::to_string(r.left) + "," + std::to_string(r.top) + " " + std::to_string(r.right - r.left) + "x" +
+               std::to_string(r.bottom - r.top);
     }
     void TearDown() override { window_.reset(); }
     HWND hwnd() const { return window_->GetHWND(); }
@@ -148,7 +156,8 @@ TEST_F(Frame, ADoubleClickOnTheCaptionMaximisesTheWindowAndAnotherRestoresIt) {
     EXPECT_TRUE(qmtest::PumpMainLoopUntil([&] { return !IsZoomed(hwnd()); }, 20s))
         << window_->frameMessages.size() << " frame messages";
     // Back where it was, as large as it was.
-    EXPECT_TRUE(qmtest::PumpMainLoopUntil([&] { return OnScreen(&now) && now == before; }, 20s));
+    EXPECT_TRUE(qmtest::PumpMainLoopUntil([&] { return OnScreen(&now) && now == before; }, 20s))
+        << Text(now) << " on screen, " << Text(before) << " before";
     // Two single clicks far apart in time are no double click.
     window_->frameMessages.clear();
     rect_ = now;
