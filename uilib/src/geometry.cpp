@@ -37,10 +37,22 @@ gboolean Reconcile(gpointer data) {
     gdk_window_get_origin(gdkWindow, &originX, &originY);
     GdkRectangle frame;
     gdk_window_get_frame_extents(gdkWindow, &frame);
-    GtkAllocation allocation;
-    gtk_widget_get_allocation(window->fixed, &allocation);
-    int width = allocation.width > 1 ? allocation.width : window->clientWidth;
-    int height = allocation.height > 1 ? allocation.height : window->clientHeight;
+    // The client's size as the X server has it now, like the frame: the
+    // toolkit's allocation may still be that of an earlier configure on a
+    // busy machine, and the two mixed make a "decoration" of the difference,
+    // which the next resize subtracts (a restore that lands on the minimum).
+    int width = 0, height = 0;
+    RECT live;
+    if (x11::WindowGeometry(x11::XidOfWidget(window->widget), &live)) {
+        width = live.right - live.left;
+        height = live.bottom - live.top;
+    }
+    if (width <= 1 || height <= 1) {
+        GtkAllocation allocation;
+        gtk_widget_get_allocation(window->fixed, &allocation);
+        width = allocation.width > 1 ? allocation.width : window->clientWidth;
+        height = allocation.height > 1 ? allocation.height : window->clientHeight;
+    }
     bool sized = width != window->clientWidth || height != window->clientHeight;
     window->frameLeft = originX - frame.x;
     window->frameTop = originY - frame.y;
