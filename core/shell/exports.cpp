@@ -9,6 +9,7 @@
 #include "core/shell/wnd_ui_status_business.h"
 #include "core/services/identity/http_launch_app.h"
 #include "core/services/nim/nim_business.h"
+#include "core/services/player/player_scan.h"
 #include "core/services/reply/main_web_wnd.h"
 #include "core/shell/command_table.h"
 #include "core/shell/desktop_shortcut.h"
@@ -84,6 +85,9 @@ QN_EXPORT bool QNModuleStart(const wchar_t* /*commandLine*/) {
 }
 
 QN_EXPORT bool QNModuleStop() {
+    // A scan's answers go through the browser host, which the launcher shuts
+    // down next: the scan under way ends first, and none starts after it.
+    PlayerScan::Get()->Stop();
     WndUIStatusBusiness::Get()->Uninit();
     NimBusiness::Get()->Uninit();
     // libcurl may not be cleaned up while a report still uses it on a worker

@@ -183,7 +183,10 @@ int ClientRun::Stop(std::chrono::milliseconds timeout) {
     return code;
 }
 
-std::string ClientRun::Output() const { return qmtest::ReadFile(install_.Path("client.out")); }
+std::string ClientRun::Output() const {
+    std::string log = install_.Path("client.out");
+    return qmtest::ReadFile(log) + qmtest::SanitizerReports(log);
+}
 
 bool ClientRun::LogsHave(const std::string& text, std::chrono::milliseconds timeout) const {
     return qmtest::WaitUntil([&] { return Logs().find(text) != std::string::npos; }, timeout);

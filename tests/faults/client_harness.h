@@ -91,6 +91,7 @@ public:
     bool StartAndLoad(std::chrono::milliseconds timeout = std::chrono::seconds(60));
     // SIGTERM and the exit code (-1 when it did not end in time; it is killed then).
     int Stop(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    // What the client wrote, followed by its sanitizer reports.
     std::string Output() const;
     std::string Logs() const { return DailyLogs(install_.dir()); }
     bool LogsHave(const std::string& text, std::chrono::milliseconds timeout) const;

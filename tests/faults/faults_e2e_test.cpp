@@ -5,6 +5,7 @@
 
 #include <signal.h>
 
+#include <atomic>
 #include <random>
 #include <set>
 #include <thread>
@@ -266,6 +267,30 @@ TEST_F(EventStorm, QuittingWhileEventsStillArriveEndsCleanly) {
     run_.page().Queue("_nim_enum_device");
     ASSERT_TRUE(run_.page().WaitReplies("_nim_audio_volumn", 3, 30s));
     ExpectCleanEnd(run_);
+}
+
+// --- The user quits while answers are still to come ------------------------------
+
+// Music player scans answer from the worker pool. The client is asked to quit
+// while the page keeps asking, so that a scan is under way, or about to
+// answer, while the client shuts its browser host down.
+TEST(QuitWithAnswersToCome, PlayerScansUnderWayEndBeforeTheBrowserHost) {
+    ClientRun run;
+    ASSERT_TRUE(run.StartAndLoad()) << run.Output();
+    std::atomic<bool> ended{false};
+    std::thread asker([&] {
+        // A steady stream of questions, bounded: the client ends long before.
+        // Each scan then has a couple of hundred answers to send, a long
+        // stretch for the shutdown to meet.
+        for (int i = 0; i < 6000 && !ended.load(); ++i) {
+            for (int k = 0; k < 10; ++k) run.page().Queue("_nim_enum_player");
+            std::this_thread::sleep_for(10ms);
+        }
+    });
+    EXPECT_TRUE(run.page().WaitReplies("_nim_enum_player", 50, 120s)) << run.Output();
+    ExpectCleanEnd(run);
+    ended = true;
+    asker.join();
 }
 
 // --- The engine's web process dies ----------------------------------------------------

@@ -2,6 +2,7 @@
 // under the players' executable names.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <future>
 #include <memory>
@@ -11,6 +12,7 @@
 #include "core/services/nim/nim_business.h"
 #include "core/services/player/media_players.h"
 #include "core/services/player/player_scan.h"
+#include "core/services/pool/thread_pool.h"
 #include "platform/process.h"
 #include "tests/services/services_test_support.h"
 #include "tests/support/fake_web_wnd.h"
@@ -223,6 +225,41 @@ TEST_F(PlayerTest, APageAskingInALoopCostsFewScansAndEveryRequestIsAnswered) {
     EXPECT_GE(scans, 1u);
     EXPECT_LE(scans, bound);
     EXPECT_EQ(log_.CountLine("NimBusiness Enum Player") - callsBefore, kCalls);
+}
+
+// A scanner that is stopped: the client's exit, where what the answers go
+// through is about to go. Nothing of it may run once Stop has returned.
+TEST(PlayerScanStop, NoAnswerAndNoTaskOfTheScannerComesAfterStop) {
+    auto scan = std::make_unique<PlayerScan>();
+    std::atomic<int> answers{0};
+    std::atomic<bool> stopped{false}, late{false};
+    auto count = [&](const Json::Value&) {
+        if (stopped.load()) late = true;
+        ++answers;
+    };
+    // One scan ends; the next request waits out the spacing between scans,
+    // which the stop cuts short. Then a scan is asked for and stopped at once,
+    // under way or not yet started.
+    auto first = std::make_shared<std::promise<void>>();
+    ASSERT_TRUE(scan->Request([first](const Json::Value&) { first->set_value(); }));
+    ASSERT_EQ(first->get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    ASSERT_TRUE(scan->Request(count));
+    scan->Stop();
+    stopped = true;
+    EXPECT_FALSE(scan->Request(count));
+
+    auto other = std::make_unique<PlayerScan>();
+    for (int i = 0; i < 50; ++i) ASSERT_TRUE(other->Request(count));
+    stopped = false;
+    other->Stop();
+    stopped = true;
+    int answered = answers.load();
+    // Freed at once: a task of either that still ran would read freed memory.
+    scan.reset();
+    other.reset();
+    CommonFunc::ThreadPool::Get()->GetPool().wait();
+    EXPECT_FALSE(late.load());
+    EXPECT_EQ(answers.load(), answered);
 }
 
 }  // namespace

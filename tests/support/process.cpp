@@ -89,12 +89,48 @@ std::string TestDataDir() { return std::string(QM_TEST_SOURCE_DIR) + "/tests/dat
 
 ChildProcess::~ChildProcess() { Kill(); }
 
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept : pid_(other.pid_), exitCode_(other.exitCode_) {
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : pid_(other.pid_), exitCode_(other.exitCode_), stderrFd_(other.stderrFd_), logFile_(std::move(other.logFile_)) {
     other.pid_ = -1;
+}
+
+namespace {
+
+const char kSanitizerSuffix[] = ".sanitizer";
+const char* const kSanitizerOptions[] = {"ASAN_OPTIONS", "UBSAN_OPTIONS"};
+
+// The sanitizers' options of this test with their reports sent beside
+// `logFile`. Reports written to the child's standard error interleave with
+// what its other threads and processes write there, and a report that
+// another thread's exit cuts short cannot be told from the rest.
+void AddSanitizerLogPath(std::map<std::string, std::string>& env, const std::string& logFile) {
+    for (const char* name : kSanitizerOptions) {
+        auto given = env.find(name);
+        std::string value = given != env.end() ? given->second : (std::getenv(name) ? std::getenv(name) : "");
+        if (value.empty() || value.find("log_path=") != std::string::npos) continue;
+        env[name] = value + ":log_path=" + logFile + kSanitizerSuffix;
+    }
+}
+
+}  // namespace
+
+std::string SanitizerReports(const std::string& logFile) {
+    size_t slash = logFile.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : logFile.substr(0, slash);
+    std::string prefix = (slash == std::string::npos ? logFile : logFile.substr(slash + 1)) + kSanitizerSuffix;
+    std::string reports;
+    for (const std::string& name : ListDir(dir)) {
+        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        reports += "---- sanitizer report " + name + " ----\n" + ReadFile(dir + "/" + name);
+    }
+    return reports;
 }
 
 bool ChildProcess::Start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
                          const std::string& logFile, const std::string& workingDir) {
+    std::map<std::string, std::string> childEnv = env;
+    logFile_ = logFile;
+    if (!logFile.empty()) AddSanitizerLogPath(childEnv, logFile);
     std::vector<std::string> args = argv;
     std::vector<char*> cargv;
     for (auto& a : args) cargv.push_back(a.data());
@@ -103,7 +139,7 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const std::map<st
     if (pid_ < 0) return false;
     if (pid_ == 0) {
         setpgid(0, 0);
-        for (const auto& kv : env) {
+        for (const auto& kv : childEnv) {
             if (kv.second.empty()) unsetenv(kv.first.c_str());
             else setenv(kv.first.c_str(), kv.second.c_str(), 1);
         }
@@ -133,6 +169,12 @@ int ChildProcess::Wait(std::chrono::milliseconds timeout) {
         if (r == pid_) {
             exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
             pid_ = -1;
+            if (!logFile_.empty()) {
+                std::string reports = SanitizerReports(logFile_);
+                if (!reports.empty())
+                    std::fprintf(stderr, "the child writing to %s (ended with code %d) left sanitizer reports:\n%s\n",
+                                 logFile_.c_str(), exitCode_, reports.c_str());
+            }
             return exitCode_;
         }
         if (std::chrono::steady_clock::now() >= deadline) return -1;

@@ -18,7 +18,11 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
     ChildProcess(ChildProcess&& other) noexcept;
 
-    // argv[0] is the program path. Output goes to `logFile` when given.
+    // argv[0] is the program path. Output goes to `logFile` when given; a
+    // sanitizer's reports then go to files beside it (SanitizerReports), one
+    // per process of the child's tree, whole even when the child's threads
+    // write to the log at the same time, and are printed to the test's
+    // standard error once the child has ended.
     bool Start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {},
                const std::string& logFile = "", const std::string& workingDir = "");
     // Standard error of the next Start goes to `fd` (borrowed; after `logFile`).
@@ -34,7 +38,12 @@ private:
     int pid_ = -1;
     int exitCode_ = -1;
     int stderrFd_ = -1;
+    std::string logFile_;
 };
+
+// The sanitizer reports of the processes started with output to `logFile`
+// (empty when there are none, or in a build without sanitizers).
+std::string SanitizerReports(const std::string& logFile);
 
 // Runs to completion; -1 on timeout (the process is killed then).
 int RunProcess(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,

@@ -188,9 +188,9 @@ void CCEF3Manager::CEFShutDown() {
     }
     CCEF3Manager* instance = kxcef::ExchangeManagerInstance(nullptr);
     if (instance) {
-        CCEFJSCommandListener* list = m_pListener;
-        m_pListener = nullptr;
-        delete list;
+        // Workers may be sending a page command right now: the list stays,
+        // without browsers, and their commands go nowhere.
+        m_pListener->Clear();
         instance->m_app = nullptr;
         delete instance;
     }

@@ -4,7 +4,10 @@
 
 #include "engine/js_command_listener.h"
 
-CCEFJSCommandListener* CCEF3Manager::m_pListener = nullptr;
+// One list for the life of the process: page commands are sent from any
+// thread, and a sender that has read this pointer must never meet a freed
+// list. The engine's shutdown empties it instead.
+CCEFJSCommandListener* CCEF3Manager::m_pListener = new CCEFJSCommandListener();
 
 namespace {
 
@@ -34,9 +37,7 @@ CefRefPtr<CCEF3APP> CurrentApp() {
 
 }  // namespace kxcef
 
-CCEF3Manager::CCEF3Manager() : m_app(new CCEF3APP()) {
-    if (!m_pListener) m_pListener = new CCEFJSCommandListener();
-}
+CCEF3Manager::CCEF3Manager() : m_app(new CCEF3APP()) {}
 CCEF3Manager::CCEF3Manager(const CCEF3Manager& other) : m_app(other.m_app) {}
 CCEF3Manager& CCEF3Manager::operator=(const CCEF3Manager& other) {
     m_app = other.m_app;

@@ -26,6 +26,12 @@ bool CCEFJSCommandListener::Remove(CCEF3Handler* handler, bool* becameEmpty) {
     return removed != nullptr;
 }
 
+void CCEFJSCommandListener::Clear() {
+    std::vector<CefRefPtr<CCEF3Handler>> removed;  // released after the lock
+    std::lock_guard<std::mutex> lock(mutex_);
+    removed.swap(handlers_);
+}
+
 bool CCEFJSCommandListener::Empty() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return handlers_.empty();

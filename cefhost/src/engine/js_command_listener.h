@@ -18,6 +18,8 @@ public:
     // Removes the first entry equal to `handler`; true when one was removed.
     // `becameEmpty` tells whether this removal emptied the list.
     bool Remove(CCEF3Handler* handler, bool* becameEmpty = nullptr);
+    // Takes every handler out (the engine's shutdown).
+    void Clear();
     bool Empty() const;
     std::vector<CefRefPtr<CCEF3Handler>> Snapshot() const;
     // The first listed handler for which `match` holds, or null.

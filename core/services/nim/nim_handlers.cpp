@@ -210,5 +210,9 @@ void NimBusiness::OnNimGetNothing(const Request&, const std::string&) {}
 void NimBusiness::OnNimEnumPlayer(const Request& request, const std::string&) {
     QM_LOG("Logic\\Business\\NimBusiness\\NimBusiness") << "NimBusiness Enum Player";
     // The request ends with this call; the answer comes from the worker pool.
-    PlayerScan::Get()->Request([request](const Json::Value& data) { ReplyToRequest(request, data, "_nim_enum_player"); });
+    // Only its address goes there: the request's window is the UI thread's,
+    // and may be gone by the time the scan ends.
+    PlayerScan::Get()->Request([to = AddressOf(request)](const Json::Value& data) {
+        SendJsCallback(BuildCallbackJson(data, "_nim_enum_player"), to);
+    });
 }

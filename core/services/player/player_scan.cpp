@@ -1,7 +1,6 @@
 #include "core/services/player/player_scan.h"
 
 #include <algorithm>
-#include <thread>
 
 #include "common/log_record.h"
 #include "core/services/player/media_players.h"
@@ -29,8 +28,11 @@ Json::Value PlayerScan::ScanNow() {
     return data;
 }
 
+PlayerScan::~PlayerScan() { Stop(); }
+
 bool PlayerScan::Request(Done done) {
     std::lock_guard<std::mutex> lock(lock_);
+    if (stopping_) return false;
     if (waiting_.size() >= kMaxWaiting) {
         if (!droppedReported_) {
             droppedReported_ = true;
@@ -49,18 +51,40 @@ void PlayerScan::ScheduleLocked(Clock::time_point start) {
     CommonFunc::ThreadPool::Get()->GetPool().schedule([this, start] { Run(start); });
 }
 
+void PlayerScan::Stop() {
+    std::unique_lock<std::mutex> lock(lock_);
+    stopping_ = true;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return !busy_; });
+    // Destroyed here, not on the pool: what they hold may need this thread.
+    std::vector<Done> dropped;
+    dropped.swap(waiting_);
+    lock.unlock();
+}
+
 void PlayerScan::Run(Clock::time_point start) {
-    std::this_thread::sleep_until(start);
     std::vector<Done> batch;
     {
-        std::lock_guard<std::mutex> lock(lock_);
+        std::unique_lock<std::mutex> lock(lock_);
+        // The spacing between scans; a stop ends the wait.
+        changed_.wait_until(lock, start, [this] { return stopping_; });
+        if (stopping_) {
+            busy_ = false;
+            changed_.notify_all();
+            return;
+        }
         batch.swap(waiting_);
         droppedReported_ = false;
     }
     Json::Value data = ScanNow();
     for (Done& done : batch) done(data);
+    batch.clear();
     std::lock_guard<std::mutex> lock(lock_);
     lastEnd_ = Clock::now();
-    if (waiting_.empty()) busy_ = false;
-    else ScheduleLocked(lastEnd_ + kScanSpacing);
+    if (waiting_.empty() || stopping_) {
+        busy_ = false;
+        changed_.notify_all();
+    } else {
+        ScheduleLocked(lastEnd_ + kScanSpacing);
+    }
 }
