@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,11 @@ using UriLauncher = bool (*)(const std::string& uri);
 bool OpenWithSystem(const std::string& uri);
 // Why the last OpenWithSystem of this thread failed (empty after a success).
 std::string LastOpenError();
+// The same for threads that must not wait (the UI thread): the handler is
+// looked up and started in the background, and `done` runs later on this
+// thread's main context with the outcome (at once with a test's launcher).
+void OpenWithSystemInBackground(const std::string& uri,
+                                std::function<void(bool ok, const std::string& error)> done);
 // "file:///..." for an absolute native path (what the desktop's handler takes for a file).
 std::string FileUri(const std::string& nativePath);
 UriLauncher SetUriLauncher(UriLauncher launcher);  // returns the previous one

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <cstdlib>
 #include <cstring>
 #include <cctype>
@@ -137,6 +138,30 @@ bool OpenWithSystem(const std::string& uri) {
 }
 
 std::string LastOpenError() { return t_lastOpenError; }
+
+void OpenWithSystemInBackground(const std::string& uri,
+                                std::function<void(bool ok, const std::string& error)> done) {
+    UriLauncher launcher = g_uriLauncher.load();
+    if (launcher != &LaunchWithGio) {
+        bool ok = OpenWithSystem(uri);
+        if (done) done(ok, t_lastOpenError);
+        return;
+    }
+    // Finding the handler reads the desktop's application folders and
+    // starting it forks: both on GIO's worker thread, not the caller's.
+    using Done = std::function<void(bool, const std::string&)>;
+    g_app_info_launch_default_for_uri_async(
+        uri.c_str(), nullptr, nullptr,
+        [](GObject*, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<Done> done(static_cast<Done*>(data));
+            GError* error = nullptr;
+            gboolean ok = g_app_info_launch_default_for_uri_finish(result, &error);
+            std::string why = error && error->message ? error->message : (ok ? "" : "unknown error");
+            if (error) g_error_free(error);
+            if (*done) (*done)(ok, why);
+        },
+        new Done(std::move(done)));
+}
 
 std::string FileUri(const std::string& nativePath) {
     gchar* uri = g_filename_to_uri(nativePath.c_str(), nullptr, nullptr);

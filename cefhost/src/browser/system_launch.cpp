@@ -80,7 +80,14 @@ bool LaunchForPage(const std::string& url, LaunchLedger::Kind kind, bool engineG
             LogWarning(kLogHandler, "mailto: address handed on without its fields " + names);
         }
     }
-    return platform::OpenWithSystem(out);
+    // The desktop's lookup and start may take longer than the UI thread may
+    // wait; a failure is told when it is known.
+    platform::OpenWithSystemInBackground(out, [out](bool ok, const std::string& error) {
+        if (!ok)
+            LogWarning(kLogHandler, "the system's handler did not open " + PageTextForLog(MaskUrl(out)) + " (" +
+                                        PageTextForLog(error) + ")");
+    });
+    return true;
 }
 
 }  // namespace kxcef

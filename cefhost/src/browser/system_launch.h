@@ -19,7 +19,8 @@
 namespace kxcef {
 
 // Opens `url` with the system when the rules allow it; `extraSchemes` are
-// the deployment's. True when the address went out.
+// the deployment's. True when the address was handed to the desktop (a
+// failure to open it is logged when the desktop has tried).
 bool LaunchForPage(const std::string& url, LaunchLedger::Kind kind, bool engineGesture, LaunchLedger& ledger,
                    const std::vector<std::string>& extraSchemes);
 // Forgets the launches of the last minute (tests).
