@@ -9,12 +9,17 @@
 #include <json/reader.h>
 #include <json/value.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/process.h"
@@ -68,6 +73,22 @@ long RssKb(int pid) {
     while (std::getline(in, line))
         if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
     return 0;
+}
+
+// CPU time the process `pid` has used so far (all its threads).
+double CpuSeconds(int pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t end = text.rfind(')');  // the command name may hold spaces
+    if (end == std::string::npos) return -1;
+    std::istringstream fields(text.substr(end + 2));
+    std::string field;
+    unsigned long long user = 0, system = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) user = std::stoull(field);
+        if (i == 15) system = std::stoull(field);
+    }
+    return double(user + system) / double(sysconf(_SC_CLK_TCK));
 }
 
 // --- senders and floods, from the scripted server -----------------------------------------
@@ -174,6 +195,28 @@ TEST_F(FromScriptedServer, ASilentServerIsLeftWithinSeconds) {
                                    << std::chrono::duration_cast<std::chrono::milliseconds>(again - silent).count()
                                    << " ms";
     EXPECT_GT(again - silent, 3s) << "a quiet second or two is no reason to leave";
+}
+
+// The scripted server takes no datagrams: its host refuses every ping the
+// module tries the datagram path with. A refusal is an error on the module's
+// socket, not a datagram; the module must take it and sleep on, not be woken
+// by it again and again (its network thread runs at a raised priority: a
+// spinning one takes a whole core from everything else on the machine).
+TEST_F(FromScriptedServer, RefusedDatagramsDoNotKeepTheModuleBusy) {
+    server_.AddChannel(1, 0, "talk");
+    auto peer = Listener("talk");
+    ASSERT_TRUE(server_.WaitFor(vw::kPing, 20s)) << "the module does not ping";
+    // Datagram pings go out every half second while the path is tried: a
+    // few have bounced within this window.
+    double before = CpuSeconds(peer->pid());
+    auto start = Clock::now();
+    std::this_thread::sleep_for(3s);
+    double used = CpuSeconds(peer->pid()) - before;
+    double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    ASSERT_GE(before, 0);
+    RecordProperty("cpu_percent", static_cast<int>(100 * used / wall));
+    // Idle in a room the module needs a few hundredths of a core; spinning, all of one.
+    EXPECT_LT(used / wall, 0.3) << used << " s of CPU in " << wall << " s";
 }
 
 // --- the datagram path against murmurd ------------------------------------------------------
