@@ -25,12 +25,13 @@ constexpr uint32_t kFragmentBytes = 20 * kSamplesPerMs * sizeof(std::int16_t);
 constexpr uint32_t kMonitorBytes = 10 * kSamplesPerMs * sizeof(std::int16_t);    // shared sound, 10 ms pieces
 constexpr uint32_t kPlaybackBytes = 15 * kSamplesPerMs * sizeof(std::int16_t);   // 15 ms queued at the server
 constexpr uint32_t kPlaybackRequest = 5 * kSamplesPerMs * sizeof(std::int16_t);  // asked for 5 ms at a time
-// A playback with nothing to play pauses once this much silence went out
-// (a pause between words does not pause it), and then looks this often
-// whether there is sound again: 50 cheap wake-ups a second in the client
-// and none in the server, instead of 200 requests and twice as many sink
-// wake-ups, for a room where nobody speaks.
-constexpr size_t kPauseAfterSamples = 200 * kSamplesPerMs;
+// A playback with nothing to play pauses once a second of silence went out
+// (a pause between words, or a sender that stalls for a moment, does not
+// pause it: a new stream costs a round through a busy server), and then
+// looks this often whether there is sound again: 50 cheap wake-ups a second
+// in the client and none in the server, instead of 200 requests and twice
+// as many sink wake-ups, for a room where nobody speaks.
+constexpr size_t kPauseAfterSamples = 1000 * kSamplesPerMs;
 constexpr pa_usec_t kIdleLookUsec = 20 * 1000;
 
 const pa_sample_spec kFormat = {PA_SAMPLE_S16LE, kSampleRate, 1};
