@@ -14,6 +14,8 @@
 //   other member (the echo canceller too), each with its sound server's
 //   share, next to the same with every stage of the microphone's processing
 //   off, interleaved.
+// QM_BENCH_VOICE_PARTS (e.g. "delay,cpu") runs only some of them: delay,
+// upstream, listeners, cpu.
 #include <pulse/simple.h>
 #include <unistd.h>
 
@@ -319,20 +321,13 @@ TalkerCpu MeasureTalkerCpu(qmtest::MurmurServer& server, const std::string& room
     return out;
 }
 
-}  // namespace
-
-int main() {
-    qmtest::EnterPrivateNetwork();  // the firewall counts only this program's traffic
-    qmtest::MurmurServer server;
-    if (!server.Start() || !server.GrantTemporaryChannels()) {
-        std::fprintf(stderr, "bench_voice: the voice server does not start\n%s", server.Log().c_str());
-        return 1;
-    }
+// False when no marker came through.
+bool MeasureDelay(qmtest::MurmurServer& server) {
     int seconds = qmbench::CountFromEnv("QM_BENCH_VOICE_SECONDS", 600);
     MouthToEar m = MeasureMouthToEar(server, std::chrono::seconds(seconds));
     if (m.delaysMs.empty()) {
         std::fprintf(stderr, "bench_voice: no marker came through\n");
-        return 1;
+        return false;
     }
     // Growth: the last minute against the first (or the last and first sixth of a shorter call).
     double span = std::min(60.0, (m.at.back() - m.at.front()) / 6);
@@ -351,18 +346,10 @@ int main() {
     qmbench::Figure("voice_mouth_to_ear_p95_ms", p95);
     qmbench::Figure("voice_delay_growth_ms", growth);
     qmbench::Figure("voice_talker_cpu_pct", m.cpuPercent);
+    return true;
+}
 
-    Upstream up = MeasureUpstream(server);
-    std::printf("upstream while talking at 40 kb/s: the module %.0f B/s, the Mumble client %.0f B/s (ratio %.3f)\n",
-                up.module, up.mumble, up.mumble > 0 ? up.module / up.mumble : -1.0);
-    qmbench::Figure("voice_upstream_bytes_per_s", up.module);
-    qmbench::Figure("voice_upstream_mumble_bytes_per_s", up.mumble);
-    if (up.module > 0 && up.mumble > 0) qmbench::Figure("voice_upstream_vs_mumble", up.module / up.mumble);
-
-    double delivered = MeasureListeners(server, 20, 20s);
-    std::printf("20 listeners: the worst received %.2f %% of the frames\n", delivered);
-    qmbench::Figure("voice_20_listeners_min_delivery_pct", delivered);
-
+void MeasureCpu(qmtest::MurmurServer& server) {
     const int rounds = qmbench::CountFromEnv("QM_BENCH_ROUNDS", 2);
     const std::string allOff = "echo_cancellation=off\nnoise_suppression=off\nauto_gain=off\nspeech_detection=off\n";
     struct Case {
@@ -388,5 +375,44 @@ int main() {
         qmbench::Samples((std::string(c.name) + "_cpu_pct").c_str(), c.total);
         qmbench::Samples((std::string(c.name) + "_client_cpu_pct").c_str(), c.client);
     }
+}
+
+// Whether QM_BENCH_VOICE_PARTS (a comma-separated list; unset: every part) names `part`.
+bool Runs(const std::string& part) {
+    const char* parts = std::getenv("QM_BENCH_VOICE_PARTS");
+    if (!parts) return true;
+    std::istringstream list(parts);
+    for (std::string name; std::getline(list, name, ',');)
+        if (name == part) return true;
+    return false;
+}
+
+}  // namespace
+
+int main() {
+    qmtest::EnterPrivateNetwork();  // the firewall counts only this program's traffic
+    qmtest::MurmurServer server;
+    if (!server.Start() || !server.GrantTemporaryChannels()) {
+        std::fprintf(stderr, "bench_voice: the voice server does not start\n%s", server.Log().c_str());
+        return 1;
+    }
+    std::printf("load before: %s", qmtest::ReadFile("/proc/loadavg").c_str());
+    if (Runs("delay") && !MeasureDelay(server)) return 1;
+    if (Runs("upstream")) {
+        Upstream up = MeasureUpstream(server);
+        std::printf("upstream while talking at 40 kb/s: the module %.0f B/s, the Mumble client %.0f B/s (ratio %.3f)\n",
+                    up.module, up.mumble, up.mumble > 0 ? up.module / up.mumble : -1.0);
+        qmbench::Figure("voice_upstream_bytes_per_s", up.module);
+        qmbench::Figure("voice_upstream_mumble_bytes_per_s", up.mumble);
+        if (up.module > 0 && up.mumble > 0) qmbench::Figure("voice_upstream_vs_mumble", up.module / up.mumble);
+    }
+    if (Runs("listeners")) {
+        double delivered = MeasureListeners(server, 20, 20s);
+        std::printf("20 listeners: the worst received %.2f %% of the frames\n", delivered);
+        qmbench::Figure("voice_20_listeners_min_delivery_pct", delivered);
+    }
+    if (Runs("cpu")) MeasureCpu(server);
+    std::printf("load after: %s", qmtest::ReadFile("/proc/loadavg").c_str());
     return 0;
 }
+

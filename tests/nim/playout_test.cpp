@@ -224,6 +224,39 @@ TEST(Playout, ABacklogAfterAStallIsCutAndTheDelayComesBack) {
     EXPECT_LE(jittery.jb.bufferedMs(), 45);
 }
 
+TEST(Playout, ASenderThatStallsAndThenSendsWhatIsDueAtOnceIsBridgedAfterItsFirstStall) {
+    auto packets = TonePackets(400);
+    for (std::uint64_t step : {1u, 2u}) {
+        SCOPED_TRACE(step);
+        // For 4 s the sender's thread stalls 100 ms in every 500 and then
+        // sends every frame that fell due meanwhile in one go; then it keeps time.
+        std::vector<Arrival> arrivals = Steady(400, step, 0);
+        for (Arrival& a : arrivals) {
+            int phase = a.atMs % 500;
+            if (a.atMs >= 500 && a.atMs < 4500 && phase < 100) a.atMs += 100 - phase;
+        }
+        Listener run;
+        run.Play(packets, arrivals, 4500);
+        // The first stall finds the buffer at its usual depth: what it
+        // cannot bridge is silent once. The bursts teach it the stalls'
+        // length, and the later ones pass unheard.
+        int firstStall = GapsInside(std::vector<std::int16_t>(run.heard.begin(), run.heard.begin() + 900 * 48));
+        EXPECT_LE(firstStall, 6);
+        EXPECT_EQ(GapsInside(std::vector<std::int16_t>(run.heard.begin() + 800 * 48, run.heard.end())), 0);
+        const JitterBuffer::Counters& c = run.jb.counters();
+        EXPECT_EQ(c.late, 0u);
+        EXPECT_EQ(c.concealed, 0u) << "a burst's frames are late, not lost";
+        EXPECT_GE(run.jb.targetMs(), 100);
+        // Once it keeps time again the delay comes back down.
+        run.Play(packets, arrivals, 8300, 4500);
+        EXPECT_EQ(GapsInside(run.heard), firstStall);
+        EXPECT_EQ(c.late, 0u);
+        EXPECT_GE(c.played + c.dropped, 399u);
+        EXPECT_LE(run.jb.targetMs(), 30);
+        EXPECT_LE(run.jb.bufferedMs(), 60);
+    }
+}
+
 TEST(RoomMix, HoldsAFewSpeakersWhateverTheServerSendsAndFreesTheQuiet) {
     auto packets = TonePackets(2);
     audio::RoomMix mix;

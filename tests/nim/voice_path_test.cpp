@@ -9,12 +9,17 @@
 #include <json/reader.h>
 #include <json/value.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/process.h"
@@ -68,6 +73,45 @@ long RssKb(int pid) {
     while (std::getline(in, line))
         if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
     return 0;
+}
+
+// CPU time the process `pid` has used so far (all its threads).
+double CpuSeconds(int pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t end = text.rfind(')');  // the command name may hold spaces
+    if (end == std::string::npos) return -1;
+    std::istringstream fields(text.substr(end + 2));
+    std::string field;
+    unsigned long long user = 0, system = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) user = std::stoull(field);
+        if (i == 15) system = std::stoull(field);
+    }
+    return double(user + system) / double(sysconf(_SC_CLK_TCK));
+}
+
+// Whether the module's loudspeaker has a running stream at the sound server `pulse`.
+bool LoudspeakerStreams(const std::string& pulse) {
+    std::string listing;
+    Json::Value inputs;
+    if (RunProcess({"/usr/bin/pactl", "--format=json", "list", "sink-inputs"}, 20s, {{"PULSE_SERVER", pulse}},
+                   &listing) != 0 ||
+        !Json::Reader().parse(listing, inputs))
+        return false;
+    for (const Json::Value& input : inputs)
+        if (input["properties"]["media.name"].asString() == "qm voice room" && !input["corked"].asBool()) return true;
+    return false;
+}
+
+// Waits until the loudspeaker streams (or does not); bounded.
+bool WaitLoudspeaker(const std::string& pulse, bool streams, std::chrono::milliseconds timeout) {
+    auto until = Clock::now() + timeout;
+    do {
+        if (LoudspeakerStreams(pulse) == streams) return true;
+        std::this_thread::sleep_for(50ms);
+    } while (Clock::now() < until);
+    return false;
 }
 
 // --- senders and floods, from the scripted server -----------------------------------------
@@ -174,6 +218,43 @@ TEST_F(FromScriptedServer, ASilentServerIsLeftWithinSeconds) {
                                    << std::chrono::duration_cast<std::chrono::milliseconds>(again - silent).count()
                                    << " ms";
     EXPECT_GT(again - silent, 3s) << "a quiet second or two is no reason to leave";
+}
+
+// A room where nobody speaks costs the loudspeaker nothing: its stream
+// pauses (the sound server stops asking for silence 200 times a second), the
+// first words wake it, and when they end it pauses again.
+TEST_F(FromScriptedServer, AQuietRoomPausesTheLoudspeakerAndSpeechWakesIt) {
+    server_.AddChannel(1, 0, "talk");
+    server_.AddUser(vw::User(200, "talker", 1));
+    auto peer = Listener("talk");
+    ASSERT_TRUE(WaitLoudspeaker(pulse_.address(), false, 20s)) << "the loudspeaker plays on in a silent room";
+    server_.StreamTone(200, 440, 200, 2);  // 4 s
+    ASSERT_TRUE(Hears(pulse_.address(), 440));
+    EXPECT_TRUE(LoudspeakerStreams(pulse_.address()));
+    ASSERT_TRUE(server_.WaitStreamsDone(30s));
+    EXPECT_TRUE(WaitLoudspeaker(pulse_.address(), false, 20s)) << "the loudspeaker does not pause again";
+}
+
+// The scripted server takes no datagrams: its host refuses every ping the
+// module tries the datagram path with. A refusal is an error on the module's
+// socket, not a datagram; the module must take it and sleep on, not be woken
+// by it again and again (its network thread runs at a raised priority: a
+// spinning one takes a whole core from everything else on the machine).
+TEST_F(FromScriptedServer, RefusedDatagramsDoNotKeepTheModuleBusy) {
+    server_.AddChannel(1, 0, "talk");
+    auto peer = Listener("talk");
+    ASSERT_TRUE(server_.WaitFor(vw::kPing, 20s)) << "the module does not ping";
+    // Datagram pings go out every half second while the path is tried: a
+    // few have bounced within this window.
+    double before = CpuSeconds(peer->pid());
+    auto start = Clock::now();
+    std::this_thread::sleep_for(3s);
+    double used = CpuSeconds(peer->pid()) - before;
+    double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    ASSERT_GE(before, 0);
+    RecordProperty("cpu_percent", static_cast<int>(100 * used / wall));
+    // Idle in a room the module needs a few hundredths of a core; spinning, all of one.
+    EXPECT_LT(used / wall, 0.3) << used << " s of CPU in " << wall << " s";
 }
 
 // --- the datagram path against murmurd ------------------------------------------------------

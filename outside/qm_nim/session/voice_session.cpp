@@ -253,7 +253,10 @@ void VoiceSession::Run() {
             std::uint64_t count;
             (void)!::read(wakeFd_, &count, sizeof count);
         }
-        if (fds[2].fd >= 0 && (fds[2].revents & POLLIN)) transport_->OnReadable(Clock::now());
+        // A datagram the server's host refused leaves an error on the socket
+        // that poll reports (without POLLIN) until a read takes it: read then
+        // too, or this thread would spin, at its raised priority.
+        if (fds[2].fd >= 0 && (fds[2].revents & (POLLIN | POLLERR))) transport_->OnReadable(Clock::now());
         if (link_->connected() && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
             bool alive = link_->Receive(*frames_);
             std::uint16_t type;
