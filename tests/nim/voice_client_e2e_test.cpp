@@ -263,7 +263,10 @@ TEST(VoiceRoomPage, AUserJoinsARoomSeesAnotherTalkAndMuteAndLeaves) {
         ASSERT_TRUE(page.Click("room"));
         focused = page.Shows([](const Json::Value& s) { return s["focus"].asString() == "room"; }, 5s);
     }
-    ASSERT_TRUE(focused) << page.Now();
+    auto shownAt = FindMainWindow();
+    ASSERT_TRUE(focused) << page.Now() << "\nwindow at "
+                         << (shownAt ? std::to_string(shownAt->x) + "," + std::to_string(shownAt->y) : "?") << "\n"
+                         << qmtest::DailyLogs(install.dir());
     ASSERT_TRUE(XDo({"key", "ctrl+a"}));
     ASSERT_TRUE(XDo({"type", "--delay", "30", "lounge"}));
     ASSERT_TRUE(page.Shows([](const Json::Value& s) { return s["typedRoom"].asString() == "lounge"; }));
