@@ -16,12 +16,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/support/proc.h"
 #include "tests/support/process.h"
 #include "tests/nim/rigs/hostile_server.h"
 #include "tests/nim/rigs/impairment.h"
@@ -75,20 +74,11 @@ long RssKb(int pid) {
     return 0;
 }
 
-// CPU time the process `pid` has used so far (all its threads).
+// CPU time the process `pid` has used so far (all its threads); -1 once it is gone.
 double CpuSeconds(int pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    size_t end = text.rfind(')');  // the command name may hold spaces
-    if (end == std::string::npos) return -1;
-    std::istringstream fields(text.substr(end + 2));
-    std::string field;
-    unsigned long long user = 0, system = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14) user = std::stoull(field);
-        if (i == 15) system = std::stoull(field);
-    }
-    return double(user + system) / double(sysconf(_SC_CLK_TCK));
+    ProcStat stat;
+    if (!ReadProcStat(pid, stat)) return -1;
+    return double(stat.cpuTicks) / double(sysconf(_SC_CLK_TCK));
 }
 
 // --- senders and floods, from the scripted server -----------------------------------------
