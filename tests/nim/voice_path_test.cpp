@@ -81,6 +81,29 @@ double CpuSeconds(int pid) {
     return double(stat.cpuTicks) / double(sysconf(_SC_CLK_TCK));
 }
 
+// Whether the module's loudspeaker has a running stream at the sound server `pulse`.
+bool LoudspeakerStreams(const std::string& pulse) {
+    std::string listing;
+    Json::Value inputs;
+    if (RunProcess({"/usr/bin/pactl", "--format=json", "list", "sink-inputs"}, 20s, {{"PULSE_SERVER", pulse}},
+                   &listing) != 0 ||
+        !Json::Reader().parse(listing, inputs))
+        return false;
+    for (const Json::Value& input : inputs)
+        if (input["properties"]["media.name"].asString() == "qm voice room" && !input["corked"].asBool()) return true;
+    return false;
+}
+
+// Waits until the loudspeaker streams (or does not); bounded.
+bool WaitLoudspeaker(const std::string& pulse, bool streams, std::chrono::milliseconds timeout) {
+    auto until = Clock::now() + timeout;
+    do {
+        if (LoudspeakerStreams(pulse) == streams) return true;
+        std::this_thread::sleep_for(50ms);
+    } while (Clock::now() < until);
+    return false;
+}
+
 // --- senders and floods, from the scripted server -----------------------------------------
 
 class FromScriptedServer : public ::testing::Test {
@@ -185,6 +208,21 @@ TEST_F(FromScriptedServer, ASilentServerIsLeftWithinSeconds) {
                                    << std::chrono::duration_cast<std::chrono::milliseconds>(again - silent).count()
                                    << " ms";
     EXPECT_GT(again - silent, 3s) << "a quiet second or two is no reason to leave";
+}
+
+// A room where nobody speaks costs the loudspeaker nothing: its stream
+// pauses (the sound server stops asking for silence 200 times a second), the
+// first words wake it, and when they end it pauses again.
+TEST_F(FromScriptedServer, AQuietRoomPausesTheLoudspeakerAndSpeechWakesIt) {
+    server_.AddChannel(1, 0, "talk");
+    server_.AddUser(vw::User(200, "talker", 1));
+    auto peer = Listener("talk");
+    ASSERT_TRUE(WaitLoudspeaker(pulse_.address(), false, 20s)) << "the loudspeaker plays on in a silent room";
+    server_.StreamTone(200, 440, 200, 2);  // 4 s
+    ASSERT_TRUE(Hears(pulse_.address(), 440));
+    EXPECT_TRUE(LoudspeakerStreams(pulse_.address()));
+    ASSERT_TRUE(server_.WaitStreamsDone(30s));
+    EXPECT_TRUE(WaitLoudspeaker(pulse_.address(), false, 20s)) << "the loudspeaker does not pause again";
 }
 
 // The scripted server takes no datagrams: its host refuses every ping the
