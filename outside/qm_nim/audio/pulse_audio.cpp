@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <deque>
 #include <map>
+#include <optional>
 #include <thread>
 
 #include "outside/qm_nim/audio/audio_format.h"
@@ -404,6 +405,9 @@ public:
             error = pa.strerror(pa.context_errno(owner_->context_));
             return false;
         }
+        // A new stream's times are its own: nothing of the last one's carries over.
+        clock_.Reset();
+        pendingCount_ = 0;
         pa_buffer_attr attr;
         attr.maxlength = static_cast<uint32_t>(-1);
         attr.fragsize = record_ ? kFragmentBytes : static_cast<uint32_t>(-1);
@@ -468,9 +472,12 @@ private:
     // will be; `fallback` while the server has not told its timing yet.
     static PulseAudio::Clock::duration Latency(const PulseLibrary& pa, pa_stream* s,
                                                PulseAudio::Clock::duration fallback) {
+        return KnownLatency(pa, s).value_or(fallback);
+    }
+    static std::optional<PulseAudio::Clock::duration> KnownLatency(const PulseLibrary& pa, pa_stream* s) {
         pa_usec_t usec = 0;
         int negative = 0;
-        if (pa.stream_get_latency(s, &usec, &negative) < 0) return fallback;
+        if (pa.stream_get_latency(s, &usec, &negative) < 0) return std::nullopt;
         auto latency = std::chrono::microseconds(static_cast<std::int64_t>(usec));
         return negative ? -latency : latency;
     }
@@ -520,13 +527,32 @@ private:
         auto* samples = static_cast<std::int16_t*>(buffer);
         size_t count = bytes / sizeof(std::int16_t);
         self->fill_(samples, count);
-        if (self->timed_) {
-            // Before the server's timing is known, what it holds plays first.
-            auto reported = PulseAudio::Clock::now() + Latency(pa, s, Duration(kPlaybackBytes / sizeof(std::int16_t)));
-            self->timed_(samples, count, self->clock_.Next(reported, count));
-        }
+        if (self->timed_) self->Played(pa, s, samples, count);
         pa.stream_write(s, buffer, bytes, nullptr, 0, PA_SEEK_RELATIVE);
         if (self->idle_) self->PauseWhenIdle(count);
+    }
+
+    // Hands what was written to timed_ with the time it will be heard. A new
+    // stream's first pieces go out before the server has told its timing
+    // (and a guess puts them late, on top of the pieces after them): they are
+    // held until the latency is known and then placed right before the piece
+    // it is known for, as the server plays them. After a pause this is where
+    // the first words are, which the echo canceller must see where they are
+    // heard. Runs on the server's thread; nothing allocates.
+    void Played(const PulseLibrary& pa, pa_stream* s, const std::int16_t* samples, size_t count) {
+        std::optional<PulseAudio::Clock::duration> latency = KnownLatency(pa, s);
+        if (!latency && pendingCount_ + count <= pending_.size()) {
+            std::copy(samples, samples + count, pending_.begin() + static_cast<std::ptrdiff_t>(pendingCount_));
+            pendingCount_ += count;
+            return;
+        }
+        // Still unknown after many pieces: what the server holds plays first.
+        auto reported = PulseAudio::Clock::now() + latency.value_or(Duration(kPlaybackBytes / sizeof(std::int16_t)));
+        if (pendingCount_ > 0) {
+            timed_(pending_.data(), pendingCount_, clock_.Next(reported - Duration(pendingCount_), pendingCount_));
+            pendingCount_ = 0;
+        }
+        timed_(samples, count, clock_.Next(reported, count));
     }
 
     // After a while with nothing to play (what the server holds is silence)
@@ -604,6 +630,9 @@ private:
                              : StreamClock(std::chrono::milliseconds(20), std::chrono::milliseconds(30000))};
     pa_stream* stream_ = nullptr;
     std::vector<std::int16_t> silence_;
+    // A new playback's pieces written before its timing is known (100 ms at most).
+    std::vector<std::int16_t> pending_ = std::vector<std::int16_t>(timed_ && fill_ ? 100 * kSamplesPerMs : 0);
+    size_t pendingCount_ = 0;
 };
 
 std::unique_ptr<PulseAudio::Stream> PulseAudio::Capture(const std::string& source, TimedSamples samples,
