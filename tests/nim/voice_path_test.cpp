@@ -22,6 +22,7 @@
 
 #include "tests/support/proc.h"
 #include "tests/support/process.h"
+#include "tests/nim/rigs/audio_rigs.h"
 #include "tests/nim/rigs/hostile_server.h"
 #include "tests/nim/rigs/impairment.h"
 #include "tests/nim/rigs/mumble_client.h"
@@ -79,29 +80,6 @@ double CpuSeconds(int pid) {
     ProcStat stat;
     if (!ReadProcStat(pid, stat)) return -1;
     return double(stat.cpuTicks) / double(sysconf(_SC_CLK_TCK));
-}
-
-// Whether the module's loudspeaker has a running stream at the sound server `pulse`.
-bool LoudspeakerStreams(const std::string& pulse) {
-    std::string listing;
-    Json::Value inputs;
-    if (RunProcess({"/usr/bin/pactl", "--format=json", "list", "sink-inputs"}, 20s, {{"PULSE_SERVER", pulse}},
-                   &listing) != 0 ||
-        !Json::Reader().parse(listing, inputs))
-        return false;
-    for (const Json::Value& input : inputs)
-        if (input["properties"]["media.name"].asString() == "qm voice room" && !input["corked"].asBool()) return true;
-    return false;
-}
-
-// Waits until the loudspeaker streams (or does not); bounded.
-bool WaitLoudspeaker(const std::string& pulse, bool streams, std::chrono::milliseconds timeout) {
-    auto until = Clock::now() + timeout;
-    do {
-        if (LoudspeakerStreams(pulse) == streams) return true;
-        std::this_thread::sleep_for(50ms);
-    } while (Clock::now() < until);
-    return false;
 }
 
 // --- senders and floods, from the scripted server -----------------------------------------
