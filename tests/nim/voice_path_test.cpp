@@ -22,6 +22,7 @@
 
 #include "tests/support/proc.h"
 #include "tests/support/process.h"
+#include "tests/nim/rigs/audio_rigs.h"
 #include "tests/nim/rigs/hostile_server.h"
 #include "tests/nim/rigs/impairment.h"
 #include "tests/nim/rigs/mumble_client.h"
@@ -185,6 +186,21 @@ TEST_F(FromScriptedServer, ASilentServerIsLeftWithinSeconds) {
                                    << std::chrono::duration_cast<std::chrono::milliseconds>(again - silent).count()
                                    << " ms";
     EXPECT_GT(again - silent, 3s) << "a quiet second or two is no reason to leave";
+}
+
+// A room where nobody speaks costs the loudspeaker nothing: its stream
+// pauses (the sound server stops asking for silence 200 times a second), the
+// first words wake it, and when they end it pauses again.
+TEST_F(FromScriptedServer, AQuietRoomPausesTheLoudspeakerAndSpeechWakesIt) {
+    server_.AddChannel(1, 0, "talk");
+    server_.AddUser(vw::User(200, "talker", 1));
+    auto peer = Listener("talk");
+    ASSERT_TRUE(WaitLoudspeaker(pulse_.address(), false, 20s)) << "the loudspeaker plays on in a silent room";
+    server_.StreamTone(200, 440, 200, 2);  // 4 s
+    ASSERT_TRUE(Hears(pulse_.address(), 440));
+    EXPECT_TRUE(LoudspeakerStreams(pulse_.address()));
+    ASSERT_TRUE(server_.WaitStreamsDone(30s));
+    EXPECT_TRUE(WaitLoudspeaker(pulse_.address(), false, 20s)) << "the loudspeaker does not pause again";
 }
 
 // The scripted server takes no datagrams: its host refuses every ping the

@@ -155,14 +155,23 @@ EchoCall Call(const MurmurServer& server, const std::string& room, int audioMode
     EXPECT_TRUE(loop.active());
     auto far = InRoom("far", farMachine, room, audioMode, DeployFor(server));
     auto user = InRoom("user", userMachine, room, audioMode, DeployFor(server, userSettings));
+    // The far end's first words come to a loudspeaker that paused in the silent room and takes its stream anew.
+    EXPECT_TRUE(WaitLoudspeaker(userMachine.address(), false, 20s)) << "the user's loudspeaker plays on in silence";
     // What the far end hears. Nothing records on the user's machine: a new
     // stream there changes its sound server's latencies, and with them the loop's delay.
     Recorder heard(farMachine.address(), "spk.monitor");
     EXPECT_TRUE(heard.recording());
     auto farVoice = SoundPlayer::Samples(farMachine.address(), "micfeed", farWords);
     EXPECT_TRUE(HearsMember(*user, "far")) << "the user does not hear the far end";
-    // The canceller learns the path from the far end's speech, then what still comes back is measured.
+    // The canceller learns the path from the far end's speech. Then the far
+    // end pauses, long enough for the user's loudspeaker to let go of its
+    // stream again, and what comes back of its next words is measured: the
+    // canceller has to be right from the first of them.
     heard.Next(8s);
+    farVoice.reset();
+    EXPECT_TRUE(WaitLoudspeaker(userMachine.address(), false, 20s)) << "the user's loudspeaker does not pause";
+    farVoice = SoundPlayer::Samples(farMachine.address(), "micfeed", farWords);
+    EXPECT_TRUE(WaitLoudspeaker(userMachine.address(), true, 20s)) << "the far end's words do not wake the loudspeaker";
     {
         std::vector<short> echo = heard.Next(5s);
         call.echo = LevelDbfs(echo);

@@ -2,12 +2,14 @@
 
 #include <dirent.h>
 #include <pulse/pulseaudio.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <map>
+#include <optional>
 #include <thread>
 
 #include "outside/qm_nim/audio/audio_format.h"
@@ -24,6 +26,14 @@ constexpr uint32_t kFragmentBytes = 20 * kSamplesPerMs * sizeof(std::int16_t);
 constexpr uint32_t kMonitorBytes = 10 * kSamplesPerMs * sizeof(std::int16_t);    // shared sound, 10 ms pieces
 constexpr uint32_t kPlaybackBytes = 15 * kSamplesPerMs * sizeof(std::int16_t);   // 15 ms queued at the server
 constexpr uint32_t kPlaybackRequest = 5 * kSamplesPerMs * sizeof(std::int16_t);  // asked for 5 ms at a time
+// A playback with nothing to play pauses once a second of silence went out
+// (a pause between words, or a sender that stalls for a moment, does not
+// pause it: a new stream costs a round through a busy server), and then
+// looks this often whether there is sound again: 50 cheap wake-ups a second
+// in the client and none in the server, instead of 200 requests and twice
+// as many sink wake-ups, for a room where nobody speaks.
+constexpr size_t kPauseAfterSamples = 1000 * kSamplesPerMs;
+constexpr pa_usec_t kIdleLookUsec = 20 * 1000;
 
 const pa_sample_spec kFormat = {PA_SAMPLE_S16LE, kSampleRate, 1};
 
@@ -355,54 +365,82 @@ public:
         ++owner_->liveStreams_;
     }
     // A capture that gives times, or a playback that shows what it played.
-    PulseStream(PulseAudio* owner, PulseAudio::TimedSamples timed, PulseAudio::Fill fill)
-        : owner_(owner), fill_(std::move(fill)), timed_(std::move(timed)) {
+    PulseStream(PulseAudio* owner, PulseAudio::TimedSamples timed, PulseAudio::Fill fill,
+                PulseAudio::Idle idle = nullptr)
+        : owner_(owner), fill_(std::move(fill)), timed_(std::move(timed)), idle_(std::move(idle)) {
         ++owner_->liveStreams_;
     }
     ~PulseStream() override {
-        if (stream_) {
+        if (stream_ || idleLook_) {
             const PulseLibrary& pa = *owner_->pa_;
             MainloopLock l(pa, owner_->loop_);
-            pa.stream_set_read_callback(stream_, nullptr, nullptr);
-            pa.stream_set_write_callback(stream_, nullptr, nullptr);
-            pa.stream_disconnect(stream_);
-            pa.stream_unref(stream_);
+            if (idleLook_) {
+                pa_mainloop_api* api = pa.threaded_mainloop_get_api(owner_->loop_);
+                api->time_free(idleLook_);
+                idleLook_ = nullptr;
+            }
+            Release();
         }
         --owner_->liveStreams_;
     }
 
     bool Open(const std::string& device, bool record, std::string& error) {
-        const char* name = device.empty() || device == "default" ? nullptr : device.c_str();
         const PulseLibrary& pa = *owner_->pa_;
+        device_ = device;
+        record_ = record;
         {
             MainloopLock l(pa, owner_->loop_);
-            stream_ = pa.stream_new(owner_->context_, record ? "qm voice microphone" : "qm voice room", &kFormat, nullptr);
-            if (!stream_) {
-                error = pa.strerror(pa.context_errno(owner_->context_));
-                return false;
-            }
-            pa_buffer_attr attr;
-            attr.maxlength = static_cast<uint32_t>(-1);
-            attr.fragsize = record ? kFragmentBytes : static_cast<uint32_t>(-1);
-            attr.tlength = record ? static_cast<uint32_t>(-1) : kPlaybackBytes;
-            attr.prebuf = static_cast<uint32_t>(-1);
-            attr.minreq = record ? static_cast<uint32_t>(-1) : kPlaybackRequest;
-            auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
-                                                        PA_STREAM_INTERPOLATE_TIMING);
-            int rc;
-            if (record) {
-                pa.stream_set_read_callback(stream_, &PulseStream::OnRead, this);
-                rc = pa.stream_connect_record(stream_, name, &attr, flags);
-            } else {
-                pa.stream_set_write_callback(stream_, &PulseStream::OnWrite, this);
-                rc = pa.stream_connect_playback(stream_, name, &attr, flags, nullptr, nullptr);
-            }
-            if (rc < 0) {
-                error = pa.strerror(pa.context_errno(owner_->context_));
-                return false;
-            }
+            if (!Connect(error)) return false;
         }
         return WaitStreamReady(pa, owner_->loop_, stream_, owner_->timeout_, error);
+    }
+
+    // Makes and connects the server's stream (under the loop's lock); it is
+    // ready some time later.
+    bool Connect(std::string& error) {
+        const PulseLibrary& pa = *owner_->pa_;
+        const char* name = device_.empty() || device_ == "default" ? nullptr : device_.c_str();
+        stream_ = pa.stream_new(owner_->context_, record_ ? "qm voice microphone" : "qm voice room", &kFormat, nullptr);
+        if (!stream_) {
+            error = pa.strerror(pa.context_errno(owner_->context_));
+            return false;
+        }
+        // A new stream's times are its own: nothing of the last one's carries over.
+        clock_.Reset();
+        pendingCount_ = 0;
+        pa_buffer_attr attr;
+        attr.maxlength = static_cast<uint32_t>(-1);
+        attr.fragsize = record_ ? kFragmentBytes : static_cast<uint32_t>(-1);
+        attr.tlength = record_ ? static_cast<uint32_t>(-1) : kPlaybackBytes;
+        attr.prebuf = static_cast<uint32_t>(-1);
+        attr.minreq = record_ ? static_cast<uint32_t>(-1) : kPlaybackRequest;
+        auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
+                                                    PA_STREAM_INTERPOLATE_TIMING);
+        int rc;
+        if (record_) {
+            pa.stream_set_read_callback(stream_, &PulseStream::OnRead, this);
+            rc = pa.stream_connect_record(stream_, name, &attr, flags);
+        } else {
+            pa.stream_set_write_callback(stream_, &PulseStream::OnWrite, this);
+            rc = pa.stream_connect_playback(stream_, name, &attr, flags, nullptr, nullptr);
+        }
+        if (rc < 0) {
+            error = pa.strerror(pa.context_errno(owner_->context_));
+            Release();
+            return false;
+        }
+        return true;
+    }
+
+    // Lets go of the server's stream (under the loop's lock).
+    void Release() {
+        if (!stream_) return;
+        const PulseLibrary& pa = *owner_->pa_;
+        pa.stream_set_read_callback(stream_, nullptr, nullptr);
+        pa.stream_set_write_callback(stream_, nullptr, nullptr);
+        pa.stream_disconnect(stream_);
+        pa.stream_unref(stream_);
+        stream_ = nullptr;
     }
 
     // A stream that records what one program stream plays, from its sink's monitor.
@@ -422,6 +460,7 @@ public:
     }
 
     bool failed() const {
+        if (!stream_) return false;  // a paused playback
         const PulseLibrary& pa = *owner_->pa_;
         pa_stream_state_t s = pa.stream_get_state(stream_);
         return s == PA_STREAM_FAILED || s == PA_STREAM_TERMINATED;
@@ -433,9 +472,12 @@ private:
     // will be; `fallback` while the server has not told its timing yet.
     static PulseAudio::Clock::duration Latency(const PulseLibrary& pa, pa_stream* s,
                                                PulseAudio::Clock::duration fallback) {
+        return KnownLatency(pa, s).value_or(fallback);
+    }
+    static std::optional<PulseAudio::Clock::duration> KnownLatency(const PulseLibrary& pa, pa_stream* s) {
         pa_usec_t usec = 0;
         int negative = 0;
-        if (pa.stream_get_latency(s, &usec, &negative) < 0) return fallback;
+        if (pa.stream_get_latency(s, &usec, &negative) < 0) return std::nullopt;
         auto latency = std::chrono::microseconds(static_cast<std::int64_t>(usec));
         return negative ? -latency : latency;
     }
@@ -485,12 +527,80 @@ private:
         auto* samples = static_cast<std::int16_t*>(buffer);
         size_t count = bytes / sizeof(std::int16_t);
         self->fill_(samples, count);
-        if (self->timed_) {
-            // Before the server's timing is known, what it holds plays first.
-            auto reported = PulseAudio::Clock::now() + Latency(pa, s, Duration(kPlaybackBytes / sizeof(std::int16_t)));
-            self->timed_(samples, count, self->clock_.Next(reported, count));
-        }
+        if (self->timed_) self->Played(pa, s, samples, count);
         pa.stream_write(s, buffer, bytes, nullptr, 0, PA_SEEK_RELATIVE);
+        if (self->idle_) self->PauseWhenIdle(count);
+    }
+
+    // Hands what was written to timed_ with the time it will be heard. A new
+    // stream's first pieces go out before the server has told its timing
+    // (and a guess puts them late, on top of the pieces after them): they are
+    // held until the latency is known and then placed right before the piece
+    // it is known for, as the server plays them. After a pause this is where
+    // the first words are, which the echo canceller must see where they are
+    // heard. Runs on the server's thread; nothing allocates.
+    void Played(const PulseLibrary& pa, pa_stream* s, const std::int16_t* samples, size_t count) {
+        std::optional<PulseAudio::Clock::duration> latency = KnownLatency(pa, s);
+        if (!latency && pendingCount_ + count <= pending_.size()) {
+            std::copy(samples, samples + count, pending_.begin() + static_cast<std::ptrdiff_t>(pendingCount_));
+            pendingCount_ += count;
+            return;
+        }
+        // Still unknown after many pieces: what the server holds plays first.
+        auto reported = PulseAudio::Clock::now() + latency.value_or(Duration(kPlaybackBytes / sizeof(std::int16_t)));
+        if (pendingCount_ > 0) {
+            timed_(pending_.data(), pendingCount_, clock_.Next(reported - Duration(pendingCount_), pendingCount_));
+            pendingCount_ = 0;
+        }
+        timed_(samples, count, clock_.Next(reported, count));
+    }
+
+    // After a while with nothing to play (what the server holds is silence)
+    // the stream lets go of the server's stream: a corked one would still
+    // hold the sink to its short latency, waking the server hundreds of
+    // times a second for nothing. A timer looks whether there is sound again
+    // and connects anew; the new stream asks for its samples at once, so the
+    // first words wait for a connection on this machine's own socket, no
+    // more. Runs on the server's thread.
+    void PauseWhenIdle(size_t written) {
+        if (!idle_()) {
+            quietSamples_ = 0;
+            return;
+        }
+        quietSamples_ += written;
+        if (quietSamples_ < kPauseAfterSamples) return;
+        quietSamples_ = 0;
+        // Not from inside the stream's own callback: at once, from the timer.
+        releasing_ = true;
+        LookAgain(0);
+    }
+
+    void LookAgain(pa_usec_t after = kIdleLookUsec) {
+        const PulseLibrary& pa = *owner_->pa_;
+        pa_mainloop_api* api = pa.threaded_mainloop_get_api(owner_->loop_);
+        timeval now{};
+        gettimeofday(&now, nullptr);
+        std::uint64_t usec = std::uint64_t(now.tv_sec) * 1000000u + std::uint64_t(now.tv_usec) + after;
+        timeval at{static_cast<time_t>(usec / 1000000u), static_cast<suseconds_t>(usec % 1000000u)};
+        if (idleLook_) {
+            api->time_restart(idleLook_, &at);
+        } else {
+            idleLook_ = api->time_new(api, &at, &PulseStream::OnIdleLook, this);
+        }
+    }
+
+    static void OnIdleLook(pa_mainloop_api*, pa_time_event*, const timeval*, void* ud) {
+        auto* self = static_cast<PulseStream*>(ud);
+        if (self->releasing_) {
+            self->releasing_ = false;
+            if (!self->idle_()) return;  // sound came meanwhile: play on
+            self->Release();
+            self->LookAgain();
+            return;
+        }
+        std::string error;
+        // A sink that cannot be had now is tried again at the next look.
+        if (self->idle_() || !self->Connect(error)) self->LookAgain();
     }
 
     // The server's thread is made by the sound library: it is raised from its first sample callback.
@@ -504,6 +614,12 @@ private:
     const PulseAudio::Samples samples_;
     const PulseAudio::Fill fill_;
     const PulseAudio::TimedSamples timed_;
+    const PulseAudio::Idle idle_;
+    std::string device_;
+    bool record_ = false;
+    size_t quietSamples_ = 0;  // silence written since there was something to play
+    bool releasing_ = false;   // the next look lets go of the server's stream
+    pa_time_event* idleLook_ = nullptr;  // while paused, looks for sound again
     // The times given to timed_ (on the sound server's thread). A playback's
     // latency is exact: its clock takes every step (after an underrun, what
     // is written is heard that much later). A capture's wanders by several
@@ -514,6 +630,9 @@ private:
                              : StreamClock(std::chrono::milliseconds(20), std::chrono::milliseconds(30000))};
     pa_stream* stream_ = nullptr;
     std::vector<std::int16_t> silence_;
+    // A new playback's pieces written before its timing is known (100 ms at most).
+    std::vector<std::int16_t> pending_ = std::vector<std::int16_t>(timed_ && fill_ ? 100 * kSamplesPerMs : 0);
+    size_t pendingCount_ = 0;
 };
 
 std::unique_ptr<PulseAudio::Stream> PulseAudio::Capture(const std::string& source, TimedSamples samples,
@@ -525,9 +644,9 @@ std::unique_ptr<PulseAudio::Stream> PulseAudio::Capture(const std::string& sourc
 }
 
 std::unique_ptr<PulseAudio::Stream> PulseAudio::Play(const std::string& sink, Fill fill, std::string& error,
-                                                     TimedSamples played) {
+                                                     TimedSamples played, Idle idle) {
     if (!EnsureConnected(error)) return nullptr;
-    auto stream = std::make_unique<PulseStream>(this, std::move(played), std::move(fill));
+    auto stream = std::make_unique<PulseStream>(this, std::move(played), std::move(fill), std::move(idle));
     if (!stream->Open(sink, false, error)) return nullptr;
     return stream;
 }

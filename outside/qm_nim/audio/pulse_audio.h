@@ -50,6 +50,8 @@ public:
     // Samples with the time their first one is (or was) heard, by the server's latencies.
     using TimedSamples = std::function<void(const std::int16_t* samples, size_t count, Clock::time_point heard)>;
     using Fill = std::function<void(std::int16_t* out, size_t count)>;
+    // Whether a playback has nothing to play now (and so may pause).
+    using Idle = std::function<bool()>;
 
     // `library`: the client library's file; nullptr is the system's.
     explicit PulseAudio(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000),
@@ -72,8 +74,13 @@ public:
     std::unique_ptr<Stream> Capture(const std::string& source, TimedSamples samples, std::string& error);
     // Plays on `sink`, asking `fill` for the samples a few milliseconds ahead;
     // `played` (may be empty) then sees exactly what was handed to the server
-    // and when its first sample will be heard.
-    std::unique_ptr<Stream> Play(const std::string& sink, Fill fill, std::string& error, TimedSamples played = nullptr);
+    // and when its first sample will be heard. While `idle` (may be empty)
+    // says there is nothing to play, the stream pauses after a moment (what
+    // it played last was silence): it lets go of the server's stream, so the
+    // server has nothing to do for it, and asks `idle` every 20 ms until
+    // there is sound again.
+    std::unique_ptr<Stream> Play(const std::string& sink, Fill fill, std::string& error, TimedSamples played = nullptr,
+                                 Idle idle = nullptr);
     // Captures what the program `exePath` plays ("": everything, except this
     // process's own streams), including streams it opens later. Fails when
     // no process runs `exePath`.

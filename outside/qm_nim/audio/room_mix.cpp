@@ -90,6 +90,15 @@ void RoomMix::Pull(std::int16_t* out, size_t count, Clock::time_point now) {
     SweepLocked(now);
 }
 
+bool RoomMix::Idle(Clock::time_point now) {
+    std::lock_guard<std::mutex> lock(lock_);
+    lastPull_ = now;
+    if (localPlaying_ || !local_.empty()) return false;
+    for (const auto& [id, s] : speakers_)
+        if (s->buffer.playing() || s->buffer.bufferedMs() > 0) return false;
+    return true;
+}
+
 void RoomMix::SetGain(float gain) {
     std::lock_guard<std::mutex> lock(lock_);
     gain_ = gain;

@@ -39,6 +39,10 @@ public:
     void OnLocalSamples(const std::int16_t* samples, size_t count);
     // The mix of everyone for the next `count` samples (silence where nobody speaks).
     void Pull(std::int16_t* out, size_t count, Clock::time_point now = Clock::now());
+    // Whether a pull would give nothing but silence now: nobody plays or
+    // waits to. A loudspeaker that paused asks this instead of pulling, and
+    // still counts as playing the room (what arrives is kept for it).
+    bool Idle(Clock::time_point now = Clock::now());
 
     void SetGain(float gain);
     // Forgets every speaker (leaving a room, losing the connection).

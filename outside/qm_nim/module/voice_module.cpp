@@ -466,6 +466,15 @@ void VoiceModule::Played(std::int16_t* samples, size_t count) {
     audio::ApplyGain(samples, count, playGain_.load());
 }
 
+bool VoiceModule::PlaybackIdle() {
+    {
+        // A published room takes the mix at the loudspeaker's pace, silence and all.
+        std::lock_guard<std::mutex> lock(publishLock_);
+        if (publisher_) return false;
+    }
+    return mix_.Idle();
+}
+
 bool VoiceModule::StartAudioPlayDevice(const char* path) {
     if (!Running()) return false;
     play_.reset();
@@ -476,9 +485,11 @@ bool VoiceModule::StartAudioPlayDevice(const char* path) {
             mix_.Pull(out, n);
             Played(out, n);
         },
-        error, [this](const std::int16_t* s, size_t n, audio::PulseAudio::Clock::time_point heard) {
+        error,
+        [this](const std::int16_t* s, size_t n, audio::PulseAudio::Clock::time_point heard) {
             transmitter_.OnPlayed(s, n, heard);  // the echo the microphone will hear
-        });
+        },
+        [this] { return PlaybackIdle(); });
     bool ok = play_ != nullptr;
     if (!ok)
         QM_LOG(kLogSource) << "<qm_nim> loudspeaker \"" << PageTextForLog(Text(path)) << "\" does not start: "
@@ -548,9 +559,11 @@ bool VoiceModule::StartMicDevice(const char* path, bool test) {
                 mix_.Pull(out, n);
                 Played(out, n);
             },
-            error, [this](const std::int16_t* s, size_t n, audio::PulseAudio::Clock::time_point heard) {
+            error,
+            [this](const std::int16_t* s, size_t n, audio::PulseAudio::Clock::time_point heard) {
                 transmitter_.OnPlayed(s, n, heard);
-            });
+            },
+            [this] { return PlaybackIdle(); });
         SetPlaying(play_ || testPlay_);
     }
     transmitter_.SetInputActive(audio::Transmitter::Input::Mic, ok);

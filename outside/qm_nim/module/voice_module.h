@@ -90,6 +90,8 @@ private:
     void UpdateSending();
     // The room's sound as it is played (unit gain), for the publisher.
     void Played(std::int16_t* samples, size_t count);
+    // Whether the loudspeaker may pause: nothing to play, nothing published.
+    bool PlaybackIdle();
     void StartPublishing();
     void StopPublishing();
     void UpdateMixDriver();

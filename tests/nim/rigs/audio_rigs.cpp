@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "tests/nim/rigs/audio_measure.h"
 
@@ -135,6 +136,27 @@ EchoLoop::EchoLoop(const std::string& pulse, double gainDb, int latencyMs) : pul
 
 EchoLoop::~EchoLoop() {
     if (!module_.empty()) Pactl(pulse_, {"unload-module", module_});
+}
+
+// --- the module's loudspeaker ---------------------------------------------------------------
+
+bool LoudspeakerStreams(const std::string& pulse) {
+    std::string listing;
+    Json::Value inputs;
+    if (Pactl(pulse, {"--format=json", "list", "sink-inputs"}, &listing) != 0 || !Json::Reader().parse(listing, inputs))
+        return false;
+    for (const Json::Value& input : inputs)
+        if (input["properties"]["media.name"].asString() == "qm voice room" && !input["corked"].asBool()) return true;
+    return false;
+}
+
+bool WaitLoudspeaker(const std::string& pulse, bool streams, std::chrono::milliseconds timeout) {
+    auto until = std::chrono::steady_clock::now() + timeout;
+    do {
+        if (LoudspeakerStreams(pulse) == streams) return true;
+        std::this_thread::sleep_for(50ms);
+    } while (std::chrono::steady_clock::now() < until);
+    return false;
 }
 
 // --- recorder --------------------------------------------------------------------------------

@@ -88,6 +88,11 @@ private:
     std::thread thread_;
 };
 
+// Whether the voice module's loudspeaker has a running stream at the sound server `pulse`.
+bool LoudspeakerStreams(const std::string& pulse);
+// Waits until the loudspeaker streams (or does not); bounded.
+bool WaitLoudspeaker(const std::string& pulse, bool streams, std::chrono::milliseconds timeout);
+
 // `text` spoken by espeak-ng (English, 48 kHz mono), scaled so that its
 // active level (see ActiveLevelDbfs) is `dbfs`, followed by `pauseMs` of silence.
 // Empty when espeak-ng failed. Rendered into a temporary folder, never kept.
