@@ -8,7 +8,7 @@
 #   QM_TEST_SKIP_SANITIZE=1  skips the sanitizer build
 #   QM_TEST_SKIP_TSAN=1      skips the ThreadSanitizer stage
 #   QM_TEST_SKIP_FUZZ=1      skips the fuzz targets
-#   QM_FUZZ_SECONDS=N        seconds per fuzz target (default 20; as many run at once as there are cores)
+#   QM_FUZZ_SECONDS=N        seconds per fuzz target (default 10; its whole corpus runs in any case; as many run at once as there are cores)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -76,7 +76,7 @@ if [ "${QM_TEST_SKIP_FUZZ:-0}" != 1 ] && [ -d "$root/fuzz" ]; then
   echo "== fuzz targets =="
   CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DQM_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
   cmake --build "$root/build-fuzz" -j "$jobs"
-  "$root/scripts/run-fuzz.sh" "$root/build-fuzz" "${QM_FUZZ_SECONDS:-20}"
+  "$root/scripts/run-fuzz.sh" "$root/build-fuzz" "${QM_FUZZ_SECONDS:-10}"
   stage_done "fuzz stage"
 fi
 echo "== all tests passed =="
