@@ -13,8 +13,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -67,13 +65,7 @@ bool Hears(const std::string& pulse, double hz, int tries = 20) {
     return false;
 }
 
-long RssKb(int pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-    return 0;
-}
+long RssKb(int pid) { return ReadProcKb(pid, "status", "VmRSS:"); }
 
 // CPU time the process `pid` has used so far (all its threads); -1 once it is gone.
 double CpuSeconds(int pid) {
