@@ -102,12 +102,25 @@ MouthToEar MeasureMouthToEar(qmtest::MurmurServer& server, std::chrono::seconds 
     b.Do("play -");
 
     double start = qmtest::SteadySeconds();
-    qmtest::MarkerTalker talker(soundA.address(), "micfeed");
+    // Every 507 ms: a marker starts 7 ms later in the talker's 20 ms frame
+    // than the one before, so the figures take every place in a frame
+    // alike, as speech does (at 500 ms each run would measure one place).
+    qmtest::MarkerTalker talker(soundA.address(), "micfeed", std::chrono::milliseconds(507));
     qmtest::TimedEar ear(soundB.address(), "spk.monitor");
     std::this_thread::sleep_for(3s);  // the call settles before it counts
     long cpu0 = CpuTicks(a.pid());
     double from = qmtest::SteadySeconds();
-    std::this_thread::sleep_for(length);
+    // A line every half minute: a long call shows its progress, and where a
+    // step in the delay came.
+    for (auto left = std::chrono::seconds(length); left.count() > 0;) {
+        auto part = std::min<std::chrono::seconds>(left, 30s);
+        std::this_thread::sleep_for(part);
+        left -= part;
+        double now = qmtest::SteadySeconds();
+        std::vector<double> d = qmtest::MarkerDelaysMs(talker.Emitted(), ear.Markers(), now - double(part.count()), now - 0.5);
+        std::printf("%3.0f s: median %.1f ms over %zu markers\n", now - from, qmtest::Median(d), d.size());
+        std::fflush(stdout);
+    }
     long cpu1 = CpuTicks(a.pid());
     double to = qmtest::SteadySeconds();
     out.cpuPercent = 100.0 * double(cpu1 - cpu0) / double(sysconf(_SC_CLK_TCK)) / (to - from);

@@ -51,6 +51,8 @@ struct Listener {
     JitterBuffer jb;
     Clock::time_point t0 = Clock::now();
     std::vector<std::int16_t> heard;
+    std::vector<int> stallsAtMs;  // the loudspeaker takes nothing then (its server stalled)
+    std::map<int, int> fillMs;    // what is buffered after each pull
 
     void Play(const std::vector<std::string>& packets, std::vector<Arrival> arrivals, int totalMs, int fromMs = 0) {
         std::stable_sort(arrivals.begin(), arrivals.end(), [](const Arrival& a, const Arrival& b) { return a.atMs < b.atMs; });
@@ -60,9 +62,11 @@ struct Listener {
             for (; next < arrivals.size() && arrivals[next].atMs <= ms; ++next)
                 jb.Push(arrivals[next].sequence, packets[arrivals[next].packet], arrivals[next].last,
                         t0 + std::chrono::milliseconds(arrivals[next].atMs));
+            if (std::count(stallsAtMs.begin(), stallsAtMs.end(), ms)) continue;
             std::fill(block.begin(), block.end(), 0);
             jb.MixInto(block.data(), block.size(), 1.0f, t0 + std::chrono::milliseconds(ms));
             heard.insert(heard.end(), block.begin(), block.end());
+            fillMs[ms] = jb.bufferedMs();
         }
     }
 };
@@ -222,6 +226,57 @@ TEST(Playout, ABacklogAfterAStallIsCutAndTheDelayComesBack) {
     jittery.Play(packets, calm, 6200, 2000);
     EXPECT_LE(jittery.jb.targetMs(), 25) << "was " << high;
     EXPECT_LE(jittery.jb.bufferedMs(), 45);
+}
+
+// The largest step from one sample to the next within [from, to) ms.
+int LargestStep(const std::vector<std::int16_t>& heard, int fromMs, int toMs) {
+    int largest = 0;
+    for (size_t i = static_cast<size_t>(fromMs) * 48 + 1; i < std::min(heard.size(), size_t(toMs) * 48); ++i)
+        largest = std::max(largest, std::abs(int(heard[i]) - int(heard[i - 1])));
+    return largest;
+}
+
+// The level of the quietest period of a `hz` tone within [from, to) ms, in dB.
+double QuietestPeriodDb(const std::vector<std::int16_t>& heard, int fromMs, int toMs, double hz) {
+    const size_t period = static_cast<size_t>(std::lround(audio::kSampleRate / hz));
+    double least = 1e300;
+    for (size_t at = static_cast<size_t>(fromMs) * 48; at + period <= std::min(heard.size(), size_t(toMs) * 48); at += 12) {
+        double sum = 0;
+        for (size_t i = at; i < at + period; ++i) sum += double(heard[i]) * heard[i];
+        least = std::min(least, sum / double(period));
+    }
+    return 10 * std::log10(least + 1);
+}
+
+int LeastFill(const std::map<int, int>& fill, int fromMs, int toMs) {
+    int least = INT32_MAX;
+    for (auto it = fill.lower_bound(fromMs); it != fill.end() && it->first < toMs; ++it) least = std::min(least, it->second);
+    return least;
+}
+
+TEST(Playout, DelayLeftByAStalledLoudspeakerIsCutBackWithoutAStep) {
+    auto packets = TonePackets(300);
+    Listener run;
+    // The loudspeaker takes nothing for 10 ms, and later for 20 ms:
+    // everything after is heard that much later, with a buffer that much fuller.
+    run.stallsAtMs = {1000, 3000, 3010};
+    run.Play(packets, Steady(300, 2, 0), 6000);
+    int before = LeastFill(run.fillMs, 500, 1000);
+    EXPECT_LE(before, 15) << "a steady sender starts with little more than a frame";
+    EXPECT_GE(LeastFill(run.fillMs, 1000, 1500), before + 5);
+    EXPECT_LE(LeastFill(run.fillMs, 2500, 3000), before);
+    EXPECT_GE(LeastFill(run.fillMs, 3000, 3500), before + 15);
+    EXPECT_LE(LeastFill(run.fillMs, 5500, 6000), before);
+    const JitterBuffer::Counters& c = run.jb.counters();
+    EXPECT_GE(c.shortened, 2u);
+    EXPECT_EQ(c.concealed + c.underruns + c.dropped, 0u);
+    EXPECT_EQ(GapsInside(run.heard), 0);
+    // The cuts are joined where the tone goes on as it was: no step larger
+    // than the tone's own, and no dip in its level (a join out of phase
+    // cancels itself in the crossfade).
+    int own = LargestStep(run.heard, 200, 1000);
+    EXPECT_LE(LargestStep(run.heard, 1000, 5900), own * 3 / 2);
+    EXPECT_GE(QuietestPeriodDb(run.heard, 1000, 5900, 440), QuietestPeriodDb(run.heard, 200, 1000, 440) - 1.5);
 }
 
 TEST(Playout, ASenderThatStallsAndThenSendsWhatIsDueAtOnceIsBridgedAfterItsFirstStall) {

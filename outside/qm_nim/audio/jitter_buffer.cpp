@@ -29,10 +29,56 @@ constexpr auto kCalmBeforeShrink = 2s;
 // Beyond the target by this much (or by the target, if larger): trimmed at once.
 constexpr int kBurstSlackMs = 60;
 constexpr auto kDriftWindow = 1s;
+// The least a spurt's first packet waits for the next: the loudspeaker takes
+// its sound a few milliseconds at a time, ahead of when it plays.
+constexpr int kMinStartWaitMs = 5;
+// A surplus shorter than a frame is cut out of a decoded frame once it is
+// this long; the cut is joined over a crossfade this long, where the sound
+// before and after it are most alike.
+constexpr int kMinCutMs = 5;
+constexpr size_t kCrossfadeSamples = 120;
 
 int MsOf(size_t samples) { return static_cast<int>(samples / kSamplesPerMs); }
 
+// How alike the frame's first crossfade-long piece and the one `lag` later are (-1..1).
+double Likeness(const std::vector<std::int16_t>& pcm, size_t lag, double energy0) {
+    double dot = 0, energy = 0;
+    for (size_t i = 0; i < kCrossfadeSamples; ++i) {
+        dot += double(pcm[i]) * pcm[lag + i];
+        energy += double(pcm[lag + i]) * pcm[lag + i];
+    }
+    return energy0 > 0 && energy > 0 ? dot / std::sqrt(energy0 * energy) : 1.0;
+}
+
+// Shortens `pcm` by up to `cut` samples (half as many at least, and never
+// more than the frame less a crossfade), at a lag where the sound repeats
+// itself (for voiced sound or a tone, whole periods), joined by a crossfade
+// from the frame's start into it, so that no step is heard. Runs on the
+// sound server's thread: nothing allocates. Returns how many samples went.
+size_t Splice(std::vector<std::int16_t>& pcm, size_t cut) {
+    if (pcm.size() < 2 * kCrossfadeSamples) return 0;
+    size_t hi = std::min(cut, pcm.size() - kCrossfadeSamples);
+    size_t lo = std::max<size_t>(1, hi / 2);
+    if (lo > hi) return 0;
+    double energy0 = 0;
+    for (size_t i = 0; i < kCrossfadeSamples; ++i) energy0 += double(pcm[i]) * pcm[i];
+    double bestScore = -2;
+    for (size_t lag = lo; lag <= hi; ++lag) bestScore = std::max(bestScore, Likeness(pcm, lag, energy0));
+    // Of the lags that match about as well (whole periods), the longest.
+    size_t best = hi;
+    while (best > lo && Likeness(pcm, best, energy0) < bestScore - 0.02) --best;
+    for (size_t i = 0; i < kCrossfadeSamples; ++i) {
+        double w = double(i) / double(kCrossfadeSamples);
+        pcm[i] = static_cast<std::int16_t>(std::lround(pcm[i] * (1 - w) + pcm[best + i] * w));
+    }
+    pcm.erase(pcm.begin() + static_cast<std::ptrdiff_t>(kCrossfadeSamples),
+              pcm.begin() + static_cast<std::ptrdiff_t>(kCrossfadeSamples + best));
+    return best;
+}
+
 }  // namespace
+
+int JitterBuffer::StartWaitMs() const { return std::max(kMinStartWaitMs, targetMs_ - MsOf(frameSamples_)); }
 
 int JitterBuffer::bufferedMs() const { return MsOf(BufferedSamples()); }
 
@@ -69,6 +115,7 @@ bool JitterBuffer::Push(std::uint64_t sequence, std::string_view opus, bool last
             havePlayed_ = false;
             haveLastArrival_ = false;
             concealedAhead_ = 0;
+            step_ = 0;  // and may count in other units
         } else if (sequence < nextSequence_) {
             ++counters_.late;
             return false;
@@ -169,10 +216,15 @@ bool JitterBuffer::StartSpurt(Clock::time_point now) {
     if (packets_.empty()) return false;
     bool closing = false;
     for (const auto& [sequence, p] : packets_) closing = closing || p.last;
-    size_t target = static_cast<size_t>(targetMs_) * kSamplesPerMs;
-    // Play once the target is here; a short spurt that is complete, or a
-    // sender slower than the target, need not wait for it.
-    if (BufferedSamples() < target && !closing && now - waitingSince_ < std::chrono::milliseconds(targetMs_))
+    // The first packet is a frame of sound already: it waits only for the
+    // jitter part of the target, after which the next packet is due before
+    // this one has played. Waiting for the whole target would mean two
+    // frames here at the start: a frame of delay for the whole spurt, or
+    // until the trim below cuts it out again. A spurt that is complete, or
+    // that much more of it come at once, need not wait.
+    int waitMs = StartWaitMs();
+    size_t enough = frameSamples_ + static_cast<size_t>(waitMs) * kSamplesPerMs;
+    if (BufferedSamples() < enough && !closing && now - waitingSince_ < std::chrono::milliseconds(waitMs))
         return false;
     playing_ = true;
     havePlayed_ = true;
@@ -197,6 +249,8 @@ void JitterBuffer::PlayFront() {
     const Packet& p = node.mapped();
     if (decoder_.Decode(p.opus, pcm_)) {
         ++counters_.played;
+        if (cutAhead_ > 0 && Splice(pcm_, cutAhead_) > 0) ++counters_.shortened;
+        cutAhead_ = 0;
         pcmPos_ = 0;
         level_ = LevelOf(pcm_.data(), pcm_.size());
     } else {
@@ -284,19 +338,13 @@ void JitterBuffer::NoteLevelAfterPull(Clock::time_point now) {
     }
     windowMin_ = std::min(windowMin_, BufferedSamples());
     if (now - windowStart_ < kDriftWindow) return;
-    // Never below the target for a whole window: a frame of it is surplus
-    // delay. Decoded (the decoder stays in step) and not played.
-    size_t target = static_cast<size_t>(targetMs_) * kSamplesPerMs;
-    if (windowMin_ != SIZE_MAX && windowMin_ >= target && !packets_.empty()) {
-        std::vector<std::int16_t> keep;
-        keep.swap(pcm_);
-        size_t keepPos = pcmPos_;
-        PlayFront();
-        --counters_.played;
-        ++counters_.dropped;
-        pcm_.swap(keep);
-        pcmPos_ = keepPos;
-    }
+    // Never below what a spurt starts with (the target's jitter part) for a
+    // whole window: the rest is surplus delay, left by a late burst or by a
+    // loudspeaker that stalled. It is cut out of the next frame, up to most
+    // of a frame a window: dropping whole frames would be heard as a step.
+    size_t keep = static_cast<size_t>(StartWaitMs()) * kSamplesPerMs;
+    size_t surplus = windowMin_ != SIZE_MAX && windowMin_ > keep ? windowMin_ - keep : 0;
+    if (surplus >= static_cast<size_t>(kMinCutMs) * kSamplesPerMs) cutAhead_ = surplus;
     windowMin_ = SIZE_MAX;
     windowStart_ = now;
 }

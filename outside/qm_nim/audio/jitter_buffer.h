@@ -9,13 +9,15 @@
 // learnt from what arrives (the smallest difference within a talk spurt)
 // and time comes from arrival and from the decoded length of each packet.
 //
-// Delay: a talk spurt starts playing once `targetMs` of it is here. The
-// target follows the measured jitter (the spread of arrival times against
+// Delay: a talk spurt starts playing once its first packet has waited the
+// target less that packet's length (the target's jitter part), or once that
+// much more than the first packet is here. The target follows the measured jitter (the spread of arrival times against
 // the packets' places in the stream, over the last two seconds), plus a frame
 // while the path loses packets (so the redundancy of the next packet can
 // arrive in time), and comes back down when the path calms. Whatever piles up
 // beyond the target is dropped: bursts after a stall at once, a steady
-// surplus a frame at a time, so the delay cannot grow over a long call.
+// surplus by cuts inside frames (up to most of a frame a second, joined
+// where the sound repeats itself), so the delay cannot grow over a long call.
 //
 // Not thread-safe: the room's mix guards it.
 #pragma once
@@ -47,6 +49,7 @@ public:
         std::uint64_t recovered = 0;  // lost frames rebuilt from the next packet's redundancy
         std::uint64_t late = 0;       // packets that came after their turn (dropped)
         std::uint64_t dropped = 0;    // packets dropped to keep the delay down
+        std::uint64_t shortened = 0;  // frames played shorter to keep the delay down
         std::uint64_t underruns = 0;  // nothing to play in the middle of a spurt
     };
 
@@ -89,6 +92,8 @@ private:
     void UpdateTarget(Clock::time_point now);
     void NoteArrival(std::uint64_t sequence, size_t samples, bool newSpurt, Clock::time_point now);
     void NoteLevelAfterPull(Clock::time_point now);
+    // How long a spurt's first packet waits for the next: the target's jitter part.
+    int StartWaitMs() const;
 
     Decoder decoder_;
     std::map<std::uint64_t, Packet> packets_;
@@ -122,9 +127,10 @@ private:
     // Recent losses (frames made up for lost packets), for the FEC margin.
     std::deque<Clock::time_point> losses_;
 
-    // The lowest fill after a pull, per window: a steady surplus above the target.
+    // The lowest fill after a pull, per window: a steady surplus above what a spurt starts with.
     size_t windowMin_ = SIZE_MAX;
     Clock::time_point windowStart_{};
+    size_t cutAhead_ = 0;  // samples to cut out of the next decoded frame
 
     int level_ = 0;
     Counters counters_;

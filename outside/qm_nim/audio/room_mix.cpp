@@ -26,6 +26,7 @@ void Add(JitterBuffer::Counters& into, const JitterBuffer::Counters& c) {
     into.late += c.late;
     into.dropped += c.dropped;
     into.underruns += c.underruns;
+    into.shortened += c.shortened;
 }
 }  // namespace
 
