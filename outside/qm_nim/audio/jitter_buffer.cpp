@@ -28,7 +28,8 @@ constexpr int kMaxUnderrunBonusMs = 40;
 constexpr auto kCalmBeforeShrink = 2s;
 // Beyond the target by this much (or by the target, if larger): trimmed at once.
 constexpr int kBurstSlackMs = 60;
-constexpr auto kDriftWindow = 1s;
+// Half a second holds 25 packets of 20 ms: their least fill is a fair one.
+constexpr auto kDriftWindow = 500ms;
 // The least a spurt's first packet waits for the next: the loudspeaker takes
 // its sound a few milliseconds at a time, ahead of when it plays.
 constexpr int kMinStartWaitMs = 5;

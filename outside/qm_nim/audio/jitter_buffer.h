@@ -11,13 +11,14 @@
 //
 // Delay: a talk spurt starts playing once its first packet has waited the
 // target less that packet's length (the target's jitter part), or once that
-// much more than the first packet is here. The target follows the measured jitter (the spread of arrival times against
-// the packets' places in the stream, over the last two seconds), plus a frame
-// while the path loses packets (so the redundancy of the next packet can
-// arrive in time), and comes back down when the path calms. Whatever piles up
-// beyond the target is dropped: bursts after a stall at once, a steady
-// surplus by cuts inside frames (up to most of a frame a second, joined
-// where the sound repeats itself), so the delay cannot grow over a long call.
+// much more than the first packet is here. The target follows the measured
+// jitter (the spread of arrival times against the packets' places in the
+// stream, over the last two seconds), plus a frame while the path loses
+// packets (so the redundancy of the next packet can arrive in time), and
+// comes back down when the path calms. Whatever piles up beyond it is
+// dropped: bursts after a stall at once, a steady surplus by cuts inside
+// frames (up to most of a frame each half second, joined where the sound
+// repeats itself), so the delay cannot grow over a long call.
 //
 // Not thread-safe: the room's mix guards it.
 #pragma once
