@@ -33,9 +33,9 @@ constexpr auto kDriftWindow = 500ms;
 // The least a spurt's first packet waits for the next: the loudspeaker takes
 // its sound a few milliseconds at a time, ahead of when it plays.
 constexpr int kMinStartWaitMs = 5;
-// A surplus shorter than a frame is cut out of a decoded frame once it is
-// this long; the cut is joined over a crossfade this long, where the sound
-// before and after it are most alike.
+// Surplus delay is cut out of a decoded frame once it is this long; the cut
+// is joined over a crossfade this long, where the sound before and after it
+// are most alike.
 constexpr int kMinCutMs = 5;
 constexpr size_t kCrossfadeSamples = 120;
 
