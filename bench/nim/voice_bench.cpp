@@ -11,9 +11,11 @@
 //   frames the worst listener received;
 // - CPU of a client talking in a speech room (noise suppressor, gain and
 //   speech detector at work), and of one that talks while it hears the
-//   other member (the echo canceller too), each with its sound server's
-//   share, next to the same with every stage of the microphone's processing
-//   off, interleaved.
+//   other member (the echo canceller too), each with its share of its sound
+//   server (what the server costs with the client, less what it costs
+//   without it while the test's speech still plays into the microphone),
+//   next to the same with every stage of the microphone's processing off,
+//   interleaved.
 // QM_BENCH_VOICE_PARTS (e.g. "delay,cpu") runs only some of them: delay,
 // upstream, listeners, cpu.
 #include <pulse/simple.h>
@@ -292,12 +294,17 @@ double MeasureListeners(qmtest::MurmurServer& server, int listeners, std::chrono
 
 struct TalkerCpu {
     double client = -1, sound = -1;  // % of a core
+    // The sound server with A gone and the test's speech still playing into
+    // A's microphone: the rig's own cost, which is not A's share.
+    double soundAlone = -1;
+    double share() const { return sound < 0 || soundAlone < 0 ? -1 : std::max(0.0, sound - soundAlone); }
 };
 
 // A talks in a speech room for `length` while B listens, or (`answered`)
 // both talk at the same time, each hearing the other; the CPU of A and of
-// A's sound server (which also plays the test's speech into A's virtual
-// microphone). `switches`: [voice] lines for both.
+// A's sound server, and then of that server for as long again with A gone
+// (it still plays the test's speech into A's virtual microphone).
+// `switches`: [voice] lines for both.
 TalkerCpu MeasureTalkerCpu(qmtest::MurmurServer& server, const std::string& room, const std::string& switches,
                            bool answered, std::chrono::seconds length) {
     static const std::vector<short> wordsA = qmtest::SpeechSample(
@@ -331,6 +338,14 @@ TalkerCpu MeasureTalkerCpu(qmtest::MurmurServer& server, const std::string& room
     double tick = double(sysconf(_SC_CLK_TCK));
     out.client = 100.0 * double(client1 - client0) / tick / wall;
     out.sound = 100.0 * double(sound1 - sound0) / tick / wall;
+    a.Stop();
+    std::this_thread::sleep_for(1s);  // the server lets go of A's streams
+    sound0 = CpuTicks(soundA.pid());
+    from = Clock::now();
+    std::this_thread::sleep_for(length);
+    sound1 = CpuTicks(soundA.pid());
+    wall = std::chrono::duration<double>(Clock::now() - from).count();
+    out.soundAlone = 100.0 * double(sound1 - sound0) / tick / wall;
     return out;
 }
 
@@ -379,9 +394,10 @@ void MeasureCpu(qmtest::MurmurServer& server) {
         for (Case& c : cases) {
             TalkerCpu cpu = MeasureTalkerCpu(server, std::string(c.name) + "-" + std::to_string(i),
                                              c.processing ? "" : allOff, c.answered, 20s);
-            std::printf("%s: client %.2f %% + sound server %.2f %%\n", c.name, cpu.client, cpu.sound);
+            std::printf("%s: client %.2f %% + sound server %.2f %% (%.2f %% without the client)\n", c.name,
+                        cpu.client, cpu.sound, cpu.soundAlone);
             c.client.push_back(cpu.client);
-            c.total.push_back(cpu.client < 0 || cpu.sound < 0 ? -1 : cpu.client + cpu.sound);
+            c.total.push_back(cpu.client < 0 || cpu.share() < 0 ? -1 : cpu.client + cpu.share());
         }
     }
     for (const Case& c : cases) {
