@@ -295,6 +295,19 @@ double MeasureListeners(qmtest::MurmurServer& server, int listeners, std::chrono
     return worst * 100;
 }
 
+// The CPU of each of `pids` (% of a core) over the next `length`.
+std::vector<double> CpuPercentOver(const std::vector<int>& pids, std::chrono::seconds length) {
+    std::vector<long> before;
+    for (int pid : pids) before.push_back(CpuTicks(pid));
+    auto from = Clock::now();
+    std::this_thread::sleep_for(length);
+    std::vector<double> out;
+    for (size_t i = 0; i < pids.size(); ++i) out.push_back(double(CpuTicks(pids[i]) - before[i]));
+    double wall = std::chrono::duration<double>(Clock::now() - from).count();
+    for (double& ticks : out) ticks = 100.0 * ticks / double(sysconf(_SC_CLK_TCK)) / wall;
+    return out;
+}
+
 struct TalkerCpu {
     double client = -1, sound = -1;  // % of a core
     // The sound server with A gone and the test's speech still playing into
@@ -333,22 +346,12 @@ TalkerCpu MeasureTalkerCpu(qmtest::MurmurServer& server, const std::string& room
     auto voiceA = qmtest::SoundPlayer::Samples(soundA.address(), "micfeed", wordsA);
     auto voiceB = answered ? qmtest::SoundPlayer::Samples(soundB.address(), "micfeed", wordsB) : nullptr;
     std::this_thread::sleep_for(3s);  // the call settles (each hears the other) before the time counts
-    long client0 = CpuTicks(a.pid()), sound0 = CpuTicks(soundA.pid());
-    auto from = Clock::now();
-    std::this_thread::sleep_for(length);
-    long client1 = CpuTicks(a.pid()), sound1 = CpuTicks(soundA.pid());
-    double wall = std::chrono::duration<double>(Clock::now() - from).count();
-    double tick = double(sysconf(_SC_CLK_TCK));
-    out.client = 100.0 * double(client1 - client0) / tick / wall;
-    out.sound = 100.0 * double(sound1 - sound0) / tick / wall;
+    std::vector<double> busy = CpuPercentOver({a.pid(), soundA.pid()}, length);
+    out.client = busy[0];
+    out.sound = busy[1];
     a.Stop();
     std::this_thread::sleep_for(1s);  // the server lets go of A's streams
-    sound0 = CpuTicks(soundA.pid());
-    from = Clock::now();
-    std::this_thread::sleep_for(length);
-    sound1 = CpuTicks(soundA.pid());
-    wall = std::chrono::duration<double>(Clock::now() - from).count();
-    out.soundAlone = 100.0 * double(sound1 - sound0) / tick / wall;
+    out.soundAlone = CpuPercentOver({soundA.pid()}, length)[0];
     return out;
 }
 
