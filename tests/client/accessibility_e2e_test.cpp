@@ -67,17 +67,17 @@ protected:
         // launcher on a private session bus, its address on the display.
         bus_ = new qmtest::SessionBus();
         home_ = new qmtest::TempDir();
+        const qmtest::ExecPlan plan({"/usr/libexec/at-spi-bus-launcher", "--launch-immediately"},
+                                    {{"DBUS_SESSION_BUS_ADDRESS", bus_->address()},
+                                     {"HOME", home_->path()},
+                                     {"XDG_RUNTIME_DIR", home_->path()}});
         pid_t parent = getpid();
         launcherPid_ = fork();
         if (launcherPid_ == 0) {
             setpgid(0, 0);
             prctl(PR_SET_PDEATHSIG, SIGTERM);
             if (getppid() != parent) _exit(0);
-            setenv("DBUS_SESSION_BUS_ADDRESS", bus_->address().c_str(), 1);
-            setenv("HOME", home_->path().c_str(), 1);
-            setenv("XDG_RUNTIME_DIR", home_->path().c_str(), 1);
-            execl("/usr/libexec/at-spi-bus-launcher", "at-spi-bus-launcher", "--launch-immediately",
-                  static_cast<char*>(nullptr));
+            plan.Exec();
             _exit(127);
         }
         GDBusConnection* session =

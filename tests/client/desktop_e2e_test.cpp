@@ -67,17 +67,14 @@ bool WorkArea(int area[4]) {
 
 // A program of the desktop's, ended with the test program.
 int Spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {}) {
+    const qmtest::ExecPlan plan(argv, env);
     pid_t parent = getpid();
     int pid = fork();
     if (pid == 0) {
         setpgid(0, 0);
         prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (getppid() != parent) _exit(0);
-        for (const auto& kv : env) setenv(kv.first.c_str(), kv.second.c_str(), 1);
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
+        plan.Exec();
         _exit(127);
     }
     return pid;

@@ -100,31 +100,31 @@ WaylandSession::WaylandSession(int width, int height, int scale, Activation acti
         error_ = "the compositor's folder cannot be handed to nobody";
         return;
     }
+    std::vector<std::string> argv = {"sway", "-c", config};
+    if (nobody) {
+        argv = {"setpriv", "--reuid=" + std::to_string(nobody->pw_uid), "--regid=" + std::to_string(nobody->pw_gid),
+                "--clear-groups", "--pdeathsig", "TERM", "sway", "-c", config};
+    }
+    const qmtest::ExecPlan plan(argv,
+                                {{"PATH", "/usr/bin:/bin"},
+                                 {"HOME", runtime_},
+                                 {"XDG_RUNTIME_DIR", runtime_},
+                                 {"SWAYSOCK", ipcSocket_},
+                                 {"WLR_BACKENDS", "headless"},
+                                 {"WLR_LIBINPUT_NO_DEVICES", "1"},
+                                 {"WLR_RENDERER", "pixman"}},
+                                true);
+    int out = ::open(dir_.File("compositor.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     pid_t parent = getpid();
     pid_ = fork();
     if (pid_ == 0) {
         setpgid(0, 0);
         if (getppid() != parent) _exit(0);
-        std::string log = dir_.File("compositor.log");
-        int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out >= 0) dup2(out, 1), dup2(out, 2);
-        clearenv();
-        setenv("PATH", "/usr/bin:/bin", 1);
-        setenv("HOME", runtime_.c_str(), 1);
-        setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
-        setenv("SWAYSOCK", ipcSocket_.c_str(), 1);
-        setenv("WLR_BACKENDS", "headless", 1);
-        setenv("WLR_LIBINPUT_NO_DEVICES", "1", 1);
-        setenv("WLR_RENDERER", "pixman", 1);
-        if (nobody) {
-            std::string uid = std::to_string(nobody->pw_uid), gid = std::to_string(nobody->pw_gid);
-            execlp("setpriv", "setpriv", ("--reuid=" + uid).c_str(), ("--regid=" + gid).c_str(), "--clear-groups",
-                   "--pdeathsig", "TERM", "sway", "-c", config.c_str(), static_cast<char*>(nullptr));
-        } else {
-            execlp("sway", "sway", "-c", config.c_str(), static_cast<char*>(nullptr));
-        }
+        plan.Exec();
         _exit(127);
     }
+    if (out >= 0) close(out);
     // Up once its IPC answers and its display socket is there.
     bool up = WaitUntil([&] {
         if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
@@ -142,6 +142,9 @@ WaylandSession::WaylandSession(int width, int height, int scale, Activation acti
     }
     int toPointer[2], fromPointer[2];
     if (pipe(toPointer) != 0 || pipe(fromPointer) != 0) return;
+    const std::string tool = ToolsDir() + "/qm_wlpointer";
+    const qmtest::ExecPlan pointerPlan({tool, std::to_string(layoutWidth()), std::to_string(layoutHeight())},
+                                {{"WAYLAND_DISPLAY", socket_}});
     pointerPid_ = fork();
     if (pointerPid_ == 0) {
         dup2(toPointer[0], 0);
@@ -149,10 +152,7 @@ WaylandSession::WaylandSession(int width, int height, int scale, Activation acti
         close(toPointer[1]);
         close(fromPointer[0]);
         prctl(PR_SET_PDEATHSIG, SIGTERM);
-        setenv("WAYLAND_DISPLAY", socket_.c_str(), 1);
-        std::string tool = ToolsDir() + "/qm_wlpointer";
-        std::string w = std::to_string(layoutWidth()), h = std::to_string(layoutHeight());
-        execl(tool.c_str(), tool.c_str(), w.c_str(), h.c_str(), static_cast<char*>(nullptr));
+        pointerPlan.Exec();
         _exit(127);
     }
     close(toPointer[0]);

@@ -171,7 +171,7 @@ bool ClientRun::StartAndLoad(std::chrono::milliseconds timeout) {
         std::fprintf(stderr, "qm_main ended with code %d before its page loaded%s\n", code,
                      code == 3 ? " (another instance of the client runs on this machine)" : "");
     } else {
-        std::fprintf(stderr, "qm_main runs, but its page did not load\n");
+        std::fprintf(stderr, "qm_main runs, but its page did not load (%s)\n", client_.Describe().c_str());
     }
     return false;
 }

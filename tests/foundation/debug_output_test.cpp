@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/debug_output.h"
+#include "tests/support/process.h"
 
 using namespace std::chrono_literals;
 
@@ -24,12 +25,12 @@ constexpr char kChildVariable[] = "QM_DEBUG_OUTPUT_CHILD";
 // Runs DebugOutputChild.Writes in a new process whose standard error is `fd`;
 // its exit code, or -1 when it did not end in time (it is killed then).
 int RunWriter(int fd, int closeInChild) {
+    const qmtest::ExecPlan plan({"/proc/self/exe", "--gtest_filter=DebugOutputChild.Writes"}, {{kChildVariable, "1"}});
     pid_t pid = fork();
     if (pid == 0) {
         dup2(fd, STDERR_FILENO);
         if (closeInChild >= 0) close(closeInChild);
-        setenv(kChildVariable, "1", 1);
-        execl("/proc/self/exe", "debug_output_child", "--gtest_filter=DebugOutputChild.Writes", nullptr);
+        plan.Exec();
         _exit(127);
     }
     auto deadline = std::chrono::steady_clock::now() + 60s;

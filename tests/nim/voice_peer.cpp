@@ -28,22 +28,23 @@ bool VoicePeer::Start(const std::vector<std::string>& extra) {
     std::string exe = dir_.File("voice_peer");
     std::string module = qmtest::BinDir() + "/qm_nim.so";
     std::string err = dir_.File("stderr.txt");
-    std::vector<const char*> argv = {exe.c_str(), module.c_str()};
-    for (const std::string& a : extra) argv.push_back(a.c_str());
-    argv.push_back(nullptr);
+    std::vector<std::string> argv = {exe, module};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    std::map<std::string, std::string> env = qmtest::SessionForgotten();
+    env["PULSE_SERVER"] = pulse_;
+    env["QM_DEPLOY_FILE"] = dir_.File("deploy.ini");
+    env["HOME"] = dir_.path();
+    const qmtest::ExecPlan plan(argv, env);
+    int e = open(err.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     pid_ = fork();
     if (pid_ == 0) {
         dup2(toChild[0], 0);
         dup2(fromChild[1], 1);
-        int e = open(err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         if (e >= 0) dup2(e, 2);
-        qmtest::ForgetSessionInChild();
-        setenv("PULSE_SERVER", pulse_.c_str(), 1);
-        setenv("QM_DEPLOY_FILE", dir_.File("deploy.ini").c_str(), 1);
-        setenv("HOME", dir_.path().c_str(), 1);
-        execv(exe.c_str(), const_cast<char* const*>(argv.data()));
+        plan.Exec();
         _exit(127);
     }
+    if (e >= 0) close(e);
     close(toChild[0]);
     close(fromChild[1]);
     in_ = toChild[1];

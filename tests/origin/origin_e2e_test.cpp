@@ -47,7 +47,8 @@ TEST(ForeignOrigin, FramedAndNavigatedToGetsNoReplyWhileTheFrontEndStillDoes) {
 
     ASSERT_TRUE(run.Start("/front.html"));
     ASSERT_TRUE(foreign.WaitForRequest("/top-done", 90s))
-        << "client running: " << run.process().Running() << " (exit code 3: another instance runs)\n"
+        << "client running: " << run.process().Running() << " (exit code 3: another instance runs); "
+        << run.process().Describe() << "\n"
         << run.Output();
 
     // The front-end got exactly its own answer.

@@ -126,17 +126,19 @@ int main(int argc, char** argv) {
     signal(SIGINT, SIG_IGN);  // the command, in this terminal's group too, gets it and ends
     signal(SIGTERM, ForwardSignal);
     signal(SIGHUP, ForwardSignal);
+    std::vector<std::string> command(argv + first, argv + argc);
+    const qmtest::ExecPlan plan(command, {{"DBUS_SESSION_BUS_ADDRESS", bus.address()},
+                                          {"XDG_RUNTIME_DIR", runtime.path()},
+                                          {"PULSE_SERVER", "unix:" + pulseSocket},
+                                          {"DISPLAY", display}});
+    const std::string cannotRun = "qm_desktop_session: cannot run " + command.front() + "\n";
     g_command = fork();
     if (g_command < 0) return Fail("cannot start the command");
     if (g_command == 0) {
         signal(SIGINT, SIG_DFL);
-        setenv("DBUS_SESSION_BUS_ADDRESS", bus.address().c_str(), 1);
-        setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
-        setenv("PULSE_SERVER", ("unix:" + pulseSocket).c_str(), 1);
-        setenv("DISPLAY", display.c_str(), 1);
-        execvp(argv[first], argv + first);
-        std::perror(argv[first]);
-        _exit(127);
+        plan.Exec();
+        ssize_t written = write(2, cannotRun.data(), cannotRun.size());
+        _exit(written >= 0 ? 127 : 126);
     }
     int status = 0;
     while (waitpid(g_command, &status, 0) < 0 && errno == EINTR) {

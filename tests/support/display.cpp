@@ -1,5 +1,6 @@
 #include "tests/support/display.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -28,17 +29,17 @@ const std::string& XvfbEnvironment::display() { return g_display; }
 
 void XvfbEnvironment::SetUp() {
     int fds[2];
-    if (pipe(fds) != 0) return;
+    if (pipe2(fds, O_CLOEXEC) != 0) return;
+    const ExecPlan plan({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen_, "-nolisten", "tcp",
+                         "-noreset"},
+                        SessionForgotten());
     pid_t parent = getpid();
     pid_ = fork();
     if (pid_ == 0) {
-        close(fds[0]);
-        std::string fd = std::to_string(fds[1]);
         setpgid(0, 0);
         DieWithParent(parent);
-        ForgetSessionInChild();
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen_.c_str(), "-nolisten", "tcp",
-               "-noreset", static_cast<char*>(nullptr));
+        KeepAcrossExec(fds[1], fds[1]);
+        plan.Exec();
         _exit(127);
     }
     close(fds[1]);
@@ -67,15 +68,16 @@ void UsePrivateDisplay(const std::string& screen) {
 }
 
 int StartTrayHost() {
+    // The test's display, and its bus when it made one.
+    const ExecPlan plan({"trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "200",
+                         "--height", "32"},
+                        SessionForgotten({"DISPLAY", "DBUS_SESSION_BUS_ADDRESS"}));
     pid_t parent = getpid();
     int pid = fork();
     if (pid == 0) {
         setpgid(0, 0);
         DieWithParent(parent);
-        // The test's display, and its bus when it made one.
-        ForgetSessionInChild({"DISPLAY", "DBUS_SESSION_BUS_ADDRESS"});
-        execlp("trayer", "trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "200",
-               "--height", "32", static_cast<char*>(nullptr));
+        plan.Exec();
         _exit(127);
     }
     return pid;

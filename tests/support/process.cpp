@@ -87,6 +87,51 @@ std::string BinDir() { return QM_TEST_BIN_DIR; }
 std::string SourceDir() { return QM_TEST_SOURCE_DIR; }
 std::string TestDataDir() { return std::string(QM_TEST_SOURCE_DIR) + "/tests/data"; }
 
+ExecPlan::ExecPlan(std::vector<std::string> argv, const std::map<std::string, std::string>& env, bool clean)
+    : args_(std::move(argv)) {
+    std::map<std::string, std::string> vars;
+    if (!clean) {
+        for (char** e = environ; e && *e; ++e) {
+            std::string entry(*e);
+            size_t eq = entry.find('=');
+            if (eq != std::string::npos) vars[entry.substr(0, eq)] = entry.substr(eq + 1);
+        }
+    }
+    for (const auto& kv : env) {
+        if (kv.second.empty()) vars.erase(kv.first);
+        else vars[kv.first] = kv.second;
+    }
+    for (const auto& kv : vars) vars_.push_back(kv.first + "=" + kv.second);
+    path_ = args_.empty() ? "" : args_[0];
+    if (!path_.empty() && path_.find('/') == std::string::npos) {
+        auto found = vars.find("PATH");
+        std::string dirs = found != vars.end() ? found->second : "/usr/bin:/bin";
+        for (size_t from = 0; from <= dirs.size();) {
+            size_t to = dirs.find(':', from);
+            if (to == std::string::npos) to = dirs.size();
+            std::string candidate = (to > from ? dirs.substr(from, to - from) : ".") + "/" + path_;
+            if (access(candidate.c_str(), X_OK) == 0) {
+                path_ = candidate;
+                break;
+            }
+            from = to + 1;
+        }
+    }
+    for (std::string& a : args_) argv_.push_back(a.data());
+    argv_.push_back(nullptr);
+    for (std::string& v : vars_) envp_.push_back(v.data());
+    envp_.push_back(nullptr);
+}
+
+void ExecPlan::Exec() const {
+    if (!path_.empty()) execve(path_.c_str(), argv_.data(), envp_.data());
+}
+
+void KeepAcrossExec(int fd, int target) {
+    if (fd == target) fcntl(fd, F_SETFD, 0);
+    else dup2(fd, target);  // the copy has no close-on-exec
+}
+
 ChildProcess::~ChildProcess() { Kill(); }
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
@@ -131,31 +176,25 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const std::map<st
     std::map<std::string, std::string> childEnv = env;
     logFile_ = logFile;
     if (!logFile.empty()) AddSanitizerLogPath(childEnv, logFile);
-    std::vector<std::string> args = argv;
-    std::vector<char*> cargv;
-    for (auto& a : args) cargv.push_back(a.data());
-    cargv.push_back(nullptr);
+    ExecPlan plan(argv, childEnv);
+    int log = logFile.empty() ? -1 : open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     pid_ = fork();
-    if (pid_ < 0) return false;
+    if (pid_ < 0) {
+        if (log >= 0) close(log);
+        return false;
+    }
     if (pid_ == 0) {
         setpgid(0, 0);
-        for (const auto& kv : childEnv) {
-            if (kv.second.empty()) unsetenv(kv.first.c_str());
-            else setenv(kv.first.c_str(), kv.second.c_str(), 1);
-        }
-        if (!logFile.empty()) {
-            int fd = open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-            if (fd >= 0) {
-                dup2(fd, 1);
-                dup2(fd, 2);
-                close(fd);
-            }
+        if (log >= 0) {
+            dup2(log, 1);
+            dup2(log, 2);
         }
         if (stderrFd_ >= 0) dup2(stderrFd_, 2);
         if (!workingDir.empty() && chdir(workingDir.c_str()) != 0) _exit(126);
-        execv(cargv[0], cargv.data());
+        plan.Exec();
         _exit(127);
     }
+    if (log >= 0) close(log);
     exitCode_ = -1;
     return true;
 }
@@ -183,6 +222,19 @@ int ChildProcess::Wait(std::chrono::milliseconds timeout) {
 }
 
 bool ChildProcess::Running() { return pid_ > 0 && Wait(std::chrono::milliseconds(0)) == -1; }
+
+std::string ChildProcess::Describe() const {
+    if (pid_ <= 0) return "no process";
+    std::string proc = "/proc/" + std::to_string(pid_);
+    char exe[4096];
+    ssize_t n = readlink((proc + "/exe").c_str(), exe, sizeof(exe) - 1);
+    std::string program = n > 0 ? std::string(exe, static_cast<size_t>(n)) : "?";
+    std::string stat = ReadFile(proc + "/stat");
+    size_t close = stat.rfind(')');
+    std::string state = close != std::string::npos && close + 2 < stat.size() ? stat.substr(close + 2, 1) : "?";
+    return "process " + std::to_string(pid_) + " runs " + program + ", state " + state + ", waiting in " +
+           ReadFile(proc + "/wchan");
+}
 
 void ChildProcess::Signal(int sig) {
     if (pid_ > 0) kill(pid_, sig);

@@ -10,6 +10,34 @@
 
 namespace qmtest {
 
+// A program to start from a forked child, made ready before the fork. A test
+// program has threads (its servers, the sanitizer's), and the child of fork()
+// inherits every lock as it was at that moment: one that another thread held
+// then (the allocator's, the environment's) stays held in the child for ever,
+// and a setenv() or malloc() there hangs the child before its exec. After the
+// fork only Exec() and async-signal-safe calls (dup2, close, chdir, setpgid,
+// prctl) may follow.
+class ExecPlan {
+public:
+    // `env`: changes to this process's environment (an empty value removes a
+    // variable), applied to an empty one when `clean`. A program named
+    // without a slash is looked for on the resulting PATH now.
+    explicit ExecPlan(std::vector<std::string> argv, const std::map<std::string, std::string>& env = {},
+                      bool clean = false);
+    ExecPlan(const ExecPlan&) = delete;
+    ExecPlan& operator=(const ExecPlan&) = delete;
+    // In the child: execve(); returns only when that failed.
+    void Exec() const;
+
+private:
+    std::string path_;
+    std::vector<std::string> args_, vars_;
+    std::vector<char*> argv_, envp_;
+};
+
+// In a forked child before Exec(): makes `fd` the child's descriptor `target`, kept across the exec.
+void KeepAcrossExec(int fd, int target);
+
 class ChildProcess {
 public:
     ChildProcess() = default;
@@ -33,6 +61,9 @@ public:
     void Signal(int sig);
     void Kill();
     int pid() const { return pid_; }
+    // For a failure message: the program the process runs now (the test's own
+    // until its exec), its state and where in the kernel it waits.
+    std::string Describe() const;
 
 private:
     int pid_ = -1;

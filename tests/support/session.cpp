@@ -32,12 +32,14 @@ std::map<std::string, std::string> ServerEnvironment(const std::map<std::string,
     return env;
 }
 
-void ForgetSessionInChild(std::initializer_list<const char*> keep) {
+std::map<std::string, std::string> SessionForgotten(std::initializer_list<const char*> keep) {
+    std::map<std::string, std::string> env;
     for (const std::string& name : SessionVariables()) {
         bool kept = false;
         for (const char* k : keep) kept = kept || name == k;
-        if (!kept) unsetenv(name.c_str());
+        if (!kept) env[name] = "";
     }
+    return env;
 }
 
 }  // namespace qmtest

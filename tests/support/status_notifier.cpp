@@ -1,5 +1,6 @@
 #include "tests/support/status_notifier.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <functional>
 
+#include "tests/support/process.h"
 #include "tests/support/session.h"
 
 namespace qmtest {
@@ -68,16 +70,15 @@ SessionBus::SessionBus(const std::string& socketPath) {
     text.replace(text.find("LISTEN"), 6, listen);
     if (!WriteFile(config, text)) return;
     int fds[2];
-    if (pipe(fds) != 0) return;
+    if (pipe2(fds, O_CLOEXEC) != 0) return;
+    const ExecPlan plan(
+        {"dbus-daemon", "--config-file=" + config, "--nofork", "--print-address=" + std::to_string(fds[1])},
+        SessionForgotten());
     pid_ = fork();
     if (pid_ == 0) {
-        close(fds[0]);
         setpgid(0, 0);
-        ForgetSessionInChild();
-        std::string printAddress = "--print-address=" + std::to_string(fds[1]);
-        std::string configFile = "--config-file=" + config;
-        execlp("dbus-daemon", "dbus-daemon", configFile.c_str(), "--nofork", printAddress.c_str(),
-               static_cast<char*>(nullptr));
+        KeepAcrossExec(fds[1], fds[1]);
+        plan.Exec();
         _exit(127);
     }
     close(fds[1]);

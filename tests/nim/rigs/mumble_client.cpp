@@ -176,6 +176,8 @@ bool MumbleClient::PrepareHome(const Server& server) {
 bool MumbleClient::StartDisplay() {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return false;
+    const qmtest::ExecPlan plan({"/usr/bin/Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "800x600x24",
+                                 "-nolisten", "tcp", "-noreset"});
     pid_t parent = getpid();
     xvfb_ = fork();
     if (xvfb_ < 0) return false;
@@ -183,10 +185,8 @@ bool MumbleClient::StartDisplay() {
         setpgid(0, 0);
         prctl(PR_SET_PDEATHSIG, SIGTERM);  // no X server outlives a test that crashed
         if (getppid() != parent) _exit(0);
-        int out = dup(fds[1]);  // without close-on-exec
-        std::string fd = std::to_string(out);
-        execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24", "-nolisten", "tcp",
-              "-noreset", static_cast<char*>(nullptr));
+        qmtest::KeepAcrossExec(fds[1], fds[1]);
+        plan.Exec();
         _exit(127);
     }
     close(fds[1]);
