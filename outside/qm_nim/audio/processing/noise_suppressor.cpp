@@ -2,9 +2,6 @@
 
 #include <webrtc/modules/audio_processing/include/audio_processing.h>
 
-#include <algorithm>
-#include <cmath>
-
 #include "outside/qm_nim/audio/audio_format.h"
 
 namespace qmnim::audio {
@@ -16,7 +13,7 @@ NoiseSuppressor::NoiseSuppressor(bool suppress) : suppress_(suppress) {
     apm_.reset(webrtc::AudioProcessing::Create(config));
     if (!apm_) return;
     const auto mono = webrtc::AudioProcessing::kMono;
-    if (apm_->Initialize(kSampleRate, kSampleRate, kSampleRate, mono, mono, mono) != 0) {
+    if (apm_->Initialize(kMeasureRate, kMeasureRate, kMeasureRate, mono, mono, mono) != 0) {
         apm_.reset();
         return;
     }
@@ -29,15 +26,15 @@ NoiseSuppressor::~NoiseSuppressor() = default;
 
 float NoiseSuppressor::Process(std::int16_t* block) {
     if (!apm_) return 1.0f;
-    for (size_t i = 0; i < kBlock; ++i) buffer_[i] = block[i] / 32768.0f;
+    // Three samples to one: what is left above 8 kHz folds down, which the
+    // probability (of a voice's harmonics and spectral shape) does not mind.
+    for (size_t i = 0; i < kMeasured; ++i)
+        buffer_[i] = static_cast<float>(block[3 * i] + block[3 * i + 1] + block[3 * i + 2]) / (3 * 32768.0f);
     float* channel = buffer_.data();
-    const webrtc::StreamConfig mono(kSampleRate, 1);
-    if (apm_->ProcessStream(&channel, mono, mono, &channel) != 0) return 1.0f;
-    if (suppress_) {
-        for (size_t i = 0; i < kBlock; ++i)
-            block[i] = static_cast<std::int16_t>(std::clamp(std::lround(buffer_[i] * 32768.0f), -32768L, 32767L));
-    }
-    return apm_->noise_suppression()->speech_probability();
+    const webrtc::StreamConfig mono(kMeasureRate, 1);
+    const bool measured = apm_->ProcessStream(&channel, mono, mono, &channel) == 0;
+    if (suppress_) denoiser_.Process(block);
+    return measured ? apm_->noise_suppression()->speech_probability() : 1.0f;
 }
 
 }  // namespace qmnim::audio
