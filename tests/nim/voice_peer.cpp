@@ -30,11 +30,9 @@ bool VoicePeer::Start(const std::vector<std::string>& extra) {
     std::string err = dir_.File("stderr.txt");
     std::vector<std::string> argv = {exe, module};
     argv.insert(argv.end(), extra.begin(), extra.end());
-    std::map<std::string, std::string> env = qmtest::SessionForgotten();
-    env["PULSE_SERVER"] = pulse_;
-    env["QM_DEPLOY_FILE"] = dir_.File("deploy.ini");
-    env["HOME"] = dir_.path();
-    const qmtest::ExecPlan plan(argv, env);
+    const qmtest::ExecPlan plan(argv, qmtest::ServerEnvironment({{"PULSE_SERVER", pulse_},
+                                                                 {"QM_DEPLOY_FILE", dir_.File("deploy.ini")},
+                                                                 {"HOME", dir_.path()}}));
     int e = open(err.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     pid_ = fork();
     if (pid_ == 0) {

@@ -32,9 +32,9 @@ TEST(ChildProcess, GetsTheTestsEnvironmentWithItsChangesAndFindsProgramsOnPath) 
                        {{"QM_CHILD_SET", "set"}, {"QM_CHILD_REMOVED", ""}}),
               "kept/set/gone\n");
     // A server's environment has no session variable left, but what it is given.
-    std::map<std::string, std::string> server = qmtest::SessionForgotten({"XDG_RUNTIME_DIR"});
-    server["PULSE_SERVER"] = "unix:/nowhere";
-    EXPECT_EQ(RunShell("echo \"${DISPLAY-none} $PULSE_SERVER\"", server), "none unix:/nowhere\n");
+    EXPECT_EQ(RunShell("echo \"${DISPLAY-none} $PULSE_SERVER\"",
+                       qmtest::ServerEnvironment({{"PULSE_SERVER", "unix:/nowhere"}})),
+              "none unix:/nowhere\n");
 }
 
 TEST(ChildProcess, ACleanEnvironmentHasOnlyWhatItIsGiven) {

@@ -17,6 +17,11 @@ namespace qmtest {
 namespace {
 std::string g_display;
 
+std::string GetEnvOrEmpty(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
 // In a forked child: ends it when the test program ends, also on a crash or
 // an abort, so that no server outlives the test (and keeps its output open).
 void DieWithParent(pid_t parent) {
@@ -32,13 +37,13 @@ void XvfbEnvironment::SetUp() {
     if (pipe2(fds, O_CLOEXEC) != 0) return;
     const ExecPlan plan({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen_, "-nolisten", "tcp",
                          "-noreset"},
-                        SessionForgotten());
+                        ServerEnvironment());
     pid_t parent = getpid();
     pid_ = fork();
     if (pid_ == 0) {
         setpgid(0, 0);
         DieWithParent(parent);
-        KeepAcrossExec(fds[1], fds[1]);
+        KeepAcrossExec(fds[1]);
         plan.Exec();
         _exit(127);
     }
@@ -71,7 +76,8 @@ int StartTrayHost() {
     // The test's display, and its bus when it made one.
     const ExecPlan plan({"trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "200",
                          "--height", "32"},
-                        SessionForgotten({"DISPLAY", "DBUS_SESSION_BUS_ADDRESS"}));
+                        ServerEnvironment({{"DISPLAY", GetEnvOrEmpty("DISPLAY")},
+                                           {"DBUS_SESSION_BUS_ADDRESS", GetEnvOrEmpty("DBUS_SESSION_BUS_ADDRESS")}}));
     pid_t parent = getpid();
     int pid = fork();
     if (pid == 0) {

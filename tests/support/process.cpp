@@ -127,10 +127,7 @@ void ExecPlan::Exec() const {
     if (!path_.empty()) execve(path_.c_str(), argv_.data(), envp_.data());
 }
 
-void KeepAcrossExec(int fd, int target) {
-    if (fd == target) fcntl(fd, F_SETFD, 0);
-    else dup2(fd, target);  // the copy has no close-on-exec
-}
+void KeepAcrossExec(int fd) { fcntl(fd, F_SETFD, 0); }
 
 ChildProcess::~ChildProcess() { Kill(); }
 

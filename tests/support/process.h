@@ -35,8 +35,8 @@ private:
     std::vector<char*> argv_, envp_;
 };
 
-// In a forked child before Exec(): makes `fd` the child's descriptor `target`, kept across the exec.
-void KeepAcrossExec(int fd, int target);
+// In a forked child before Exec(): `fd` (made close-on-exec in the parent) stays open across the exec.
+void KeepAcrossExec(int fd);
 
 class ChildProcess {
 public:

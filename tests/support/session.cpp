@@ -32,14 +32,4 @@ std::map<std::string, std::string> ServerEnvironment(const std::map<std::string,
     return env;
 }
 
-std::map<std::string, std::string> SessionForgotten(std::initializer_list<const char*> keep) {
-    std::map<std::string, std::string> env;
-    for (const std::string& name : SessionVariables()) {
-        bool kept = false;
-        for (const char* k : keep) kept = kept || name == k;
-        if (!kept) env[name] = "";
-    }
-    return env;
-}
-
 }  // namespace qmtest

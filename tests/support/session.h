@@ -27,7 +27,5 @@ void LeaveDesktopSession();
 // program itself set for its own use (its display, its bus).
 std::map<std::string, std::string> ServerEnvironment(const std::map<std::string, std::string>& meant = {});
 
-// Environment changes (for ExecPlan) that remove every session variable but `keep`.
-std::map<std::string, std::string> SessionForgotten(std::initializer_list<const char*> keep = {});
 
 }  // namespace qmtest

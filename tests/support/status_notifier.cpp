@@ -73,11 +73,11 @@ SessionBus::SessionBus(const std::string& socketPath) {
     if (pipe2(fds, O_CLOEXEC) != 0) return;
     const ExecPlan plan(
         {"dbus-daemon", "--config-file=" + config, "--nofork", "--print-address=" + std::to_string(fds[1])},
-        SessionForgotten());
+        ServerEnvironment());
     pid_ = fork();
     if (pid_ == 0) {
         setpgid(0, 0);
-        KeepAcrossExec(fds[1], fds[1]);
+        KeepAcrossExec(fds[1]);
         plan.Exec();
         _exit(127);
     }

@@ -185,7 +185,7 @@ bool MumbleClient::StartDisplay() {
         setpgid(0, 0);
         prctl(PR_SET_PDEATHSIG, SIGTERM);  // no X server outlives a test that crashed
         if (getppid() != parent) _exit(0);
-        qmtest::KeepAcrossExec(fds[1], fds[1]);
+        qmtest::KeepAcrossExec(fds[1]);
         plan.Exec();
         _exit(127);
     }

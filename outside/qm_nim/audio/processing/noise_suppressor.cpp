@@ -6,7 +6,7 @@
 
 namespace qmnim::audio {
 
-NoiseSuppressor::NoiseSuppressor(bool suppress) : suppress_(suppress) {
+NoiseSuppressor::NoiseSuppressor(bool suppress) {
     webrtc::Config config;
     // Only the noise suppressor runs; the experimental gain control would even drive an analog level.
     config.Set<webrtc::ExperimentalAgc>(new webrtc::ExperimentalAgc(false));
@@ -20,6 +20,7 @@ NoiseSuppressor::NoiseSuppressor(bool suppress) : suppress_(suppress) {
     apm_->high_pass_filter()->Enable(true);
     apm_->noise_suppression()->set_level(webrtc::NoiseSuppression::kHigh);
     apm_->noise_suppression()->Enable(true);
+    if (suppress) denoiser_.emplace();
 }
 
 NoiseSuppressor::~NoiseSuppressor() = default;
@@ -33,7 +34,7 @@ float NoiseSuppressor::Process(std::int16_t* block) {
     float* channel = buffer_.data();
     const webrtc::StreamConfig mono(kMeasureRate, 1);
     const bool measured = apm_->ProcessStream(&channel, mono, mono, &channel) == 0;
-    if (suppress_) denoiser_.Process(block);
+    if (denoiser_) denoiser_->Process(block);
     return measured ? apm_->noise_suppression()->speech_probability() : 1.0f;
 }
 

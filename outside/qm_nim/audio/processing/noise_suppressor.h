@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "outside/qm_nim/audio/processing/low_delay_denoiser.h"
 
@@ -37,11 +38,10 @@ public:
 
 private:
     std::unique_ptr<webrtc::AudioProcessing> apm_;
-    const bool suppress_;
     static constexpr int kMeasureRate = 16000;
     static constexpr size_t kMeasured = kBlock / 3;
     std::array<float, kMeasured> buffer_{};
-    LowDelayDenoiser denoiser_;
+    std::optional<LowDelayDenoiser> denoiser_;  // only when suppressing
 };
 
 }  // namespace qmnim::audio
