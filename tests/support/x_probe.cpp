@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <sstream>
-#include <thread>
 
 #include "common/core_protocol.h"
 #include "tests/support/process.h"
@@ -117,13 +116,19 @@ std::optional<XWindowInfo> DragMainWindow(int x, int y, int dx, int dy) {
         drag.insert(drag.end(), {"sleep", "0.05", "mousemove", at(x + dx * step / 5), at(y + dy * step / 5)});
     drag.insert(drag.end(), {"sleep", "0.1", "mouseup", "1"});
     if (!XDo(drag)) return std::nullopt;
-    if (!WaitUntil([&] {
-            std::optional<XWindowInfo> now = FindMainWindow();
-            return now && now->x != before->x;
-        }, 5s))
-        return std::nullopt;
-    std::this_thread::sleep_for(300ms);
-    return FindMainWindow();
+    // It may move in steps: wait until it stands still where the drag ends for
+    // a few looks in a row (an overshoot shows); where it is when that does
+    // not come within 5 s (the caller says how far it got).
+    std::optional<XWindowInfo> now;
+    int still = 0;
+    WaitUntil([&] {
+        std::optional<XWindowInfo> next = FindMainWindow();
+        bool there = next && next->x == before->x + dx && next->y == before->y + dy;
+        still = there && now && next->x == now->x && next->y == now->y ? still + 1 : 0;
+        now = next;
+        return still >= 3;
+    }, 5s);
+    return now;
 }
 
 bool Screenshot(const std::string& pngPath) { return RunProcess({ToolsDir() + "/qm_xshot", pngPath}, 10s) == 0; }

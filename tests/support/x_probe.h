@@ -33,9 +33,9 @@ bool Pixel(int x, int y, int rgb[3]);
 // Runs xdotool with these arguments (e.g. {"mousemove","10","10","click","1"}).
 bool XDo(const std::vector<std::string>& args);
 // Drags with the first button from the screen point (x, y) by (dx, dy) in
-// five steps, as a hand would, and gives the main window, once it moved,
-// 300 ms to come to rest (an overshoot shows). Its place then; nothing when it
-// did not move within 5 s.
+// five steps, as a hand would, and waits for the main window to stand still
+// at (dx, dy) from where it was. Its place then, or after 5 s; nothing when
+// the drag could not be made.
 std::optional<XWindowInfo> DragMainWindow(int x, int y, int dx, int dy);
 bool Screenshot(const std::string& pngPath);
 // Runs qm_xclient (tools/xclient) with these arguments; its output, or
