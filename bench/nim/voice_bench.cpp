@@ -85,15 +85,11 @@ struct MouthToEar {
     double cpuPercent = -1;
 };
 
-std::string DeployFor(const std::string& host, const std::string& fingerprint) {
-    return "[voice]\nhost=" + host + "\nfingerprint=" + fingerprint + "\n";
-}
-
 MouthToEar MeasureMouthToEar(qmtest::MurmurServer& server, std::chrono::seconds length) {
     MouthToEar out;
     qmtest::PulseServer soundA, soundB;
     if (!soundA.Start() || !soundB.Start()) return out;
-    std::string voice = DeployFor(server.host(), server.fingerprint());
+    std::string voice = qmtest::VoiceDeploy(server.host(), server.fingerprint());
     qmtest::VoicePeer a("A", soundA.address(), voice), b("B", soundB.address(), voice);
     if (!a.Start() || !b.Start() || !a.Login("talker", qmtest::MurmurServer::kServerPassword) ||
         !b.Login("listener", qmtest::MurmurServer::kServerPassword))
@@ -193,7 +189,7 @@ Upstream MeasureUpstream(qmtest::MurmurServer& server) {
     if (!qmtest::Firewall::Available()) return out;
     qmtest::PulseServer talkerSound, listenerSound;
     if (!talkerSound.Start() || !listenerSound.Start()) return out;
-    qmtest::VoicePeer listener("L", listenerSound.address(), DeployFor(server.host(), server.fingerprint()));
+    qmtest::VoicePeer listener("L", listenerSound.address(), qmtest::VoiceDeploy(server.host(), server.fingerprint()));
     if (!listener.Start() || !listener.Login("ear", qmtest::MurmurServer::kServerPassword)) return out;
     listener.Join("wire", "- 1 0");
     listener.Do("play -");
@@ -204,7 +200,7 @@ Upstream MeasureUpstream(qmtest::MurmurServer& server) {
         // It sends all the time, as the Mumble client here does: a speech
         // room's detector rightly takes the test tone for no speech.
         qmtest::VoicePeer module("M", talkerSound.address(),
-                                 DeployFor(relay.host(), server.fingerprint()) + "speech_detection=off\n");
+                                 qmtest::VoiceDeploy(relay.host(), server.fingerprint(), "speech_detection=off\n"));
         if (module.Start() && module.Login("module", qmtest::MurmurServer::kServerPassword)) {
             module.Join("wire", "- 1 0");  // speech at the high rate: 40 kb/s
             module.Do("mic - 0");
@@ -333,7 +329,7 @@ TalkerCpu MeasureTalkerCpu(qmtest::MurmurServer& server, const std::string& room
     if (wordsA.empty() || wordsB.empty()) return out;
     qmtest::PulseServer soundA, soundB;
     if (!soundA.Start() || !soundB.Start()) return out;
-    std::string voice = "[voice]\nhost=" + server.host() + "\nfingerprint=" + server.fingerprint() + "\n" + switches;
+    std::string voice = qmtest::VoiceDeploy(server.host(), server.fingerprint(), switches);
     qmtest::VoicePeer a("A", soundA.address(), voice), b("B", soundB.address(), voice);
     if (!a.Start() || !b.Start() || !a.Login("talker", qmtest::MurmurServer::kServerPassword) ||
         !b.Login("answerer", qmtest::MurmurServer::kServerPassword))

@@ -52,7 +52,7 @@ TEST(VoiceClient, TheDemoPageHearsAnotherParticipantAndACrashLeavesThePasswordNo
     PulseServer clientSound, peerSound;
     ASSERT_TRUE(clientSound.Start()) << clientSound.Log();
     ASSERT_TRUE(peerSound.Start()) << peerSound.Log();
-    std::string voice = "[voice]\nhost=" + server.host() + "\nfingerprint=" + server.fingerprint() + "\n";
+    std::string voice = VoiceDeploy(server.host(), server.fingerprint());
 
     // The other participant speaks in room 7.
     VoicePeer peer("talker", peerSound.address(), voice);
@@ -231,7 +231,7 @@ TEST(VoiceRoomPage, AUserJoinsARoomSeesAnotherTalkAndMuteAndLeaves) {
     PulseServer clientSound, peerSound;
     ASSERT_TRUE(clientSound.Start()) << clientSound.Log();
     ASSERT_TRUE(peerSound.Start()) << peerSound.Log();
-    std::string voice = "[voice]\nhost=" + server.host() + "\nfingerprint=" + server.fingerprint() + "\n";
+    std::string voice = VoiceDeploy(server.host(), server.fingerprint());
 
     qmtest::ClientInstall install;
     qmtest::HttpServer web, stats;

@@ -27,17 +27,6 @@
 namespace qmtest {
 namespace {
 
-Json::Value Parse(const std::string& text) {
-    Json::Value v;
-    Json::Reader reader;
-    reader.parse(text, v);
-    return v;
-}
-
-std::string DeployFor(const std::string& host, const std::string& fingerprint) {
-    return "[voice]\nhost=" + host + "\nfingerprint=" + fingerprint + "\n";
-}
-
 // Records `source` until the tone is there; bounded in tries.
 bool Hears(const std::string& pulse, double hz, int tries = 20, const std::string& source = "spk.monitor") {
     for (int i = 0; i < tries; ++i) {
@@ -73,7 +62,7 @@ protected:
         delete server_;
     }
 
-    std::string Deploy() const { return DeployFor(server_->host(), server_->fingerprint()); }
+    std::string Deploy() const { return VoiceDeploy(server_->host(), server_->fingerprint()); }
     std::unique_ptr<VoicePeer> Peer(const std::string& name, PulseServer* pulse, const std::string& deploy = "") {
         auto p = std::make_unique<VoicePeer>(name, pulse->address(), deploy.empty() ? Deploy() : deploy);
         EXPECT_TRUE(p->Start()) << p->Stderr();
@@ -81,15 +70,7 @@ protected:
     }
     // A peer logged in and in `room`, with its microphone and loudspeaker on.
     std::unique_ptr<VoicePeer> InRoom(const std::string& name, PulseServer* pulse, const std::string& room) {
-        auto p = Peer(name, pulse);
-        EXPECT_TRUE(p->Login(name, MurmurServer::kServerPassword)) << p->Stderr();
-        Json::Value joined = Parse(p->Join(room));
-        EXPECT_EQ(joined["res"].asInt(), 200) << joined;
-        EXPECT_TRUE(p->Do("mic - 0"));
-        EXPECT_TRUE(p->Started(0));
-        EXPECT_TRUE(p->Do("play -"));
-        EXPECT_TRUE(p->Started(2));
-        return p;
+        return PeerInRoom(name, pulse->address(), Deploy(), room);
     }
 
     static MurmurServer* server_;
@@ -115,7 +96,7 @@ TEST_F(Voice, LoginSucceedsOnlyWithTheRightPassword) {
 
 TEST_F(Voice, NoServerOrASilentOneFailsWithinTheBound) {
     // Nobody listens on this port.
-    auto none = Peer("nobody", pulseA_, DeployFor("127.0.0.1:" + std::to_string(FreePort()), server_->fingerprint()));
+    auto none = Peer("nobody", pulseA_, VoiceDeploy("127.0.0.1:" + std::to_string(FreePort()), server_->fingerprint()));
     auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(none->Login("nobody", "x"));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 6s);
@@ -129,7 +110,7 @@ TEST_F(Voice, NoServerOrASilentOneFailsWithinTheBound) {
     ASSERT_EQ(listen(listener, 4), 0);
     socklen_t len = sizeof a;
     getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-    auto silent = Peer("silent", pulseA_, DeployFor("127.0.0.1:" + std::to_string(ntohs(a.sin_port)), server_->fingerprint()));
+    auto silent = Peer("silent", pulseA_, VoiceDeploy("127.0.0.1:" + std::to_string(ntohs(a.sin_port)), server_->fingerprint()));
     start = std::chrono::steady_clock::now();
     EXPECT_FALSE(silent->Login("silent", "x"));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 6s);
@@ -139,7 +120,7 @@ TEST_F(Voice, NoServerOrASilentOneFailsWithinTheBound) {
 TEST_F(Voice, ACertificateThatDoesNotMatchThePinIsRefused) {
     std::string wrong = server_->fingerprint();
     wrong[0] = wrong[0] == 'a' ? 'b' : 'a';
-    auto peer = Peer("mallory", pulseA_, DeployFor(server_->host(), wrong));
+    auto peer = Peer("mallory", pulseA_, VoiceDeploy(server_->host(), wrong));
     EXPECT_FALSE(peer->Login("mallory", MurmurServer::kServerPassword));
     std::string logs = qmtest::ReadFile(peer->dir() + "/LOG") + peer->Stderr();
     // The refusal happened in the handshake: the server never saw the user.
@@ -149,14 +130,14 @@ TEST_F(Voice, ACertificateThatDoesNotMatchThePinIsRefused) {
     for (size_t i = 0; i < server_->fingerprint().size(); i += 2)
         pretty += (i ? ":" : "") + server_->fingerprint().substr(i, 2);
     for (char& c : pretty) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    auto good = Peer("mallory2", pulseA_, DeployFor(server_->host(), pretty));
+    auto good = Peer("mallory2", pulseA_, VoiceDeploy(server_->host(), pretty));
     EXPECT_TRUE(good->Login("mallory2", MurmurServer::kServerPassword));
 }
 
 TEST_F(Voice, WithoutAVoiceSectionEveryCommandFailsCleanly) {
     auto peer = Peer("nosection", pulseA_, "[frontend]\ndefault=127.0.0.1:1\n");
     EXPECT_FALSE(peer->Login("nosection", "x"));
-    Json::Value joined = Parse(peer->Join("1001"));
+    Json::Value joined = ParseJson(peer->Join("1001"));
     EXPECT_EQ(joined["res"].asInt(), 503) << joined;
     EXPECT_TRUE(peer->Do("leave"));
     EXPECT_TRUE(peer->Do("logout"));
@@ -169,16 +150,16 @@ TEST_F(Voice, RoomsAreChannelsNamedAfterTheRoomAndOddNamesAreEncoded) {
     auto b = Peer("ben", pulseB_);
     ASSERT_TRUE(a->Login("ann", MurmurServer::kServerPassword));
     ASSERT_TRUE(b->Login("ben", MurmurServer::kServerPassword));
-    Json::Value ja = Parse(a->Join("room/1"));  // the server's rule refuses "/": encoded
+    Json::Value ja = ParseJson(a->Join("room/1"));  // the server's rule refuses "/": encoded
     ASSERT_EQ(ja["res"].asInt(), 200) << ja;
     EXPECT_EQ(ja["room_id"].asString(), "room/1");
     EXPECT_EQ(ja["uid"].asString(), "ann");
-    Json::Value jb = Parse(b->Join("room/1"));
+    Json::Value jb = ParseJson(b->Join("room/1"));
     ASSERT_EQ(jb["res"].asInt(), 200) << jb;
     EXPECT_EQ(jb["channelId"], ja["channelId"]);
     ASSERT_EQ(jb["members"].size(), 1u) << jb;
     EXPECT_EQ(jb["members"][0]["uid"].asString(), "ann");
-    Json::Value plain = Parse(b->Join("Lobby-7"));
+    Json::Value plain = ParseJson(b->Join("Lobby-7"));
     ASSERT_EQ(plain["res"].asInt(), 200) << plain;
     EXPECT_NE(plain["channelId"], ja["channelId"]);
     EXPECT_NE(server_->Log().find("Lobby-7"), std::string::npos) << "a plain room id is the channel's own name";
@@ -202,7 +183,7 @@ TEST_F(Voice, TonesCrossTheRoomBothWaysAndStopOnMuteViewerAndLeave) {
     auto first = std::chrono::steady_clock::now();
     for (int i = 0; i < 20; ++i) ASSERT_TRUE(b->Next("event level ", &level, 5s));
     EXPECT_LT(std::chrono::steady_clock::now() - first, 2500ms);
-    Json::Value levels = Parse(level);
+    Json::Value levels = ParseJson(level);
     bool amySpeaks = false;
     for (const Json::Value& m : levels["members"])
         if (m["uid"].asString() == "amy" && m["speaking"].asBool() && m["volumn"].asInt() > 30) amySpeaks = true;
@@ -241,7 +222,7 @@ TEST_F(Voice, AJoinRightAfterALeaveEndsInTheRoom) {
     // answer must wait for the room, not take the channel being left for it.
     for (int i = 0; i < 3; ++i) {
         ASSERT_TRUE(a->Do("leave"));
-        ASSERT_EQ(Parse(a->Join("again"))["res"].asInt(), 200);
+        ASSERT_EQ(ParseJson(a->Join("again"))["res"].asInt(), 200);
     }
     EXPECT_TRUE(Hears(pulseB_->address(), 440)) << "A is not in the room its join was answered for";
 }
@@ -250,7 +231,7 @@ TEST_F(Voice, TestModePlaysTheMicrophoneLocallyAndSendsNothing) {
     auto a = Peer("eve", pulseA_);
     auto b = InRoom("fay", pulseB_, "mirror");
     ASSERT_TRUE(a->Login("eve", MurmurServer::kServerPassword));
-    ASSERT_EQ(Parse(a->Join("mirror"))["res"].asInt(), 200);
+    ASSERT_EQ(ParseJson(a->Join("mirror"))["res"].asInt(), 200);
     TonePlayer toneA(pulseA_->address(), "micfeed", 440);
     ASSERT_TRUE(a->Do("mic - 1"));
     ASSERT_TRUE(a->Started(0));
@@ -264,7 +245,7 @@ TEST_F(Voice, ASharedProgramIsHeardAndOtherProgramsAreNot) {
     auto a = Peer("gus", pulseA_);
     auto b = InRoom("hal", pulseB_, "music");
     ASSERT_TRUE(a->Login("gus", MurmurServer::kServerPassword));
-    ASSERT_EQ(Parse(a->Join("music"))["res"].asInt(), 200);
+    ASSERT_EQ(ParseJson(a->Join("music"))["res"].asInt(), 200);
     TonePlayer player(pulseA_->address(), "-", 880, "music_player");
     TonePlayer other(pulseA_->address(), "-", 550, "other_program");
     // The device list names the program once it plays (starting it may take a while on a busy machine).
@@ -301,9 +282,9 @@ TEST_F(Voice, TheModuleReconnectsAndRejoinsAfterTheServerRestarts) {
     std::string rejoinA, rejoinB;
     ASSERT_TRUE(a->Next("event join ", &rejoinA, 30s));
     ASSERT_TRUE(b->Next("event join ", &rejoinB, 30s));
-    EXPECT_EQ(Parse(rejoinA)["res"].asInt(), 200) << rejoinA;
-    EXPECT_EQ(Parse(rejoinB)["res"].asInt(), 200) << rejoinB;
-    EXPECT_TRUE(Parse(rejoinB)["rejoin"].asBool());
+    EXPECT_EQ(ParseJson(rejoinA)["res"].asInt(), 200) << rejoinA;
+    EXPECT_EQ(ParseJson(rejoinB)["res"].asInt(), 200) << rejoinB;
+    EXPECT_TRUE(ParseJson(rejoinB)["rejoin"].asBool());
     EXPECT_TRUE(Hears(pulseB_->address(), 440)) << "no sound after the reconnection";
 }
 
@@ -313,7 +294,7 @@ TEST_F(Voice, ARoomWithAnRtmpAddressIsPublishedAsAacWithTheTone) {
     auto a = Peer("kim", pulseA_);
     ASSERT_TRUE(a->Login("kim", MurmurServer::kServerPassword));
     std::string url = ingest.Url("room42");
-    Json::Value joined = Parse(a->Join("stage", url));
+    Json::Value joined = ParseJson(a->Join("stage", url));
     ASSERT_EQ(joined["res"].asInt(), 200) << joined;
     EXPECT_EQ(joined["rtmp_url"].asString(), url);
     TonePlayer toneA(pulseA_->address(), "micfeed", 440);

@@ -26,12 +26,6 @@ namespace {
 using namespace std::chrono_literals;
 namespace vw = voicewire;
 
-Json::Value Parse(const std::string& text) {
-    Json::Value v;
-    Json::Reader().parse(text, v);
-    return v;
-}
-
 bool Names(const Json::Value& members, const std::string& uid) {
     for (const Json::Value& m : members)
         if (m["uid"].asString() == uid) return true;
@@ -73,18 +67,8 @@ protected:
 
     // A module on its own sound server, logged in, in the room, microphone and loudspeaker on.
     std::unique_ptr<VoicePeer> Module(const std::string& name, Json::Value* joined = nullptr) {
-        auto p = std::make_unique<VoicePeer>(
-            name, pulse_.address(), "[voice]\nhost=" + murmur_->host() + "\nfingerprint=" + murmur_->fingerprint() + "\n");
-        EXPECT_TRUE(p->Start()) << p->Stderr();
-        EXPECT_TRUE(p->Login(name, MurmurServer::kServerPassword)) << p->Stderr();
-        Json::Value j = Parse(p->Join(kRoom));
-        EXPECT_EQ(j["res"].asInt(), 200) << j;
-        if (joined) *joined = j;
-        EXPECT_TRUE(p->Do("mic - 0"));
-        EXPECT_TRUE(p->Started(0));
-        EXPECT_TRUE(p->Do("play -"));
-        EXPECT_TRUE(p->Started(2));
-        return p;
+        return PeerInRoom(name, pulse_.address(), VoiceDeploy(murmur_->host(), murmur_->fingerprint()), kRoom, "", {},
+                          joined);
     }
     const NotificationRecorder& notes() const { return mumble_->notifications(); }
 
@@ -119,7 +103,7 @@ TEST_F(Interop, TheMumbleClientSeesTheModuleComeMuteAndGo) {
     ASSERT_TRUE(module->Do("leave"));
     EXPECT_TRUE(notes().WaitFor({"User Left Channel", "ada"}, 20s, before));
     before = notes().count();
-    ASSERT_EQ(Parse(module->Join(kRoom))["res"].asInt(), 200);
+    ASSERT_EQ(ParseJson(module->Join(kRoom))["res"].asInt(), 200);
     EXPECT_TRUE(notes().WaitFor({"User Joined Channel", "ada"}, 20s, before));
     before = notes().count();
     ASSERT_TRUE(module->Do("logout"));
@@ -136,7 +120,7 @@ TEST_F(Interop, TheModuleSeesTheMumbleClientInTheRoomAndTalking) {
     for (int i = 0; i < 100 && !speaking; ++i) {
         std::string level;
         if (!module->Next("event level ", &level, 10s)) break;
-        Json::Value event = Parse(level);
+        Json::Value event = ParseJson(level);
         for (const Json::Value& m : event["members"])
             speaking = speaking || (m["uid"].asString() == "desktop" && m["speaking"].asBool());
     }
@@ -149,12 +133,12 @@ TEST_F(Interop, TheModuleSeesTheMumbleClientInTheRoomAndTalking) {
     ASSERT_TRUE(admin.Move("desktop", ""));
     ASSERT_TRUE(mumble_->WaitInChannel(""));
     ASSERT_TRUE(module->Do("leave"));
-    joined = Parse(module->Join(kRoom));
+    joined = ParseJson(module->Join(kRoom));
     EXPECT_FALSE(Names(joined["members"], "desktop")) << joined;
     ASSERT_TRUE(admin.Move("desktop", kRoom));
     ASSERT_TRUE(mumble_->WaitInChannel(kRoom));
     ASSERT_TRUE(module->Do("leave"));
-    joined = Parse(module->Join(kRoom));
+    joined = ParseJson(module->Join(kRoom));
     EXPECT_TRUE(Names(joined["members"], "desktop")) << joined;
 }
 
@@ -180,10 +164,10 @@ TEST_F(Interop, TonesCrossBothWaysAndTheMumbleClientSpeaksUdp) {
 TEST_F(Interop, TheModuleSpeaksUdpToo) {
     DelayRelay relay(murmur_->port());
     ASSERT_TRUE(relay.Start());
-    VoicePeer module("dot", pulse_.address(), "[voice]\nhost=" + relay.host() + "\nfingerprint=" + murmur_->fingerprint() + "\n");
+    VoicePeer module("dot", pulse_.address(), VoiceDeploy(relay.host(), murmur_->fingerprint()));
     ASSERT_TRUE(module.Start());
     ASSERT_TRUE(module.Login("dot", MurmurServer::kServerPassword));
-    ASSERT_EQ(Parse(module.Join(kRoom))["res"].asInt(), 200);
+    ASSERT_EQ(ParseJson(module.Join(kRoom))["res"].asInt(), 200);
     ASSERT_TRUE(module.Do("mic - 0"));
     ASSERT_TRUE(module.Do("play -"));
     TonePlayer tone(pulse_.address(), "micfeed", 440);
@@ -234,7 +218,7 @@ double SilentShareOfStream(int step) {
     server.AddChannel(4, 0, "stream");
     server.AddUser(vw::User(77, "sender", 4));
     VoicePeer peer("listener", pulse.address(), server.Deploy());
-    if (!peer.Start() || !peer.Login("listener", "pw") || Parse(peer.Join("stream"))["res"].asInt() != 200 ||
+    if (!peer.Start() || !peer.Login("listener", "pw") || ParseJson(peer.Join("stream"))["res"].asInt() != 200 ||
         !peer.Do("play -") || !peer.Started(2))
         return -1;
     Recorder speaker(pulse.address(), "spk.monitor");

@@ -37,12 +37,6 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Direction = DelayRelay::Direction;
 
-Json::Value Parse(const std::string& text) {
-    Json::Value v;
-    Json::Reader().parse(text, v);
-    return v;
-}
-
 // Silent 10 ms blocks between the first and the last block with sound.
 int GapsInside(const std::vector<short>& heard) {
     const size_t block = 480;
@@ -86,7 +80,7 @@ protected:
         auto p = std::make_unique<VoicePeer>("listener", pulse_.address(), server_.Deploy());
         EXPECT_TRUE(p->Start()) << p->Stderr();
         EXPECT_TRUE(p->Login("lis", "pw")) << p->Stderr();
-        EXPECT_EQ(Parse(p->Join(room))["res"].asInt(), 200);
+        EXPECT_EQ(ParseJson(p->Join(room))["res"].asInt(), 200);
         EXPECT_TRUE(p->Do("play -"));
         EXPECT_TRUE(p->Started(2));
         return p;
@@ -219,10 +213,6 @@ TEST_F(FromScriptedServer, RefusedDatagramsDoNotKeepTheModuleBusy) {
 
 // --- the datagram path against murmurd ------------------------------------------------------
 
-std::string DeployFor(const std::string& host, const std::string& fingerprint) {
-    return "[voice]\nhost=" + host + "\nfingerprint=" + fingerprint + "\n";
-}
-
 // Waits until what clients send the server by UDP (`udp`) or TCP over the
 // last second is at least (`atLeast`) or below a rate; bounded.
 bool WaitRate(const DelayRelay& relay, bool udp, bool atLeast, std::uint64_t bytesPerSecond,
@@ -256,16 +246,8 @@ protected:
     // A peer in `room` through `host` (the server itself or a relay), microphone and loudspeaker on.
     std::unique_ptr<VoicePeer> InRoom(const std::string& name, PulseServer& pulse, const std::string& room,
                                       const std::string& host = "") {
-        auto p = std::make_unique<VoicePeer>(name, pulse.address(),
-                                             DeployFor(host.empty() ? murmur_->host() : host, murmur_->fingerprint()));
-        EXPECT_TRUE(p->Start()) << p->Stderr();
-        EXPECT_TRUE(p->Login(name, MurmurServer::kServerPassword)) << p->Stderr();
-        EXPECT_EQ(Parse(p->Join(room))["res"].asInt(), 200);
-        EXPECT_TRUE(p->Do("mic - 0"));
-        EXPECT_TRUE(p->Started(0));
-        EXPECT_TRUE(p->Do("play -"));
-        EXPECT_TRUE(p->Started(2));
-        return p;
+        return PeerInRoom(name, pulse.address(), VoiceDeploy(host.empty() ? murmur_->host() : host, murmur_->fingerprint()),
+                          room);
     }
     static MurmurServer* murmur_;
     PulseServer pulseA_, pulseB_;

@@ -6,6 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
+#include "tests/nim/voice_servers.h"
 #include "tests/support/session.h"
 
 namespace qmtest {
@@ -151,6 +154,32 @@ void VoicePeer::Stop() {
     close(in_);
     if (reader_.joinable()) reader_.join();
     close(out_);
+}
+
+std::string VoiceDeploy(const std::string& host, const std::string& fingerprint, const std::string& extra) {
+    return "[voice]\nhost=" + host + "\nfingerprint=" + fingerprint + "\n" + extra;
+}
+
+Json::Value ParseJson(const std::string& text) {
+    Json::Value v;
+    Json::Reader().parse(text, v);
+    return v;
+}
+
+std::unique_ptr<VoicePeer> PeerInRoom(const std::string& name, const std::string& pulse, const std::string& deploy,
+                                      const std::string& room, const std::string& joinExtra,
+                                      const std::vector<std::string>& args, Json::Value* joined) {
+    auto p = std::make_unique<VoicePeer>(name, pulse, deploy);
+    EXPECT_TRUE(p->Start(args)) << p->Stderr();
+    EXPECT_TRUE(p->Login(name, MurmurServer::kServerPassword)) << p->Stderr();
+    Json::Value reply = ParseJson(p->Join(room, joinExtra));
+    EXPECT_EQ(reply["res"].asInt(), 200) << reply;
+    if (joined) *joined = reply;
+    EXPECT_TRUE(p->Do("mic - 0"));
+    EXPECT_TRUE(p->Started(0));
+    EXPECT_TRUE(p->Do("play -"));
+    EXPECT_TRUE(p->Started(2));
+    return p;
 }
 
 }  // namespace qmtest

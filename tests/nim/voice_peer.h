@@ -6,10 +6,13 @@
 #include <condition_variable>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <json/json.h>
 
 #include "tests/support/process.h"
 
@@ -61,5 +64,18 @@ private:
     bool closed_ = false;
     std::string profile_;
 };
+
+// The deploy file's voice section for the server at `host`, with `extra`
+// lines after it.
+std::string VoiceDeploy(const std::string& host, const std::string& fingerprint, const std::string& extra = "");
+// The JSON of an event or a reply (null when it is none).
+Json::Value ParseJson(const std::string& text);
+// A peer on the sound server `pulse`, started with `args`, logged in as
+// `name`, in `room` (joined with `joinExtra`, e.g. "- 1 0" for a music
+// room) with its microphone and loudspeaker on. Each step that fails is a
+// test failure; the join's reply goes to `joined`.
+std::unique_ptr<VoicePeer> PeerInRoom(const std::string& name, const std::string& pulse, const std::string& deploy,
+                                      const std::string& room, const std::string& joinExtra = "",
+                                      const std::vector<std::string>& args = {}, Json::Value* joined = nullptr);
 
 }  // namespace qmtest

@@ -31,13 +31,6 @@ namespace {
 constexpr int kSpeechRoom = 0, kMusicRoom = 2;  // audio_mode
 constexpr size_t kSecond = 48000;           // samples the recorders take a second (mono)
 
-Json::Value Parse(const std::string& text) {
-    Json::Value v;
-    Json::Reader reader;
-    reader.parse(text, v);
-    return v;
-}
-
 // A member of the room inside the test, counting the voice it is sent.
 class Listener : public qmnim::session::SessionListener {
 public:
@@ -97,29 +90,20 @@ private:
 };
 
 std::string DeployFor(const MurmurServer& server, const std::string& extra = "") {
-    return "[voice]\nhost=" + server.host() + "\nfingerprint=" + server.fingerprint() + "\n" + extra;
+    return VoiceDeploy(server.host(), server.fingerprint(), extra);
 }
 
 // A peer in `room` with its microphone and loudspeaker on.
 std::unique_ptr<VoicePeer> InRoom(const std::string& name, const PulseServer& pulse, const std::string& room,
                                   int audioMode, const std::string& deploy) {
-    auto p = std::make_unique<VoicePeer>(name, pulse.address(), deploy);
-    EXPECT_TRUE(p->Start()) << p->Stderr();
-    EXPECT_TRUE(p->Login(name, MurmurServer::kServerPassword)) << p->Stderr();
-    Json::Value joined = Parse(p->Join(room, "- 1 " + std::to_string(audioMode)));
-    EXPECT_EQ(joined["res"].asInt(), 200) << joined;
-    EXPECT_TRUE(p->Do("mic - 0"));
-    EXPECT_TRUE(p->Started(0));
-    EXPECT_TRUE(p->Do("play -"));
-    EXPECT_TRUE(p->Started(2));
-    return p;
+    return PeerInRoom(name, pulse.address(), deploy, room, "- 1 " + std::to_string(audioMode));
 }
 
 // Whether `peer` reports `member` speaking in a level event (bounded).
 bool HearsMember(VoicePeer& peer, const std::string& member) {
     std::string level;
     for (int i = 0; i < 500 && peer.Next("event level ", &level, 20s); ++i) {
-        const Json::Value event = Parse(level);
+        const Json::Value event = ParseJson(level);
         for (const Json::Value& m : event["members"])
             if (m["uid"].asString() == member && m["speaking"].asBool()) return true;
     }

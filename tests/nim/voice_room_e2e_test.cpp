@@ -26,12 +26,6 @@ namespace vw = voicewire;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-Json::Value Parse(const std::string& text) {
-    Json::Value v;
-    Json::Reader().parse(text, v);
-    return v;
-}
-
 // The next members event of `peer` for which `match` holds (earlier ones are
 // taken on the way); null when none came within `timeout`. With `last`, the
 // room as the last event taken showed it: checked first, kept up to date.
@@ -43,7 +37,7 @@ Json::Value WaitMembers(VoicePeer& peer, const std::function<bool(const Json::Va
     while (Clock::now() < until) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
         if (!peer.Next("event members ", &text, left)) break;
-        Json::Value v = Parse(text);
+        Json::Value v = ParseJson(text);
         if (last) *last = v;
         if (match(v)) return v;
     }
@@ -78,10 +72,10 @@ protected:
         delete pulseB_;
         delete server_;
     }
+    static std::string Deploy() { return VoiceDeploy(server_->host(), server_->fingerprint()); }
     std::unique_ptr<VoicePeer> Peer(const std::string& name, PulseServer* pulse,
                                     const std::vector<std::string>& args = {}) {
-        auto p = std::make_unique<VoicePeer>(
-            name, pulse->address(), "[voice]\nhost=" + server_->host() + "\nfingerprint=" + server_->fingerprint() + "\n");
+        auto p = std::make_unique<VoicePeer>(name, pulse->address(), Deploy());
         EXPECT_TRUE(p->Start(args)) << p->Stderr();
         EXPECT_TRUE(p->Login(name, MurmurServer::kServerPassword)) << p->Stderr();
         return p;
@@ -89,13 +83,7 @@ protected:
     // In `room` with microphone and loudspeaker on.
     std::unique_ptr<VoicePeer> InRoom(const std::string& name, PulseServer* pulse, const std::string& room,
                                       const std::vector<std::string>& args = {}) {
-        auto p = Peer(name, pulse, args);
-        EXPECT_EQ(Parse(p->Join(room))["res"].asInt(), 200);
-        EXPECT_TRUE(p->Do("mic - 0"));
-        EXPECT_TRUE(p->Started(0));
-        EXPECT_TRUE(p->Do("play -"));
-        EXPECT_TRUE(p->Started(2));
-        return p;
+        return PeerInRoom(name, pulse->address(), Deploy(), room, "", args);
     }
 
     static MurmurServer* server_;
@@ -113,7 +101,7 @@ TEST_F(RoomOnMurmur, RoomsNamedInAnyScriptMeetTheChannelOfThatName) {
     for (const char* name : {kArabic, kThai, kHebrew, kDevanagari}) {
         std::optional<std::uint32_t> made = admin.MakeChannel(name);
         ASSERT_TRUE(made) << name << "\n" << server_->Log();
-        Json::Value joined = Parse(peer->Join(name));
+        Json::Value joined = ParseJson(peer->Join(name));
         ASSERT_EQ(joined["res"].asInt(), 200) << joined;
         EXPECT_EQ(joined["channelId"].asUInt(), *made) << name << " became another channel";
         EXPECT_EQ(joined["room_id"].asString(), name);
@@ -123,12 +111,12 @@ TEST_F(RoomOnMurmur, RoomsNamedInAnyScriptMeetTheChannelOfThatName) {
     // A room nobody made yet is made under its own name: the operator finds
     // it by that name.
     const std::string fresh = std::string(kThai) + "2";
-    Json::Value made = Parse(peer->Join(fresh));
+    Json::Value made = ParseJson(peer->Join(fresh));
     ASSERT_EQ(made["res"].asInt(), 200);
     EXPECT_EQ(admin.MakeChannel(fresh), std::optional<std::uint32_t>(made["channelId"].asUInt()))
         << "the module made the room under another name";
     // Beyond the BMP the server's rule refuses the name: encoded, and still a room.
-    Json::Value astral = Parse(peer->Join("\xF0\xA0\x80\x80"));
+    Json::Value astral = ParseJson(peer->Join("\xF0\xA0\x80\x80"));
     EXPECT_EQ(astral["res"].asInt(), 200) << astral;
     EXPECT_EQ(astral["room_id"].asString(), "\xF0\xA0\x80\x80");
 }
@@ -238,10 +226,10 @@ MumbleClient* RoomWithMumble::mumble_ = nullptr;
 
 TEST_F(RoomWithMumble, TheModuleSeesTheMumbleClientTalkMuteDeafenGoAndComeBack) {
     VoicePeer module("ann", pulse_.address(),
-                     "[voice]\nhost=" + server_->host() + "\nfingerprint=" + server_->fingerprint() + "\n");
+                     VoiceDeploy(server_->host(), server_->fingerprint()));
     ASSERT_TRUE(module.Start()) << module.Stderr();
     ASSERT_TRUE(module.Login("ann", MurmurServer::kServerPassword));
-    ASSERT_EQ(Parse(module.Join(kRoom))["res"].asInt(), 200);
+    ASSERT_EQ(ParseJson(module.Join(kRoom))["res"].asInt(), 200);
     ASSERT_TRUE(module.Do("play -"));
     auto desktop = [](const Json::Value& m) { return Member(m, "desktop"); };
     Json::Value room;  // as the module's last members event showed it
@@ -297,7 +285,7 @@ TEST_F(RoomOnHostileServer, AFiveThousandMemberRoomAnswersTheJoinAndFloodsAreCoa
     auto peer = Peer("fan");
     ASSERT_TRUE(peer->Login("fan", "pw"));
     std::string text = peer->Join("stadium");
-    Json::Value joined = Parse(text);
+    Json::Value joined = ParseJson(text);
     ASSERT_EQ(joined["res"].asInt(), 200) << text.substr(0, 300);
     EXPECT_EQ(joined["member_count"].asUInt(), 5000u);
     EXPECT_LE(joined["members"].size(), 500u);
@@ -311,7 +299,7 @@ TEST_F(RoomOnHostileServer, AFiveThousandMemberRoomAnswersTheJoinAndFloodsAreCoa
     server_.StreamTone(4321, 440, 50);
     std::string level;
     ASSERT_TRUE(peer->Next("event level ", &level, 20s));
-    Json::Value levels = Parse(level);
+    Json::Value levels = ParseJson(level);
     ASSERT_EQ(levels["members"].size(), 1u) << level.substr(0, 300);
     EXPECT_EQ(levels["members"][0]["session"].asUInt(), 4321u);
     EXPECT_LT(level.size(), 1024u);
@@ -361,8 +349,8 @@ TEST_F(RoomOnHostileServer, AHundredThousandChannelsArrivingDuringAJoinDoNotStal
     ASSERT_TRUE(server_.Send(flood));
     std::string reply;
     ASSERT_TRUE(peer->Next("event join ", &reply, 30s));
-    EXPECT_EQ(Parse(reply)["res"].asInt(), 200) << reply;
-    EXPECT_EQ(Parse(reply)["channelId"].asUInt(), 100001u);
+    EXPECT_EQ(ParseJson(reply)["res"].asInt(), 200) << reply;
+    EXPECT_EQ(ParseJson(reply)["channelId"].asUInt(), 100001u);
 }
 
 TEST_F(RoomOnHostileServer, ASessionBrokenRightAfterItsStartIsRetriedLessAndLessOften) {
@@ -396,7 +384,7 @@ TEST_F(RoomOnHostileServer, ServerTextsAndPageValuesReachTheLogEscapedAndCut) {
     // A device path with a line break, and a publishing address with a key in its query.
     ASSERT_TRUE(peer->Do("mic evil%0D%0A[00:00:00][voice_peer][PID:1][TID:1][qm_nim\\VoiceModule:1]%0D%0Aforged%20device 0"));
     EXPECT_FALSE(peer->Started(0));
-    ASSERT_EQ(Parse(peer->Join("stage", "rtmp://127.0.0.1:1?key=TOPSECRET"))["res"].asInt(), 200);
+    ASSERT_EQ(ParseJson(peer->Join("stage", "rtmp://127.0.0.1:1?key=TOPSECRET"))["res"].asInt(), 200);
     ASSERT_TRUE(WaitUntil([&] { return Logs(*peer).find("publishing") != std::string::npos; }, 20s)) << Logs(*peer);
 
     std::string log = Logs(*refused);
