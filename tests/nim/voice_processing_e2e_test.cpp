@@ -10,8 +10,9 @@
 #include <json/writer.h>
 
 #include <algorithm>
-#include <csignal>
 #include <atomic>
+#include <cmath>
+#include <csignal>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -114,6 +115,7 @@ bool HearsMember(VoicePeer& peer, const std::string& member) {
 struct EchoCall {
     double echo = 0;        // what the far end hears of itself while only it talks (dBFS, 5 s)
     double echoTypical = 0; // the same, the median of those five seconds
+    std::string echoSeconds;  // each of those seconds, in order: where a leak came
     double doubleTalk = 0;  // what it hears while both talk
     double userAlone = 0;   // what it hears while only the user talks
 };
@@ -160,8 +162,10 @@ EchoCall Call(const MurmurServer& server, const std::string& room, int audioMode
         std::vector<short> echo = heard.Next(5s);
         call.echo = LevelDbfs(echo);
         std::vector<double> seconds;
-        for (size_t from = 0; from + kSecond <= echo.size(); from += kSecond)
+        for (size_t from = 0; from + kSecond <= echo.size(); from += kSecond) {
             seconds.push_back(LevelDbfs(echo, from, kSecond));
+            call.echoSeconds += (from ? ", " : "") + std::to_string(std::lround(seconds.back()));
+        }
         std::sort(seconds.begin(), seconds.end());
         call.echoTypical = seconds.empty() ? 0 : seconds[seconds.size() / 2];
     }
@@ -201,7 +205,8 @@ TEST_F(VoiceProcessing, AUserOnLoudspeakersSendsTheRoomNoEchoButStillComesThroug
     // machine's scheduling) the canceller leaks for a moment while it learns
     // again, which the whole window's level bounds.
     EXPECT_LT(with.echoTypical, without.echo - 40) << "the far end mostly hears itself at " << with.echoTypical
-                                                   << " dBFS, " << without.echo << " dBFS without a canceller";
+                                                   << " dBFS (by second: " << with.echoSeconds << "), "
+                                                   << without.echo << " dBFS without a canceller";
     EXPECT_LT(with.echo, without.echo - 20) << "the far end hears itself at " << with.echo << " dBFS, "
                                             << without.echo << " dBFS without a canceller";
     EXPECT_GT(with.userAlone, -50);
