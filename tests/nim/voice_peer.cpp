@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/nim/voice_servers.h"
+#include "tests/support/logs.h"
 #include "tests/support/session.h"
 
 namespace qmtest {
@@ -135,6 +136,8 @@ size_t VoicePeer::CountLines(const std::string& prefix) const {
 }
 
 std::string VoicePeer::Stderr() const { return qmtest::ReadFile(dir_.File("stderr.txt")); }
+
+std::string VoicePeer::Log() const { return qmtest::DailyLogs(dir_.path()); }
 
 void VoicePeer::Stop() {
     if (pid_ <= 0) return;

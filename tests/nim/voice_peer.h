@@ -45,6 +45,8 @@ public:
     const std::string& profile() const { return profile_; }
     const std::string& dir() const { return dir_.path(); }
     std::string Stderr() const;
+    // What the module wrote to its daily logs so far.
+    std::string Log() const;
     int pid() const { return pid_; }
     // Ends the process: "quit" and wait, else kill.
     void Stop();

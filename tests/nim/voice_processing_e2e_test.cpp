@@ -16,6 +16,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 #include "outside/qm_nim/net/client_identity.h"
@@ -116,6 +117,7 @@ struct EchoCall {
     double echo = 0;        // what the far end hears of itself while only it talks (dBFS, 5 s)
     double echoTypical = 0; // the same, the median of those five seconds
     std::string echoSeconds;  // each of those seconds, in order: where a leak came
+    std::string account;      // the user's canceller on its run (from the user's log)
     double doubleTalk = 0;  // what it hears while both talk
     double userAlone = 0;   // what it hears while only the user talks
 };
@@ -178,6 +180,11 @@ EchoCall Call(const MurmurServer& server, const std::string& room, int audioMode
         heard.Next(1s);  // the far end's last words on their way
         call.userAlone = LevelDbfs(heard.Next(5s));
     }
+    // The canceller's account of the call goes to the log when the microphone ends.
+    EXPECT_TRUE(user->Do("endmic 0"));
+    std::istringstream log(user->Log());
+    for (std::string line; std::getline(log, line);)
+        if (line.find("microphone ended") != std::string::npos) call.account = line;
     return call;
 }
 
@@ -206,9 +213,10 @@ TEST_F(VoiceProcessing, AUserOnLoudspeakersSendsTheRoomNoEchoButStillComesThroug
     // again, which the whole window's level bounds.
     EXPECT_LT(with.echoTypical, without.echo - 40) << "the far end mostly hears itself at " << with.echoTypical
                                                    << " dBFS (by second: " << with.echoSeconds << "), "
-                                                   << without.echo << " dBFS without a canceller";
+                                                   << without.echo << " dBFS without a canceller\n" << with.account;
     EXPECT_LT(with.echo, without.echo - 20) << "the far end hears itself at " << with.echo << " dBFS, "
-                                            << without.echo << " dBFS without a canceller";
+                                            << without.echo << " dBFS without a canceller\n" << with.account;
+    EXPECT_NE(with.account.find("the echo came"), std::string::npos) << "the user's log has no account of the canceller";
     EXPECT_GT(with.userAlone, -50);
     EXPECT_GT(with.doubleTalk, with.userAlone - 6) << "the user is cut while both talk";
 }

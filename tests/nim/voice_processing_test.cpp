@@ -159,11 +159,13 @@ TEST(EchoReference, TheStreamStaysContinuousThroughWanderingReportsAndFollowsUnd
     captured += 0.010;
     EXPECT_NEAR(double(read(captured).second), double(expected(captured)), 24)
         << "after the gap the stream is where the loudspeaker is";
+    EXPECT_EQ(reference.slips().steps, 0u) << "wandering reports and an underrun are no slips";
 
     // The capture loses 30 ms: the stream steps with it.
     captured += 0.040;
     playUntil(captured + 0.1);
     EXPECT_NEAR(double(read(captured).second), double(expected(captured)), 24);
+    EXPECT_EQ(reference.slips().steps, 1u);
 
     // The capture's clock comes to disagree by 15 ms for good (not a step) and the search
     // finds the stream where the echo is: anchored there, a further 15 ms is no step either.
@@ -187,6 +189,8 @@ TEST(EchoReference, TheStreamStaysContinuousThroughWanderingReportsAndFollowsUnd
     EXPECT_EQ(moved.first, audio::EchoReference::Take::Resynced);
     EXPECT_EQ(moved.second, continues - 4800);
     EXPECT_EQ(reference.extraDelay(), before + 720 + 4800);
+    EXPECT_EQ(reference.slips().moves, 1u);
+    EXPECT_EQ(reference.slips().steps, 1u) << "an anchor is no slip";
 
     // Older than what is kept, or not heard yet: silence.
     EXPECT_EQ(reference.Next(out.data(), kBlock, At(t0, captured - 5)), audio::EchoReference::Take::Silent);

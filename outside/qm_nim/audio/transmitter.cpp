@@ -34,9 +34,11 @@ std::uint64_t Transmitter::sequence() const {
     return sequence_;
 }
 
-std::int64_t Transmitter::echoPathDelay() const {
+std::optional<Transmitter::EchoAccount> Transmitter::echoAccount() const {
     std::lock_guard<std::mutex> lock(lock_);
-    return processor_ ? processor_->echoPathDelay() : 0;
+    if (!processor_ || !processor_->echoHeard()) return std::nullopt;
+    EchoReference::Slips slips = processor_->echoSlips();
+    return EchoAccount{processor_->echoPathDelay() / static_cast<std::int64_t>(kSamplesPerMs), slips.moves, slips.steps};
 }
 
 void Transmitter::SetInputActive(Input input, bool active) {

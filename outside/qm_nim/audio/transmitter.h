@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "outside/qm_nim/audio/audio_format.h"
@@ -84,8 +85,14 @@ public:
     std::uint64_t framesSent() const { return framesSent_.load(); }
     std::uint64_t bytesSent() const { return bytesSent_.load(); }
     std::uint64_t sequence() const;
-    // The delay the echo path adds to the sound server's latencies, as found (48 kHz samples).
-    std::int64_t echoPathDelay() const;
+    // The echo canceller's account of the microphone's run: the delay the
+    // echo path adds to the sound server's latencies (as found), and how
+    // often its reference slipped. Nothing while no canceller heard the loudspeaker.
+    struct EchoAccount {
+        std::int64_t pathDelayMs = 0;
+        std::uint32_t moves = 0, steps = 0;
+    };
+    std::optional<EchoAccount> echoAccount() const;
 
 private:
     void MicBlockLocked(Clock::time_point capturedAt);

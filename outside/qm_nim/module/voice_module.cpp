@@ -573,6 +573,12 @@ bool VoiceModule::StartMicDevice(const char* path, bool test) {
 
 bool VoiceModule::EndMicDevice(bool) {
     mic_.reset();
+    // For a user who hears themselves: where the canceller found the echo, and how often it lost it.
+    if (std::optional<audio::Transmitter::EchoAccount> echo = transmitter_.echoAccount())
+        QM_LOG(kLogSource) << "<qm_nim> microphone ended: the echo came " << echo->pathDelayMs
+                           << " ms after the sound server's latencies; the canceller's reference slipped "
+                           << echo->moves + echo->steps << " times (" << echo->moves << " to the echo, " << echo->steps
+                           << " with the capture)";
     transmitter_.SetInputActive(audio::Transmitter::Input::Mic, false);
     if (testMode_.exchange(false)) {
         transmitter_.SetTestMode(false);

@@ -55,6 +55,7 @@ EchoReference::Take EchoReference::Next(std::int16_t* out, size_t count, Clock::
         result = Take::Resynced;
     } else if (target - readAt_ > kStepFrom || target - readAt_ < -kStepFrom) {
         readAt_ = target;  // the capture stepped
+        ++slips_.steps;
     }
     lastTarget_ = target;
     lastRead_ = readAt_;
@@ -74,6 +75,7 @@ EchoReference::Take EchoReference::Next(std::int16_t* out, size_t count, Clock::
 void EchoReference::Move(std::int64_t samples) {
     std::lock_guard<std::mutex> lock(lock_);
     if (samples == 0) return;
+    ++slips_.moves;
     extraDelay_ += samples;
     readAt_ -= samples;
     moved_ = reading_;
@@ -87,6 +89,11 @@ void EchoReference::Anchor() {
 std::int64_t EchoReference::extraDelay() const {
     std::lock_guard<std::mutex> lock(lock_);
     return extraDelay_;
+}
+
+EchoReference::Slips EchoReference::slips() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return slips_;
 }
 
 void EchoReference::SetLead(std::int64_t samples) {

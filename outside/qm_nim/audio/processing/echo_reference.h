@@ -57,6 +57,12 @@ public:
     // as moved and anchored (48 kHz samples).
     std::int64_t extraDelay() const;
     void SetLead(std::int64_t samples);
+    // The stream's slips so far, each one a path the canceller learns anew:
+    // moves to where the echo was found, and steps with the capture's clock.
+    struct Slips {
+        std::uint32_t moves = 0, steps = 0;
+    };
+    Slips slips() const;
 
     // Farther than this from where the capture's clock puts it, the stream steps there.
     static constexpr std::int64_t kStepFrom = 960;  // 20 ms
@@ -79,6 +85,7 @@ private:
     std::int64_t lastTarget_ = 0, lastRead_ = 0;
     std::int64_t extraDelay_ = 0;
     std::int64_t lead_ = 0;
+    Slips slips_;
 };
 
 }  // namespace qmnim::audio

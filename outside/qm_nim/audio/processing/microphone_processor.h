@@ -57,6 +57,10 @@ public:
 
     // The delay the echo path was found to add to the sound server's latencies (48 kHz samples).
     std::int64_t echoPathDelay() const { return reference_.extraDelay(); }
+    // What the canceller went through since the microphone started: whether
+    // it heard the loudspeaker at all, and its reference's slips.
+    bool echoHeard() const { return echoHeard_; }
+    EchoReference::Slips echoSlips() const { return reference_.slips(); }
 
 private:
     void CancelEcho(std::int16_t* block, Clock::time_point capturedAt);
