@@ -17,11 +17,6 @@ namespace qmtest {
 namespace {
 std::string g_display;
 
-std::string GetEnvOrEmpty(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
 // In a forked child: ends it when the test program ends, also on a crash or
 // an abort, so that no server outlives the test (and keeps its output open).
 void DieWithParent(pid_t parent) {
@@ -73,11 +68,14 @@ void UsePrivateDisplay(const std::string& screen) {
 }
 
 int StartTrayHost() {
-    // The test's display, and its bus when it made one.
+    // The test's display, and its bus when it made one: left out of the
+    // overrides, they are inherited as the test set them.
+    std::map<std::string, std::string> env = ServerEnvironment();
+    env.erase("DISPLAY");
+    env.erase("DBUS_SESSION_BUS_ADDRESS");
     const ExecPlan plan({"trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "200",
                          "--height", "32"},
-                        ServerEnvironment({{"DISPLAY", GetEnvOrEmpty("DISPLAY")},
-                                           {"DBUS_SESSION_BUS_ADDRESS", GetEnvOrEmpty("DBUS_SESSION_BUS_ADDRESS")}}));
+                        env);
     pid_t parent = getpid();
     int pid = fork();
     if (pid == 0) {

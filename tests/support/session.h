@@ -5,7 +5,6 @@
 // or show its windows and icons on the developer's desktop.
 #pragma once
 
-#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -26,6 +25,5 @@ void LeaveDesktopSession();
 // session variable removed, then `meant` set. Also drops what the test
 // program itself set for its own use (its display, its bus).
 std::map<std::string, std::string> ServerEnvironment(const std::map<std::string, std::string>& meant = {});
-
 
 }  // namespace qmtest
