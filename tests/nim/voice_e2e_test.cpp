@@ -176,17 +176,21 @@ TEST_F(Voice, TonesCrossTheRoomBothWaysAndStopOnMuteViewerAndLeave) {
     EXPECT_TRUE(Hears(pulseB_->address(), 440)) << "B does not hear A";
     EXPECT_TRUE(Hears(pulseA_->address(), 660)) << "A does not hear B";
 
-    // B hears levels of A while A speaks: at least ten events a second.
+    // B hears levels of A while A speaks: at least ten events a second, most
+    // of them with A speaking at the tone's level (on a loaded machine a
+    // frame made up for a late one plays quieter now and then).
     std::string level;
     ASSERT_TRUE(b->Next("event level ", &level, 10s));
     auto first = std::chrono::steady_clock::now();
-    for (int i = 0; i < 20; ++i) ASSERT_TRUE(b->Next("event level ", &level, 5s));
+    int amySpeaks = 0;
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(b->Next("event level ", &level, 5s));
+        const Json::Value event = ParseJson(level);
+        for (const Json::Value& m : event["members"])
+            if (m["uid"].asString() == "amy" && m["speaking"].asBool() && m["volumn"].asInt() > 30) ++amySpeaks;
+    }
     EXPECT_LT(std::chrono::steady_clock::now() - first, 2500ms);
-    Json::Value levels = ParseJson(level);
-    bool amySpeaks = false;
-    for (const Json::Value& m : levels["members"])
-        if (m["uid"].asString() == "amy" && m["speaking"].asBool() && m["volumn"].asInt() > 30) amySpeaks = true;
-    EXPECT_TRUE(amySpeaks) << level;
+    EXPECT_GE(amySpeaks, 15) << "of 20 level events; the last: " << level;
 
     ASSERT_TRUE(a->Do("mute 1"));
     EXPECT_TRUE(StopsHearing(pulseB_->address(), 440)) << "mute";
