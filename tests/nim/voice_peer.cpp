@@ -98,6 +98,18 @@ bool VoicePeer::Next(const std::string& prefix, std::string* rest, std::chrono::
     return found;
 }
 
+size_t VoicePeer::Skip(const std::string& prefix) {
+    std::lock_guard<std::mutex> lock(lock_);
+    taken_.resize(lines_.size(), false);
+    size_t skipped = 0;
+    for (size_t i = 0; i < lines_.size(); ++i) {
+        if (taken_[i] || lines_[i].rfind(prefix, 0) != 0) continue;
+        taken_[i] = true;
+        ++skipped;
+    }
+    return skipped;
+}
+
 bool VoicePeer::Do(const std::string& command, std::chrono::milliseconds timeout) {
     std::string line = command + "\n";
     if (write(in_, line.data(), line.size()) != static_cast<ssize_t>(line.size())) return false;

@@ -36,6 +36,9 @@ public:
     // Waits for the first line starting with `prefix` that no earlier Next
     // took, takes it and gives the rest of it in `rest`.
     bool Next(const std::string& prefix, std::string* rest, std::chrono::milliseconds timeout);
+    // Takes every line starting with `prefix` that has come so far, so that
+    // the next Next waits for a fresh one; returns how many it took.
+    size_t Skip(const std::string& prefix);
     // Joins `room` and returns the join event's JSON (empty on timeout).
     std::string Join(const std::string& room, const std::string& extra = "");
     // The result of the last "event start TYPE ..." for `type`.
