@@ -74,6 +74,8 @@ QN_EXPORT bool QNModuleStart(const wchar_t* /*commandLine*/) {
     QM_LOG(kLog) << "<qm> launch:" << EscapeForLog(launch.cid);
     SendLaunchReport(launch.cid, launch.ccid, launch.tgid, launch.pid);
 
+    // The page may call before the businesses start: its voice commands wait.
+    NimBusiness::Get()->HoldCommandsUntilInit();
     UITaskDispatcher::Get()->PostDelayedTask(
         [] {
             WndUIStatusBusiness::Get()->Init();

@@ -138,6 +138,43 @@ TEST(NimBusinessLifeCycle, CommandsWithoutTheModuleDoNothingButVolumeLogs) {
     EXPECT_EQ(log.Lines(), (std::vector<std::string>{"NimBusiness Set Mic Volumn", "NimBusiness Set Audio Volumn"}));
 }
 
+TEST(NimBusinessLifeCycle, CommandsBeforeTheModuleLoadsWaitForItOrGoAtTheEnd) {
+    ModuleTrace trace;
+    ASSERT_TRUE(trace.ok());
+    {
+        // A page that logs in and joins at once, before the module's delayed start.
+        qmtest::ReplyRecorder replies;
+        qmtest::FakeWebWnd window(kBrowserId);
+        NimBusiness nim(ModulePath());
+        nim.HoldCommandsUntilInit();
+        nim.RegisterCommands(&window);
+        window.Send("_nim_login", "user=early&pass=x");
+        window.Send("_nim_join_room", "room_id=5");
+        EXPECT_TRUE(replies.Replies().empty()) << "answered before the module was there";
+        ASSERT_TRUE(nim.Init());
+        nim.WaitForCommands();
+        EXPECT_EQ(trace.CommandCalls(), (std::vector<std::string>{"Login(0a1b2c3d4e5f60718293a4b5c6d7e8f9,early,x)",
+                                                                  "JoinRoom(5,,1,2)"}));
+        ASSERT_EQ(replies.Texts("_nim_login").size(), 1u);
+        EXPECT_TRUE(ReplyData(replies.Texts("_nim_login")[0])["res"].asBool());
+        nim.Uninit();
+    }
+    trace.Clear();
+    {
+        // Stopped before it ever started: the held commands are let go, unanswered.
+        qmtest::ReplyRecorder replies;
+        qmtest::FakeWebWnd other(kBrowserId);
+        NimBusiness nim(ModulePath());
+        nim.HoldCommandsUntilInit();
+        nim.RegisterCommands(&other);
+        other.Send("_nim_login", "user=late&pass=x");
+        EXPECT_TRUE(nim.Uninit());
+        nim.WaitForCommands();
+        EXPECT_TRUE(trace.CommandCalls().empty());
+        EXPECT_TRUE(replies.Replies().empty());
+    }
+}
+
 TEST_F(NimTest, LoginNeedsBothValuesInAnyOrder) {
     window_.Send("_nim_login", "user=a&pass=");
     window_.Send("_nim_login", "pass=x");

@@ -50,6 +50,17 @@ NimBusiness::NimBusiness(std::wstring moduleName) : moduleName_(std::move(module
 NimBusiness::~NimBusiness() { Uninit(); }
 
 bool NimBusiness::Init() {
+    // Whatever it ends in, the commands held for it may run (after the module lock is let go).
+    struct Ran {
+        NimBusiness& business;
+        ~Ran() {
+            {
+                std::lock_guard<std::mutex> lock(business.initLock_);
+                business.initDone_ = true;
+            }
+            business.initRan_.notify_all();
+        }
+    } ran{*this};
     std::lock_guard<std::mutex> lock(moduleLock_);
     if (module_ || nim_) return false;
     module_ = platform::LoadModule(moduleName_);
@@ -74,6 +85,10 @@ bool NimBusiness::Uninit() {
     // Commands still waiting are dropped; the one running (a login waits at
     // most 5 s) ends before the module goes.
     closing_.store(true);
+    {
+        std::lock_guard<std::mutex> lock(initLock_);  // a held queue sees closing_ once woken
+    }
+    initRan_.notify_all();
     worker_.wait();
     closing_.store(false);
     std::lock_guard<std::mutex> lock(moduleLock_);
@@ -85,6 +100,13 @@ bool NimBusiness::Uninit() {
     platform::FreeModule(module_);
     module_ = nullptr;
     return true;
+}
+
+void NimBusiness::HoldCommandsUntilInit() {
+    worker_.schedule([this] {
+        std::unique_lock<std::mutex> lock(initLock_);
+        initRan_.wait(lock, [this] { return initDone_ || closing_.load(); });
+    });
 }
 
 void NimBusiness::Queue(std::function<void()> task) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -38,6 +39,11 @@ public:
     // IBaseBusiness: load and unload the module.
     bool Init() override;
     bool Uninit() override;
+    // The module loads a while after start, and a page may call at once:
+    // commands that come before Init has run wait on the worker until it
+    // has, instead of finding no module and going unanswered. Uninit lets
+    // them go. Call before the page can call.
+    void HoldCommandsUntilInit();
 
     // The commands in registration order.
     static const std::vector<Command>& Commands();
@@ -109,6 +115,10 @@ private:
 
     // Set while Uninit drains the worker: commands still queued are dropped.
     std::atomic<bool> closing_{false};
+    // Whether Init has run (loaded or not), for commands held until it has.
+    std::mutex initLock_;
+    std::condition_variable initRan_;
+    bool initDone_ = false;
     // Declared last: destroyed first, after the queue ran dry.
     TaskPool worker_{1};
 };
