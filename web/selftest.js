@@ -37,9 +37,9 @@
         x.send();
       });
     };
-    // The voice module starts half a second after the client: log in until it
-    // answers. A login answers within 5 s; a shorter wait would queue logins
-    // behind each other on a busy machine and delay the join behind them.
+    // A login answers within 5 s (one that comes before the voice module has
+    // started waits for it); a shorter wait would queue logins behind each
+    // other on a busy machine and delay the join behind them.
     var login = function (pass, triesLeft) {
       var p = Bridge.next('_nim_login', 6000);
       Bridge.send('_nim_login', { user: query('user', 'selftest'), pass: pass });
