@@ -176,7 +176,7 @@ TEST_F(Voice, TonesCrossTheRoomBothWaysAndStopOnMuteViewerAndLeave) {
     EXPECT_TRUE(Hears(pulseB_->address(), 440)) << "B does not hear A";
     EXPECT_TRUE(Hears(pulseA_->address(), 660)) << "A does not hear B";
 
-    // B hears levels of A while A speaks: about ten events a second, most of
+    // B hears levels of A while A speaks: about 25 events a second, most of
     // them with A speaking at the tone's level (on a loaded machine a frame
     // made up for a late one plays quieter now and then). The events queued
     // while B waited to hear A belong to the start of A's talk: skipped.

@@ -98,16 +98,11 @@ bool VoicePeer::Next(const std::string& prefix, std::string* rest, std::chrono::
     return found;
 }
 
-size_t VoicePeer::Skip(const std::string& prefix) {
+void VoicePeer::Skip(const std::string& prefix) {
     std::lock_guard<std::mutex> lock(lock_);
     taken_.resize(lines_.size(), false);
-    size_t skipped = 0;
-    for (size_t i = 0; i < lines_.size(); ++i) {
-        if (taken_[i] || lines_[i].rfind(prefix, 0) != 0) continue;
-        taken_[i] = true;
-        ++skipped;
-    }
-    return skipped;
+    for (size_t i = 0; i < lines_.size(); ++i)
+        if (lines_[i].rfind(prefix, 0) == 0) taken_[i] = true;
 }
 
 bool VoicePeer::Do(const std::string& command, std::chrono::milliseconds timeout) {

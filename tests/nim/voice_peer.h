@@ -37,8 +37,8 @@ public:
     // took, takes it and gives the rest of it in `rest`.
     bool Next(const std::string& prefix, std::string* rest, std::chrono::milliseconds timeout);
     // Takes every line starting with `prefix` that has come so far, so that
-    // the next Next waits for a fresh one; returns how many it took.
-    size_t Skip(const std::string& prefix);
+    // the next Next waits for a fresh one.
+    void Skip(const std::string& prefix);
     // Joins `room` and returns the join event's JSON (empty on timeout).
     std::string Join(const std::string& room, const std::string& extra = "");
     // The result of the last "event start TYPE ..." for `type`.

@@ -50,17 +50,17 @@ NimBusiness::NimBusiness(std::wstring moduleName) : moduleName_(std::move(module
 NimBusiness::~NimBusiness() { Uninit(); }
 
 bool NimBusiness::Init() {
-    // Whatever it ends in, the commands held for it may run (after the module lock is let go).
-    struct Ran {
-        NimBusiness& business;
-        ~Ran() {
-            {
-                std::lock_guard<std::mutex> lock(business.initLock_);
-                business.initDone_ = true;
-            }
-            business.initRan_.notify_all();
-        }
-    } ran{*this};
+    bool loaded = Load();
+    // Whatever the load ended in, the commands held for it may run.
+    {
+        std::lock_guard<std::mutex> lock(initLock_);
+        initDone_ = true;
+    }
+    initRan_.notify_all();
+    return loaded;
+}
+
+bool NimBusiness::Load() {
     std::lock_guard<std::mutex> lock(moduleLock_);
     if (module_ || nim_) return false;
     module_ = platform::LoadModule(moduleName_);

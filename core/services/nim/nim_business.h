@@ -88,6 +88,8 @@ public:
     void WaitForCommands() const;
 
 private:
+    // Loads the module and makes its object (Init, less the release of held commands).
+    bool Load();
     // Runs `task` on the voice worker after the commands before it.
     void Queue(std::function<void()> task);
     // Runs `call` on the module object while it cannot be unloaded; false without one.
