@@ -2,7 +2,10 @@
 // - mouth to ear: markers played into A's virtual microphone, found in what
 //   B's virtual loudspeaker plays (A and B are peer processes with sound
 //   servers of their own); p50, p95 and the growth between the first and the
-//   last minute of a ten-minute call (QM_BENCH_VOICE_SECONDS shortens it);
+//   last minute of a ten-minute call (QM_BENCH_VOICE_SECONDS shortens it;
+//   QM_BENCH_VOICE_STALL_MS stops the talker's process that long at the
+//   call's middle, a hiccup of its machine, to show whether the delay
+//   comes back to where it was);
 // - CPU of the talking client A over that call (% of one core);
 // - upstream wire bytes of one talking client at 40 kb/s speech, the module
 //   next to the Mumble desktop client (IP packets to the server's port, TCP
@@ -19,6 +22,7 @@
 // QM_BENCH_VOICE_PARTS (e.g. "delay,cpu") runs only some of them: delay,
 // upstream, listeners, cpu.
 #include <pulse/simple.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -85,7 +89,8 @@ struct MouthToEar {
     double cpuPercent = -1;
 };
 
-MouthToEar MeasureMouthToEar(qmtest::MurmurServer& server, std::chrono::seconds length) {
+MouthToEar MeasureMouthToEar(qmtest::MurmurServer& server, std::chrono::seconds length,
+                             std::chrono::milliseconds stall = {}) {
     MouthToEar out;
     qmtest::PulseServer soundA, soundB;
     if (!soundA.Start() || !soundB.Start()) return out;
@@ -111,6 +116,14 @@ MouthToEar MeasureMouthToEar(qmtest::MurmurServer& server, std::chrono::seconds 
     // A line every half minute: a long call shows its progress, and where a
     // step in the delay came.
     for (auto left = std::chrono::seconds(length); left.count() > 0;) {
+        if (stall.count() > 0 && left <= length / 2) {
+            kill(a.pid(), SIGSTOP);
+            std::this_thread::sleep_for(stall);
+            kill(a.pid(), SIGCONT);
+            std::printf("%3.0f s: the talker stopped for %lld ms\n", qmtest::SteadySeconds() - from,
+                        static_cast<long long>(stall.count()));
+            stall = {};
+        }
         auto part = std::min<std::chrono::seconds>(left, 30s);
         std::this_thread::sleep_for(part);
         left -= part;
@@ -354,7 +367,8 @@ TalkerCpu MeasureTalkerCpu(qmtest::MurmurServer& server, const std::string& room
 // False when no marker came through.
 bool MeasureDelay(qmtest::MurmurServer& server) {
     int seconds = qmbench::CountFromEnv("QM_BENCH_VOICE_SECONDS", 600);
-    MouthToEar m = MeasureMouthToEar(server, std::chrono::seconds(seconds));
+    auto stall = std::chrono::milliseconds(qmbench::CountFromEnv("QM_BENCH_VOICE_STALL_MS", 0));
+    MouthToEar m = MeasureMouthToEar(server, std::chrono::seconds(seconds), stall);
     if (m.delaysMs.empty()) {
         std::fprintf(stderr, "bench_voice: no marker came through\n");
         return false;
