@@ -281,6 +281,37 @@ TEST(Playout, DelayLeftByAStalledLoudspeakerIsCutBackWithoutAStep) {
     EXPECT_GE(QuietestPeriodDb(run.heard, 1000, 5900, 440), QuietestPeriodDb(run.heard, 200, 1000, 440) - 1.5);
 }
 
+double MeanFill(const std::map<int, int>& fill, int fromMs, int toMs) {
+    double sum = 0;
+    int n = 0;
+    for (auto it = fill.lower_bound(fromMs); it != fill.end() && it->first < toMs; ++it, ++n) sum += it->second;
+    return n ? sum / n : -1;
+}
+
+TEST(Playout, AfterASenderStallsOnceTheDelayComesBackToWhereItWas) {
+    // The talker's machine stalls once (a scheduling hiccup): the frames due
+    // meanwhile come together when it runs again, and the stream keeps time
+    // as before. What the listener then hears must be as late as before the
+    // stall, not a few milliseconds more for the rest of the call.
+    auto packets = TonePackets(500);
+    for (int jitter : {0, 2}) {
+        for (int stallMs : {30, 45, 60, 100}) {
+            for (int startMs : {0, 3, 6}) {
+                SCOPED_TRACE(testing::Message() << "jitter " << jitter << " ms, stall " << stallMs << " ms, start " << startMs);
+                std::vector<Arrival> arrivals = Steady(500, 2, jitter, startMs);
+                for (Arrival& a : arrivals)
+                    if (a.atMs >= 2000 && a.atMs < 2000 + stallMs) a.atMs = 2000 + stallMs;
+                Listener run;
+                run.Play(packets, arrivals, 9900);
+                double before = MeanFill(run.fillMs, 1000, 2000);
+                double after = MeanFill(run.fillMs, 8000, 9900);
+                EXPECT_LE(after, before + 2) << "before " << before << " ms, after " << after << " ms least " << LeastFill(run.fillMs, 1000, 2000) << " " << LeastFill(run.fillMs, 8000, 9900) << " target " << run.jb.targetMs() << " shortened " << run.jb.counters().shortened << " stretched " << run.jb.counters().stretched;
+                EXPECT_EQ(run.jb.counters().late, 0u);
+            }
+        }
+    }
+}
+
 TEST(Playout, ASenderThatStallsAndThenSendsWhatIsDueAtOnceIsBridgedAfterItsFirstStall) {
     auto packets = TonePackets(400);
     for (std::uint64_t step : {1u, 2u}) {

@@ -36,7 +36,7 @@ constexpr int kMinStartWaitMs = 5;
 // Surplus delay is cut out of a decoded frame once it is this long; the cut
 // is joined over a crossfade this long, where the sound before and after it
 // are most alike.
-constexpr int kMinCutMs = 5;
+constexpr int kMinCutMs = 2;
 constexpr size_t kCrossfadeSamples = 120;
 
 int MsOf(size_t samples) { return static_cast<int>(samples / kSamplesPerMs); }
@@ -221,12 +221,18 @@ bool JitterBuffer::StartSpurt(Clock::time_point now) {
     // jitter part of the target, after which the next packet is due before
     // this one has played. Waiting for the whole target would mean two
     // frames here at the start: a frame of delay for the whole spurt, or
-    // until the trim below cuts it out again. A spurt that is complete, or
-    // that much more of it come at once, need not wait.
-    int waitMs = StartWaitMs();
-    size_t enough = frameSamples_ + static_cast<size_t>(waitMs) * kSamplesPerMs;
-    if (BufferedSamples() < enough && !closing && now - waitingSince_ < std::chrono::milliseconds(waitMs))
-        return false;
+    // until the trim below cuts it out again. It waits a loudspeaker's
+    // piece longer: the piece that starts it is taken at once, and what is
+    // left after it must still hold the wait. So a spurt starts no shallower
+    // than the depth the trim keeps, and whatever pushes the stream deeper
+    // later (a stall, a burst) is cut back to where it started, not left as
+    // delay for the rest of the call. A spurt that is complete, or that much
+    // more of it come at once, need not wait (a burst's spread is in the
+    // target already: asking for a piece more would never be met).
+    size_t wait = static_cast<size_t>(StartWaitMs()) * kSamplesPerMs;
+    size_t enough = frameSamples_ + wait;
+    auto waited = std::chrono::duration<double>(now - waitingSince_).count() * kSampleRate;
+    if (BufferedSamples() < enough && !closing && waited < double(wait + pullSamples_)) return false;
     playing_ = true;
     havePlayed_ = true;
     nextSequence_ = packets_.begin()->first;
@@ -343,6 +349,8 @@ void JitterBuffer::NoteLevelAfterPull(Clock::time_point now) {
     // whole window: the rest is surplus delay, left by a late burst or by a
     // loudspeaker that stalled. It is cut out of the next frame, up to most
     // of a frame a window: dropping whole frames would be heard as a step.
+    // Small cuts too, so that the stream comes back to within a couple of
+    // milliseconds of where it was.
     size_t keep = static_cast<size_t>(StartWaitMs()) * kSamplesPerMs;
     size_t surplus = windowMin_ != SIZE_MAX && windowMin_ > keep ? windowMin_ - keep : 0;
     if (surplus >= static_cast<size_t>(kMinCutMs) * kSamplesPerMs) cutAhead_ = surplus;
@@ -351,6 +359,7 @@ void JitterBuffer::NoteLevelAfterPull(Clock::time_point now) {
 }
 
 size_t JitterBuffer::MixInto(std::int16_t* out, size_t count, float gain, Clock::time_point now) {
+    pullSamples_ = count;
     size_t done = 0;
     while (done < count) {
         if (pcmPos_ >= pcm_.size() && !NextFrame(now)) break;

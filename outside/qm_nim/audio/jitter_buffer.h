@@ -18,7 +18,8 @@
 // comes back down when the path calms. Whatever piles up beyond it is
 // dropped: bursts after a stall at once, a steady surplus by cuts inside
 // frames (up to most of a frame each half second, joined where the sound
-// repeats itself), so the delay cannot grow over a long call.
+// repeats itself) down to where a spurt starts, so the delay neither grows
+// over a long call nor stays higher after a stall.
 //
 // Not thread-safe: the room's mix guards it.
 #pragma once
@@ -132,6 +133,7 @@ private:
     size_t windowMin_ = SIZE_MAX;
     Clock::time_point windowStart_{};
     size_t cutAhead_ = 0;  // samples to cut out of the next decoded frame
+    size_t pullSamples_ = 0;  // the loudspeaker's piece: what it asked for last
 
     int level_ = 0;
     Counters counters_;
