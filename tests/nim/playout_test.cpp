@@ -264,7 +264,7 @@ TEST(Playout, DelayLeftByAStalledLoudspeakerIsCutBackWithoutAStep) {
     int before = LeastFill(run.fillMs, 500, 1000);
     EXPECT_LE(before, 15) << "a steady sender starts with little more than a frame";
     // Cut back to within a few milliseconds (the cuts are whole periods of
-    // the sound, 5 ms at least).
+    // the sound, 2 ms at least).
     EXPECT_GE(LeastFill(run.fillMs, 1000, 1500), before + 5);
     EXPECT_LE(LeastFill(run.fillMs, 2500, 3000), before + 5);
     EXPECT_GE(LeastFill(run.fillMs, 3000, 3500), before + 15);
