@@ -72,22 +72,10 @@ protected:
     }
 
     std::string Output() const { return qmtest::ReadFile(install_.Path("client.out")); }
-    // The size the page reported last ("" before the first report).
-    std::string PageSize() const {
-        int last = 0;
-        std::string size;
-        for (const std::string& body : web_.BodiesOf("/size")) {
-            std::istringstream in(body);
-            int n = 0;
-            std::string what;
-            if (in >> n >> what && n > last) last = n, size = what;
-        }
-        return size;
-    }
-    // The page's mouse events in the order the page saw them.
-    std::vector<std::string> Events() const {
+    // What the page posted to `path`, in the order of its sequence numbers.
+    std::vector<std::string> InPageOrder(const std::string& path) const {
         std::vector<std::pair<int, std::string>> numbered;
-        for (const std::string& body : web_.BodiesOf("/event")) {
+        for (const std::string& body : web_.BodiesOf(path)) {
             std::istringstream in(body);
             int n = 0;
             std::string what;
@@ -99,6 +87,13 @@ protected:
         for (const auto& e : numbered) out.push_back(e.second);
         return out;
     }
+    // The size the page reported last ("" before the first report).
+    std::string PageSize() const {
+        std::vector<std::string> sizes = InPageOrder("/size");
+        return sizes.empty() ? std::string() : sizes.back();
+    }
+    // The page's mouse events in the order the page saw them.
+    std::vector<std::string> Events() const { return InPageOrder("/event"); }
     bool WaitEvents(size_t count) const {
         return qmtest::WaitUntil([&] { return web_.BodiesOf("/event").size() >= count; }, 20s);
     }

@@ -305,7 +305,7 @@ TEST(Playout, AfterASenderStallsOnceTheDelayComesBackToWhereItWas) {
                 run.Play(packets, arrivals, 9900);
                 double before = MeanFill(run.fillMs, 1000, 2000);
                 double after = MeanFill(run.fillMs, 8000, 9900);
-                EXPECT_LE(after, before + 2) << "before " << before << " ms, after " << after << " ms least " << LeastFill(run.fillMs, 1000, 2000) << " " << LeastFill(run.fillMs, 8000, 9900) << " target " << run.jb.targetMs() << " shortened " << run.jb.counters().shortened << " stretched " << run.jb.counters().stretched;
+                EXPECT_LE(after, before + 2) << "before " << before << " ms, after " << after << " ms";
                 EXPECT_EQ(run.jb.counters().late, 0u);
             }
         }
